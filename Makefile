@@ -1,0 +1,42 @@
+# Quarnix: the two everyday commands are `make run` and `make test`.
+BUILD       ?= build
+FUZZ_BUILD  ?= build-fuzz
+FUZZ_SECONDS ?= 60
+GENERATOR   := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+JOBS        ?= $(shell nproc)
+
+.PHONY: deps configure build run test bench fuzz clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+# Builds the app, writes a sample archive into build/sample/ and starts the
+# app there, so that the first "Open" shows the sample.
+run: build
+	@$(BUILD)/quarnix-tool sample $(BUILD)/sample
+	cd $(BUILD)/sample && ../quarnix
+
+# Builds and runs every test; the CTest summary comes last.
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bench_*; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
+
+fuzz: deps
+	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@set -e; for f in $(FUZZ_BUILD)/fuzz_*; do \
+	  n=$$(basename $$f); mkdir -p $(FUZZ_BUILD)/corpus/$$n; \
+	  echo "== $$n for $(FUZZ_SECONDS)s"; \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $(FUZZ_BUILD)/corpus/$$n fuzz/seeds/$$n 2>&1 | tail -n 15; \
+	done
+
+clean:
+	rm -rf $(BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,7 @@
+#include <cstdio>
+
+int main()
+{
+    std::fprintf(stderr, "usage: quarnix-tool COMMAND ...\n");
+    return 2;
+}

@@ -1,0 +1,229 @@
+#pragma once
+// TDibGraphic: the in-memory raster image of the image library. Pixels are
+// stored like the pixel array of a BMP file: rows bottom-up, each padded to a
+// multiple of four bytes; RowPointer(y) counts rows from the top.
+#include "imaging/errors.h"
+#include "platform/graphic.h"
+
+#include <QImage>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+enum TImageFormat : uint8_t {
+    ifMonochrome = 0,    // 1 bpp, palette
+    ifGrayscale16 = 1,   // 4 bpp, palette
+    ifGrayscale256 = 2,  // 8 bpp, palette
+    ifColor16 = 3,       // 4 bpp, palette
+    ifColor256 = 4,      // 8 bpp, palette
+    ifRgb24 = 5,         // 24 bpp, blue-green-red
+};
+
+struct TPaletteEntry {
+    uint8_t peRed;
+    uint8_t peGreen;
+    uint8_t peBlue;
+    uint8_t peFlags;
+};
+
+struct TLogicalPalette {
+    uint16_t Version;
+    uint16_t EntryCount;
+    TPaletteEntry Entries[256];
+};
+static_assert(sizeof(TLogicalPalette) == 1028);
+
+#pragma pack(push, 1)
+struct TBitmapInfoHeader {
+    uint32_t biSize;
+    int32_t biWidth;
+    int32_t biHeight;
+    uint16_t biPlanes;
+    uint16_t biBitCount;
+    uint32_t biCompression;
+    uint32_t biSizeImage;
+    int32_t biXPelsPerMeter;
+    int32_t biYPelsPerMeter;
+    uint32_t biClrUsed;
+    uint32_t biClrImportant;
+};
+#pragma pack(pop)
+static_assert(sizeof(TBitmapInfoHeader) == 40);
+
+int BitsPerPixel(TImageFormat format);
+bool HasPalette(TImageFormat format);           // every format but ifRgb24
+const char* ImageFormatDescription(TImageFormat format);  // "True color", ...
+// The shared default palette of a palette format (built once at start-up).
+const TLogicalPalette& DefaultPalette(TImageFormat format);
+// ((width * bpp + 31) div 32) * 4, computed in 64 bits.
+int64_t DibRowStride(int64_t width, int bitsPerPixel);
+
+// Colour values are 0x00RRGGBB.
+inline uint32_t MakeColor(uint8_t r, uint8_t g, uint8_t b) { return (uint32_t(r) << 16) | (uint32_t(g) << 8) | b; }
+
+// Nearest palette entry for a colour, with a 1020-slot direct-mapped cache.
+class TRgbToPaletteConverter {
+public:
+    explicit TRgbToPaletteConverter(const TLogicalPalette& palette);
+    int16_t IndexOf(uint32_t color);
+    uint32_t Hits() const { return hits_; }
+    uint32_t Misses() const { return misses_; }
+
+private:
+    struct Slot {
+        uint32_t color;
+        int16_t index;
+    };
+    const TLogicalPalette& palette_;
+    Slot cache_[1020];
+    uint32_t hits_ = 0;
+    uint32_t misses_ = 0;
+};
+
+class TDibGraphic : public TGraphic {
+    QX_GRAPHIC_CLASS()
+public:
+    TDibGraphic();
+    ~TDibGraphic() override;
+
+    // --- picture operations
+    // From a TDibGraphic (or nullptr): copies size, format, palette,
+    // resolution and pixels. From any other picture: a black ifRgb24 bitmap of
+    // its size onto which the picture draws itself.
+    void Assign(const TGraphic* source) override;
+    // From the platform bitmap (a QImage): 1/4/8/24 bpp keep their depth and
+    // colour table; 16 and 32 bpp are fetched as 24-bit.
+    void AssignFromPlatformBitmap(const QImage& bitmap);
+    // To a TDibGraphic: the destination assigns from this bitmap. Any other
+    // destination: "Cannot assign a %s to a %s".
+    virtual void CopyTo(TGraphic* destination) const;
+    // To the platform bitmap: a 24-bit image of the same size with this drawn on it.
+    QImage CopyToPlatformBitmap() const;
+    // Scaled drawing: halftone (area averaging) for palette formats,
+    // colour-on-colour (nearest pixel) for ifRgb24; unscaled when rect has
+    // the image's size. Fires OnAfterDraw.
+    void Draw(QPainter& canvas, const QRect& rect) const override;
+    bool IsEmpty() const override;
+    int Width() const override;
+    int Height() const override;
+    // Both fail with "Dimensions must be change with the NewImage method".
+    void SetWidth(int value) override;
+    void SetHeight(int value) override;
+    // Single-image mode: ReadImage(stream, ImageIndex).
+    void ReadFromStream(TStream& stream) override;
+    void WriteToStream(TStream& stream) override;  // does nothing here
+
+    virtual int CountImages(TStream& stream);          // 1
+    virtual void ReadImage(TStream& stream, int index); // does nothing here
+    virtual void AddImageToStream(TStream& stream);     // "The %s format does not support multiple images"
+
+    // The only way to give the bitmap a size and format. A palette format
+    // without `palette` takes its default palette; a zero resolution takes the
+    // display's. Zero-filled pixels. On failure the bitmap is left empty.
+    void NewImage(int32_t width, int32_t height, TImageFormat format, const TLogicalPalette* palette,
+                  uint16_t resolutionX, uint16_t resolutionY);
+
+    TImageFormat ImageFormat() const { return format_; }
+    const TLogicalPalette& Palette() const { return palette_; }
+    // Replaces the palette of a palette-format bitmap (entries beyond
+    // EntryCount become black) and updates the colour table and converter.
+    void SetPalette(const TLogicalPalette& palette);
+    int32_t RowStride() const { return rowStride_; }
+    const TBitmapInfoHeader& Header() const { return header_; }
+    // Colour table: 256 entries blue, green, red, 0.
+    const uint8_t* ColorTable() const { return colorTable_; }
+
+    // Address of picture row y (0 = top). No range check.
+    uint8_t* RowPointer(int y) { return bits_ + int64_t(Height() - 1 - y) * rowStride_; }
+    const uint8_t* RowPointer(int y) const { return bits_ + int64_t(Height() - 1 - y) * rowStride_; }
+    // Start of the pixel buffer (the bottom row); Height() * RowStride() bytes.
+    uint8_t* Bits() { return bits_; }
+    const uint8_t* Bits() const { return bits_; }
+
+    // Dots per inch, stored as pixels per metre (round half to even both ways).
+    int ResolutionX() const;
+    int ResolutionY() const;
+    void SetResolutionX(int dpi);
+    void SetResolutionY(int dpi);
+
+    // Pixel access; no range checks (0 <= x < Width, 0 <= y < Height).
+    uint32_t GetPixelColor(int x, int y) const;
+    void SetPixelColor(int x, int y, uint32_t color);
+    // Both fail with "The image does not have a palette" on ifRgb24.
+    int GetPixelIndex(int x, int y) const;
+    void SetPixelIndex(int x, int y, int index);
+
+    // nullptr for ifRgb24 and for an empty bitmap.
+    TRgbToPaletteConverter* Converter() { return converter_.get(); }
+
+    int ImageIndex = 1;
+    bool MultiImage = false;
+    std::function<void(TDibGraphic&)> OnAfterDraw;
+
+    // A deep-copied QImage of the picture, top row first (Indexed8 with the
+    // colour table for palette formats, RGB888 for ifRgb24). For drawing.
+    QImage ToQImage() const;
+
+private:
+    void release();
+
+    TImageFormat format_ = ifMonochrome;
+    TBitmapInfoHeader header_{};
+    uint8_t colorTable_[256 * 4]{};
+    TLogicalPalette palette_{};
+    int32_t rowStride_ = 0;
+    uint8_t* bits_ = nullptr;
+    std::unique_ptr<uint8_t[]> store_;
+    std::unique_ptr<TRgbToPaletteConverter> converter_;
+};
+
+// Base of all transforms.
+class TImageTransform {
+public:
+    virtual ~TImageTransform() = default;
+    // Applies the transform to `bitmap`; the bitmap changes only on success.
+    virtual void ApplyInPlace(TDibGraphic& bitmap);
+    // Writes the transformed source into `destination` (recreated with NewImage).
+    // The base fails with "Method %s not implemented for %s class".
+    virtual void ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination);
+    virtual const char* ClassName() const { return "TImageTransform"; }
+
+    std::function<void(TImageTransform& sender, int percent)> ProgressCallback;
+    uint8_t ReportedPercent = 255;
+
+protected:
+    // Reports clamp((position - min) * 100 div (max - min), 0, 100) when it
+    // changed; returns the percentage (0 without a callback).
+    int Progress(int position, int minimum, int maximum);
+};
+
+class TFlipVerticalTransform : public TImageTransform {
+public:
+    void ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination) override;
+    const char* ClassName() const override { return "TFlipVerticalTransform"; }
+};
+
+// Smooths ifMonochrome pictures into ifGrayscale16 with 2x2 box counts.
+class TAntiAliasTransform : public TImageTransform {
+public:
+    void ApplyInPlace(TDibGraphic& bitmap) override;  // only ifMonochrome bitmaps change
+    void ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination) override;
+    const char* ClassName() const override { return "TAntiAliasTransform"; }
+};
+
+// Inverts every colour: complements the stored values of ifRgb24, grey and
+// black-and-white pictures and the palette of ifColor16 and ifColor256 ones.
+class TNegativeTransform : public TImageTransform {
+public:
+    void ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination) override;
+    const char* ClassName() const override { return "TNegativeTransform"; }
+};
+
+// Cuts margins off; all zero copies the source; margins that leave no pixel
+// fail with "Invalid crop parameters".
+class TCropTransform : public TImageTransform {
+public:
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
+    void ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination) override;
+    const char* ClassName() const override { return "TCropTransform"; }
+};

@@ -1,0 +1,18 @@
+#include "platform/exceptions.h"
+
+std::string formatMessage(const std::string& templ, std::initializer_list<std::string> args)
+{
+    std::string out;
+    out.reserve(templ.size() + 32);
+    auto arg = args.begin();
+    for (size_t i = 0; i < templ.size(); ++i) {
+        if (templ[i] == '%' && i + 1 < templ.size() && (templ[i + 1] == 's' || templ[i + 1] == 'd')
+            && arg != args.end()) {
+            out += *arg++;
+            ++i;
+        } else {
+            out += templ[i];
+        }
+    }
+    return out;
+}

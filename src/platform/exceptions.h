@@ -1,0 +1,35 @@
+#pragma once
+// Error classes. Every failure in Quarnix is a C++ exception derived from
+// Exception, carrying the message text (UTF-8) that the error box shows.
+#include <exception>
+#include <string>
+
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& message() const noexcept { return message_; }
+
+private:
+    std::string message_;
+};
+
+#define QX_DECLARE_ERROR(Name)                                  \
+    class Name : public Exception {                            \
+    public:                                                    \
+        using Exception::Exception;                            \
+    }
+
+// Stream errors of the platform layer.
+QX_DECLARE_ERROR(EFOpenError);    // "Cannot open file %s"
+QX_DECLARE_ERROR(EFCreateError);  // "Cannot create file %s"
+QX_DECLARE_ERROR(EReadError);     // "Stream read error"
+QX_DECLARE_ERROR(EWriteError);    // "Stream write error"
+// The platform picture container's invalid-picture error.
+QX_DECLARE_ERROR(EInvalidGraphic);
+// Raised by code that cannot get the memory a picture or table needs.
+QX_DECLARE_ERROR(EOutOfMemory);
+
+// Fills the first "%s" of a message template with each argument in turn
+// ("%d" is filled the same way by callers passing a decimal string).
+std::string formatMessage(const std::string& templ, std::initializer_list<std::string> args);

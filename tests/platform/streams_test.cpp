@@ -1,0 +1,108 @@
+#include "platform/environment.h"
+#include "platform/exceptions.h"
+#include "platform/streams.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+fs::path tempDir()
+{
+    auto d = fs::temp_directory_path() / ("qx_streams_" + std::to_string(::getpid()));
+    fs::create_directories(d);
+    return d;
+}
+} // namespace
+
+TEST(MemoryStream, ReadBufferFailsOnShortRead)
+{
+    TMemoryStream s(std::vector<uint8_t>{1, 2, 3});
+    uint8_t buf[4] = {};
+    EXPECT_EQ(s.Read(buf, 4), 3);
+    s.SetPosition(1);
+    try {
+        s.ReadBuffer(buf, 3);
+        FAIL() << "no error";
+    } catch (const EReadError& e) {
+        EXPECT_STREQ(e.what(), "Stream read error");
+    }
+    s.SetPosition(0);
+    s.Seek(-10, SeekOrigin::Current);
+    EXPECT_EQ(s.Position(), 0);
+    s.Seek(5, SeekOrigin::End);
+    uint8_t z = 9;
+    s.WriteBuffer(&z, 1);  // writing past the end zero-fills the gap
+    EXPECT_EQ(s.bytes(), (std::vector<uint8_t>{1, 2, 3, 0, 0, 0, 0, 0, 9}));
+}
+
+TEST(FileStream, OpenErrorsNameTheFile)
+{
+    const auto missing = (tempDir() / "missing.dir").string();
+    try {
+        TFileStream f(missing, FileMode::OpenReadShareDenyWrite);
+        FAIL();
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.message(), "Cannot open file " + missing);
+    }
+    const auto noDir = (tempDir() / "no" / "such" / "x.tga").string();
+    EXPECT_THROW(TFileStream(noDir, FileMode::Create), EFCreateError);
+}
+
+TEST(FileStream, SharingModes)
+{
+    const auto path = (tempDir() / "locked.img").string();
+    { std::ofstream(path) << "abcdef"; }
+    {
+        TFileStream reader(path, FileMode::OpenReadShareDenyWrite);
+        // Other readers are allowed, a writer that wants exclusive access is not.
+        TFileStream reader2(path, FileMode::OpenReadShareDenyWrite);
+        EXPECT_THROW(TFileStream(path, FileMode::OpenReadWriteExclusive), EFOpenError);
+        TFileStream anyone(path, FileMode::OpenReadShareDenyNone);
+        EXPECT_EQ(anyone.Size(), 6);
+    }
+    {
+        TFileStream writer(path, FileMode::OpenReadWriteExclusive);
+        EXPECT_THROW(TFileStream(path, FileMode::OpenReadShareDenyWrite), EFOpenError);
+        writer.SetPosition(2);
+        writer.WriteBuffer("XY", 2);
+    }
+    TMemoryStream m;
+    m.LoadFromFile(path);
+    EXPECT_EQ(std::string(m.bytes().begin(), m.bytes().end()), "abXYef");
+}
+
+TEST(Environment, ResolvesDataFileInOtherLetterCase)
+{
+    const auto dir = tempDir() / "case";
+    fs::create_directories(dir);
+    { std::ofstream(dir / "GAME.IMG") << "x"; }
+    EXPECT_EQ(resolveFileNameCase((dir / "GAME.img").string()), (dir / "GAME.IMG").string());
+    EXPECT_EQ(resolveFileNameCase((dir / "OTHER.img").string()), (dir / "OTHER.img").string());
+    { std::ofstream(dir / "GAME.img") << "y"; }
+    EXPECT_EQ(resolveFileNameCase((dir / "GAME.img").string()), (dir / "GAME.img").string());
+}
+
+TEST(Text, Cp1250RoundTripsEveryByte)
+{
+    std::string all;
+    for (int b = 1; b < 256; ++b)
+        all += static_cast<char>(b);
+    EXPECT_EQ(toCp1250(fromCp1250(all)), all);
+    EXPECT_EQ(fromCp1250("\x8A\xB9"), QString::fromUtf8("Šą"));
+    EXPECT_LT(localeCompareIgnoreCase("a", "B"), 0);
+    EXPECT_EQ(localeCompareIgnoreCase("abc", "ABC"), 0);
+    EXPECT_TRUE(sameTextIgnoreCase("pos", "POS"));
+}
+
+TEST(Exceptions, FormatMessageFillsInOrder)
+{
+    EXPECT_EQ(formatMessage("Cannot assign a %s to a %s", {"TDibGraphic", "TIcon"}),
+              "Cannot assign a TDibGraphic to a TIcon");
+    EXPECT_EQ(formatMessage(" (%dx%d)", {"3", "4"}), " (3x4)");
+}

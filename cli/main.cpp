@@ -1,7 +1,31 @@
-#include <cstdio>
+#include "cli/commands.h"
 
-int main()
+#include <cstdio>
+#include <cstring>
+
+static int usage()
 {
-    std::fprintf(stderr, "usage: quarnix-tool COMMAND ...\n");
+    std::fputs("usage: quarnix-tool COMMAND ...\n"
+               "  list ARCHIVE                 list the entries of a .dir archive or a .txd\n"
+               "  sample DIR                   write sample.dir, sample.img and sample.txd into DIR\n"
+               "  convert PICTURE OUT.tga [--size WxH] [--format rgb24|color256]\n"
+               "                               load a picture, resample and reduce it as an import would\n",
+               stderr);
     return 2;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return usage();
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    const std::string cmd = argv[1];
+    if (cmd == "list")
+        return cmdList(args);
+    if (cmd == "sample")
+        return cmdSample(args);
+    if (cmd == "convert")
+        return cmdConvert(args);
+    std::fprintf(stderr, "quarnix-tool: unknown command '%s'\n", cmd.c_str());
+    return usage();
 }

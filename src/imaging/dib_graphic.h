@@ -168,12 +168,18 @@ private:
     void release();
 
     TImageFormat format_ = ifMonochrome;
-    TBitmapInfoHeader header_{};
+    // Aligned so that every field of the (packed) header sits at its natural alignment.
+    alignas(4) TBitmapInfoHeader header_{};
     uint8_t colorTable_[256 * 4]{};
     TLogicalPalette palette_{};
     int32_t rowStride_ = 0;
     uint8_t* bits_ = nullptr;
-    std::unique_ptr<uint8_t[]> store_;
+    // The pixel store comes from calloc: large zero-filled blocks then cost no
+    // page touching, and a refused allocation is a plain null pointer.
+    struct StoreDeleter {
+        void operator()(uint8_t* p) const noexcept;
+    };
+    std::unique_ptr<uint8_t[], StoreDeleter> store_;
     std::unique_ptr<TRgbToPaletteConverter> converter_;
 };
 

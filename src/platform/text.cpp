@@ -80,7 +80,9 @@ int localeCompareIgnoreCaseCp1250(const std::string& a, const std::string& b)
 
 QCollatorSortKey localeSortKeyIgnoreCase(const QString& text)
 {
-    return collator().sortKey(text);
+    // Fold case first: in the C locale the collator's keys are the plain text
+    // and would not ignore case, unlike its compare.
+    return collator().sortKey(text.toCaseFolded());
 }
 
 bool sameTextIgnoreCase(const QString& a, const QString& b)

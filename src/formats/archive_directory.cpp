@@ -1,0 +1,146 @@
+#include "formats/archive_directory.h"
+
+#include "formats/byte_order.h"
+#include "platform/environment.h"
+#include "platform/exceptions.h"
+#include "platform/streams.h"
+#include "platform/text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Records are read in blocks of this many, so a directory of tens of
+// thousands of entries takes a handful of reads, and a huge file given as a
+// directory never needs a buffer of its own size.
+constexpr int64_t kRecordsPerBlock = 4096;
+// Row storage reserved up front, at most; more rows grow the table as needed.
+constexpr int64_t kMaxReservedRecords = 1 << 20;
+
+DirectoryEntry decodeRecord(const uint8_t* rec, int64_t pos)
+{
+    DirectoryEntry e;
+    e.pos = pos;
+    // 64-bit products: a sector position up to 2^32-1 gives an exact offset.
+    e.offset = static_cast<int64_t>(readLe32(rec)) * kArchiveSectorSize;
+    e.size = static_cast<int64_t>(readLe32(rec + 4)) * kArchiveSectorSize;
+    const auto* name = reinterpret_cast<const char*>(rec + kDirectoryNameOffset);
+    const void* nul = std::memchr(name, 0, static_cast<size_t>(kDirectoryNameLength));
+    const size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - name)
+                           : static_cast<size_t>(kDirectoryNameLength);
+    e.name.assign(name, len);
+    return e;
+}
+
+void reserveRows(std::vector<DirectoryEntry>& out, int64_t records)
+{
+    out.reserve(static_cast<size_t>(std::clamp<int64_t>(records, 0, kMaxReservedRecords)));
+}
+
+std::vector<DirectoryEntry> parseRecords(TStream& stream)
+{
+    const int64_t remaining = std::max<int64_t>(stream.Size() - stream.Position(), 0);
+    const int64_t records = remaining / kDirectoryRecordSize;
+    std::vector<DirectoryEntry> out;
+    try {
+        reserveRows(out, records);
+        std::vector<uint8_t> block(static_cast<size_t>(std::min(records, kRecordsPerBlock) * kDirectoryRecordSize));
+        int64_t done = 0;
+        while (done < records) {
+            const int64_t want = std::min(records - done, kRecordsPerBlock);
+            const int64_t got = stream.Read(block.data(), want * kDirectoryRecordSize);
+            // A file cut short while we read it: keep the whole records we got.
+            const int64_t whole = std::max<int64_t>(got, 0) / kDirectoryRecordSize;
+            for (int64_t i = 0; i < whole; ++i)
+                out.push_back(decodeRecord(block.data() + i * kDirectoryRecordSize, done + i + 1));
+            done += whole;
+            if (whole < want)
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory("Out of memory");
+    }
+    return out;
+}
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Index where the last path component starts.
+size_t lastComponentStart(const std::string& path)
+{
+    for (size_t i = path.size(); i > 0; --i)
+        if (isSeparator(path[i - 1]))
+            return i;
+    return 0;
+}
+
+// Index of the extension's dot, or npos when the last component has none.
+size_t extensionStart(const std::string& path)
+{
+    const size_t start = lastComponentStart(path);
+    const size_t dot = path.rfind('.');
+    return dot != std::string::npos && dot >= start ? dot : std::string::npos;
+}
+
+} // namespace
+
+std::vector<DirectoryEntry> parseArchiveDirectory(TStream& stream)
+{
+    return parseRecords(stream);
+}
+
+std::vector<DirectoryEntry> parseArchiveDirectory(const uint8_t* data, size_t size)
+{
+    TReadOnlyMemoryStream stream(data, static_cast<int64_t>(size));
+    return parseRecords(stream);
+}
+
+std::vector<DirectoryEntry> readArchiveDirectory(const std::string& dirPath)
+{
+    TFileStream file(dirPath, FileMode::OpenReadShareDenyWrite);
+    return parseRecords(file);
+}
+
+DirectoryEntry readStandaloneDictionaryEntry(const std::string& txdPath)
+{
+    TFileStream file(txdPath, FileMode::OpenReadShareDenyWrite);
+    DirectoryEntry e;
+    e.pos = 1;
+    e.offset = 0;
+    e.size = file.Size();
+    e.name = toCp1250(QString::fromUtf8(fileNameOfPath(txdPath)));
+    return e;
+}
+
+std::string fileNameOfPath(const std::string& path)
+{
+    return path.substr(lastComponentStart(path));
+}
+
+std::string fileExtension(const std::string& path)
+{
+    const size_t dot = extensionStart(path);
+    return dot == std::string::npos ? std::string() : path.substr(dot);
+}
+
+bool namesTextureDictionary(const std::string& path)
+{
+    std::string ext = fileExtension(path);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return ext == ".txd";
+}
+
+std::string replaceExtensionWithImg(const std::string& path)
+{
+    const size_t dot = extensionStart(path);
+    return (dot == std::string::npos ? path : path.substr(0, dot)) + ".img";
+}
+
+std::string locateDataFile(const std::string& dirPath)
+{
+    return resolveFileNameCase(replaceExtensionWithImg(dirPath));
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The archive directory file (.dir) and the naming rules that tie it to its
+// data file (.img) and tell it apart from a standalone texture dictionary.
+//
+// A directory file is a flat run of 32-byte records with no header:
+//   u32 position in 2048-byte sectors, u32 size in sectors, 24-byte name
+//   (ended by the first NUL; a 24-character name has none).
+// The record count is the file size divided by 32; trailing bytes are ignored.
+// Offsets and sizes are computed in 64-bit arithmetic, so entries at or past
+// 2 GiB in the data file keep their exact positions.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TStream;
+
+constexpr int64_t kArchiveSectorSize = 2048;
+constexpr int64_t kDirectoryRecordSize = 32;
+constexpr int64_t kDirectoryNameOffset = 8;
+constexpr int64_t kDirectoryNameLength = 24;
+
+struct DirectoryEntry {
+    int64_t pos = 0;     // 1 for the first record, 2 for the second, ...
+    std::string name;    // raw Windows-1250 bytes, no NUL inside (at most 24 from a directory)
+    int64_t size = 0;    // sector count * 2048
+    int64_t offset = 0;  // sector position * 2048, byte offset into the data file
+};
+
+// Reads the directory file at `dirPath` (UTF-8) with a shared lock: writers
+// are locked out while it is read, and a file another program holds for
+// writing cannot be opened. Raises EFOpenError "Cannot open file <path>".
+std::vector<DirectoryEntry> readArchiveDirectory(const std::string& dirPath);
+
+// Parses directory records from the stream's current position to its end.
+std::vector<DirectoryEntry> parseArchiveDirectory(TStream& stream);
+// Parses directory records from a buffer.
+std::vector<DirectoryEntry> parseArchiveDirectory(const uint8_t* data, size_t size);
+
+// The single entry of a standalone texture dictionary: pos 1, offset 0,
+// size = file size, name = the last path component as the path spells it
+// (converted from the UTF-8 path to Windows-1250 like every entry name).
+// Opens the file with the same shared lock as readArchiveDirectory.
+DirectoryEntry readStandaloneDictionaryEntry(const std::string& txdPath);
+
+// The last path component ("/" and "\" both separate components) from its
+// last dot on, dot included; "" when that component has no dot.
+std::string fileExtension(const std::string& path);
+// True when the extension, with only A-Z lowered, is ".txd".
+bool namesTextureDictionary(const std::string& path);
+// Removes the extension, if any, and appends ".img" (always lower case):
+// "GAME.DIR" -> "GAME.img", "my.data/models" -> "my.data/models.img".
+std::string replaceExtensionWithImg(const std::string& path);
+// The data file of a directory file: replaceExtensionWithImg(dirPath); when
+// that file does not exist but one whose name differs only in letter case
+// does (X.IMG for X.img), that file.
+std::string locateDataFile(const std::string& dirPath);
+// The last path component ("/" and "\" both count as separators).
+std::string fileNameOfPath(const std::string& path);

@@ -1,0 +1,83 @@
+#include "formats/archive_writer.h"
+
+#include "formats/archive_directory.h"
+#include "formats/byte_order.h"
+#include "platform/exceptions.h"
+#include "platform/streams.h"
+
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+std::vector<uint8_t> buildDirectoryBytes(const std::vector<DirectoryRecord>& records)
+{
+    std::vector<uint8_t> out(records.size() * static_cast<size_t>(kDirectoryRecordSize), 0);
+    uint8_t* p = out.data();
+    for (const DirectoryRecord& r : records) {
+        if (r.nameField.size() > static_cast<size_t>(kDirectoryNameLength))
+            throw Exception("Directory name field longer than 24 bytes: " + r.nameField);
+        writeLe32(p, r.sectorPos);
+        writeLe32(p + 4, r.sectorCount);
+        if (!r.nameField.empty())
+            std::memcpy(p + kDirectoryNameOffset, r.nameField.data(), r.nameField.size());
+        p += kDirectoryRecordSize;
+    }
+    return out;
+}
+
+BuiltArchive buildArchive(const std::vector<ArchiveItem>& items)
+{
+    BuiltArchive a;
+    int64_t sector = 0;
+    for (const ArchiveItem& item : items) {
+        if (item.name.size() > static_cast<size_t>(kDirectoryNameLength))
+            throw Exception("Entry name longer than 24 bytes: " + item.name);
+        if (item.name.find('\0') != std::string::npos)
+            throw Exception("Entry name holds a NUL byte");
+        const int64_t sectors =
+            (static_cast<int64_t>(item.data.size()) + kArchiveSectorSize - 1) / kArchiveSectorSize;
+        if (sector + sectors > std::numeric_limits<uint32_t>::max())
+            throw Exception("Archive too large for 32-bit sector numbers");
+        a.records.push_back({static_cast<uint32_t>(sector), static_cast<uint32_t>(sectors), item.name});
+        sector += sectors;
+    }
+    a.dir = buildDirectoryBytes(a.records);
+    a.img.assign(static_cast<size_t>(sector * kArchiveSectorSize), 0);
+    for (size_t i = 0; i < items.size(); ++i)
+        if (!items[i].data.empty())
+            std::memcpy(a.img.data() + static_cast<size_t>(a.records[i].sectorPos) * kArchiveSectorSize,
+                        items[i].data.data(), items[i].data.size());
+    return a;
+}
+
+void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    const std::string temp = path + ".partial";
+    try {
+        TFileStream f(temp, FileMode::Create);
+        f.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+        f.Flush();
+    } catch (const EFCreateError&) {
+        throw EFCreateError("Cannot create file " + path);
+    } catch (...) {
+        std::error_code ec;
+        std::filesystem::remove(temp, ec);
+        throw;
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, path, ec);
+    if (ec) {
+        std::filesystem::remove(temp, ec);
+        throw EFCreateError("Cannot create file " + path);
+    }
+}
+
+void writeArchive(const std::string& dirPath, const std::string& imgPath, const std::vector<ArchiveItem>& items)
+{
+    const BuiltArchive a = buildArchive(items);
+    // The data file first: a directory is never left pointing into a data
+    // file that was not written.
+    writeFileBytes(imgPath, a.img);
+    writeFileBytes(dirPath, a.dir);
+}

@@ -1,0 +1,192 @@
+// The sample archive, and `quarnix-tool list` / `quarnix-tool sample` run as
+// the built executable that sits next to this test program.
+#include "formats/archive_directory.h"
+#include "support/archive_builder.h"
+#include "support/archive_sample.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+using namespace archive_fixture;
+
+namespace {
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string toolPath()
+{
+    return (fs::read_symlink("/proc/self/exe").parent_path() / "quarnix-tool").string();
+}
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::string quoted(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+RunResult runTool(const ScratchDir& scratch, const std::vector<std::string>& args)
+{
+    std::string cmd = quoted(toolPath());
+    for (const auto& a : args)
+        cmd += " " + quoted(a);
+    const std::string out = scratch.file("stdout.txt"), err = scratch.file("stderr.txt");
+    cmd += " >" + quoted(out) + " 2>" + quoted(err);
+    const int status = std::system(cmd.c_str());
+    RunResult r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = slurp(out);
+    r.err = slurp(err);
+    fs::remove(out);
+    fs::remove(err);
+    return r;
+}
+
+class QuarnixTool : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!fs::exists(toolPath()))
+            GTEST_SKIP() << "quarnix-tool is not built next to this test program: " << toolPath();
+    }
+    ScratchDir scratch{"qx_tool"};
+};
+
+std::string header() { return "Pos\tFPos\tSize\tName\n"; }
+
+} // namespace
+
+TEST(SampleArchive, HoldsEveryTextureKindInSeveralSizes)
+{
+    std::set<uint32_t> kinds;
+    std::set<std::pair<int, int>> sizes;
+    auto check = [&](const TextureDictionary& d) {
+        for (const TextureRecord& t : d.textures) {
+            kinds.insert(t.kind);
+            sizes.insert({t.width, t.height});
+            const size_t bytesPerPixel = static_cast<size_t>(TxdLayout::bitsOfKind(t.kind) / 8);
+            EXPECT_EQ(t.texels.size(), size_t{t.width} * t.height * bytesPerPixel) << t.name;
+            // A picture, not a flat fill.
+            EXPECT_GT(std::set<uint8_t>(t.texels.begin(), t.texels.end()).size(), 2u) << t.name;
+        }
+    };
+    const auto items = archive_sample::sampleArchiveItems();
+    for (const auto& [name, dict] : archive_sample::sampleArchiveDictionaries()) {
+        check(dict);
+        // The archive holds exactly these bytes under that name.
+        auto it = std::find_if(items.begin(), items.end(), [&](const ArchiveItem& i) { return i.name == name; });
+        ASSERT_NE(it, items.end()) << name;
+        EXPECT_EQ(it->data, buildTextureDictionary(dict)) << name;
+    }
+    check(archive_sample::sampleStandaloneDictionary());
+    EXPECT_EQ(kinds, (std::set<uint32_t>{0x40108, 0x40110, 0x40120}));
+    EXPECT_TRUE(sizes.count({16, 16}) && sizes.count({256, 128}));
+    EXPECT_TRUE(std::any_of(sizes.begin(), sizes.end(), [](auto s) { return s.first < s.second; }));
+
+    size_t dictionaries = 0, others = 0;
+    for (const ArchiveItem& i : items)
+        ++(namesTextureDictionary(i.name) ? dictionaries : others);
+    EXPECT_GE(dictionaries, 3u);
+    EXPECT_GE(others, 2u);
+}
+
+TEST_F(QuarnixTool, SampleWritesDeterministicFilesThatListReads)
+{
+    const std::string a = scratch.file("new/sub"), b = scratch.file("again");
+    const RunResult first = runTool(scratch, {"sample", a});
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(first.out, a + "/sample.dir\n" + a + "/sample.img\n" + a + "/sample.txd\n");
+    ASSERT_EQ(runTool(scratch, {"sample", b}).exitCode, 0);
+    for (const char* f : {"sample.dir", "sample.img", "sample.txd"})
+        EXPECT_EQ(readBytes(a + "/" + f), readBytes(b + "/" + f)) << f;
+
+    const BuiltArchive expected = buildArchive(archive_sample::sampleArchiveItems());
+    EXPECT_EQ(readBytes(a + "/sample.dir"), expected.dir);
+    EXPECT_EQ(readBytes(a + "/sample.img"), expected.img);
+    const auto txd = buildTextureDictionary(archive_sample::sampleStandaloneDictionary());
+    EXPECT_EQ(readBytes(a + "/sample.txd"), txd);
+
+    const RunResult list = runTool(scratch, {"list", a + "/sample.dir"});
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.err, "");
+    std::string want = header();
+    for (size_t i = 0; i < expected.records.size(); ++i) {
+        const auto& r = expected.records[i];
+        want += std::to_string(i + 1) + "\t" + std::to_string(int64_t{r.sectorPos} * 2048) + "\t" +
+                std::to_string(int64_t{r.sectorCount} * 2048) + "\t" + r.nameField + "\n";
+    }
+    EXPECT_EQ(list.out, want);
+
+    const RunResult single = runTool(scratch, {"list", a + "/sample.txd"});
+    EXPECT_EQ(single.exitCode, 0);
+    EXPECT_EQ(single.out, header() + "1\t0\t" + std::to_string(txd.size()) + "\tsample.txd\n");
+}
+
+TEST_F(QuarnixTool, ListConvertsNamesAndKeepsLargeOffsets)
+{
+    auto records = oddNameRecords();
+    records.push_back({0xFFFFFFFF, 0x100000, "far.dff"});
+    const std::string path = scratch.file("ODD.DIR");
+    auto bytes = buildDirectoryBytes(records);
+    bytes.insert(bytes.end(), {1, 2, 3});  // trailing bytes, no record
+    writeBytes(path, bytes);
+
+    const RunResult r = runTool(scratch, {"list", path});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, header() +
+                         "1\t2048\t2048\tplain.dff\n"
+                         "2\t4096\t2048\t" + oddName24() + "\n"
+                         "3\t6144\t2048\t\n"
+                         "4\t8192\t2048\tabc\n"
+                         "5\t10240\t2048\t\xC5\xA0\xC4\x8Dko.txd\n"
+                         "6\t8796093020160\t2147483648\tfar.dff\n");
+}
+
+TEST_F(QuarnixTool, ErrorsAndUsage)
+{
+    const std::string missing = scratch.file("missing.dir");
+    RunResult r = runTool(scratch, {"list", missing});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Cannot open file " + missing + ".\n");
+
+    const std::string missingTxd = scratch.file("Missing.TXD");
+    r = runTool(scratch, {"list", missingTxd});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Cannot open file " + missingTxd + ".\n");
+
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"list"}, {"list", "a.dir", "b.dir"}, {"sample"}, {"sample", "x", "y"}}) {
+        r = runTool(scratch, args);
+        EXPECT_EQ(r.exitCode, 2) << args.size();
+        EXPECT_NE(r.err.find("usage"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+
+    // A folder that cannot be made: a file is in the way.
+    writeBytes(scratch.file("plainfile"), {1});
+    r = runTool(scratch, {"sample", scratch.file("plainfile")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err, "");
+    r = runTool(scratch, {"sample", scratch.file("plainfile/inner")});
+    EXPECT_EQ(r.exitCode, 1);
+}

@@ -1,0 +1,33 @@
+#pragma once
+// The picture preparation shared by the texture import and `quarnix-tool
+// convert`: resample to the texture's size, reduce to its pixel format, and
+// write the result as TGA.
+#include "imaging/dib_graphic.h"
+#include "platform/streams.h"
+
+#include <QSize>
+#include <optional>
+#include <string>
+
+// Brings `picture` to `size` (when given) with the import's resampling:
+// filtered, cubic B-spline, format kept; then to `format` (when given) with
+// the import's reduction: optimised palette, dithering. Both are applied in
+// place, so the picture changes only when a step succeeds; a picture already
+// in `format` keeps its pixels and palette. ETavrinError "Destination graphic
+// too small" when a side of `size` is below 2.
+void PrepareImportPicture(TDibGraphic& picture, std::optional<QSize> size, std::optional<TImageFormat> format);
+
+// True for the formats the TGA writer takes as they are: 256 greys, 256
+// colours and true colour.
+bool TgaWritesFormat(TImageFormat format);
+
+// Writes the picture as one TGA image at the stream's position. A picture
+// the TGA writer refuses (black and white, 16 greys, 16 colours) is written
+// as a true-colour copy of its colours; the picture itself is not changed.
+void WritePictureAsTga(const TDibGraphic& picture, TStream& stream);
+
+// Encodes the picture as TGA in memory, then writes the file through a
+// temporary file beside it renamed over `fileName`, so a failure leaves no
+// half-written file and an existing file intact. "Cannot create file %s" and
+// "Stream write error" on failure.
+void SavePictureAsTgaFile(const TDibGraphic& picture, const std::string& fileName);

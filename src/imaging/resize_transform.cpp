@@ -1,0 +1,471 @@
+#include "imaging/resize_transform.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+// The accumulation loops are compiled twice, once for processors with fused
+// multiply-add in hardware and once for the rest, and picked at load time.
+// std::fma is correctly rounded either way, so both give the same bytes; the
+// hardware version only avoids a library call per tap.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define QX_FMA_CLONES __attribute__((target_clones("fma", "default")))
+#else
+#define QX_FMA_CLONES
+#endif
+
+namespace {
+
+using Extended = long double;
+
+constexpr Extended kTwoThirds = 2.0L / 3.0L;
+constexpr Extended kOneSixth = 1.0L / 6.0L;
+constexpr Extended kSixteenThirds = 16.0L / 3.0L;
+constexpr Extended kSevenThirds = 7.0L / 3.0L;
+constexpr Extended kThirtyTwoThirds = 32.0L / 3.0L;
+constexpr Extended kPi = 3.141592653589793238462643383279502884L;
+
+// sin(pi u) / (pi u), with pi u rounded to float before the sine.
+Extended sinc(float u)
+{
+    if (u == 0.0f)
+        return 1.0L;
+    const float a = static_cast<float>(kPi * u);
+    return std::sin(static_cast<Extended>(a)) / a;
+}
+
+int32_t reflectIndex(int64_t j, int32_t n)
+{
+    if (j < 0)
+        j = -j;
+    else if (j >= n)
+        j = 2 * int64_t(n) - 1 - j;
+    if (j < 0 || j >= n)
+        return -1;
+    return static_cast<int32_t>(j);
+}
+
+// Contributor lists flattened for the passes: the taps of destination index
+// i are taps[start[i] .. start[i + 1]), zero-weight taps left out (they are
+// never read).
+struct FlatContributors {
+    std::vector<int32_t> start;
+    std::vector<TContributor> taps;
+};
+
+FlatContributors flatten(const std::vector<TContributorList>& lists)
+{
+    FlatContributors flat;
+    flat.start.reserve(lists.size() + 1);
+    size_t total = 0;
+    for (const TContributorList& list : lists)
+        total += list.Entries.size();
+    flat.taps.reserve(total);
+    for (const TContributorList& list : lists) {
+        flat.start.push_back(static_cast<int32_t>(flat.taps.size()));
+        for (const TContributor& c : list.Entries)
+            if (c.Weight != 0.0f)
+                flat.taps.push_back(c);
+    }
+    flat.start.push_back(static_cast<int32_t>(flat.taps.size()));
+    return flat;
+}
+
+// The source row as blue, green, red bytes: the row itself for ifRgb24,
+// otherwise `scratch` filled through GetPixelColor.
+const uint8_t* sourceRowBgr(const TDibGraphic& source, int y, std::vector<uint8_t>& scratch)
+{
+    if (source.ImageFormat() == ifRgb24)
+        return source.RowPointer(y);
+    const int width = source.Width();
+    for (int x = 0; x < width; ++x) {
+        const uint32_t c = source.GetPixelColor(x, y);
+        scratch[3 * size_t(x)] = uint8_t(c);
+        scratch[3 * size_t(x) + 1] = uint8_t(c >> 8);
+        scratch[3 * size_t(x) + 2] = uint8_t(c >> 16);
+    }
+    return scratch.data();
+}
+
+// One row of the horizontal pass: out[i] from in[taps of i].
+QX_FMA_CLONES
+void horizontalRow(const uint8_t* in, uint8_t* out, const FlatContributors& flat, int32_t dstW)
+{
+    const TContributor* taps = flat.taps.data();
+    const int32_t* start = flat.start.data();
+    for (int32_t i = 0; i < dstW; ++i) {
+        float sb = 0.0f, sg = 0.0f, sr = 0.0f;
+        for (int32_t k = start[i]; k < start[i + 1]; ++k) {
+            const uint8_t* p = in + 3 * size_t(taps[k].Pixel);
+            const float w = taps[k].Weight;
+            sb = std::fma(float(p[0]), w, sb);
+            sg = std::fma(float(p[1]), w, sg);
+            sr = std::fma(float(p[2]), w, sr);
+        }
+        out[3 * size_t(i)] = ResampleChannelToByte(sb);
+        out[3 * size_t(i) + 1] = ResampleChannelToByte(sg);
+        out[3 * size_t(i) + 2] = ResampleChannelToByte(sr);
+    }
+}
+
+// One destination row of the vertical pass: sums[k] accumulates the
+// intermediate rows of the row's taps, in tap order, for every byte k.
+QX_FMA_CLONES
+void verticalRow(const TDibGraphic& intermediate, const TContributor* taps, int32_t count, float* sums, size_t n)
+{
+    std::fill(sums, sums + n, 0.0f);
+    for (int32_t k = 0; k < count; ++k) {
+        const uint8_t* p = intermediate.RowPointer(taps[k].Pixel);
+        const float w = taps[k].Weight;
+        for (size_t b = 0; b < n; ++b)
+            sums[b] = std::fma(float(p[b]), w, sums[b]);
+    }
+}
+
+}  // namespace
+
+float TriangleKernel(float x)
+{
+    const float t = std::fabs(x);
+    if (t < 1.0f)
+        return static_cast<float>(1.0L - t);
+    return 0.0f;
+}
+
+float HermiteKernel(float x)
+{
+    const float t = std::fabs(x);
+    if (t < 1.0f) {
+        const float tt = static_cast<float>(Extended(t) * t);
+        return static_cast<float>((2.0L * t - 3.0L) * tt + 1.0L);
+    }
+    return 0.0f;
+}
+
+float QuadraticBSplineKernel(float x)
+{
+    const float t = std::fabs(x);
+    if (t < 0.5f) {
+        const float tt = static_cast<float>(Extended(t) * t);
+        return static_cast<float>(0.75L - tt);
+    }
+    if (t < 1.5f) {
+        const float u = static_cast<float>(Extended(t) - 1.5L);
+        return static_cast<float>(0.5L * (Extended(u) * u));
+    }
+    return 0.0f;
+}
+
+float CubicBSplineKernel(float x)
+{
+    const float t = std::fabs(x);
+    if (t < 1.0f) {
+        const float tt = static_cast<float>(Extended(t) * t);
+        return static_cast<float>(0.5L * tt * t - tt + kTwoThirds);
+    }
+    if (t < 2.0f) {
+        const float u = static_cast<float>(2.0L - t);
+        return static_cast<float>(kOneSixth * (Extended(u) * u) * u);
+    }
+    return 0.0f;
+}
+
+float Lanczos3Kernel(float x)
+{
+    const float t = std::fabs(x);
+    if (t < 3.0f)
+        return static_cast<float>(sinc(t) * sinc(static_cast<float>(t / 3.0L)));
+    return 0.0f;
+}
+
+float MitchellKernel(float x)
+{
+    const float t = std::fabs(x);
+    if (t < 2.0f) {
+        const float tt = static_cast<float>(Extended(t) * t);
+        const Extended ttt = Extended(t) * tt;
+        if (t < 1.0f)
+            return static_cast<float>((7.0L * ttt - 12.0L * tt + kSixteenThirds) / 6.0L);
+        return static_cast<float>((-kSevenThirds * ttt + 12.0L * tt - 20.0L * t + kThirtyTwoThirds) / 6.0L);
+    }
+    return 0.0f;
+}
+
+const TResampleKernelEntry ResampleKernels[6] = {
+    {"Triangle", TriangleKernel, 1.0f},   {"Hermite", HermiteKernel, 1.0f},
+    {"Quadratic B-spline", QuadraticBSplineKernel, 1.5f}, {"Cubic B-spline", CubicBSplineKernel, 2.0f},
+    {"Lanczos3", Lanczos3Kernel, 3.0f},   {"Mitchell", MitchellKernel, 2.0f},
+};
+
+float ResampleScale(int32_t destinationLength, int32_t sourceLength)
+{
+    if (sourceLength == 1)
+        return static_cast<float>(Extended(destinationLength) / sourceLength);
+    return static_cast<float>(Extended(destinationLength - 1) / (sourceLength - 1));
+}
+
+std::vector<TContributorList> BuildContributorLists(int32_t destinationLength, int32_t sourceLength, float scale,
+                                                     TResampleFunction kernel, float support)
+{
+    std::vector<TContributorList> lists(std::max(destinationLength, 0));
+    const bool shrinking = scale < 1.0f;
+    float width = support;
+    float fscale = 1.0f;
+    if (shrinking) {
+        width = static_cast<float>(Extended(support) / scale);
+        fscale = static_cast<float>(1.0L / scale);
+    }
+    // Room for floor(2w + 1) taps; a list never needs more than the taps in
+    // [center - w, center + w], and the vector grows if rounding asks for one
+    // more, so no list is ever written past its room.
+    const Extended room = std::floor(2.0L * width + 1.0L);
+    const size_t reserve = room > 0 ? size_t(std::min<Extended>(room, 2.0L * sourceLength + 8.0L)) : 0;
+
+    for (int32_t i = 0; i < destinationLength; ++i) {
+        std::vector<TContributor>& entries = lists[size_t(i)].Entries;
+        entries.reserve(reserve);
+        const float center = static_cast<float>(Extended(i) / scale);
+        const int64_t left = static_cast<int64_t>(std::floor(Extended(center) - width));
+        const int64_t right = static_cast<int64_t>(std::ceil(Extended(center) + width));
+        for (int64_t j = left; j <= right; ++j) {
+            float weight;
+            if (shrinking) {
+                const float arg = static_cast<float>((Extended(center) - j) / fscale);
+                weight = static_cast<float>(Extended(kernel(arg)) / fscale);
+            } else {
+                weight = kernel(static_cast<float>(Extended(center) - j));
+            }
+            if (weight == 0.0f)
+                continue;
+            int32_t pixel = reflectIndex(j, sourceLength);
+            if (pixel < 0) {
+                // Only when the kernel is wider than the picture: the tap is
+                // kept with no weight and never read.
+                pixel = 0;
+                weight = 0.0f;
+            }
+            entries.push_back({pixel, weight});
+        }
+    }
+    return lists;
+}
+
+uint8_t ResampleChannelToByte(float sum)
+{
+    if (sum > 255.0f)
+        return 255;
+    if (sum < 0.0f)
+        return 0;
+    return static_cast<uint8_t>(std::nearbyint(sum));
+}
+
+void Resample(const TDibGraphic& source, TDibGraphic& destination, TResampleFunction kernel, float support)
+{
+    const int32_t srcW = source.Width();
+    const int32_t srcH = source.Height();
+    const int32_t dstW = destination.Width();
+    const int32_t dstH = destination.Height();
+    if (srcW < 1 || srcH < 1)
+        throw ETavrinError("Source graphic too small");
+    if (dstW <= 1 || dstH <= 1)
+        throw ETavrinError("Destination graphic too small");
+
+    TDibGraphic intermediate;
+    intermediate.NewImage(dstW, srcH, ifRgb24, nullptr, 0, 0);
+
+    const float xscale = ResampleScale(dstW, srcW);
+    const float yscale = ResampleScale(dstH, srcH);
+
+    {
+        const FlatContributors columns = flatten(BuildContributorLists(dstW, srcW, xscale, kernel, support));
+        std::vector<uint8_t> scratch(source.ImageFormat() == ifRgb24 ? 0 : 3 * size_t(srcW));
+        for (int32_t y = 0; y < srcH; ++y)
+            horizontalRow(sourceRowBgr(source, y, scratch), intermediate.RowPointer(y), columns, dstW);
+    }
+
+    const FlatContributors rows = flatten(BuildContributorLists(dstH, srcH, yscale, kernel, support));
+    const size_t n = 3 * size_t(dstW);
+    std::vector<float> sums(n);
+    const bool direct = destination.ImageFormat() == ifRgb24;
+    for (int32_t i = 0; i < dstH; ++i) {
+        const int32_t first = rows.start[size_t(i)];
+        verticalRow(intermediate, rows.taps.data() + first, rows.start[size_t(i) + 1] - first, sums.data(), n);
+        if (direct) {
+            uint8_t* out = destination.RowPointer(i);
+            for (size_t b = 0; b < n; ++b)
+                out[b] = ResampleChannelToByte(sums[b]);
+        } else {
+            for (int32_t x = 0; x < dstW; ++x) {
+                const uint8_t blue = ResampleChannelToByte(sums[3 * size_t(x)]);
+                const uint8_t green = ResampleChannelToByte(sums[3 * size_t(x) + 1]);
+                const uint8_t red = ResampleChannelToByte(sums[3 * size_t(x) + 2]);
+                destination.SetPixelColor(x, i, MakeColor(red, green, blue));
+            }
+        }
+    }
+}
+
+namespace {
+
+// Nearest-neighbour stretch: destination index i takes the source pixel
+// whose span holds the centre of i's span.
+std::vector<int32_t> nearestMap(int32_t dstLen, int32_t srcLen)
+{
+    std::vector<int32_t> map(size_t(std::max(dstLen, 0)));
+    for (int32_t i = 0; i < dstLen; ++i)
+        map[size_t(i)] = static_cast<int32_t>((2 * int64_t(i) + 1) * srcLen / (2 * int64_t(dstLen)));
+    return map;
+}
+
+void stretchNearest(const TDibGraphic& source, TDibGraphic& destination)
+{
+    const int32_t dstW = destination.Width();
+    const int32_t dstH = destination.Height();
+    const std::vector<int32_t> xs = nearestMap(dstW, source.Width());
+    const std::vector<int32_t> ys = nearestMap(dstH, source.Height());
+    const TImageFormat sf = source.ImageFormat();
+    const TImageFormat df = destination.ImageFormat();
+    const int bytes = sf == df ? BitsPerPixel(sf) / 8 : 0;
+
+    for (int32_t y = 0; y < dstH; ++y) {
+        const int32_t sy = ys[size_t(y)];
+        if (bytes > 0) {
+            // Same format (and palette): copy the stored pixels.
+            const uint8_t* in = source.RowPointer(sy);
+            uint8_t* out = destination.RowPointer(y);
+            for (int32_t x = 0; x < dstW; ++x)
+                std::memcpy(out + size_t(x) * bytes, in + size_t(xs[size_t(x)]) * bytes, size_t(bytes));
+        } else if (sf == df) {
+            for (int32_t x = 0; x < dstW; ++x)
+                destination.SetPixelIndex(x, y, source.GetPixelIndex(xs[size_t(x)], sy));
+        } else {
+            for (int32_t x = 0; x < dstW; ++x)
+                destination.SetPixelColor(x, y, source.GetPixelColor(xs[size_t(x)], sy));
+        }
+    }
+}
+
+// Area-averaging coverage of a destination index: which source pixels its
+// span overlaps and by how much, in units of 1 / dstLen (they add up to srcLen).
+struct Coverage {
+    std::vector<int32_t> start;
+    std::vector<std::pair<int32_t, int64_t>> taps;
+};
+
+Coverage areaCoverage(int32_t dstLen, int32_t srcLen)
+{
+    Coverage c;
+    c.start.reserve(size_t(dstLen) + 1);
+    for (int32_t i = 0; i < dstLen; ++i) {
+        c.start.push_back(static_cast<int32_t>(c.taps.size()));
+        const int64_t lo = int64_t(i) * srcLen;  // span [lo, hi) in units of 1 / dstLen
+        const int64_t hi = lo + srcLen;
+        for (int64_t s = lo / dstLen; s < srcLen && s * dstLen < hi; ++s) {
+            const int64_t overlap = std::min(hi, (s + 1) * dstLen) - std::max(lo, s * dstLen);
+            if (overlap > 0)
+                c.taps.emplace_back(static_cast<int32_t>(s), overlap);
+        }
+    }
+    c.start.push_back(static_cast<int32_t>(c.taps.size()));
+    return c;
+}
+
+// Halftone stretch of an ifRgb24 source.
+void stretchAverage(const TDibGraphic& source, TDibGraphic& destination)
+{
+    const int32_t srcW = source.Width();
+    const int32_t srcH = source.Height();
+    const int32_t dstW = destination.Width();
+    const int32_t dstH = destination.Height();
+    const Coverage cols = areaCoverage(dstW, srcW);
+    const Coverage rows = areaCoverage(dstH, srcH);
+    const double area = double(srcW) * double(srcH);
+    std::vector<double> acc(3 * size_t(srcW));
+    const bool direct = destination.ImageFormat() == ifRgb24;
+
+    for (int32_t y = 0; y < dstH; ++y) {
+        std::fill(acc.begin(), acc.end(), 0.0);
+        for (int32_t k = rows.start[size_t(y)]; k < rows.start[size_t(y) + 1]; ++k) {
+            const uint8_t* in = source.RowPointer(rows.taps[size_t(k)].first);
+            const double w = double(rows.taps[size_t(k)].second);
+            for (size_t b = 0; b < acc.size(); ++b)
+                acc[b] += w * in[b];
+        }
+        uint8_t* out = direct ? destination.RowPointer(y) : nullptr;
+        for (int32_t x = 0; x < dstW; ++x) {
+            double sum[3] = {0.0, 0.0, 0.0};
+            for (int32_t k = cols.start[size_t(x)]; k < cols.start[size_t(x) + 1]; ++k) {
+                const double w = double(cols.taps[size_t(k)].second);
+                const double* a = acc.data() + 3 * size_t(cols.taps[size_t(k)].first);
+                sum[0] += w * a[0];
+                sum[1] += w * a[1];
+                sum[2] += w * a[2];
+            }
+            uint8_t bgr[3];
+            for (int c = 0; c < 3; ++c)
+                bgr[c] = static_cast<uint8_t>(std::clamp(std::nearbyint(sum[c] / area), 0.0, 255.0));
+            if (direct)
+                std::memcpy(out + 3 * size_t(x), bgr, 3);
+            else
+                destination.SetPixelColor(x, y, MakeColor(bgr[2], bgr[1], bgr[0]));
+        }
+    }
+}
+
+uint16_t resolutionArgument(int dpi)
+{
+    return static_cast<uint16_t>(std::clamp(dpi, 0, 65535));
+}
+
+}  // namespace
+
+void StretchPicture(const TDibGraphic& source, TDibGraphic& destination, bool halftone)
+{
+    // Nothing to take pixels from: the destination keeps its zero fill.
+    if (source.Width() < 1 || source.Height() < 1 || destination.Width() < 1 || destination.Height() < 1)
+        return;
+    if (halftone && source.ImageFormat() == ifRgb24)
+        stretchAverage(source, destination);
+    else
+        stretchNearest(source, destination);
+}
+
+bool TResizeTransform::UsesHalftone(const TDibGraphic& source)
+{
+    return int64_t(source.Width()) * source.Height() > 1024 && source.ImageFormat() == ifRgb24;
+}
+
+void TResizeTransform::ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination)
+{
+    if (&source == &destination) {
+        ApplyInPlace(destination);
+        return;
+    }
+    if (UseFilter) {
+        if (Kernel > rkMitchell)
+            throw ETavrinError("Invalid resampling kernel");
+        // A size of 0 or less cannot even be created; it fails as too small,
+        // after the source check the resampler makes first.
+        if (TargetWidth <= 0 || TargetHeight <= 0) {
+            if (source.Width() < 1 || source.Height() < 1)
+                throw ETavrinError("Source graphic too small");
+            throw ETavrinError("Destination graphic too small");
+        }
+    }
+
+    ReportedPercent = 255;
+    Progress(0, 0, 100);
+    const TImageFormat format = ForceTargetFormat ? TargetFormat : source.ImageFormat();
+    const TLogicalPalette* palette = format == source.ImageFormat() ? &source.Palette() : nullptr;
+    destination.NewImage(TargetWidth, TargetHeight, format, palette, resolutionArgument(source.ResolutionX()),
+                         resolutionArgument(source.ResolutionY()));
+    if (UseFilter) {
+        const TResampleKernelEntry& entry = ResampleKernels[Kernel];
+        Resample(source, destination, entry.Function, entry.Support);
+    } else {
+        Progress(50, 0, 100);
+        StretchPicture(source, destination, UsesHalftone(source));
+    }
+    Progress(100, 0, 100);
+}

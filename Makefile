@@ -5,6 +5,8 @@ FUZZ_SECONDS ?= 60
 GENERATOR   := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS        ?= $(shell nproc)
 
+SHELL := /bin/bash
+
 .PHONY: deps configure build run test bench fuzz clean
 
 deps:
@@ -35,7 +37,9 @@ fuzz: deps
 	@set -e; for f in $(FUZZ_BUILD)/fuzz_*; do \
 	  n=$$(basename $$f); mkdir -p $(FUZZ_BUILD)/corpus/$$n; \
 	  echo "== $$n for $(FUZZ_SECONDS)s"; \
-	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $(FUZZ_BUILD)/corpus/$$n fuzz/seeds/$$n 2>&1 | tail -n 15; \
+	  seeds=""; [ -d fuzz/seeds/$$n ] && seeds=fuzz/seeds/$$n; \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_BUILD)/corpus/$$n $$seeds 2>&1 | tail -n 15; \
+	  [ $${PIPESTATUS[0]} -eq 0 ] || { echo "$$n: finding above"; exit 1; }; \
 	done
 
 clean:

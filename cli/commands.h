@@ -9,8 +9,5 @@ int cmdList(const std::vector<std::string>& args);
 int cmdSample(const std::vector<std::string>& args);
 int cmdConvert(const std::vector<std::string>& args);
 
-// The error box's text rule: a full stop is added when the message is not
-// empty and its last character's code is above that of ".".
-std::string errorBoxText(const std::string& message);
 // Prints errorBoxText(message) to stderr and returns 1.
 int reportError(const std::string& message);

@@ -1,5 +1,12 @@
 #include "platform/exceptions.h"
 
+std::string errorBoxText(const std::string& message)
+{
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > static_cast<unsigned char>('.'))
+        return message + ".";
+    return message;
+}
+
 std::string formatMessage(const std::string& templ, std::initializer_list<std::string> args)
 {
     std::string out;

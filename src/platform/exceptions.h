@@ -30,6 +30,11 @@ QX_DECLARE_ERROR(EInvalidGraphic);
 // Raised by code that cannot get the memory a picture or table needs.
 QX_DECLARE_ERROR(EOutOfMemory);
 
+// The text the error box shows for a message: a full stop is added when the
+// message is not empty and its last character's code is above that of "."
+// (so a message ending in ".", "!", ")" or a blank gets none).
+std::string errorBoxText(const std::string& message);
+
 // Fills the first "%s" of a message template with each argument in turn
 // ("%d" is filled the same way by callers passing a decimal string).
 std::string formatMessage(const std::string& templ, std::initializer_list<std::string> args);

@@ -140,6 +140,8 @@ struct FiringCase {
     bool eof;
 };
 
+void PrintTo(const FiringCase& c, std::ostream* os) { *os << c.name; }
+
 class FiringTest : public ::testing::TestWithParam<FiringCase> {};
 
 TEST_P(FiringTest, FiresAsDefinedAndLeavesCursor)

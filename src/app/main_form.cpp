@@ -1,0 +1,399 @@
+#include "app/main_form.h"
+
+#include "app/error_box.h"
+#include "app/qt_user_dialogs.h"
+#include "app/tool_bar.h"
+#include "formats/archive_directory.h"
+#include "imaging/picture_registry.h"
+#include "platform/graphic.h"
+#include "platform/environment.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QSplitterHandle>
+#include <QStyle>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <qdrawutil.h>
+
+// ---- splitter ----
+
+namespace {
+class BevelSplitterHandle : public QSplitterHandle {
+public:
+    using QSplitterHandle::QSplitterHandle;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        qDrawShadePanel(&p, rect(), palette(), false, 1);
+    }
+};
+
+// Undoes, on every way out of Open, what the load set up: a row left half
+// built, the entry grid's suspension and the LoadingDirectory flag, so a
+// failed load cannot leave the entry table's handler silenced or its grid
+// frozen.
+class OpenScope {
+public:
+    explicit OpenScope(TForm1& form) : form_(form) {}
+    ~OpenScope()
+    {
+        form_.LoadingDirectory = false;
+        try {
+            if (form_.RxM->State() != TableState::Browsing)
+                form_.RxM->Cancel();
+            resume();
+        } catch (...) {
+            // Already on the way out with the first error; the user sees that one.
+        }
+    }
+    void suspend()
+    {
+        form_.RxM->DisableControls();
+        suspended_ = true;
+    }
+    void resume()
+    {
+        if (suspended_) {
+            suspended_ = false;
+            form_.RxM->EnableControls();
+        }
+    }
+
+private:
+    TForm1& form_;
+    bool suspended_ = false;
+};
+} // namespace
+
+BevelSplitter::BevelSplitter(Qt::Orientation orientation, QWidget* parent) : QSplitter(orientation, parent) {}
+
+QSplitterHandle* BevelSplitter::createHandle()
+{
+    return new BevelSplitterHandle(orientation(), this);
+}
+
+// ---- form ----
+
+TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent)
+    : QWidget(parent), dialogs_(std::move(dialogs))
+{
+    if (!dialogs_)
+        dialogs_ = std::make_unique<QtUserDialogs>(this);
+
+    setWindowTitle(QStringLiteral("Quarnix Pre-Alpha2"));
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    setFont(font);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    RxM = makeEntryTable();
+    QueryTXD = makeTextureTable();
+    RxM->SetAfterScroll([this](RecordTable& t) { RxMAfterScroll(t); });
+    QueryTXD->SetAfterScroll([this](RecordTable& t) { QueryTXDAfterScroll(&t); });
+
+    OD.filter = "Ostrel Resources|*.dir;*.txd";
+    OD.fileMustExist = false;
+    SD.filter = "Targa Image|*.tga";
+    SD.defaultExt = ".tga";
+    OpenPictureDialog.fileMustExist = true;
+
+    buildToolBar();
+    buildLayout();
+    applyDesignGeometry();
+
+    qApp->installEventFilter(this);
+    FormCreate();
+}
+
+TForm1::~TForm1()
+{
+    qApp->removeEventFilter(this);
+    // The grids observe the tables: let them go before the tables do.
+    RxM->SetAfterScroll(nullptr);
+    QueryTXD->SetAfterScroll(nullptr);
+    delete Grid;
+    delete GridTXD;
+    Grid = nullptr;
+    GridTXD = nullptr;
+}
+
+void TForm1::setDialogs(std::unique_ptr<UserDialogs> dialogs)
+{
+    dialogs_ = dialogs ? std::move(dialogs) : std::make_unique<QtUserDialogs>(this);
+}
+
+void TForm1::guard(const std::function<void()>& handler)
+{
+    runGuarded(*dialogs_, handler);
+}
+
+void TForm1::buildToolBar()
+{
+    ToolBar1 = new WrapToolBar(this);
+    BtnExit = ToolBar1->addButton(exitIcon(), QString(), QStringLiteral("Exit"));
+    BtnOpen = ToolBar1->addButton(openIcon(), QString(), QStringLiteral("Open"));
+    ToolBar1->addSeparator();
+    BtnSaveTGA = ToolBar1->addButton(saveTgaIcon(), QStringLiteral("Save as TGA"), QString());
+    ToolBar1->addSeparator();
+    BtnZoom = new ToggleToolButton(ToolBar1);
+    BtnZoom->setIcon(fitHeightIcon());
+    BtnZoom->setText(QStringLiteral("Fit Height"));
+    BtnZoom->setCheckable(true);
+    BtnZoom->setChecked(false);
+    ToolBar1->addWidget(BtnZoom);
+    BtnImport = ToolBar1->addButton(importIcon(), QStringLiteral("Import Texture"), QString());
+    BtnSaveTGA->setEnabled(false);
+    BtnImport->setEnabled(false);
+
+    connect(BtnExit, &QToolButton::clicked, this, [this] { guard([this] { BtnExitClick(); }); });
+    connect(BtnOpen, &QToolButton::clicked, this, [this] { guard([this] { BtnOpenClick(); }); });
+    connect(BtnZoom, &QToolButton::clicked, this, [this] { guard([this] { BtnZoomClick(); }); });
+}
+
+void TForm1::buildLayout()
+{
+    Grid = new RecordGrid(*RxM, {{"Pos", 35}, {"FPos", 64}, {"Size", 64}, {"Name", 79}}, this);
+    Grid->setObjectName(QStringLiteral("Grid"));
+    Grid->setFixedWidth(kEntryGridWidth);
+
+    Panel1 = new QWidget(this);
+    Splitter1 = new BevelSplitter(Qt::Vertical, Panel1);
+    Splitter1->setHandleWidth(kSplitterWidth);
+    Splitter1->setChildrenCollapsible(false);
+    Splitter1->setOpaqueResize(true);
+
+    GridTXD = new RecordGrid(*QueryTXD,
+                             {{"Pos", 25}, {"Name", 89}, {"Size", 63}, {"Type", 59}, {"Dimensions", 78}, {"Desc", 72}},
+                             Splitter1);
+    GridTXD->setObjectName(QStringLiteral("GridTXD"));
+
+    ImageScrollBox1 = new QFrame(Splitter1);
+    ImageScrollBox1->setObjectName(QStringLiteral("ImageScrollBox1"));
+    ImageScrollBox1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    ImageScrollBox1->setMinimumHeight(1);
+
+    Splitter1->addWidget(GridTXD);
+    Splitter1->addWidget(ImageScrollBox1);
+    Splitter1->setStretchFactor(0, 1);
+    Splitter1->setStretchFactor(1, 0);
+
+    auto* panelLayout = new QVBoxLayout(Panel1);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    panelLayout->setSpacing(0);
+    panelLayout->addWidget(Splitter1);
+
+    auto* body = new QHBoxLayout;
+    body->setContentsMargins(0, 0, 0, 0);
+    body->setSpacing(0);
+    body->addWidget(Grid);
+    body->addWidget(Panel1, 1);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    outer->addWidget(ToolBar1);
+    outer->addLayout(body, 1);
+
+    for (RecordGrid* grid : {Grid, GridTXD}) {
+        grid->setGuard([this](const std::function<void()>& h) { guard(h); });
+        grid->setDeleteConfirmation([this] { return dialogs().confirm("Confirm", "Delete record?"); });
+        grid->setAfterUserDelete([this, grid] { afterUserDelete(grid); });
+    }
+    Grid->setTitleClickHandler([this](int column) { GridTitleBtnClick(column); });
+    GridTXD->setTitleClickHandler([this](int column) { GridTXDTitleBtnClick(column); });
+}
+
+void TForm1::applyDesignGeometry()
+{
+    // Sizes are outer sizes; the frame the window manager adds is taken off
+    // once it is known (showEvent).
+    setMinimumSize(kMinWidth, kMinHeight);
+    resize(kDesignWidth, kDesignHeight);
+    const int bodyHeight = kDesignHeight - WrapToolBar::kButtonHeight - 2 * WrapToolBar::kMargin;
+    Splitter1->setSizes({std::max(1, bodyHeight - kSplitterWidth - kImageViewHeight), kImageViewHeight});
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect avail = screen->availableGeometry();
+        move(avail.center() - QPoint(kDesignWidth / 2, kDesignHeight / 2));
+    }
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (shownOnce_)
+        return;
+    shownOnce_ = true;
+    QTimer::singleShot(0, this, [this] {
+        const QRect frame = frameGeometry();
+        const int dw = frame.width() - width();
+        const int dh = frame.height() - height();
+        if (dw <= 0 && dh <= 0)
+            return;
+        setMinimumSize(std::max(1, kMinWidth - dw), std::max(1, kMinHeight - dh));
+        resize(kDesignWidth - dw, kDesignHeight - dh);
+        if (QScreen* s = screen()) {
+            const QRect avail = s->availableGeometry();
+            move(avail.center() - QPoint(kDesignWidth / 2, kDesignHeight / 2));
+        }
+    });
+}
+
+void TForm1::FormCreate()
+{
+    SearchText.clear();
+    // The formats registered so far: the picture container's own and the
+    // library's; those the import preview registers later stay out of it.
+    OpenPictureDialog.filter = BuildPictureFilter(TGraphic::classInfo);
+}
+
+void TForm1::FormKeyDown(int /*key*/, Qt::KeyboardModifiers /*shift*/)
+{
+    // F3, F4 and F5 (Find, Find asking, Replace) are handled here.
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        // Each key once: at the widget it is first delivered to (key events
+        // that a child ignores travel on to its parents).
+        QWidget* focus = QApplication::focusWidget();
+        if (widget->window() == this && (focus ? widget == focus : widget == this)) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            const int code = key->key();
+            const Qt::KeyboardModifiers shift = key->modifiers();
+            guard([&] { FormKeyDown(code, shift); });
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::BtnExitClick()
+{
+    close();
+}
+
+void TForm1::BtnZoomClick()
+{
+    BtnZoom->setChecked(!BtnZoom->isChecked());
+    ZoomMode = BtnZoom->isChecked() ? ImageZoom::zmFitHeight : ImageZoom::zmOriginalSize;
+}
+
+void TForm1::GridTitleBtnClick(int column)
+{
+    RxM->SortOnField(Grid->columnField(column));
+}
+
+void TForm1::GridTXDTitleBtnClick(int column)
+{
+    QueryTXD->SortOnField(GridTXD->columnField(column));
+}
+
+void TForm1::setTextureItemsEnabled(bool enabled)
+{
+    BtnSaveTGA->setEnabled(enabled);
+    BtnImport->setEnabled(enabled);
+}
+
+void TForm1::clearImageView()
+{
+    ImageScrollBox1->update();
+}
+
+void TForm1::afterUserDelete(RecordGrid* grid)
+{
+    // With no texture left there is nothing to save or import over.
+    if (grid == GridTXD && QueryTXD->IsEmpty())
+        setTextureItemsEnabled(false);
+}
+
+void TForm1::BtnOpenClick()
+{
+    const std::optional<std::string> chosen = dialogs().openFile(OD);
+    if (!chosen)
+        return;
+    const std::string& path = *chosen;
+
+    RxM->Empty();
+    QueryTXD->Empty();
+    setTextureItemsEnabled(false);
+    clearImageView();
+
+    if (namesTextureDictionary(path)) {
+        ArchiveFileName = path;
+        StandaloneTxd = true;
+    } else {
+        ArchiveFileName = locateDataFile(path);
+        StandaloneTxd = false;
+    }
+
+    setBusyCursor(true);
+    OpenScope load(*this);
+    if (StandaloneTxd) {
+        // Read under the shared lock; the file is closed again before the row
+        // is made current below.
+        const DirectoryEntry entry = readStandaloneDictionaryEntry(ArchiveFileName);
+        RxM->Append();
+        RxM->FieldByName("Name").SetAsString(entry.name);
+        RxM->FieldByName("Size").SetAsInteger(entry.size);
+        RxM->FieldByName("Pos").SetAsInteger(1);
+        RxM->FieldByName("FPos").SetAsInteger(0);
+        RxM->Post();
+    } else {
+        // Read before LoadingDirectory is set: a file that cannot be opened
+        // leaves the flag false.
+        const std::vector<DirectoryEntry> entries = readArchiveDirectory(path);
+        LoadingDirectory = true;
+        load.suspend();
+        RecordField& name = RxM->FieldByName("Name");
+        RecordField& size = RxM->FieldByName("Size");
+        RecordField& pos = RxM->FieldByName("Pos");
+        RecordField& fpos = RxM->FieldByName("FPos");
+        for (const DirectoryEntry& e : entries) {
+            RxM->Append();
+            name.SetAsString(e.name);
+            size.SetAsInteger(e.size);
+            pos.SetAsInteger(e.pos);
+            fpos.SetAsInteger(e.offset);
+            RxM->Post();
+        }
+        RxM->SortOnField("Pos");
+    }
+    RxM->First();
+    load.resume();
+    setBusyCursor(false);
+    LoadingDirectory = false;
+    Grid->setFocus();
+}
+
+void TForm1::RxMAfterScroll(RecordTable& /*table*/)
+{
+    if (LoadingDirectory)
+        return;
+    FillingTextures = true;
+    QueryTXD->Empty();
+    setTextureItemsEnabled(false);
+    // The current entry's dictionary is read into the texture table here
+    // when its name holds ".txd"; until then the view stays empty.
+    clearImageView();
+}
+
+void TForm1::QueryTXDAfterScroll(RecordTable* /*table*/)
+{
+    if (FillingTextures)
+        return;
+    if (QueryTXD->IsEmpty()) {
+        // No current texture: nothing to show, nothing that could be written.
+        clearImageView();
+        return;
+    }
+}

@@ -1,0 +1,113 @@
+#pragma once
+// TForm1: the main window. It owns the two record tables, their grids, the
+// image view, the dialogs' set-up and the global values through which the
+// event handlers coordinate. Handlers keep their names (BtnOpenClick,
+// RxMAfterScroll, ...) and stay thin: they call the core and the tables.
+#include "app/record_grid.h"
+#include "platform/user_dialogs.h"
+#include "tables/record_table.h"
+
+#include <QFrame>
+#include <QSplitter>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QToolButton;
+class ToggleToolButton;
+class WrapToolBar;
+
+// The zoom the image view is asked for: the picture at its own size, or
+// scaled to the view's height. Kept in step with the "Fit Height" button.
+enum class ImageZoom { zmOriginalSize, zmFitHeight };
+
+// A horizontal splitter whose 3-pixel bar is drawn bevelled.
+class BevelSplitter : public QSplitter {
+    Q_OBJECT
+public:
+    explicit BevelSplitter(Qt::Orientation orientation, QWidget* parent = nullptr);
+
+protected:
+    QSplitterHandle* createHandle() override;
+};
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kDesignWidth = 715;     // outer size at design
+    static constexpr int kDesignHeight = 468;
+    static constexpr int kMinWidth = 503;
+    static constexpr int kMinHeight = 196;
+    static constexpr int kEntryGridWidth = 265;
+    static constexpr int kImageViewHeight = 146;
+    static constexpr int kSplitterWidth = 3;
+
+    // Without `dialogs`, the desktop's dialogs are used.
+    explicit TForm1(std::unique_ptr<UserDialogs> dialogs = nullptr, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    UserDialogs& dialogs() { return *dialogs_; }
+    void setDialogs(std::unique_ptr<UserDialogs> dialogs);
+
+    // ---- global values ----
+    std::string ArchiveFileName;     // file texture bytes are read from and written to
+    bool StandaloneTxd = false;      // the open file is a standalone dictionary
+    bool LoadingDirectory = false;   // the entry table is being filled from a directory file
+    bool FillingTextures = false;    // the texture table is being emptied and filled
+    std::string SearchText;          // last Find text
+
+    // ---- components ----
+    std::unique_ptr<RecordTable> RxM;       // entry table
+    std::unique_ptr<RecordTable> QueryTXD;  // texture table
+    WrapToolBar* ToolBar1 = nullptr;
+    QToolButton* BtnExit = nullptr;
+    QToolButton* BtnOpen = nullptr;
+    QToolButton* BtnSaveTGA = nullptr;
+    ToggleToolButton* BtnZoom = nullptr;
+    QToolButton* BtnImport = nullptr;
+    RecordGrid* Grid = nullptr;             // entry grid
+    QWidget* Panel1 = nullptr;              // right-hand panel
+    RecordGrid* GridTXD = nullptr;          // texture grid
+    BevelSplitter* Splitter1 = nullptr;
+    QFrame* ImageScrollBox1 = nullptr;      // where the texture is shown
+    FileDialogSetup OD;                      // Open
+    FileDialogSetup SD;                      // Save as TGA
+    FileDialogSetup OpenPictureDialog;       // Import Texture
+    ImageZoom ZoomMode = ImageZoom::zmOriginalSize;
+
+    // ---- handlers ----
+    void FormCreate();
+    // Key preview: sees every key pressed in the window before the control
+    // with the focus does; the key is not consumed.
+    virtual void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+    void BtnExitClick();
+    void BtnOpenClick();
+    void BtnZoomClick();
+    void GridTitleBtnClick(int column);
+    void GridTXDTitleBtnClick(int column);
+    void RxMAfterScroll(RecordTable& table);
+    void QueryTXDAfterScroll(RecordTable* table);
+
+    // Empties the image view: it shows nothing afterwards.
+    virtual void clearImageView();
+    // Enables or disables "Save as TGA" and "Import Texture" together.
+    void setTextureItemsEnabled(bool enabled);
+
+    // Runs a user-initiated handler; a failure shows the error box.
+    void guard(const std::function<void()>& handler);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildToolBar();
+    void buildLayout();
+    void applyDesignGeometry();
+    void afterUserDelete(RecordGrid* grid);
+
+    std::unique_ptr<UserDialogs> dialogs_;
+    bool shownOnce_ = false;
+};

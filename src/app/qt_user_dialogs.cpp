@@ -1,0 +1,82 @@
+#include "app/qt_user_dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace {
+QString qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+std::optional<std::string> runFileDialog(QWidget* parent, const FileDialogSetup& setup, bool save)
+{
+    QFileDialog dialog(parent, qs(setup.title));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(!save && setup.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    const QString filter = toQtFileFilter(setup.filter);
+    if (!filter.isEmpty())
+        dialog.setNameFilter(filter);
+    if (!setup.defaultExt.empty()) {
+        QString ext = qs(setup.defaultExt);
+        if (ext.startsWith(u'.'))
+            ext.remove(0, 1);
+        dialog.setDefaultSuffix(ext);
+    }
+    if (!setup.fileName.empty())
+        dialog.selectFile(qs(setup.fileName));
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty())
+        return std::nullopt;
+    return files.first().toStdString();
+}
+} // namespace
+
+QString toQtFileFilter(const std::string& filter)
+{
+    const QStringList parts = qs(filter).split(u'|');
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = parts[i].trimmed();
+        const QString patterns = parts[i + 1].trimmed();
+        const QString ownList = QStringLiteral("(") + patterns + QStringLiteral(")");
+        if (description.endsWith(ownList))
+            description = description.left(description.size() - ownList.size()).trimmed();
+        QStringList list = patterns.split(u';', Qt::SkipEmptyParts);
+        for (QString& p : list)
+            p = p.trimmed();
+        entries << description + QStringLiteral(" (") + list.join(u' ') + QStringLiteral(")");
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+std::optional<std::string> QtUserDialogs::openFile(const FileDialogSetup& dialog)
+{
+    return runFileDialog(parent_, dialog, false);
+}
+
+std::optional<std::string> QtUserDialogs::saveFile(const FileDialogSetup& dialog)
+{
+    return runFileDialog(parent_, dialog, true);
+}
+
+bool QtUserDialogs::confirm(const std::string& caption, const std::string& text)
+{
+    // No parent: the box stands centred on the screen.
+    QMessageBox box(QMessageBox::Question, qs(caption), qs(text), QMessageBox::Ok | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+}
+
+void QtUserDialogs::errorBox(const std::string& caption, const std::string& text)
+{
+    QMessageBox box(QMessageBox::Critical, qs(caption), qs(text), QMessageBox::Ok, parent_);
+    box.exec();
+}
+
+void QtUserDialogs::messageBox(const std::string& caption, const std::string& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, qs(caption), qs(text), QMessageBox::Ok);
+    box.exec();
+}

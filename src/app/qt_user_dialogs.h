@@ -1,0 +1,28 @@
+#pragma once
+// The desktop's dialogs behind UserDialogs.
+#include "platform/user_dialogs.h"
+
+#include <QString>
+
+class QWidget;
+
+// Converts a "description|patterns|..." filter to Qt's "description (p1 p2)"
+// entries joined by ";;". A description that already ends in its own pattern
+// list in parentheses ("All (*.png;*.jpg)") has that list replaced by Qt's
+// blank-separated form instead of getting a second one.
+QString toQtFileFilter(const std::string& filter);
+
+class QtUserDialogs : public UserDialogs {
+public:
+    // `parent` is the window the file dialogs and the error box belong to.
+    explicit QtUserDialogs(QWidget* parent = nullptr) : parent_(parent) {}
+
+    std::optional<std::string> openFile(const FileDialogSetup& dialog) override;
+    std::optional<std::string> saveFile(const FileDialogSetup& dialog) override;
+    bool confirm(const std::string& caption, const std::string& text) override;
+    void errorBox(const std::string& caption, const std::string& text) override;
+    void messageBox(const std::string& caption, const std::string& text) override;
+
+private:
+    QWidget* parent_;
+};

@@ -1,0 +1,44 @@
+#pragma once
+// UserDialogs: every modal interaction of the program with its user.
+//
+// The main window asks through this interface for file names, confirmations
+// and shows its error and message boxes. The app installs an implementation
+// built on the desktop's dialogs; tests install a scripted one, so every
+// handler runs headless without a person answering.
+//
+// Texts are UTF-8. File dialog filters use the "description|patterns" pairs
+// form ("Targa Image|*.tga", several patterns joined by ";"); an
+// implementation converts them to its toolkit's syntax.
+#include <optional>
+#include <string>
+
+// How a file dialog is set up. The main window keeps one per dialog (OD, SD,
+// OpenPictureDialog) and passes it on each call.
+struct FileDialogSetup {
+    std::string filter;        // "desc|patterns|desc|patterns..."
+    std::string defaultExt;    // appended when the typed name has none ("" = none)
+    std::string title;         // "" = the toolkit's default caption
+    std::string fileName;      // initial file name ("" = none)
+    bool fileMustExist = false;
+};
+
+class UserDialogs {
+public:
+    virtual ~UserDialogs() = default;
+
+    // File-open dialog: the chosen path, or nothing when cancelled.
+    virtual std::optional<std::string> openFile(const FileDialogSetup& dialog) = 0;
+    // File-save dialog: the chosen path, or nothing when cancelled.
+    virtual std::optional<std::string> saveFile(const FileDialogSetup& dialog) = 0;
+
+    // Modal box centred on the screen with a question-mark icon, `text` and
+    // the buttons OK (default) and Cancel (also Esc). True for OK.
+    virtual bool confirm(const std::string& caption, const std::string& text) = 0;
+
+    // The error box: `caption`, the error icon, `text` as given, one OK button.
+    virtual void errorBox(const std::string& caption, const std::string& text) = 0;
+
+    // The plain message box: centred on the screen, `caption`, no icon,
+    // `text` unchanged, one OK button.
+    virtual void messageBox(const std::string& caption, const std::string& text) = 0;
+};

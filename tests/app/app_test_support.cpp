@@ -1,0 +1,83 @@
+#include "tests/app/app_test_support.h"
+
+#include <cstdlib>
+#include <memory>
+
+namespace apptest {
+
+QApplication& app()
+{
+    static QApplication* instance = [] {
+        if (!std::getenv("QT_QPA_PLATFORM"))
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "test_app";
+        static char* argv[] = {name, nullptr};
+        return new QApplication(argc, argv);
+    }();
+    return *instance;
+}
+
+std::optional<std::string> ScriptedDialogs::openFile(const FileDialogSetup& dialog)
+{
+    openRequests.push_back(dialog);
+    if (openAnswers.empty())
+        return std::nullopt;
+    auto answer = openAnswers.front();
+    openAnswers.pop_front();
+    return answer;
+}
+
+std::optional<std::string> ScriptedDialogs::saveFile(const FileDialogSetup& dialog)
+{
+    saveRequests.push_back(dialog);
+    if (saveAnswers.empty())
+        return std::nullopt;
+    auto answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    return answer;
+}
+
+bool ScriptedDialogs::confirm(const std::string& caption, const std::string& text)
+{
+    confirms.push_back({caption, text});
+    if (confirmAnswers.empty())
+        return false;
+    const bool answer = confirmAnswers.front();
+    confirmAnswers.pop_front();
+    return answer;
+}
+
+void ScriptedDialogs::errorBox(const std::string& caption, const std::string& text)
+{
+    errors.push_back({caption, text});
+}
+
+void ScriptedDialogs::messageBox(const std::string& caption, const std::string& text)
+{
+    messages.push_back({caption, text});
+}
+
+namespace {
+std::unique_ptr<UserDialogs> makeScript()
+{
+    app();   // widgets need the application first
+    return std::make_unique<ScriptedDialogs>();
+}
+} // namespace
+
+TestForm::TestForm() : TForm1(makeScript()), script_(static_cast<ScriptedDialogs*>(&dialogs())) {}
+
+void TestForm::clearImageView()
+{
+    ++imageViewClears;
+    TForm1::clearImageView();
+}
+
+void TestForm::FormKeyDown(int key, Qt::KeyboardModifiers shift)
+{
+    previewedKeys.push_back(key);
+    TForm1::FormKeyDown(key, shift);
+}
+
+} // namespace apptest

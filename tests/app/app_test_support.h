@@ -1,0 +1,60 @@
+#pragma once
+// Shared pieces of the app's tests: the QApplication, a scripted UserDialogs
+// and a main window that records what the image view and key preview saw.
+#include "app/main_form.h"
+#include "platform/user_dialogs.h"
+
+#include <QApplication>
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace apptest {
+
+// Creates the one QApplication of the test program (offscreen unless the
+// environment asks for another platform).
+QApplication& app();
+
+// Answers dialogs from queues and records every box shown.
+class ScriptedDialogs : public UserDialogs {
+public:
+    struct Box {
+        std::string caption;
+        std::string text;
+    };
+
+    std::deque<std::optional<std::string>> openAnswers;   // empty queue: cancel
+    std::deque<std::optional<std::string>> saveAnswers;
+    std::deque<bool> confirmAnswers;                      // empty queue: Cancel
+    std::vector<FileDialogSetup> openRequests;
+    std::vector<FileDialogSetup> saveRequests;
+    std::vector<Box> confirms;
+    std::vector<Box> errors;
+    std::vector<Box> messages;
+
+    std::optional<std::string> openFile(const FileDialogSetup& dialog) override;
+    std::optional<std::string> saveFile(const FileDialogSetup& dialog) override;
+    bool confirm(const std::string& caption, const std::string& text) override;
+    void errorBox(const std::string& caption, const std::string& text) override;
+    void messageBox(const std::string& caption, const std::string& text) override;
+};
+
+// TForm1 with a scripted dialogs object and counters for the hooks.
+class TestForm : public TForm1 {
+public:
+    TestForm();
+    ScriptedDialogs& script() { return *script_; }
+
+    int imageViewClears = 0;
+    std::vector<int> previewedKeys;
+
+    void clearImageView() override;
+    void FormKeyDown(int key, Qt::KeyboardModifiers shift) override;
+
+private:
+    ScriptedDialogs* script_;
+};
+
+} // namespace apptest

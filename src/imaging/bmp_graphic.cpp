@@ -1,6 +1,140 @@
-// PLACEHOLDER: replaced by the real reader.
 #include "imaging/bmp_graphic.h"
+
+#include "imaging/codec/vesk.h"
+#include "platform/exceptions.h"
+#include "platform/streams.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QImageReader>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
 
 QX_DEFINE_GRAPHIC_CLASS(TBitmapGraphic, TDibGraphic);
 
-void TBitmapGraphic::ReadImage(TStream&, int) { throw ETavrinError("TBitmapGraphic: not built yet"); }
+namespace {
+
+// Pixel stores above this size are refused before anything is allocated.
+constexpr int64_t kMaxPixelStoreBytes = int64_t(1) << 30;
+
+uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t u32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
+
+int64_t readUpTo(TStream& stream, void* buffer, int64_t count)
+{
+    auto* p = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        const int64_t n = stream.Read(p + done, count - done);
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+// Pixels per metre to dots per inch, rounded (halves to even); values that
+// are no resolution (negative, above 65535 dpi) become 0.
+int dpiFromPelsPerMeter(int32_t pelsPerMeter)
+{
+    const double dpi = std::nearbyint(double(pelsPerMeter) * 0.0254);
+    return (dpi < 0 || dpi > 65535) ? 0 : int(dpi);
+}
+
+[[noreturn]] void notValid() { throw EInvalidGraphic("Bitmap image is not valid"); }
+
+// Qt's BMP reader, for what the codec refuses. The whole stream is the file.
+QImage readWithPlatform(TStream& stream)
+{
+    stream.Seek(0, SeekOrigin::Begin);
+    const int64_t size = stream.Size();
+    if (size < 14)
+        throw EReadError("Stream read error");
+    if (size > int64_t(std::numeric_limits<int32_t>::max()))
+        notValid();
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+    if (readUpTo(stream, bytes.data(), size) != size)
+        throw EReadError("Stream read error");
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.constData());
+    if (p[0] != 'B' || p[1] != 'M')
+        notValid();
+    // The plane count sits after the width and height, which are 16-bit in a
+    // 12-byte header and 32-bit in all others.
+    if (size < 18)
+        throw EReadError("Stream read error");
+    const uint32_t headerSize = u32(p + 14);
+    const int64_t planesAt = headerSize == 12 ? 22 : 26;
+    if (size < planesAt + 2)
+        throw EReadError("Stream read error");
+    if (u16(p + planesAt) != 1)
+        notValid();
+
+    // The size the header claims, before Qt allocates anything for it: Qt
+    // decodes palette pictures into a byte per pixel, all others into four.
+    if (size >= planesAt + 4) {
+        const bool os2 = headerSize == 12;
+        const int64_t w = os2 ? u16(p + 18) : std::llabs(int64_t(int32_t(u32(p + 18))));
+        const int64_t h = os2 ? u16(p + 20) : std::llabs(int64_t(int32_t(u32(p + 22))));
+        const int bits = u16(p + planesAt + 2);
+        const int64_t bytesPerPixel = bits <= 8 ? 1 : 4;
+        if (h > 0 && w > kMaxPixelStoreBytes / bytesPerPixel / h)
+            throw EOutOfMemory("Image is too large");
+    }
+
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "bmp");
+    reader.setAllocationLimit(int(kMaxPixelStoreBytes >> 20) + 1);
+    QImage image = reader.read();
+    if (image.isNull())
+        notValid();
+    return image;
+}
+
+}  // namespace
+
+void TBitmapGraphic::ReadImage(TStream& stream, int)
+{
+    // Positions below are counted from where the file starts.
+    std::unique_ptr<TMemoryStream> copy;
+    TStream* work = &stream;
+    if (stream.Position() != 0) {
+        copy = std::make_unique<TMemoryStream>();
+        const int64_t left = stream.Size() - stream.Position();
+        if (left > 0)
+            copy->CopyFrom(stream, left);
+        copy->Seek(0, SeekOrigin::Begin);
+        work = copy.get();
+    }
+
+    // The resolution of a header of 40 or more bytes; a shorter file leaves it 0.
+    uint8_t res[8]{};
+    work->Seek(38, SeekOrigin::Begin);
+    readUpTo(*work, res, sizeof res);
+    const int32_t pelsX = int32_t(u32(res)), pelsY = int32_t(u32(res + 4));
+    work->Seek(0, SeekOrigin::Begin);
+
+    bool decoded = false;
+    try {
+        ReadBitmapViaCodec(*work, *this, "File.bmp", "inv");
+        decoded = true;
+    } catch (const std::exception&) {
+        // Whatever the codec refuses goes to the second reader; its message is not shown.
+    }
+    if (!decoded) {
+        try {
+            AssignFromPlatformBitmap(readWithPlatform(*work));
+        } catch (...) {
+            Assign(nullptr);
+            throw;
+        }
+    }
+
+    SetResolutionX(dpiFromPelsPerMeter(pelsX));
+    SetResolutionY(dpiFromPelsPerMeter(pelsY));
+}
+
+void TBitmapGraphic::WriteToStream(TStream& stream) { WriteBitmapViaCodec(stream, *this, "File.bmp"); }

@@ -1,9 +1,19 @@
 #pragma once
 // TBitmapGraphic: a bitmap image that reads BMP files.
+//
+// The BMP codec reads the common kinds (1, 4, 8 and 24 bits per pixel,
+// uncompressed or run-length encoded, OS/2 1.x and Windows headers). Whatever
+// it refuses (16- and 32-bit pixels, bit fields, newer headers, damaged
+// run-length data) is read again by Qt's BMP reader.
 #include "imaging/dib_graphic.h"
 
 class TBitmapGraphic : public TDibGraphic {
     QX_GRAPHIC_CLASS()
 public:
+    // Errors are those of the second reader: "Stream read error" (fewer than
+    // 14 bytes), "Bitmap image is not valid" (no "BM", planes not 1, data Qt
+    // cannot read), "Image is too large".
     void ReadImage(TStream& stream, int index) override;
+    // Writes an uncompressed BMP with a 40-byte header.
+    void WriteToStream(TStream& stream) override;
 };

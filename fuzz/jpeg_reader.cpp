@@ -1,0 +1,29 @@
+// Feeds arbitrary bytes to the JPEG reader: it must fail with an exception or
+// produce a picture whose every row can be read, never crash or leak.
+#include "imaging/jpeg_graphic.h"
+#include "platform/environment.h"
+#include "platform/streams.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static const bool quiet = [] {
+        setWarningHook([](const std::string&, const std::string&) {});
+        return true;
+    }();
+    (void)quiet;
+    TReadOnlyMemoryStream stream(data, int64_t(size));
+    TJpegGraphic picture;
+    try {
+        picture.ReadImage(stream, 1);
+    } catch (const Exception&) {
+        return 0;
+    }
+    volatile uint32_t sum = 0;
+    for (int y = 0; y < picture.Height(); ++y)
+        for (int i = 0; i < picture.RowStride(); ++i)
+            sum = sum + picture.RowPointer(y)[i];
+    return 0;
+}

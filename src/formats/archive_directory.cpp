@@ -1,6 +1,6 @@
 #include "formats/archive_directory.h"
 
-#include "formats/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/environment.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"

@@ -1,7 +1,7 @@
 #include "formats/archive_writer.h"
 
 #include "formats/archive_directory.h"
-#include "formats/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
 

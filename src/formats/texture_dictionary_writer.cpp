@@ -1,6 +1,6 @@
 #include "formats/texture_dictionary_writer.h"
 
-#include "formats/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/exceptions.h"
 
 #include <cstring>

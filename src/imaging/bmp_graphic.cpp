@@ -1,4 +1,5 @@
 #include "imaging/bmp_graphic.h"
+#include "platform/byte_order.h"
 
 #include "imaging/codec/vesk.h"
 #include "platform/exceptions.h"
@@ -20,8 +21,6 @@ namespace {
 // Pixel stores above this size are refused before anything is allocated.
 constexpr int64_t kMaxPixelStoreBytes = int64_t(1) << 30;
 
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t u32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
 
 int64_t readUpTo(TStream& stream, void* buffer, int64_t count)
 {
@@ -65,20 +64,20 @@ QImage readWithPlatform(TStream& stream)
     // 12-byte header and 32-bit in all others.
     if (size < 18)
         throw EReadError("Stream read error");
-    const uint32_t headerSize = u32(p + 14);
+    const uint32_t headerSize = readLe32(p + 14);
     const int64_t planesAt = headerSize == 12 ? 22 : 26;
     if (size < planesAt + 2)
         throw EReadError("Stream read error");
-    if (u16(p + planesAt) != 1)
+    if (readLe16(p + planesAt) != 1)
         notValid();
 
     // The size the header claims, before Qt allocates anything for it: Qt
     // decodes palette pictures into a byte per pixel, all others into four.
     if (size >= planesAt + 4) {
         const bool os2 = headerSize == 12;
-        const int64_t w = os2 ? u16(p + 18) : std::llabs(int64_t(int32_t(u32(p + 18))));
-        const int64_t h = os2 ? u16(p + 20) : std::llabs(int64_t(int32_t(u32(p + 22))));
-        const int bits = u16(p + planesAt + 2);
+        const int64_t w = os2 ? readLe16(p + 18) : std::llabs(int64_t(int32_t(readLe32(p + 18))));
+        const int64_t h = os2 ? readLe16(p + 20) : std::llabs(int64_t(int32_t(readLe32(p + 22))));
+        const int bits = readLe16(p + planesAt + 2);
         const int64_t bytesPerPixel = bits <= 8 ? 1 : 4;
         if (h > 0 && w > kMaxPixelStoreBytes / bytesPerPixel / h)
             throw EOutOfMemory("Image is too large");
@@ -114,7 +113,7 @@ void TBitmapGraphic::ReadImage(TStream& stream, int)
     uint8_t res[8]{};
     work->Seek(38, SeekOrigin::Begin);
     readUpTo(*work, res, sizeof res);
-    const int32_t pelsX = int32_t(u32(res)), pelsY = int32_t(u32(res + 4));
+    const int32_t pelsX = int32_t(readLe32(res)), pelsY = int32_t(readLe32(res + 4));
     work->Seek(0, SeekOrigin::Begin);
 
     bool decoded = false;

@@ -1,4 +1,5 @@
 #include "imaging/icon_graphic.h"
+#include "platform/byte_order.h"
 
 #include "platform/exceptions.h"
 #include "platform/streams.h"
@@ -21,8 +22,6 @@ constexpr int kStandardIconSize = 32;
 // Pixel stores above this size are refused before anything is allocated.
 constexpr int64_t kMaxPixelStoreBytes = int64_t(1) << 30;
 
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t u32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
 
 bool isPng(const uint8_t* p) { return p[0] == 0x89 && p[1] == 'P' && p[2] == 'N' && p[3] == 'G'; }
 
@@ -33,12 +32,12 @@ bool isPng(const uint8_t* p) { return p[0] == 0x89 && p[1] == 'P' && p[2] == 'N'
 // count implies. Embedded PNG images count as 32 bits.
 int entryDepth(const uint8_t* data, size_t size, const uint8_t* entry)
 {
-    const uint32_t offset = u32(entry + 12);
+    const uint32_t offset = readLe32(entry + 12);
     if (offset < size && size - offset >= 8 && isPng(data + offset))
         return 32;
-    if (offset < size && size - offset >= 16 && u32(data + offset) >= 16)
-        return u16(data + offset + 14);
-    const int bitCount = u16(entry + 6);
+    if (offset < size && size - offset >= 16 && readLe32(data + offset) >= 16)
+        return readLe16(data + offset + 14);
+    const int bitCount = readLe16(entry + 6);
     if (bitCount)
         return bitCount;
     switch (entry[2]) {
@@ -54,19 +53,19 @@ int entryDepth(const uint8_t* data, size_t size, const uint8_t* entry)
 void applyMask(const uint8_t* data, size_t size, int index, QImage& icon)
 {
     const uint8_t* entry = data + kIconHeaderSize + size_t(index) * kEntrySize;
-    const size_t offset = u32(entry + 12);
+    const size_t offset = readLe32(entry + 12);
     if (offset > size || size - offset < 40)
         return;
     const uint8_t* h = data + offset;
     if (isPng(h))
         return;
-    const uint32_t headerSize = u32(h);
-    const int64_t w = int32_t(u32(h + 4));
-    const int64_t rows = int32_t(u32(h + 8)) / 2;
-    const int bits = u16(h + 14);
+    const uint32_t headerSize = readLe32(h);
+    const int64_t w = int32_t(readLe32(h + 4));
+    const int64_t rows = int32_t(readLe32(h + 8)) / 2;
+    const int bits = readLe16(h + 14);
     if (bits >= 32 || bits == 0 || headerSize < 40 || w != icon.width() || rows != icon.height())
         return;
-    int64_t colours = u32(h + 32);
+    int64_t colours = readLe32(h + 32);
     if (colours == 0 && bits <= 8)
         colours = int64_t(1) << bits;
     if (bits > 8)
@@ -91,7 +90,7 @@ int ChooseIconImage(const uint8_t* data, size_t size)
 {
     if (size < size_t(kIconHeaderSize))
         return -1;
-    const int count = u16(data + 4);
+    const int count = readLe16(data + 4);
     int best = -1;
     int bestDistance = 0, bestDepth = 0;
     for (int i = 0; i < count; ++i) {
@@ -100,7 +99,7 @@ int ChooseIconImage(const uint8_t* data, size_t size)
             break;
         const uint8_t* entry = data + at;
         // Images whose bytes are not all in the file are passed over.
-        const uint32_t bytes = u32(entry + 8), offset = u32(entry + 12);
+        const uint32_t bytes = readLe32(entry + 8), offset = readLe32(entry + 12);
         if (bytes < 16 || offset > size || bytes > size - offset)
             continue;
         const int w = entry[0] ? entry[0] : 256;
@@ -135,7 +134,7 @@ void TIconGraphic::ReadImage(TStream& stream, int)
     if (got < kIconHeaderSize)
         throw EReadError("Stream read error");
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.constData());
-    if (u16(p + 2) > 1)
+    if (readLe16(p + 2) > 1)
         notValid();
 
     const int chosen = ChooseIconImage(p, size_t(got));

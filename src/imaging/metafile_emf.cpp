@@ -6,14 +6,13 @@
 // records whose every count and offset lies inside the record (and whose
 // bitmaps are plain, complete device-independent bitmaps) are copied.
 #include "imaging/metafile_graphic.h"
+#include "platform/byte_order.h"
 
 #include <cstring>
 
 namespace {
 
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t u32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
-int32_t s32(const uint8_t* p) { return int32_t(u32(p)); }
+int32_t s32(const uint8_t* p) { return int32_t(readLe32(p)); }
 
 void put32(std::vector<uint8_t>& out, size_t at, uint32_t v)
 {
@@ -120,13 +119,13 @@ public:
 
     bool run(std::vector<uint8_t>& out)
     {
-        if (size_ < 88 || u32(data_) != EMR_HEADER)
+        if (size_ < 88 || readLe32(data_) != EMR_HEADER)
             return false;
-        const uint32_t headerSize = u32(data_ + 4);
-        const uint32_t length = u32(data_ + 48);
+        const uint32_t headerSize = readLe32(data_ + 4);
+        const uint32_t length = readLe32(data_ + 48);
         if (headerSize < 88 || headerSize % 4 != 0 || length > size_ || headerSize > length)
             return false;
-        handles_ = u16(data_ + 56);
+        handles_ = readLe16(data_ + 56);
 
         out.assign(data_, data_ + headerSize);
         // The description and the pixel format are not needed and not copied.
@@ -140,8 +139,8 @@ public:
         size_t pos = headerSize;
         while (pos + 8 <= length) {
             const uint8_t* r = data_ + pos;
-            const uint32_t type = u32(r);
-            const uint32_t recordSize = u32(r + 4);
+            const uint32_t type = readLe32(r);
+            const uint32_t recordSize = readLe32(r + 4);
             if (recordSize < 8 || recordSize % 4 != 0 || recordSize > length - pos)
                 break;  // the chain of records is broken here
             if (type == EMR_EOF)
@@ -202,8 +201,8 @@ private:
         if (cb < 32 || !inside(at, cb, size))
             return false;
         const uint8_t* rgn = r + at;
-        const uint64_t count = u32(rgn + 8);
-        return u32(rgn) == 32 && 32 + count * 16 <= cb;
+        const uint64_t count = readLe32(rgn + 8);
+        return readLe32(rgn) == 32 && 32 + count * 16 <= cb;
     }
 
     bool keep(uint32_t type, const uint8_t* r, uint32_t size) const
@@ -212,100 +211,100 @@ private:
             return size >= fixed;
         switch (type) {
         case EMR_POLYBEZIER: case 3: case 4: case 5: case EMR_POLYLINETO:  // 32-bit points
-            return size >= 28 && 28 + uint64_t(u32(r + 24)) * 8 <= size;
+            return size >= 28 && 28 + uint64_t(readLe32(r + 24)) * 8 <= size;
         case EMR_POLYBEZIER16: case 86: case 87: case 88: case EMR_POLYLINETO16:  // 16-bit points
-            return size >= 28 && 28 + uint64_t(u32(r + 24)) * 4 <= size;
+            return size >= 28 && 28 + uint64_t(readLe32(r + 24)) * 4 <= size;
         case EMR_POLYPOLYLINE: case EMR_POLYPOLYGON: case EMR_POLYPOLYLINE16: case EMR_POLYPOLYGON16: {
             if (size < 32)
                 return false;
-            const uint64_t polys = u32(r + 24), points = u32(r + 28);
+            const uint64_t polys = readLe32(r + 24), points = readLe32(r + 28);
             const uint64_t pointSize = (type == EMR_POLYPOLYLINE16 || type == EMR_POLYPOLYGON16) ? 4 : 8;
             if (32 + polys * 4 + points * pointSize > size)
                 return false;
             uint64_t sum = 0;
             for (uint64_t i = 0; i < polys; ++i)
-                sum += u32(r + 32 + i * 4);
+                sum += readLe32(r + 32 + i * 4);
             return sum <= points;
         }
         case EMR_POLYDRAW:
-            return size >= 28 && 28 + uint64_t(u32(r + 24)) * 9 <= size;
+            return size >= 28 && 28 + uint64_t(readLe32(r + 24)) * 9 <= size;
         case EMR_POLYDRAW16:
-            return size >= 28 && 28 + uint64_t(u32(r + 24)) * 5 <= size;
+            return size >= 28 && 28 + uint64_t(readLe32(r + 24)) * 5 <= size;
         case EMR_SELECTOBJECT:
-            return size >= 12 && handle(u32(r + 8), true);
+            return size >= 12 && handle(readLe32(r + 8), true);
         case EMR_DELETEOBJECT:
-            return size >= 12 && handle(u32(r + 8), false);
+            return size >= 12 && handle(readLe32(r + 8), false);
         case EMR_CREATEPEN:
-            return size >= 28 && handle(u32(r + 8), false);
+            return size >= 28 && handle(readLe32(r + 8), false);
         case EMR_CREATEBRUSHINDIRECT:
-            return size >= 24 && handle(u32(r + 8), false);
+            return size >= 24 && handle(readLe32(r + 8), false);
         case EMR_EXTCREATEFONTINDIRECTW:
-            return size >= 104 && handle(u32(r + 8), false);
+            return size >= 104 && handle(readLe32(r + 8), false);
         case EMR_CREATEMONOBRUSH: case EMR_CREATEDIBPATTERNBRUSHPT:
-            return size >= 32 && handle(u32(r + 8), false) && u32(r + 12) == 0 &&
-                   bitmap(r, size, u32(r + 16), u32(r + 20), u32(r + 24), u32(r + 28), false);
+            return size >= 32 && handle(readLe32(r + 8), false) && readLe32(r + 12) == 0 &&
+                   bitmap(r, size, readLe32(r + 16), readLe32(r + 20), readLe32(r + 24), readLe32(r + 28), false);
         case EMR_EXTCREATEPEN: {
-            if (size < 52 || !handle(u32(r + 8), false))
+            if (size < 52 || !handle(readLe32(r + 8), false))
                 return false;
-            if (52 + uint64_t(u32(r + 48)) * 4 > size)
+            if (52 + uint64_t(readLe32(r + 48)) * 4 > size)
                 return false;
-            return bitmap(r, size, u32(r + 12), u32(r + 16), u32(r + 20), u32(r + 24), true);
+            return bitmap(r, size, readLe32(r + 12), readLe32(r + 16), readLe32(r + 20), readLe32(r + 24), true);
         }
         case EMR_FILLRGN:
-            return size >= 32 && handle(u32(r + 28), true) && region(r, size, 32, u32(r + 24), false);
+            return size >= 32 && handle(readLe32(r + 28), true) && region(r, size, 32, readLe32(r + 24), false);
         case EMR_FRAMERGN:
-            return size >= 40 && handle(u32(r + 28), true) && region(r, size, 40, u32(r + 24), false);
+            return size >= 40 && handle(readLe32(r + 28), true) && region(r, size, 40, readLe32(r + 24), false);
         case EMR_INVERTRGN: case EMR_PAINTRGN:
-            return size >= 28 && region(r, size, 28, u32(r + 24), false);
+            return size >= 28 && region(r, size, 28, readLe32(r + 24), false);
         case EMR_EXTSELECTCLIPRGN:
-            return size >= 16 && region(r, size, 16, u32(r + 8), true);
+            return size >= 16 && region(r, size, 16, readLe32(r + 8), true);
         case EMR_BITBLT: {
-            if (size < 100 || u32(r + 80) != 0)
+            if (size < 100 || readLe32(r + 80) != 0)
                 return false;
             int64_t w = 0, h = 0;
-            if (u32(r + 88) == 0 && u32(r + 96) == 0)
+            if (readLe32(r + 88) == 0 && readLe32(r + 96) == 0)
                 return true;  // a pattern or colour fill without a bitmap
-            return bitmap(r, size, u32(r + 84), u32(r + 88), u32(r + 92), u32(r + 96), false, &w, &h) &&
+            return bitmap(r, size, readLe32(r + 84), readLe32(r + 88), readLe32(r + 92), readLe32(r + 96), false, &w, &h) &&
                    sourceInside(s32(r + 44), s32(r + 48), s32(r + 32), s32(r + 36), w, h);
         }
         case EMR_STRETCHBLT: case EMR_ALPHABLEND: case EMR_TRANSPARENTBLT: {
-            if (size < 108 || u32(r + 80) != 0)
+            if (size < 108 || readLe32(r + 80) != 0)
                 return false;
             int64_t w = 0, h = 0;
-            if (type == EMR_STRETCHBLT && u32(r + 88) == 0 && u32(r + 96) == 0)
+            if (type == EMR_STRETCHBLT && readLe32(r + 88) == 0 && readLe32(r + 96) == 0)
                 return true;
-            return bitmap(r, size, u32(r + 84), u32(r + 88), u32(r + 92), u32(r + 96), false, &w, &h) &&
+            return bitmap(r, size, readLe32(r + 84), readLe32(r + 88), readLe32(r + 92), readLe32(r + 96), false, &w, &h) &&
                    sourceInside(s32(r + 44), s32(r + 48), s32(r + 100), s32(r + 104), w, h);
         }
         case EMR_SETDIBITSTODEVICE: {
-            if (size < 76 || u32(r + 64) != 0)
+            if (size < 76 || readLe32(r + 64) != 0)
                 return false;
             int64_t w = 0, h = 0;
-            if (!bitmap(r, size, u32(r + 48), u32(r + 52), u32(r + 56), u32(r + 60), false, &w, &h))
+            if (!bitmap(r, size, readLe32(r + 48), readLe32(r + 52), readLe32(r + 56), readLe32(r + 60), false, &w, &h))
                 return false;
-            const uint64_t start = u32(r + 68), lines = u32(r + 72);
+            const uint64_t start = readLe32(r + 68), lines = readLe32(r + 72);
             return sourceInside(s32(r + 32), s32(r + 36), s32(r + 40), s32(r + 44), w, h) &&
                    start + lines <= uint64_t(h);
         }
         case EMR_STRETCHDIBITS: {
-            if (size < 80 || u32(r + 64) != 0)
+            if (size < 80 || readLe32(r + 64) != 0)
                 return false;
             int64_t w = 0, h = 0;
-            return bitmap(r, size, u32(r + 48), u32(r + 52), u32(r + 56), u32(r + 60), false, &w, &h) &&
+            return bitmap(r, size, readLe32(r + 48), readLe32(r + 52), readLe32(r + 56), readLe32(r + 60), false, &w, &h) &&
                    sourceInside(s32(r + 32), s32(r + 36), s32(r + 40), s32(r + 44), w, h);
         }
         case EMR_EXTTEXTOUTA: case EMR_EXTTEXTOUTW: {
             if (size < 76)
                 return false;
-            const uint64_t chars = u32(r + 44);
+            const uint64_t chars = readLe32(r + 44);
             const uint64_t charSize = type == EMR_EXTTEXTOUTW ? 2 : 1;
-            const uint32_t options = u32(r + 52);
+            const uint32_t options = readLe32(r + 52);
             const uint64_t dxPerChar = (options & 0x2000) ? 8 : 4;  // ETO_PDY: x and y spacing
             // With ETO_NO_RECT the text's rectangle is left out and the spacing offset moves up.
             const uint32_t dxAt = (options & 0x100) ? 56 : 72;
-            if (chars > 0x10000 || !inside(u32(r + 48), chars * charSize, size))
+            if (chars > 0x10000 || !inside(readLe32(r + 48), chars * charSize, size))
                 return false;
-            return chars == 0 || inside(u32(r + dxAt), chars * dxPerChar, size);
+            return chars == 0 || inside(readLe32(r + dxAt), chars * dxPerChar, size);
         }
         default:
             return false;  // comments, palettes, colour spaces, escapes and the rare rest are not copied
@@ -323,14 +322,14 @@ bool MetafileDibIsSound(const uint8_t* bmi, uint64_t bmiSize, uint64_t bitsSize,
 {
     if (bmiSize < 40)
         return false;
-    const uint32_t headerSize = u32(bmi);
+    const uint32_t headerSize = readLe32(bmi);
     if (headerSize < 40 || headerSize > bmiSize)
         return false;
     const int64_t w = s32(bmi + 4);
     const int64_t h = s32(bmi + 8);
-    const int planes = u16(bmi + 12), bits = u16(bmi + 14);
-    const uint32_t compression = u32(bmi + 16);
-    const uint32_t used = u32(bmi + 32);
+    const int planes = readLe16(bmi + 12), bits = readLe16(bmi + 14);
+    const uint32_t compression = readLe32(bmi + 16);
+    const uint32_t used = readLe32(bmi + 32);
     if (w <= 0 || h == 0 || h == INT32_MIN || planes != 1)
         return false;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
@@ -372,10 +371,10 @@ bool MetafilePackedDibIsSound(const uint8_t* dib, uint64_t size, int64_t* width,
     if (size < 40)
         return false;
     // Header and colour table first; the pixels take the rest.
-    const uint32_t headerSize = u32(dib);
-    const int bits = u16(dib + 14);
-    const uint32_t compression = u32(dib + 16);
-    const uint32_t used = u32(dib + 32);
+    const uint32_t headerSize = readLe32(dib);
+    const int bits = readLe16(dib + 14);
+    const uint32_t compression = readLe32(dib + 16);
+    const uint32_t used = readLe32(dib + 32);
     uint64_t table = 0;
     if (compression == 3)
         table = headerSize == 40 ? 12 : 0;

@@ -1,4 +1,5 @@
 #include "imaging/metafile_graphic.h"
+#include "platform/byte_order.h"
 
 #include "platform/environment.h"
 #include "platform/exceptions.h"
@@ -38,24 +39,22 @@ constexpr int64_t kMaxPixelStoreBytes = int64_t(1) << 30;
 
 [[noreturn]] void invalid() { throw EInvalidGraphic("Metafile is not valid"); }
 
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-int16_t s16(const uint8_t* p) { return int16_t(u16(p)); }
-uint32_t u32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
-int32_t s32(const uint8_t* p) { return int32_t(u32(p)); }
+int16_t s16(const uint8_t* p) { return int16_t(readLe16(p)); }
+int32_t s32(const uint8_t* p) { return int32_t(readLe32(p)); }
 
 bool isEnhanced(const uint8_t* data, size_t size)
 {
-    return size >= size_t(kEmfMinimumStream) && u32(data) == 1 && u32(data + 40) == kEmfSignature;
+    return size >= size_t(kEmfMinimumStream) && readLe32(data) == 1 && readLe32(data + 40) == kEmfSignature;
 }
 
 bool isPlaceable(const uint8_t* data, size_t size)
 {
-    if (size < size_t(kPlaceableHeaderSize) || u32(data) != kPlaceableKey)
+    if (size < size_t(kPlaceableHeaderSize) || readLe32(data) != kPlaceableKey)
         return false;
     uint16_t sum = 0;
     for (int i = 0; i < 10; ++i)
-        sum ^= u16(data + 2 * i);
-    return sum == u16(data + 20);
+        sum ^= readLe16(data + 2 * i);
+    return sum == readLe16(data + 20);
 }
 
 // Records that put something on the page: lines, shapes, regions, text, bitmaps.
@@ -80,10 +79,10 @@ WindowSetup initialWindow(const uint8_t* data, size_t size)
     size_t pos = kPlaceableHeaderSize;
     if (size < pos + 18)
         return w;
-    pos += size_t(u16(data + pos + 2)) * 2;  // the metafile header's own size in words
+    pos += size_t(readLe16(data + pos + 2)) * 2;  // the metafile header's own size in words
     while (pos + 6 <= size) {
-        const uint32_t words = u32(data + pos);
-        const uint16_t function = u16(data + pos + 4);
+        const uint32_t words = readLe32(data + pos);
+        const uint16_t function = readLe16(data + pos + 4);
         if (words < 3 || words > (size - pos) / 2 || function == 0)
             break;
         const uint8_t* params = data + pos + 6;
@@ -128,14 +127,14 @@ QByteArray wmfToSvg(const std::vector<uint8_t>& bytes)
     uint8_t* h = copy.data();
     // libwmf cannot scale a header that gives 0 units per inch; the picture's
     // size is computed for 96 then, and libwmf is told the same.
-    int inch = u16(h + 14);
+    int inch = readLe16(h + 14);
     if (inch == 0) {
         inch = 96;
         h[14] = 96;
         h[15] = 0;
         uint16_t sum = 0;
         for (int i = 0; i < 10; ++i)
-            sum ^= u16(h + 2 * i);
+            sum ^= readLe16(h + 2 * i);
         h[20] = uint8_t(sum);
         h[21] = uint8_t(sum >> 8);
     }
@@ -332,32 +331,32 @@ bool wmfRecordSound(uint16_t function, const uint8_t* p, size_t n)
     int64_t w = 0, h = 0;
     switch (function) {
     case 0x0324: case 0x0325:  // Polygon, Polyline
-        return n >= 2 && 2 + size_t(u16(p)) * 4 <= n;
+        return n >= 2 && 2 + size_t(readLe16(p)) * 4 <= n;
     case 0x0538: {  // PolyPolygon
         if (n < 2)
             return false;
-        const size_t polys = u16(p);
+        const size_t polys = readLe16(p);
         if (2 + polys * 2 > n)
             return false;
         size_t points = 0;
         for (size_t i = 0; i < polys; ++i)
-            points += u16(p + 2 + i * 2);
+            points += readLe16(p + 2 + i * 2);
         return 2 + polys * 2 + points * 4 <= n;
     }
     case 0x0521:  // TextOut: count, string (even length), y, x
-        return n >= 2 && 2 + ((size_t(u16(p)) + 1) & ~size_t(1)) + 4 <= n;
+        return n >= 2 && 2 + ((size_t(readLe16(p)) + 1) & ~size_t(1)) + 4 <= n;
     case 0x0A32: {  // ExtTextOut: y, x, count, options, [rectangle], string, [spacing]
         if (n < 8)
             return false;
-        const size_t count = u16(p + 4);
-        const size_t rect = (u16(p + 6) & 0x0006) ? 8 : 0;  // ETO_OPAQUE, ETO_CLIPPED
+        const size_t count = readLe16(p + 4);
+        const size_t rect = (readLe16(p + 6) & 0x0006) ? 8 : 0;  // ETO_OPAQUE, ETO_CLIPPED
         return 8 + rect + ((count + 1) & ~size_t(1)) <= n;
     }
     case 0x0037: case 0x0436:  // SetPalEntries, AnimatePalette
     case 0x00F7:               // CreatePalette
-        return n >= 4 && 4 + size_t(u16(p + 2)) * 4 <= n;
+        return n >= 4 && 4 + size_t(readLe16(p + 2)) * 4 <= n;
     case 0x0142:  // DIBCreatePatternBrush: style, usage, bitmap
-        return n >= 4 && u16(p + 2) == 0 && MetafilePackedDibIsSound(p + 4, n - 4, &w, &h);
+        return n >= 4 && readLe16(p + 2) == 0 && MetafilePackedDibIsSound(p + 4, n - 4, &w, &h);
     case 0x0940:  // DIBBitBlt
         if (n == 18)
             return true;  // without a bitmap
@@ -369,12 +368,12 @@ bool wmfRecordSound(uint16_t function, const uint8_t* p, size_t n)
         return n > 20 && MetafilePackedDibIsSound(p + 20, n - 20, &w, &h) &&
                sourceInside(s16(p + 10), s16(p + 8), s16(p + 6), s16(p + 4), w, h);
     case 0x0F43:  // StretchDIB
-        return n > 22 && u16(p + 4) == 0 && MetafilePackedDibIsSound(p + 22, n - 22, &w, &h) &&
+        return n > 22 && readLe16(p + 4) == 0 && MetafilePackedDibIsSound(p + 22, n - 22, &w, &h) &&
                sourceInside(s16(p + 12), s16(p + 10), s16(p + 8), s16(p + 6), w, h);
     case 0x0D33: {  // SetDIBToDev
-        if (n <= 18 || u16(p) != 0 || !MetafilePackedDibIsSound(p + 18, n - 18, &w, &h))
+        if (n <= 18 || readLe16(p) != 0 || !MetafilePackedDibIsSound(p + 18, n - 18, &w, &h))
             return false;
-        return int64_t(u16(p + 2)) + u16(p + 4) <= h && sourceInside(s16(p + 8), s16(p + 6), s16(p + 12), s16(p + 10), w, h);
+        return int64_t(readLe16(p + 2)) + readLe16(p + 4) <= h && sourceInside(s16(p + 8), s16(p + 6), s16(p + 12), s16(p + 10), w, h);
     }
     default:
         // Regions (never created, see below), old-style bitmaps, escapes and
@@ -391,7 +390,7 @@ bool FilterPlaceableMetafile(const uint8_t* data, size_t size, std::vector<uint8
     if (size < kMetaHeader + 18)
         return false;
     const uint8_t* mh = data + kMetaHeader;
-    if ((u16(mh) != 1 && u16(mh) != 2) || u16(mh + 2) != 9)
+    if ((readLe16(mh) != 1 && readLe16(mh) != 2) || readLe16(mh + 2) != 9)
         return false;
     out.assign(data, data + kMetaHeader + 18);
     uint32_t largest = 3;
@@ -399,8 +398,8 @@ bool FilterPlaceableMetafile(const uint8_t* data, size_t size, std::vector<uint8
     size_t pos = kMetaHeader + 18;
     while (pos + 6 <= size) {
         const uint8_t* r = data + pos;
-        const uint32_t words = u32(r);
-        const uint16_t function = u16(r + 4);
+        const uint32_t words = readLe32(r);
+        const uint16_t function = readLe16(r + 4);
         if (words < 3 || words > (size - pos) / 2 || function == 0)
             break;
         const uint8_t* params = r + 6;
@@ -437,7 +436,7 @@ bool FilterPlaceableMetafile(const uint8_t* data, size_t size, std::vector<uint8
         out[kMetaHeader + 6 + i] = uint8_t(total >> (8 * i));
         out[kMetaHeader + 12 + i] = uint8_t(largest >> (8 * i));
     }
-    const uint32_t objects = std::min<uint32_t>(std::max<uint32_t>(u16(out.data() + kMetaHeader + 10), creations), 0xFFFF);
+    const uint32_t objects = std::min<uint32_t>(std::max<uint32_t>(readLe16(out.data() + kMetaHeader + 10), creations), 0xFFFF);
     out[kMetaHeader + 10] = uint8_t(objects);
     out[kMetaHeader + 11] = uint8_t(objects >> 8);
     return true;
@@ -463,8 +462,8 @@ MetafileInfo InspectMetafile(const uint8_t* data, size_t size)
 {
     MetafileInfo info;
     if (isEnhanced(data, size)) {
-        const uint32_t recordSize = u32(data + 4);
-        const uint32_t length = u32(data + 48);
+        const uint32_t recordSize = readLe32(data + 4);
+        const uint32_t length = readLe32(data + 48);
         if (recordSize < uint32_t(kEmfHeaderSize) || length < recordSize || length > size)
             return info;
         // Frame in hundredths of a millimetre, scaled by the reference device's
@@ -478,7 +477,7 @@ MetafileInfo InspectMetafile(const uint8_t* data, size_t size)
         return info;
     }
     if (isPlaceable(data, size)) {
-        int inch = u16(data + 14);
+        int inch = readLe16(data + 14);
         if (inch == 0)
             inch = 96;
         const int64_t boxW = int64_t(s16(data + 10)) - s16(data + 6);

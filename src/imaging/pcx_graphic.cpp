@@ -1,4 +1,5 @@
 #include "imaging/pcx_graphic.h"
+#include "platform/byte_order.h"
 
 #include "imaging/codec/vesk.h"
 #include "platform/exceptions.h"
@@ -16,8 +17,6 @@ constexpr uint32_t kDcxMagic = 987654321;
 // Pixel stores above this size are refused before anything is allocated.
 constexpr int64_t kMaxPixelStoreBytes = int64_t(1) << 30;
 
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t u32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
 
 [[noreturn]] void badDcxHeader() { throw EDcxError("The DCX file header is not valid"); }
 
@@ -32,7 +31,7 @@ bool readOffset(TStream& stream, uint32_t& value)
             return false;
         got += n;
     }
-    value = u32(b);
+    value = readLe32(b);
     return true;
 }
 
@@ -73,8 +72,8 @@ void TPcxGraphic::ReadImage(TStream& stream, int)
     try {
         checkPictureSize(*work);
         ReadBitmapViaCodec(*work, *this, "File.pcx", std::string());
-        SetResolutionX(u16(res));
-        SetResolutionY(u16(res + 2));
+        SetResolutionX(readLe16(res));
+        SetResolutionY(readLe16(res + 2));
 
         uint8_t header[128];
         work->Seek(0, SeekOrigin::Begin);
@@ -94,7 +93,7 @@ int TDcxGraphic::CountImages(TStream& stream)
     try {
         uint8_t magic[4];
         stream.ReadBuffer(magic, sizeof magic);
-        if (u32(magic) != kDcxMagic)
+        if (readLe32(magic) != kDcxMagic)
             badDcxHeader();
         uint32_t offset;
         while (readOffset(stream, offset) && offset != 0)
@@ -115,7 +114,7 @@ void TDcxGraphic::ReadImage(TStream& stream, int index)
 
     uint8_t magic[4];
     stream.ReadBuffer(magic, sizeof magic);
-    if (u32(magic) != kDcxMagic)
+    if (readLe32(magic) != kDcxMagic)
         badDcxHeader();
     if (index < 1)
         badDcxHeader();

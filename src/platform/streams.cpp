@@ -19,9 +19,22 @@ int64_t TStream::Size()
 
 void TStream::SetSize(int64_t) { throw EWriteError("Stream write error"); }
 
+int64_t TStream::ReadFully(void* buffer, int64_t count)
+{
+    auto* p = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        const int64_t n = Read(p + done, count - done);
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
 void TStream::ReadBuffer(void* buffer, int64_t count)
 {
-    if (count != 0 && Read(buffer, count) != count)
+    if (count != 0 && ReadFully(buffer, count) != count)
         throw EReadError("Stream read error");
 }
 

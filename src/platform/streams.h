@@ -26,6 +26,9 @@ public:
     int64_t Position() { return Seek(0, SeekOrigin::Current); }
     void SetPosition(int64_t pos) { Seek(pos, SeekOrigin::Begin); }
 
+    // Reads until `count` bytes are in or the stream has no more; returns the
+    // count read (streams may return short counts from a single Read).
+    int64_t ReadFully(void* buffer, int64_t count);
     // "Stream read error" unless all `count` bytes were read.
     void ReadBuffer(void* buffer, int64_t count);
     // "Stream write error" unless all `count` bytes were written.

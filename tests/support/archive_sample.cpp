@@ -1,6 +1,6 @@
 #include "support/archive_sample.h"
 
-#include "formats/byte_order.h"
+#include "platform/byte_order.h"
 
 #include <algorithm>
 #include <cmath>

@@ -9,6 +9,7 @@
 // stored (without it they are exchanged); "invb" complements every bit of the
 // pixel data after reading.
 #include "imaging/codec/vesk.h"
+#include "platform/byte_order.h"
 
 #include <algorithm>
 #include <cstring>
@@ -31,23 +32,9 @@ constexpr uint32_t kNoCompression = 0;
 constexpr uint32_t kRle8 = 1;
 constexpr uint32_t kRle4 = 2;
 
-int64_t readFully(TStream& stream, void* buffer, int64_t count)
-{
-    auto* p = static_cast<uint8_t*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-        const int64_t n = stream.Read(p + done, count - done);
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    return done;
-}
 
-bool readExact(TStream& stream, void* buffer, int64_t count) { return readFully(stream, buffer, count) == count; }
+bool readExact(TStream& stream, void* buffer, int64_t count) { return stream.ReadFully(buffer, count) == count; }
 
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t u32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
 
 void putU16(uint8_t* p, uint32_t v)
 {
@@ -82,8 +69,8 @@ int bmpReadHeader(const std::string&, TStream& stream, const std::string& option
     uint8_t fileHeader[16];
     if (!readExact(stream, fileHeader, sizeof fileHeader))
         return VESK_ERR_READ;
-    const uint32_t dataOffset = u32(fileHeader + 8);
-    const uint32_t headerSize = u32(fileHeader + 12);
+    const uint32_t dataOffset = readLe32(fileHeader + 8);
+    const uint32_t headerSize = readLe32(fileHeader + 12);
 
     int64_t width = 0, height = 0;
     unsigned planes = 0, bits = 0;
@@ -93,10 +80,10 @@ int bmpReadHeader(const std::string&, TStream& stream, const std::string& option
         uint8_t h[8];
         if (!readExact(stream, h, sizeof h))
             return VESK_ERR_READ;
-        width = u16(h);
-        height = u16(h + 2);
-        planes = u16(h + 4);
-        bits = u16(h + 6);
+        width = readLe16(h);
+        height = readLe16(h + 2);
+        planes = readLe16(h + 4);
+        bits = readLe16(h + 6);
         if (bits < 16)
             colorsUsed = int64_t(1) << bits;
     } else {
@@ -108,16 +95,16 @@ int bmpReadHeader(const std::string&, TStream& stream, const std::string& option
         uint8_t h[64]{};
         if (!readExact(stream, h, headerSize - 4))
             return VESK_ERR_READ;
-        width = int32_t(u32(h));
-        height = int32_t(u32(h + 4));
-        planes = u16(h + 8);
-        bits = u16(h + 10);
+        width = int32_t(readLe32(h));
+        height = int32_t(readLe32(h + 4));
+        planes = readLe16(h + 8);
+        bits = readLe16(h + 10);
         if (headerSize > 16)
-            compression = u32(h + 12);
+            compression = readLe32(h + 12);
         if (!supportedBits(int(bits)))
             return VESK_ERR_UNSUPPORTED;
         const int64_t full = int64_t(1) << bits;
-        colorsUsed = headerSize > 32 ? int64_t(u32(h + 28)) : full;
+        colorsUsed = headerSize > 32 ? int64_t(readLe32(h + 28)) : full;
         if (colorsUsed == 0 || colorsUsed > full)
             colorsUsed = full;
     }
@@ -180,7 +167,7 @@ public:
         if (pos_ == len_) {
             if (ended_)
                 return false;
-            len_ = readFully(stream_, buffer_.data(), int64_t(buffer_.size()));
+            len_ = stream_.ReadFully(buffer_.data(), int64_t(buffer_.size()));
             pos_ = 0;
             if (len_ <= 0) {
                 ended_ = true;
@@ -295,7 +282,7 @@ int bmpReadData(TStream& stream, VeskDescription& d, uint8_t* rows, int64_t rows
     switch (d.state[sCompression]) {
     case kNoCompression:
         // Data shorter than the header promises leaves the missing rows at 0.
-        readFully(stream, rows, total);
+        stream.ReadFully(rows, total);
         break;
     case kRle8:
     case kRle4: {

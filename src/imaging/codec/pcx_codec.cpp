@@ -9,6 +9,7 @@
 // complete reads as bytes of 255. Reader option "trunc": a run that reaches
 // past the end of a line is cut there instead of going on into the next line.
 #include "imaging/codec/vesk.h"
+#include "platform/byte_order.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,20 +30,7 @@ enum : int {
     sTruncate = 4,
 };
 
-int64_t readFully(TStream& stream, void* buffer, int64_t count)
-{
-    auto* p = static_cast<uint8_t*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-        const int64_t n = stream.Read(p + done, count - done);
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    return done;
-}
 
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 void putU16(uint8_t* p, unsigned v)
 {
     p[0] = uint8_t(v);
@@ -69,7 +57,7 @@ int pcxReadHeader(const std::string&, TStream& stream, const std::string& option
 {
     const int64_t start = stream.Position();
     uint8_t h[kHeaderPartRead];
-    if (readFully(stream, h, sizeof h) != int64_t(sizeof h))
+    if (stream.ReadFully(h, sizeof h) != int64_t(sizeof h))
         return VESK_ERR_READ;
     const int manufacturer = h[0], version = h[1], encoding = h[2], bitsPerPlane = h[3];
     if (manufacturer != 10 || version == 4 || version > 5 || encoding != 1)
@@ -78,8 +66,8 @@ int pcxReadHeader(const std::string&, TStream& stream, const std::string& option
     const int bits = pictureBits(bitsPerPlane, planes);
     if (bits == 0)
         return VESK_ERR_UNSUPPORTED;
-    const int64_t width = int64_t(u16(h + 8)) - u16(h + 4) + 1;
-    const int64_t height = int64_t(u16(h + 10)) - u16(h + 6) + 1;
+    const int64_t width = int64_t(readLe16(h + 8)) - readLe16(h + 4) + 1;
+    const int64_t height = int64_t(readLe16(h + 10)) - readLe16(h + 6) + 1;
     if (width < 1 || height < 1)
         return VESK_ERR_FORMAT;
 
@@ -89,7 +77,7 @@ int pcxReadHeader(const std::string&, TStream& stream, const std::string& option
     d.state[sHeaderStart] = start;
     d.state[sBitsPerPlane] = bitsPerPlane;
     d.state[sPlanes] = planes;
-    d.state[sBytesPerLine] = u16(h + 66);
+    d.state[sBytesPerLine] = readLe16(h + 66);
     d.state[sTruncate] = VeskHasWord(options, "trunc") ? 1 : 0;
     return VESK_OK;
 }
@@ -104,7 +92,7 @@ int pcxReadPalette(TStream& stream, VeskDescription& d, VeskPalette& palette)
     case 4: {
         const int64_t at = d.state[sHeaderStart] + 16;
         uint8_t raw[48];
-        if (stream.Seek(at, SeekOrigin::Begin) != at || readFully(stream, raw, sizeof raw) != int64_t(sizeof raw))
+        if (stream.Seek(at, SeekOrigin::Begin) != at || stream.ReadFully(raw, sizeof raw) != int64_t(sizeof raw))
             return VESK_ERR_READ;
         for (int i = 0; i < 16; ++i)
             palette.entries[i] = VeskRgb{raw[i * 3], raw[i * 3 + 1], raw[i * 3 + 2]};
@@ -116,7 +104,7 @@ int pcxReadPalette(TStream& stream, VeskDescription& d, VeskPalette& palette)
             return VESK_ERR_FORMAT;
         uint8_t raw[kTrailerSize];
         stream.Seek(size - kTrailerSize, SeekOrigin::Begin);
-        if (readFully(stream, raw, kTrailerSize) != kTrailerSize)
+        if (stream.ReadFully(raw, kTrailerSize) != kTrailerSize)
             return VESK_ERR_READ;
         if (raw[0] != kTrailerMark)
             return VESK_ERR_FORMAT;
@@ -174,7 +162,7 @@ private:
         if (pos_ == len_) {
             if (ended_)
                 return false;
-            len_ = readFully(stream_, buffer_.data(), int64_t(buffer_.size()));
+            len_ = stream_.ReadFully(buffer_.data(), int64_t(buffer_.size()));
             pos_ = 0;
             if (len_ <= 0) {
                 len_ = 0;

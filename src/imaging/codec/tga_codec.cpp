@@ -39,19 +39,6 @@ void putU16(uint8_t* h, int offset, unsigned value)
     h[offset + 1] = uint8_t((value >> 8) & 0xFF);
 }
 
-// Reads up to `count` bytes, repeating short reads until the stream has no more.
-int64_t readFully(TStream& stream, void* buffer, int64_t count)
-{
-    auto* p = static_cast<uint8_t*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-        const int64_t n = stream.Read(p + done, count - done);
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    return done;
-}
 
 bool writeAll(TStream& stream, const void* buffer, int64_t count)
 {
@@ -99,7 +86,7 @@ bool consistent(const VeskDescription& d)
 
 int tgaReadHeader(const std::string&, TStream& stream, const std::string&, VeskDescription& d)
 {
-    readFully(stream, d.tgaHeader, kHeaderSize);
+    stream.ReadFully(d.tgaHeader, kHeaderSize);
     const int bits = describedBits(d.tgaHeader);
     if (bits == 0)
         return VESK_ERR_FORMAT;
@@ -120,7 +107,7 @@ int tgaReadPalette(TStream& stream, VeskDescription& d, VeskPalette& palette)
         const unsigned first = u16At(h, hMapFirst);
         const unsigned length = u16At(h, hMapLength);
         std::vector<uint8_t> map(size_t(length) * 3);
-        if (readFully(stream, map.data(), int64_t(map.size())) != int64_t(map.size()))
+        if (stream.ReadFully(map.data(), int64_t(map.size())) != int64_t(map.size()))
             return VESK_ERR_READ;
         // Entries that would land beyond the 256 palette entries are dropped.
         for (unsigned k = 0; k < length && first + k < 256; ++k) {
@@ -178,15 +165,15 @@ int readUncompressed(TStream& stream, const RowOrder& order, int64_t width, int 
         uint8_t* row = order.row(n);
         switch (fileBits) {
         case 8:
-            if (readFully(stream, row, width) != width)
+            if (stream.ReadFully(row, width) != width)
                 return VESK_ERR_READ;
             break;
         case 24:
-            if (readFully(stream, row, 3 * width) != 3 * width)
+            if (stream.ReadFully(row, 3 * width) != 3 * width)
                 return VESK_ERR_READ;
             break;
         case 32: {
-            if (readFully(stream, scratch.get(), 4 * width) != 4 * width)
+            if (stream.ReadFully(scratch.get(), 4 * width) != 4 * width)
                 return VESK_ERR_READ;
             const uint8_t* s = scratch.get();
             for (int64_t i = 0; i < width; ++i) {
@@ -197,7 +184,7 @@ int readUncompressed(TStream& stream, const RowOrder& order, int64_t width, int 
             break;
         }
         case 16:
-            if (readFully(stream, row + width, 2 * width) != 2 * width)
+            if (stream.ReadFully(row + width, 2 * width) != 2 * width)
                 return VESK_ERR_READ;
             expand16(row, width);
             break;
@@ -224,7 +211,7 @@ public:
             std::memmove(buffer_.get(), buffer_.get() + pos_, size_t(left));
         pos_ = 0;
         end_ = left;
-        end_ += readFully(stream_, buffer_.get() + end_, kRleBufferSize - end_);
+        end_ += stream_.ReadFully(buffer_.get() + end_, kRleBufferSize - end_);
         return end_ - pos_ >= count;
     }
     const uint8_t* data() const { return buffer_.get() + pos_; }

@@ -1,5 +1,5 @@
 #pragma once
-// Little-endian numbers in archive bytes.
+// Little-endian numbers in file bytes (archives and pictures).
 #include <cstdint>
 #include <vector>
 

@@ -844,3 +844,17 @@ void TDibGraphic::AddImageToStream(TStream&)
 {
     throw ETavrinError(formatMessage("The %s format does not support multiple images", {ClassName()}));
 }
+
+const uint8_t* RowAsBgr(const TDibGraphic& bitmap, int y, std::vector<uint8_t>& scratch)
+{
+    if (bitmap.ImageFormat() == ifRgb24)
+        return bitmap.RowPointer(y);
+    const int width = bitmap.Width();
+    for (int x = 0; x < width; ++x) {
+        const uint32_t c = bitmap.GetPixelColor(x, y);
+        scratch[3 * size_t(x)] = uint8_t(c);
+        scratch[3 * size_t(x) + 1] = uint8_t(c >> 8);
+        scratch[3 * size_t(x) + 2] = uint8_t(c >> 16);
+    }
+    return scratch.data();
+}

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 enum TImageFormat : uint8_t {
     ifMonochrome = 0,    // 1 bpp, palette
@@ -182,6 +183,10 @@ private:
     std::unique_ptr<uint8_t[], StoreDeleter> store_;
     std::unique_ptr<TRgbToPaletteConverter> converter_;
 };
+
+// Picture row y as blue, green, red bytes: the row itself for ifRgb24,
+// otherwise `scratch` (at least 3 × width bytes) filled through GetPixelColor.
+const uint8_t* RowAsBgr(const TDibGraphic& bitmap, int y, std::vector<uint8_t>& scratch);
 
 // Base of all transforms.
 class TImageTransform {

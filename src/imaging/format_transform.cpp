@@ -19,20 +19,6 @@ inline uint32_t crowdingTerm(int32_t d2)
     return static_cast<uint32_t>(1073741824.0 / static_cast<double>(std::max(d2, 1)));
 }
 
-// Source row as blue, green, red bytes (see the resampler's twin).
-const uint8_t* rowBgr(const TDibGraphic& source, int y, std::vector<uint8_t>& scratch)
-{
-    if (source.ImageFormat() == ifRgb24)
-        return source.RowPointer(y);
-    const int width = source.Width();
-    for (int x = 0; x < width; ++x) {
-        const uint32_t c = source.GetPixelColor(x, y);
-        scratch[3 * size_t(x)] = uint8_t(c);
-        scratch[3 * size_t(x) + 1] = uint8_t(c >> 8);
-        scratch[3 * size_t(x) + 2] = uint8_t(c >> 16);
-    }
-    return scratch.data();
-}
 
 inline int32_t clampByte(int32_t v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 
@@ -167,7 +153,7 @@ void TImageFormatTransform::BuildPalette(const TDibGraphic& source, TLogicalPale
     int distinct = 0;
     std::vector<uint8_t> scratch(source.ImageFormat() == ifRgb24 ? 0 : 3 * size_t(std::max(width, 0)));
     for (int y = 0; y < height; ++y) {
-        const uint8_t* row = rowBgr(source, y, scratch);
+        const uint8_t* row = RowAsBgr(source, y, scratch);
         for (int x = 0; x < width; ++x) {
             const uint8_t* p = row + 3 * size_t(x);
             const uint16_t key = static_cast<uint16_t>((p[2] >> 3) | ((p[1] >> 3) << 5) | ((p[0] >> 3) << 10));
@@ -223,7 +209,7 @@ void TImageFormatTransform::Dither(const TDibGraphic& source, TDibGraphic& desti
     const TLogicalPalette& palette = destination.Palette();
 
     for (int y = 0; y < height; ++y) {
-        const uint8_t* in = rowBgr(source, y, scratch);
+        const uint8_t* in = RowAsBgr(source, y, scratch);
         for (size_t x = 0; x < w; ++x) {
             const uint8_t* p = in + 3 * x;
             const int32_t channel[3] = {p[2], p[1], p[0]};
@@ -314,7 +300,7 @@ void TImageFormatTransform::ApplyOnDest(const TDibGraphic& source, TDibGraphic& 
         // Every pixel's colour exactly (its palette colour for palette sources).
         std::vector<uint8_t> scratch(source.ImageFormat() == ifRgb24 ? 0 : 3 * size_t(width));
         for (int y = 0; y < height; ++y)
-            std::memcpy(destination.RowPointer(y), rowBgr(source, y, scratch), 3 * size_t(width));
+            std::memcpy(destination.RowPointer(y), RowAsBgr(source, y, scratch), 3 * size_t(width));
     } else {
         // Undithered mapping onto a palette: the nearest entry of each colour.
         for (int y = 0; y < height; ++y)

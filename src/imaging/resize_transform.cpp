@@ -72,21 +72,6 @@ FlatContributors flatten(const std::vector<TContributorList>& lists)
     return flat;
 }
 
-// The source row as blue, green, red bytes: the row itself for ifRgb24,
-// otherwise `scratch` filled through GetPixelColor.
-const uint8_t* sourceRowBgr(const TDibGraphic& source, int y, std::vector<uint8_t>& scratch)
-{
-    if (source.ImageFormat() == ifRgb24)
-        return source.RowPointer(y);
-    const int width = source.Width();
-    for (int x = 0; x < width; ++x) {
-        const uint32_t c = source.GetPixelColor(x, y);
-        scratch[3 * size_t(x)] = uint8_t(c);
-        scratch[3 * size_t(x) + 1] = uint8_t(c >> 8);
-        scratch[3 * size_t(x) + 2] = uint8_t(c >> 16);
-    }
-    return scratch.data();
-}
 
 // One row of the horizontal pass: out[i] from in[taps of i].
 QX_FMA_CLONES
@@ -281,7 +266,7 @@ void Resample(const TDibGraphic& source, TDibGraphic& destination, TResampleFunc
         const FlatContributors columns = flatten(BuildContributorLists(dstW, srcW, xscale, kernel, support));
         std::vector<uint8_t> scratch(source.ImageFormat() == ifRgb24 ? 0 : 3 * size_t(srcW));
         for (int32_t y = 0; y < srcH; ++y)
-            horizontalRow(sourceRowBgr(source, y, scratch), intermediate.RowPointer(y), columns, dstW);
+            horizontalRow(RowAsBgr(source, y, scratch), intermediate.RowPointer(y), columns, dstW);
     }
 
     const FlatContributors rows = flatten(BuildContributorLists(dstH, srcH, yscale, kernel, support));

@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the PNG reader: it must fail with an exception or
-// produce a picture whose every row can be read, never crash or leak.
+// produce a picture whose rows all lie in its pixel store, never crash or leak.
 #include "imaging/png_graphic.h"
 #include "platform/environment.h"
 #include "platform/streams.h"
@@ -21,9 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (const Exception&) {
         return 0;
     }
+    // Every row must lie inside the pixel store: touch both of its ends.
     volatile uint32_t sum = 0;
     for (int y = 0; y < picture.Height(); ++y)
-        for (int i = 0; i < picture.RowStride(); ++i)
-            sum = sum + picture.RowPointer(y)[i];
+        sum = sum + picture.RowPointer(y)[0] + picture.RowPointer(y)[picture.RowStride() - 1];
     return 0;
 }

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the TIFF reader: it must fail with an exception or
-// produce a picture whose every row can be read, never crash or leak. The
-// second directory is read too when there is one.
+// produce a picture whose rows all lie in its pixel store, never crash or
+// leak. The second directory is read too when there is one.
 #include "imaging/tiff_graphic.h"
 #include "platform/streams.h"
 
@@ -17,10 +17,10 @@ void readOne(const uint8_t* data, size_t size, int index)
     } catch (const Exception&) {
         return;
     }
+    // Every row must lie inside the pixel store: touch both of its ends.
     volatile uint32_t sum = 0;
     for (int y = 0; y < picture.Height(); ++y)
-        for (int i = 0; i < picture.RowStride(); ++i)
-            sum = sum + picture.RowPointer(y)[i];
+        sum = sum + picture.RowPointer(y)[0] + picture.RowPointer(y)[picture.RowStride() - 1];
 }
 } // namespace
 

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -364,14 +366,21 @@ void TTiffGraphic::ReadImage(TStream& stream, int index)
                 unreadRows.push_back(y);  // stays as NewImage made it
         }
     } else if (rgbaPath) {
-        readWholeImage(tif, tiled, rowsPerStrip);
+        // A picture libtiff cannot decode is an error, not a black import.
+        if (!readWholeImage(tif, tiled, rowsPerStrip))
+            throw ETiffError(prefixed("TIFFRGBAImageGet"));
     } else {
         readStrips(tif, lineSize, rowsPerStrip, samples, widenPalette ? bitsPerSample : 0);
     }
 
     if (invertAfterwards) {
-        TNegativeTransform negative;
-        negative.ApplyInPlace(*this);
+        // The negative of a grey or black-and-white picture: every stored
+        // byte complemented, exactly as TNegativeTransform computes it, but in
+        // place, so that the largest pictures never need a second copy.
+        uint8_t* bits = Bits();
+        const size_t total = size_t(stride) * height;
+        for (size_t i = 0; i < total; ++i)
+            bits[i] = uint8_t(~bits[i]);
         for (uint32_t y : unreadRows)
             std::memset(RowPointer(int(y)), 0, size_t(stride));
     }
@@ -416,10 +425,6 @@ bool TTiffGraphic::readWholeImage(void* handle, bool tiled, uint32_t rowsPerStri
         rgba.image.row_offset = int(top);
         rgba.image.col_offset = 0;
         if (!TIFFRGBAImageGet(&rgba.image, raster.data(), width, rows)) {
-            // Nothing is reported; the picture is left as NewImage made it,
-            // so the bands already stored are cleared again.
-            for (uint64_t y = 0; y < top; ++y)
-                std::memset(RowPointer(int(y)), 0, size_t(RowStride()));
             return false;
         }
         for (uint32_t r = 0; r < rows; ++r) {
@@ -453,7 +458,14 @@ void TTiffGraphic::readStrips(void* handle, uint64_t lineSize, uint32_t rowsPerS
         throw ETiffError(prefixed("TIFFReadEncodedStrip"));
     if (lineSize > kMaxBufferBytes || stripSize > kMaxBufferBytes)
         throw ETavrinError("Image is too large");
-    std::vector<uint8_t> strip(stripSize);
+    // Left uninitialised: only what libtiff decodes into it is ever read, so
+    // a strip that claims far more than the file holds costs no memory.
+    std::unique_ptr<uint8_t[]> strip;
+    try {
+        strip.reset(new uint8_t[size_t(stripSize)]);
+    } catch (const std::bad_alloc&) {
+        throw ETavrinError("Image is too large");
+    }
     const uint64_t stride = uint64_t(RowStride());
     const bool direct = ImageFormat() == ifRgb24;
 
@@ -461,15 +473,15 @@ void TTiffGraphic::readStrips(void* handle, uint64_t lineSize, uint32_t rowsPerS
         const uint32_t rows = std::min(rowsPerStrip, height - top);
         const tstrip_t index = TIFFComputeStrip(tif, top, 0);
         const uint64_t wanted = std::min<uint64_t>(lineSize * rows, stripSize);
-        const tmsize_t got = TIFFReadEncodedStrip(tif, index, strip.data(), tmsize_t(wanted));
+        const tmsize_t got = TIFFReadEncodedStrip(tif, index, strip.get(), tmsize_t(wanted));
         if (got < 0)
             throw ETiffError(prefixed("TIFFReadEncodedStrip"));
         // Whatever the strip did not fill holds no data of this picture.
         if (uint64_t(got) < wanted)
-            std::memset(strip.data() + got, 0, size_t(wanted - uint64_t(got)));
+            std::memset(strip.get() + got, 0, size_t(wanted - uint64_t(got)));
 
         for (uint32_t r = 0; r < rows && uint64_t(r + 1) * lineSize <= wanted; ++r) {
-            const uint8_t* src = strip.data() + uint64_t(r) * lineSize;
+            const uint8_t* src = strip.get() + uint64_t(r) * lineSize;
             const int y = int(top + r);
             uint8_t* dst = RowPointer(y);
             if (samples == 3 || samples == 4) {

@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "imaging/picture_registry.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,10 @@ static int usage()
 
 int main(int argc, char** argv)
 {
+    // Every picture format, including those the app registers only when its
+    // import preview dialog is created.
+    InitImageLibrary();
+    RegisterImportPreviewFormats();
     if (argc < 2)
         return usage();
     const std::vector<std::string> args(argv + 2, argv + argc);

@@ -1,21 +1,14 @@
 // Fuzzes the metafile reader on enhanced metafiles (libemf2svg) over memory.
+#include "fuzz_support.h"
 #include "imaging/metafile_graphic.h"
-#include "platform/streams.h"
 
-#include <QGuiApplication>
 #include <cstdint>
 #include <vector>
 
-// The program draws metafiles with a QGuiApplication (and its fonts) around;
-// so does the fuzzer, with the platform that needs no display.
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int qtArgc = 1;
-    static char* qtArgv[] = {(*argv)[0], nullptr};
-    static QGuiApplication* app = new QGuiApplication(qtArgc, qtArgv);
-    (void)app;
     (void)argc;
+    startGuiApplication(*argv);
     return 0;
 }
 
@@ -37,11 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const MetafileInfo info = InspectMetafile(bytes.data(), bytes.size());
     if (info.kind != MetafileKind::Enhanced || double(info.width) * double(info.height) > double(1 << 20))
         return 0;
-    TReadOnlyMemoryStream stream(bytes.data(), int64_t(bytes.size()));
-    TMetaFileGraphic picture;
-    try {
-        picture.ReadFromStream(stream);
-    } catch (const Exception&) {
-    }
+    readAndTouch<TMetaFileGraphic>(bytes.data(), bytes.size());
     return 0;
 }

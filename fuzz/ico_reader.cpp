@@ -1,16 +1,11 @@
 // Fuzzes the icon reader (Qt's ICO reader behind it) over memory.
+#include "fuzz_support.h"
 #include "imaging/icon_graphic.h"
-#include "platform/streams.h"
 
 #include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    TReadOnlyMemoryStream stream(data, int64_t(size));
-    TIconGraphic picture;
-    try {
-        picture.ReadFromStream(stream);
-    } catch (const Exception&) {
-    }
+    readAndTouch<TIconGraphic>(data, size);
     return 0;
 }

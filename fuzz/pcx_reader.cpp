@@ -1,6 +1,6 @@
 // Fuzzes the PCX reader over memory.
+#include "fuzz_support.h"
 #include "imaging/pcx_graphic.h"
-#include "platform/streams.h"
 
 #include <cstdint>
 
@@ -23,15 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (tooLargeForFuzzing(data, size))
         return 0;
-    TReadOnlyMemoryStream stream(data, int64_t(size));
-    TPcxGraphic picture;
-    try {
-        picture.ReadFromStream(stream);
-        if (!picture.IsEmpty()) {
-            volatile uint32_t sink = picture.GetPixelColor(picture.Width() - 1, picture.Height() - 1);
-            (void)sink;
-        }
-    } catch (const Exception&) {
-    }
+    readAndTouch<TPcxGraphic>(data, size);
     return 0;
 }

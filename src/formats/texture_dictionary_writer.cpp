@@ -94,16 +94,24 @@ Rgba decodeTexel16(uint16_t v)
                 static_cast<uint8_t>(v & 0x8000u ? 255 : 0)};
 }
 
-TextureRecord makeTexture32(const std::string& name, const std::string& maskName, uint16_t width,
-                            uint16_t height, const std::vector<Rgba>& pixels)
+// The fields every kind of texture sets alike.
+static TextureRecord textureHeader(const std::string& name, const std::string& maskName, uint16_t width,
+                                   uint16_t height, uint32_t kind)
 {
-    checkPixelCount(width, height, pixels.size(), name);
     TextureRecord t;
     t.name = name;
     t.maskName = maskName;
     t.width = width;
     t.height = height;
-    t.kind = kKind32;
+    t.kind = kind;
+    return t;
+}
+
+TextureRecord makeTexture32(const std::string& name, const std::string& maskName, uint16_t width,
+                            uint16_t height, const std::vector<Rgba>& pixels)
+{
+    checkPixelCount(width, height, pixels.size(), name);
+    TextureRecord t = textureHeader(name, maskName, width, height, kKind32);
     t.texels.reserve(pixels.size() * 4);
     for (const Rgba& p : pixels) {
         t.texels.push_back(p.b);
@@ -118,12 +126,7 @@ TextureRecord makeTexture16(const std::string& name, const std::string& maskName
                             uint16_t height, const std::vector<Rgba>& pixels)
 {
     checkPixelCount(width, height, pixels.size(), name);
-    TextureRecord t;
-    t.name = name;
-    t.maskName = maskName;
-    t.width = width;
-    t.height = height;
-    t.kind = kKind16;
+    TextureRecord t = textureHeader(name, maskName, width, height, kKind16);
     t.texels.reserve(pixels.size() * 2);
     for (const Rgba& p : pixels)
         appendLe16(t.texels, encodeTexel16(p));
@@ -140,12 +143,7 @@ TextureRecord makeTexturePaletted8(const std::string& name, const std::string& m
     for (uint8_t i : indices)
         if (i >= palette.size())
             throw Exception("Texture " + name + ": palette index outside the palette");
-    TextureRecord t;
-    t.name = name;
-    t.maskName = maskName;
-    t.width = width;
-    t.height = height;
-    t.kind = kKindPaletted8;
+    TextureRecord t = textureHeader(name, maskName, width, height, kKindPaletted8);
     t.palette.assign(static_cast<size_t>(kPaletteSize), 0);
     for (size_t i = 0; i < palette.size(); ++i) {
         t.palette[4 * i] = palette[i].r;

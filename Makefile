@@ -2,7 +2,6 @@
 BUILD       ?= build
 FUZZ_BUILD  ?= build-fuzz
 FUZZ_SECONDS ?= 60
-GENERATOR   := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS        ?= $(shell nproc)
 
 SHELL := /bin/bash
@@ -12,8 +11,13 @@ SHELL := /bin/bash
 deps:
 	@bash scripts/install-deps.sh
 
+# The generator is chosen when a build folder is first configured (the
+# install step has put ninja on the machine by then); a folder that exists
+# keeps the generator it was made with, so no later command rejects it.
+generator = $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja)
+
 configure: deps
-	@cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BUILD) $(call generator,$(BUILD)) -DCMAKE_BUILD_TYPE=Release >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -32,7 +36,7 @@ bench: build
 	@for b in $(BUILD)/bench_*; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
 
 fuzz: deps
-	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_FUZZ=ON >/dev/null
+	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) $(call generator,$(FUZZ_BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@set -e; for f in $(FUZZ_BUILD)/fuzz_*; do \
 	  n=$$(basename $$f); mkdir -p $(FUZZ_BUILD)/corpus/$$n; \

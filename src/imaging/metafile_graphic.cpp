@@ -24,6 +24,12 @@
 
 extern "C" int qx_wmf_to_svg(const unsigned char* data, size_t size, const double frame[4], char** svg,
                              size_t* svgSize);
+extern "C" void qx_wmf_set_font_directory(const char* directory);
+
+void SetMetafileFontDirectoryForTesting(const char* directory)
+{
+    qx_wmf_set_font_directory(directory);
+}
 
 QX_DEFINE_GRAPHIC_CLASS(TMetaFileGraphic, TDibGraphic);
 

@@ -56,5 +56,11 @@ bool MetafileDibIsSound(const uint8_t* bmi, uint64_t bmiSize, uint64_t bitsSize,
 // The same for a packed bitmap: header, colour table and pixels in `size` bytes.
 bool MetafilePackedDibIsSound(const uint8_t* dib, uint64_t size, int64_t* width, int64_t* height);
 
+// Tests only: limits libwmf's font lookup to `directory` (nullptr: libwmf's
+// own lookup again). Pointed at an empty directory, it shows what a system
+// without any font libwmf can load gets: the picture, with estimated text
+// metrics.
+void SetMetafileFontDirectoryForTesting(const char* directory);
+
 // a * b / c rounded to the nearest integer, halves away from zero; 0 when c is 0.
 int64_t MulDivRound(int64_t a, int64_t b, int64_t c);

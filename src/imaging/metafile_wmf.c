@@ -8,8 +8,17 @@
  * goes through a counting allocator with a fixed budget, and the player's
  * progress callback stops a metafile after a fixed number of records, so a
  * hostile file can neither exhaust memory nor keep the player busy for long.
+ *
+ * Fonts: libwmf measures text with font files it looks up itself (a font
+ * package's Type 1 files). Where it finds none, its own font mapping fails
+ * and with it the whole metafile, although only the text needed a font. Its
+ * mapping is wrapped here: when no font file can be had, the font is given a
+ * generic family name and no face, text is measured with an estimate, and
+ * the picture is drawn all the same; the text itself is drawn later by the
+ * SVG renderer with whatever fonts the system has.
  */
 #include <libwmf/api.h>
+#include <libwmf/font.h>
 #include <libwmf/ipa.h>
 #include <libwmf/svg.h>
 
@@ -104,20 +113,98 @@ static int qx_status(void* context, float fraction)
     return ++progress->calls > QX_WMF_MAX_STATUS_CALLS; /* non-zero stops the player */
 }
 
+/* The functions of libwmf's that are wrapped, kept per conversion on the
+ * API's user data (nothing global, so conversions may run on any thread). */
+typedef struct {
+    void (*draw_text)(wmfAPI*, wmfDrawText_t*);
+    wmfMap map;
+    wmfStringWidth stringwidth;
+} qx_wmf_wrapped;
+
+static qx_wmf_wrapped* qx_wrapped(wmfAPI* API)
+{
+    return (qx_wmf_wrapped*)API->user_data;
+}
+
+/* Tests point libwmf's font lookup at a directory of their choosing (an empty
+ * one shows what a system without the font package gets). NULL: libwmf's own
+ * lookup. */
+static const char* qx_font_directory_override = NULL;
+
+void qx_wmf_set_font_directory(const char* directory)
+{
+    qx_font_directory_override = directory;
+}
+
+/* Limits libwmf's font lookup to `directory`: its font directories become
+ * that one alone and the font maps it read at start (Ghostscript's and the
+ * system's) are set aside. */
+static int qx_restrict_font_lookup(wmfAPI* API, const char* directory)
+{
+    wmfFontData* font_data = (wmfFontData*)API->font_data;
+    wmfFontmapData* map_data;
+    char** dirs;
+    char* copy;
+    if (!font_data || !font_data->user_data)
+        return 1;
+    map_data = (wmfFontmapData*)font_data->user_data;
+    dirs = (char**)wmf_malloc(API, 2 * sizeof(char*));
+    copy = (char*)wmf_malloc(API, strlen(directory) + 1);
+    if (!dirs || !copy || API->err != wmf_E_None)
+        return 1;
+    strcpy(copy, directory);
+    dirs[0] = copy;
+    dirs[1] = NULL;
+    map_data->fontdirs = dirs;
+    map_data->GS.len = 0;
+    map_data->FD.len = 0;
+    return 0;
+}
+
+/* A font libwmf could not load: a generic family for the SVG, no face. */
+static void qx_font_map(wmfAPI* API, wmfFont* font)
+{
+    static const char generic[] = "Helvetica";
+    wmfIPAFont* ipa;
+    qx_wrapped(API)->map(API, font);
+    if (API->err == wmf_E_None && WMF_FONT_FTFACE(font))
+        return;
+    /* Only the missing font is forgiven; running out of memory is not. */
+    if (API->err != wmf_E_None && API->err != wmf_E_BadFile)
+        return;
+    API->err = wmf_E_None;
+    ipa = (wmfIPAFont*)wmf_malloc(API, sizeof(wmfIPAFont));
+    if (!ipa || API->err != wmf_E_None)
+        return;
+    ipa->ps_name = (char*)wmf_malloc(API, sizeof generic);
+    if (!ipa->ps_name || API->err != wmf_E_None)
+        return;
+    strcpy(ipa->ps_name, generic);
+    ipa->ft_face = NULL;
+    font->user_data = ipa;
+}
+
+/* Width of a string at 1 point, in points. Without a face: half an em a
+ * character, about the average of a proportional font. */
+static float qx_string_width(wmfAPI* API, wmfFont* font, char* str)
+{
+    if (WMF_FONT_FTFACE(font))
+        return qx_wrapped(API)->stringwidth(API, font, str);
+    return str ? 0.5f * (float)strlen(str) : 0.0f;
+}
+
 /* libwmf's SVG device writes text as it stands in the metafile, so "<" or "&"
  * in a string would break the document (or put markup of the metafile's
  * choosing into it). Strings are escaped before the device sees them; bytes
  * above 127 become the Latin-1 characters of those codes, control characters
  * blanks. */
-static void (*qx_svg_draw_text)(wmfAPI*, wmfDrawText_t*) = NULL;
-
 static void qx_draw_text_escaped(wmfAPI* API, wmfDrawText_t* draw_text)
 {
     char* original = draw_text->str;
     char* escaped;
     char* out;
     const unsigned char* in;
-    if (!original || !qx_svg_draw_text)
+    if (!original)
         return;
     escaped = (char*)malloc(strlen(original) * 6 + 1);
     if (!escaped)
@@ -139,7 +226,7 @@ static void qx_draw_text_escaped(wmfAPI* API, wmfDrawText_t* draw_text)
     }
     *out = '\0';
     draw_text->str = escaped;
-    qx_svg_draw_text(API, draw_text);
+    qx_wrapped(API)->draw_text(API, draw_text);
     draw_text->str = original;
     free(escaped);
 }
@@ -161,6 +248,7 @@ int qx_wmf_to_svg(const unsigned char* data, size_t size, const double frame[4],
     unsigned char* copy;
     qx_wmf_budget budget = {0, 0};
     qx_wmf_progress progress = {0};
+    qx_wmf_wrapped wrapped = {NULL, NULL, NULL};
     int result = 1;
 
     *svg = NULL;
@@ -187,10 +275,18 @@ int qx_wmf_to_svg(const unsigned char* data, size_t size, const double frame[4],
 
     {
         wmfFunctionReference* functions = (wmfFunctionReference*)API->function_reference;
-        if (!functions || !functions->draw_text)
+        wmfFontData* font_data = (wmfFontData*)API->font_data;
+        wrapped.draw_text = functions ? functions->draw_text : NULL;
+        wrapped.map = font_data ? font_data->map : NULL;
+        wrapped.stringwidth = font_data ? font_data->stringwidth : NULL;
+        if (!wrapped.draw_text || !wrapped.map || !wrapped.stringwidth)
             goto done;
-        qx_svg_draw_text = functions->draw_text;
+        API->user_data = &wrapped;
         functions->draw_text = qx_draw_text_escaped;
+        font_data->map = qx_font_map;
+        font_data->stringwidth = qx_string_width;
+        if (qx_font_directory_override && qx_restrict_font_lookup(API, qx_font_directory_override))
+            goto done;
     }
 
     /* libwmf reads from memory it does not own; give it a private copy. */

@@ -259,6 +259,32 @@ TEST(MetafileReader, MetafilesWithTextAreReadWithOrWithoutAGuiApplication)
     EXPECT_EQ(g->GetPixelColor(90, 90), kWhite);
 }
 
+TEST(MetafileReader, ShapesAndTextRecordsAreReadWhereNoFontFileCanBeFound)
+{
+    // libwmf's font lookup pointed at an empty directory, as on a system
+    // without the font package it looks for: a missing font may cost the
+    // text its exact metrics, never the picture.
+    QTemporaryDir empty;
+    ASSERT_TRUE(empty.isValid());
+    const std::string dir = empty.path().toStdString();
+    SetMetafileFontDirectoryForTesting(dir.c_str());
+    struct Restore {
+        ~Restore() { SetMetafileFontDirectoryForTesting(nullptr); }
+    } restore;
+
+    ScreenDpi dpi(96, 96);
+    const auto shapes = metafile_fixture::wmfFillRecords(0, 0, 100, 100, {{0, 0, 50, 100, 0, 128, 0}});
+    auto withText = shapes;
+    const auto text = metafile_fixture::wmfTextOut(60, 10, "Hello");
+    withText.insert(withText.end(), text.begin(), text.end());
+    for (const std::vector<uint8_t>* records : std::initializer_list<const std::vector<uint8_t>*>{&shapes, &withText}) {
+        auto g = readPicture<TMetaFileGraphic>(metafile_fixture::placeableWmf(0, 0, 100, 100, 96, *records));
+        ASSERT_EQ(g->Width(), 100);
+        EXPECT_EQ(g->GetPixelColor(20, 50), 0x008000u);
+        EXPECT_EQ(g->GetPixelColor(90, 90), kWhite);
+    }
+}
+
 TEST(MetafileReader, ImagesAreDrawnOnlyFromDataInsideTheMetafile)
 {
     // Text that closes its own element smuggles two images into the SVG the

@@ -3,6 +3,7 @@
 #include "formats/archive_directory.h"
 #include "platform/byte_order.h"
 #include "platform/exceptions.h"
+#include "platform/file_write.h"
 #include "platform/streams.h"
 
 #include <cstring>
@@ -53,24 +54,7 @@ BuiltArchive buildArchive(const std::vector<ArchiveItem>& items)
 
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
-    const std::string temp = path + ".partial";
-    try {
-        TFileStream f(temp, FileMode::Create);
-        f.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-        f.Flush();
-    } catch (const EFCreateError&) {
-        throw EFCreateError("Cannot create file " + path);
-    } catch (...) {
-        std::error_code ec;
-        std::filesystem::remove(temp, ec);
-        throw;
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        std::filesystem::remove(temp, ec);
-        throw EFCreateError("Cannot create file " + path);
-    }
+    writeFileReplacing(path, bytes);
 }
 
 void writeArchive(const std::string& dirPath, const std::string& imgPath, const std::vector<ArchiveItem>& items)

@@ -4,6 +4,7 @@
 #include "imaging/picture_registry.h"
 #include "imaging/resize_transform.h"
 #include "platform/exceptions.h"
+#include "platform/file_write.h"
 
 #include <cstdio>
 
@@ -50,21 +51,5 @@ void SavePictureAsTgaFile(const TDibGraphic& picture, const std::string& fileNam
 {
     TMemoryStream encoded;
     WritePictureAsTga(picture, encoded);
-
-    const std::string temporary = fileName + ".part";
-    try {
-        {
-            TFileStream file(temporary, FileMode::Create);
-            file.WriteBuffer(encoded.Memory(), encoded.Size());
-            file.Flush();
-        }
-        if (std::rename(temporary.c_str(), fileName.c_str()) != 0)
-            throw EFCreateError(formatMessage("Cannot create file %s", {fileName}));
-    } catch (const EFCreateError&) {
-        std::remove(temporary.c_str());
-        throw EFCreateError(formatMessage("Cannot create file %s", {fileName}));
-    } catch (...) {
-        std::remove(temporary.c_str());
-        throw;
-    }
+    writeFileReplacing(fileName, encoded.bytes());
 }

@@ -1,0 +1,65 @@
+#pragma once
+// Reading a texture dictionary's texture list (layout in
+// texture_dictionary_layout.h) into plain rows, one per texture, in
+// dictionary order. Only the texture headers and data sizes are read; texels
+// are never decoded here.
+//
+// The list is bounded by the stream's length, so a damaged or foreign file
+// can neither hang the reader nor exhaust memory, and no row ever points at
+// texture data that is not wholly inside the file:
+// - a texture whose 112-byte header does not fit ends the list (not listed);
+// - a texture whose palette, data size field or texels would run past the
+//   end, or whose data size is negative, is listed with its header fields
+//   only (the kind fields stay unset, as for an unknown kind) and ends the list;
+// - a texture of a kind that is not recognised is listed the same way and
+//   ends the list, since where its data ends is unknown.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TStream;
+
+struct TextureRow {
+    int64_t pos = 0;          // 1 for the first texture of the dictionary, 2 for the second, ...
+    std::string name;         // raw Windows-1250 bytes, up to the first NUL (at most 32)
+    std::string maskName;     // same rule
+    int width = 0;
+    int height = 0;
+    uint32_t kind = 0;        // the stored kind value
+    // Set only for a recognised kind whose data lies wholly inside the file:
+    bool hasData = false;
+    std::string type;         // "8bit paletted", "16bit", "32bit"
+    int bits = 0;             // 8, 16, 32
+    bool paletted = false;
+    int64_t imagePos = 0;     // absolute offset just after the header (palette or data size field)
+    int64_t dataSize = 0;     // the data size D
+
+    // "<width>x<height>", e.g. "256x128".
+    std::string dimensions() const;
+};
+
+// How a listing ended.
+enum class TextureListEnd {
+    Complete,       // every texture the count promised was listed
+    HeaderPastEnd,  // the next texture's header would run past the end of the file
+    DataPastEnd,    // the last row's palette, size field or texels run past the end (or D < 0)
+    UnknownKind,    // the last row has a kind that is not recognised
+};
+
+struct TextureListing {
+    std::vector<TextureRow> rows;
+    int32_t storedCount = 0;  // the count as stored; 0 when the file ends before it
+    TextureListEnd end = TextureListEnd::Complete;
+};
+
+// The type text of a recognised kind ("8bit paletted", "16bit", "32bit"); "" otherwise.
+const char* textureTypeName(uint32_t kind);
+
+// Reads the texture list of the dictionary starting at absolute offset
+// `dictionaryOffset` of the stream. Fails only when the stream itself fails.
+TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset);
+
+// True when an entry with this name is read as a texture dictionary: ".txd"
+// occurs anywhere in it, with only the letters A to Z folded to lower case
+// ("menu.txd", "MENU.TXD" and "a.txd.old" count, "menu.tx" does not).
+bool entryIsTextureDictionary(const std::string& entryName);

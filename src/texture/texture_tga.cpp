@@ -1,0 +1,169 @@
+#include "texture/texture_tga.h"
+
+#include "formats/texture_dictionary_layout.h"
+#include "platform/byte_order.h"
+#include "platform/environment.h"
+#include "platform/file_write.h"
+#include "platform/streams.h"
+#include "tables/record_table.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int kTgaHeaderSize = 18;
+
+void putHeader(uint8_t* h, const TextureRef& t, bool trueColour32)
+{
+    std::memset(h, 0, kTgaHeaderSize);
+    h[2] = 2;  // uncompressed true colour
+    h[12] = static_cast<uint8_t>(t.width & 0xFF);
+    h[13] = static_cast<uint8_t>((t.width >> 8) & 0xFF);
+    h[14] = static_cast<uint8_t>(t.height & 0xFF);
+    h[15] = static_cast<uint8_t>((t.height >> 8) & 0xFF);
+    h[16] = trueColour32 ? 32 : 16;
+    h[17] = trueColour32 ? 0x28 : 0;  // first row at the top, 8 alpha bits
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+} // namespace
+
+TextureRef currentTextureRef(RecordTable& textures)
+{
+    TextureRef t;
+    if (textures.IsEmpty() || textures.CurrentIndex() < 0)
+        return t;
+    t.present = true;
+    RecordField& imagePos = textures.FieldByName("ImagePos");
+    t.hasData = !imagePos.IsNull();
+    t.imagePos = imagePos.AsInteger();
+    t.paletted = textures.FieldByName("Paletted").AsBoolean();
+    t.bits = static_cast<int>(textures.FieldByName("Bits").AsInteger());
+    t.width = static_cast<int>(textures.FieldByName("Width").AsInteger());
+    t.height = static_cast<int>(textures.FieldByName("Height").AsInteger());
+    t.name = textures.FieldByName("Name").AsString();
+    return t;
+}
+
+std::string textureProblemMessage(TextureProblem problem)
+{
+    switch (problem) {
+    case TextureProblem::None:
+        return "";
+    case TextureProblem::NoTexture:
+        return "No texture is selected";
+    case TextureProblem::NoData:
+        return "The texture's data cannot be found (unknown kind or damaged dictionary)";
+    case TextureProblem::EmptyData:
+        return "The texture holds no texel data";
+    case TextureProblem::PastEnd:
+        return "The texture's data runs past the end of the file";
+    }
+    return "";
+}
+
+TextureProblem textureRowProblem(const TextureRef& texture)
+{
+    if (!texture.present)
+        return TextureProblem::NoTexture;
+    if (!texture.hasData || texture.imagePos < 0)
+        return TextureProblem::NoData;
+    return TextureProblem::None;
+}
+
+TextureTga buildTextureTga(TStream& archive, const TextureRef& texture, TgaUse use)
+{
+    TextureTga result;
+    result.problem = textureRowProblem(texture);
+    if (result.problem != TextureProblem::None)
+        return result;
+
+    const int64_t fileSize = archive.Size();
+    archive.SetPosition(texture.imagePos);
+    uint8_t palette[TxdLayout::kPaletteSize];
+    if (texture.paletted)
+        archive.ReadBuffer(palette, sizeof palette);
+    uint8_t sizeField[4];
+    archive.ReadBuffer(sizeField, sizeof sizeField);
+    const int64_t dataSize = static_cast<int32_t>(readLe32(sizeField));
+    if (dataSize <= 0) {
+        result.problem = TextureProblem::EmptyData;
+        return result;
+    }
+    const int64_t texelStart = texture.imagePos + (texture.paletted ? TxdLayout::kPaletteSize : 0) + 4;
+    if (dataSize > fileSize - texelStart) {
+        result.problem = TextureProblem::PastEnd;
+        return result;
+    }
+    std::vector<uint8_t> texels(static_cast<size_t>(dataSize));
+    archive.ReadBuffer(texels.data(), dataSize);
+
+    std::vector<uint8_t>& out = result.bytes;
+    if (texture.paletted) {
+        out.resize(kTgaHeaderSize + texels.size() * 4);
+        putHeader(out.data(), texture, true);
+        uint8_t* p = out.data() + kTgaHeaderSize;
+        for (const uint8_t i : texels) {
+            const uint8_t* e = palette + 4 * i;
+            p[0] = e[2];
+            p[1] = e[1];
+            p[2] = e[0];
+            p[3] = e[3];
+            p += 4;
+        }
+    } else if (texture.bits == 32) {
+        const size_t count = texels.size() / 4;
+        out.resize(kTgaHeaderSize + count * 4);
+        putHeader(out.data(), texture, true);
+        uint8_t* p = out.data() + kTgaHeaderSize;
+        if (use == TgaUse::Preview) {
+            std::memcpy(p, texels.data(), count * 4);
+        } else {
+            for (size_t k = 0; k < count; ++k, p += 4) {
+                const uint8_t* s = texels.data() + 4 * k;
+                p[0] = s[2];
+                p[1] = s[1];
+                p[2] = s[0];
+                p[3] = s[3];
+            }
+        }
+    } else {
+        out.resize(kTgaHeaderSize + texels.size());
+        putHeader(out.data(), texture, false);
+        std::memcpy(out.data() + kTgaHeaderSize, texels.data(), texels.size());
+    }
+    return result;
+}
+
+std::string tgaFileNameForTexture(const std::string& textureName)
+{
+    const size_t sep = textureName.find_last_of("\\:");
+    const size_t dot = textureName.find_last_of('.');
+    if (dot != std::string::npos && (sep == std::string::npos || dot > sep))
+        return textureName.substr(0, dot) + ".tga";
+    return textureName + ".tga";
+}
+
+void exportTextureTga(const std::string& archiveFileName, const TextureRef& texture, const std::string& fileName)
+{
+    const TextureProblem early = textureRowProblem(texture);
+    if (early != TextureProblem::None)
+        throw ETextureError(textureProblemMessage(early));
+    TFileStream archive(archiveFileName, FileMode::OpenReadShareDenyWrite);
+    const TextureTga tga = buildTextureTga(archive, texture, TgaUse::Export);
+    if (tga.problem != TextureProblem::None)
+        throw ETextureError(textureProblemMessage(tga.problem));
+    // The archive stays open, and so locked against writers, while the file
+    // is written; and the file written is never the archive itself, which a
+    // rename over it would replace.
+    if (sameFile(archiveFileName, fileName))
+        throw EFCreateError(formatMessage("Cannot create file %s", {fileName}));
+    writeFileReplacing(fileName, tga.bytes);
+}

@@ -1,0 +1,82 @@
+#pragma once
+// Turning a texture's stored texels into a TGA image in memory, for the
+// preview in the main window and for "Save as TGA". No pixel is interpreted:
+// the conversion only reorders bytes; decoding is the TGA codec's.
+//
+// The stored data at the texture's ImagePos (little-endian):
+//   palette   1024 bytes, 256 x (R, G, B, A)    only for a paletted texture
+//   D         i32, the number of texel bytes
+//   texels    D bytes: 8-bit palette indices; 32-bit B, G, R, A; 16-bit 5-5-5
+// The TGA: an 18-byte header (uncompressed true colour, width, height, 32 bits
+// with the first row at the top and 8 alpha bits for paletted and 32-bit
+// textures, 16 bits bottom-up for the others), then
+//   paletted   D pixels, each palette entry as B, G, R, A
+//   32-bit     D div 4 texels: as stored for the preview, with red and blue
+//              exchanged (R, G, B, A) for the export
+//   others     the D texel bytes as stored.
+#include "platform/exceptions.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class RecordTable;
+
+// A texture that cannot be exported (no row, no data, data past the end).
+QX_DECLARE_ERROR(ETextureError);
+class TStream;
+
+// What the conversion needs of a texture row.
+struct TextureRef {
+    bool present = false;   // there is a current texture row
+    bool hasData = false;   // its ImagePos was written (a recognised kind whose data lies in the file)
+    int64_t imagePos = 0;
+    bool paletted = false;
+    int bits = 0;
+    int width = 0;
+    int height = 0;
+    std::string name;       // raw Windows-1250 bytes
+};
+
+// The current row of the texture table as a TextureRef (present false when
+// the table has no current row).
+TextureRef currentTextureRef(RecordTable& textures);
+
+enum class TgaUse { Preview, Export };
+
+// Why a texture cannot be turned into a picture.
+enum class TextureProblem {
+    None,
+    NoTexture,    // no current texture row
+    NoData,       // no data offset: a kind that is not recognised, or a damaged dictionary
+    EmptyData,    // a data size of 0 or less
+    PastEnd,      // the texels run past the end of the file
+};
+
+// The message "Save as TGA" and the export refuse with.
+std::string textureProblemMessage(TextureProblem problem);
+
+struct TextureTga {
+    TextureProblem problem = TextureProblem::None;
+    std::vector<uint8_t> bytes;   // the whole TGA when problem is None
+};
+
+// Problems that are known before the file is read (no row, no data offset).
+TextureProblem textureRowProblem(const TextureRef& texture);
+
+// Builds the TGA of the texture from `archive` (positioned anywhere). Reads
+// nothing outside the texture's own bytes. A file that ends inside the
+// palette or the data size field raises EReadError "Stream read error".
+TextureTga buildTextureTga(TStream& archive, const TextureRef& texture, TgaUse use);
+
+// The name "Save as TGA" proposes for a texture name: its extension (the
+// text from the last "." after the last "\" or ":") replaced by ".tga", or
+// ".tga" appended when there is none ("grass" -> "grass.tga", "sign.old" ->
+// "sign.tga").
+std::string tgaFileNameForTexture(const std::string& textureName);
+
+// Builds the export TGA of the texture from the archive file (opened for
+// reading with other writers locked out) and writes it to `fileName` through
+// a temporary file. A texture that cannot be exported raises Exception with
+// ETextureError with textureProblemMessage; nothing is created then.
+void exportTextureTga(const std::string& archiveFileName, const TextureRef& texture, const std::string& fileName);

@@ -7,21 +7,11 @@
 #include "imaging/picture_registry.h"
 #include "platform/exceptions.h"
 
-#include <cstdio>
-#include <exception>
-#include <new>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace {
-
-int convertUsage(const std::string& problem)
-{
-    if (!problem.empty())
-        std::fprintf(stderr, "quarnix-tool convert: %s\n", problem.c_str());
-    std::fputs("usage: quarnix-tool convert PICTURE OUT.tga [--size WxH] [--format rgb24|color256]\n", stderr);
-    return 2;
-}
 
 // A decimal number of 1 to 5 digits, 1..65535.
 std::optional<int> parseSide(const std::string& text)
@@ -51,51 +41,51 @@ std::optional<QSize> parseSize(const std::string& text)
     return QSize(*w, *h);
 }
 
-}  // namespace
+const QCommandLineOption kSizeOption("size", "Resample to WxH pixels (each 1..65535).", "WxH");
+const QCommandLineOption kFormatOption("format", "Reduce to rgb24 (true colour) or color256 (256 colours).",
+                                       "rgb24|color256");
 
-int cmdConvert(const std::vector<std::string>& args)
+void addOptions(QCommandLineParser& parser)
 {
-    std::vector<std::string> positional;
+    parser.addOption(kSizeOption);
+    parser.addOption(kFormatOption);
+}
+
+int run(const QCommandLineParser& parser, const std::vector<std::string>& args)
+{
     std::optional<QSize> size;
     std::optional<TImageFormat> format;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--size" || a == "--format") {
-            if (i + 1 >= args.size())
-                return convertUsage(a + " needs a value");
-            const std::string& value = args[++i];
-            if (a == "--size") {
-                size = parseSize(value);
-                if (!size)
-                    return convertUsage("bad size '" + value + "' (expected WxH, each 1..65535)");
-            } else if (value == "rgb24") {
-                format = ifRgb24;
-            } else if (value == "color256") {
-                format = ifColor256;
-            } else {
-                return convertUsage("bad format '" + value + "' (expected rgb24 or color256)");
-            }
-        } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
-            return convertUsage("unknown option '" + a + "'");
-        } else {
-            positional.push_back(a);
-        }
+    if (parser.isSet(kSizeOption)) {
+        const std::string value = utf8(parser.value(kSizeOption));
+        size = parseSize(value);
+        if (!size)
+            return usageError(kConvertCommand, "bad size '" + value + "' (expected WxH, each 1..65535)");
     }
-    if (positional.size() != 2)
-        return convertUsage("");
-
-    try {
-        InitImageLibrary();
-        RegisterImportPreviewFormats();
-        std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(positional[0], 1);
-        PrepareImportPicture(*picture, size, format);
-        SavePictureAsTgaFile(*picture, positional[1]);
-    } catch (const Exception& e) {
-        return reportError(e.message());
-    } catch (const std::bad_alloc&) {
-        return reportError("Out of memory");
-    } catch (const std::exception& e) {
-        return reportError(e.what());
+    if (parser.isSet(kFormatOption)) {
+        const std::string value = utf8(parser.value(kFormatOption));
+        if (value == "rgb24")
+            format = ifRgb24;
+        else if (value == "color256")
+            format = ifColor256;
+        else
+            return usageError(kConvertCommand, "bad format '" + value + "' (expected rgb24 or color256)");
     }
+    std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(args[0], 1);
+    PrepareImportPicture(*picture, size, format);
+    SavePictureAsTgaFile(*picture, args[1]);
     return 0;
 }
+
+}  // namespace
+
+const ToolCommand kConvertCommand{
+    "convert",
+    "Load a picture, resample and reduce it as an import would, and write it as TGA.",
+    "Loads a picture of any supported format (TGA, BMP, PCX, DCX, ICO, WMF, EMF, PNG, JPEG, TIFF), "
+    "resamples it to --size with the import's filter (cubic B-spline) and reduces it to --format with "
+    "the import's colour reduction (optimised palette, dithering), then writes OUT.tga. The file is "
+    "written under a temporary name and renamed into place when complete.",
+    {{"PICTURE", "The picture file to load."}, {"OUT.tga", "The TGA file to write."}},
+    addOptions,
+    run,
+};

@@ -5,29 +5,34 @@
 #include "platform/exceptions.h"
 #include "support/archive_sample.h"
 
-#include <cstdio>
 #include <filesystem>
-#include <new>
 #include <system_error>
 
-int cmdSample(const std::vector<std::string>& args)
+namespace {
+
+int run(const QCommandLineParser&, const std::vector<std::string>& args)
 {
-    if (args.size() != 1) {
-        std::fputs("usage: quarnix-tool sample DIR\n", stderr);
-        return 2;
-    }
     const std::string& folder = args[0];
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec || !std::filesystem::is_directory(folder, ec))
         return reportError("Cannot create folder " + folder);
-    try {
-        for (const std::string& path : archive_sample::writeSampleFiles(folder))
-            std::printf("%s\n", path.c_str());
-    } catch (const Exception& e) {
-        return reportError(e.message());
-    } catch (const std::bad_alloc&) {
-        return reportError("Out of memory");
-    }
+    std::string out;
+    for (const std::string& path : archive_sample::writeSampleFiles(folder))
+        out += path + "\n";
+    writeOut(out);
     return 0;
 }
+
+} // namespace
+
+const ToolCommand kSampleCommand{
+    "sample",
+    "Write a sample archive (sample.dir, sample.img) and a standalone sample.txd.",
+    "Writes DIR/sample.dir, DIR/sample.img and DIR/sample.txd: texture dictionaries with colourful "
+    "textures of the 8-bit paletted, 16-bit and 32-bit kinds, and entries that are not dictionaries. "
+    "The files are the same on every run. Prints the paths written.",
+    {{"DIR", "The folder to write into; made when missing."}},
+    nullptr,
+    run,
+};

@@ -1,13 +1,45 @@
 #pragma once
-// quarnix-tool's commands. Each takes the arguments after the command name,
-// prints errors to stderr as the error box would word them, and returns the
-// exit code (0 success, 1 failure, 2 usage).
+// quarnix-tool's commands. Each command declares its arguments and options
+// for the tool's command-line parser and a function that runs it once they
+// are parsed. Data a command produces goes to stdout; messages, progress and
+// errors go to stderr. Exit codes: 0 success, 1 failure, 2 usage error.
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include <string>
 #include <vector>
 
-int cmdList(const std::vector<std::string>& args);
-int cmdSample(const std::vector<std::string>& args);
-int cmdConvert(const std::vector<std::string>& args);
+struct ToolArgument {
+    const char* name;         // "ARCHIVE"
+    const char* description;
+};
+
+struct ToolCommand {
+    const char* name;         // "list"
+    const char* summary;      // one line for the tool's own help
+    const char* description;  // the command's help, a few sentences
+    std::vector<ToolArgument> arguments;  // all required, in order
+    // Adds the command's options (may be null).
+    void (*addOptions)(QCommandLineParser& parser);
+    // Runs the command with its parsed options and its positional arguments
+    // (UTF-8, exactly as many as `arguments`). Returns the exit code; may
+    // throw, the tool reports the error and returns 1.
+    int (*run)(const QCommandLineParser& parser, const std::vector<std::string>& args);
+};
+
+extern const ToolCommand kListCommand;
+extern const ToolCommand kTexturesCommand;
+extern const ToolCommand kExportCommand;
+extern const ToolCommand kExportAllCommand;
+extern const ToolCommand kConvertCommand;
+extern const ToolCommand kSampleCommand;
 
 // Prints errorBoxText(message) to stderr and returns 1.
 int reportError(const std::string& message);
+// Prints "quarnix-tool COMMAND: problem", the command's usage line and a hint
+// to stderr and returns 2.
+int usageError(const ToolCommand& command, const std::string& problem);
+// Writes `text` to stdout; "Stream write error" when it cannot.
+void writeOut(const std::string& text);
+// A UTF-8 argument given on the command line as a QString and back.
+std::string utf8(const QString& text);

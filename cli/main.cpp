@@ -1,36 +1,178 @@
+// quarnix-tool: the headless companion of the Quarnix app. It opens the same
+// archives through the same code and does the same jobs from a shell.
 #include "cli/commands.h"
+
 #include "imaging/picture_registry.h"
+#include "platform/exceptions.h"
+
+#include <QCoreApplication>
 
 #include <cstdio>
-#include <cstring>
+#include <exception>
+#include <new>
 
-static int usage()
+#ifndef QX_VERSION
+#define QX_VERSION "0"
+#endif
+
+namespace {
+
+const ToolCommand* const kCommands[] = {
+    &kListCommand, &kTexturesCommand, &kExportCommand, &kExportAllCommand, &kConvertCommand, &kSampleCommand,
+};
+
+std::string usageLine(const ToolCommand& c)
 {
-    std::fputs("usage: quarnix-tool COMMAND ...\n"
-               "  list ARCHIVE                 list the entries of a .dir archive or a .txd\n"
-               "  sample DIR                   write sample.dir, sample.img and sample.txd into DIR\n"
-               "  convert PICTURE OUT.tga [--size WxH] [--format rgb24|color256]\n"
-               "                               load a picture, resample and reduce it as an import would\n",
-               stderr);
+    std::string line = std::string("quarnix-tool ") + c.name + " [options]";
+    for (const ToolArgument& a : c.arguments)
+        line += std::string(" ") + a.name;
+    return line;
+}
+
+// Breaks text into lines of at most `width` characters at blanks.
+std::string wrapped(const std::string& text, size_t width = 79)
+{
+    std::string out, line;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(' ', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string word = text.substr(start, end - start);
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        start = end + 1;
+    }
+    return out + line;
+}
+
+std::string toolHelp()
+{
+    std::string text = "Usage: quarnix-tool COMMAND [options] ARGUMENTS...\n"
+                       "Looks into a game's resource archives (.dir with its .img, or a standalone .txd),\n"
+                       "lists their entries and textures, exports and imports textures.\n"
+                       "\nCommands:\n";
+    for (const ToolCommand* c : kCommands) {
+        std::string name = std::string("  ") + c->name;
+        name.resize(std::max<size_t>(name.size() + 2, 14), ' ');
+        text += name + c->summary + "\n";
+    }
+    text += "\nOptions:\n"
+            "  -h, --help     Show this help; with a command, the command's help.\n"
+            "  -v, --version  Show the version.\n"
+            "\nRun 'quarnix-tool COMMAND --help' for a command's arguments and options.\n"
+            "Exit status: 0 on success, 1 when the command fails, 2 for a usage error.\n";
+    return text;
+}
+
+int printToolUsage(const std::string& problem)
+{
+    if (!problem.empty())
+        std::fprintf(stderr, "quarnix-tool: %s\n", problem.c_str());
+    std::fputs(toolHelp().c_str(), stderr);
     return 2;
+}
+
+int runCommand(const ToolCommand& c, const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(QString::fromStdString(wrapped(c.description)));
+    const QCommandLineOption help({"h", "help"}, "Show this help.");
+    parser.addOption(help);
+    if (c.addOptions)
+        c.addOptions(parser);
+    for (const ToolArgument& a : c.arguments)
+        parser.addPositionalArgument(QString::fromUtf8(a.name), QString::fromUtf8(a.description));
+
+    if (!parser.parse(args))
+        return usageError(c, utf8(parser.errorText()));
+    if (parser.isSet(help)) {
+        QString text = parser.helpText();
+        // Qt's first line names the program only; ours names the command too.
+        text = QStringLiteral("Usage: ") + QString::fromUtf8(usageLine(c)) + text.mid(text.indexOf(u'\n'));
+        writeOut(utf8(text));
+        return 0;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != qsizetype(c.arguments.size()))
+        return usageError(c, positional.size() < qsizetype(c.arguments.size()) ? "missing arguments"
+                                                                                : "too many arguments");
+    std::vector<std::string> values;
+    for (const QString& p : positional)
+        values.push_back(utf8(p));
+    try {
+        return c.run(parser, values);
+    } catch (const Exception& e) {
+        return reportError(e.message());
+    } catch (const std::bad_alloc&) {
+        return reportError("Out of memory");
+    } catch (const std::exception& e) {
+        return reportError(e.what());
+    }
+}
+
+} // namespace
+
+int reportError(const std::string& message)
+{
+    std::fprintf(stderr, "%s\n", errorBoxText(message).c_str());
+    return 1;
+}
+
+int usageError(const ToolCommand& command, const std::string& problem)
+{
+    std::fprintf(stderr, "quarnix-tool %s: %s\nUsage: %s\nRun 'quarnix-tool %s --help' for more.\n", command.name,
+                 problem.c_str(), usageLine(command).c_str(), command.name);
+    return 2;
+}
+
+void writeOut(const std::string& text)
+{
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+        throw EWriteError("Stream write error");
+}
+
+std::string utf8(const QString& text)
+{
+    return text.toStdString();
 }
 
 int main(int argc, char** argv)
 {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quarnix-tool"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QX_VERSION));
     // Every picture format, including those the app registers only when its
     // import preview dialog is created.
     InitImageLibrary();
     RegisterImportPreviewFormats();
-    if (argc < 2)
-        return usage();
-    const std::vector<std::string> args(argv + 2, argv + argc);
-    const std::string cmd = argv[1];
-    if (cmd == "list")
-        return cmdList(args);
-    if (cmd == "sample")
-        return cmdSample(args);
-    if (cmd == "convert")
-        return cmdConvert(args);
-    std::fprintf(stderr, "quarnix-tool: unknown command '%s'\n", cmd.c_str());
-    return usage();
+
+    QStringList args = QCoreApplication::arguments();
+    if (args.size() < 2)
+        return printToolUsage("");
+    const QString first = args[1];
+    if (first == "-h" || first == "--help" || first == "help") {
+        try {
+            writeOut(toolHelp());
+        } catch (const Exception& e) {
+            return reportError(e.message());
+        }
+        return 0;
+    }
+    if (first == "-v" || first == "--version") {
+        std::printf("quarnix-tool %s\n", QX_VERSION);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    for (const ToolCommand* c : kCommands) {
+        if (first == QLatin1String(c->name)) {
+            args.removeAt(1);  // the parser sees the program name, then the command's own arguments
+            return runCommand(*c, args);
+        }
+    }
+    return printToolUsage(first.startsWith(u'-') ? "unknown option '" + utf8(first) + "'"
+                                                 : "unknown command '" + utf8(first) + "'");
 }

@@ -144,3 +144,45 @@ std::string locateDataFile(const std::string& dirPath)
 {
     return resolveFileNameCase(replaceExtensionWithImg(dirPath));
 }
+
+ArchiveContents readArchive(const std::string& path)
+{
+    ArchiveContents a;
+    if (namesTextureDictionary(path)) {
+        a.standalone = true;
+        a.dataFile = path;
+        a.entries.push_back(readStandaloneDictionaryEntry(path));
+    } else {
+        a.dataFile = locateDataFile(path);
+        a.entries = readArchiveDirectory(path);
+    }
+    return a;
+}
+
+bool parseDecimal(const std::string& text, int64_t& value)
+{
+    if (text.empty() || text.size() > 18)
+        return false;
+    int64_t v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    value = v;
+    return true;
+}
+
+const DirectoryEntry* findEntry(const std::vector<DirectoryEntry>& entries, const std::string& which)
+{
+    int64_t pos = 0;
+    if (parseDecimal(which, pos))
+        for (const DirectoryEntry& e : entries)
+            if (e.pos == pos)
+                return &e;
+    const std::string name = toCp1250(QString::fromUtf8(which));
+    for (const DirectoryEntry& e : entries)
+        if (e.name == name)
+            return &e;
+    return nullptr;
+}

@@ -57,3 +57,22 @@ std::string replaceExtensionWithImg(const std::string& path);
 std::string locateDataFile(const std::string& dirPath);
 // The last path component ("/" and "\" both count as separators).
 std::string fileNameOfPath(const std::string& path);
+
+// What opening `path` gives, by the same naming rules as the app's Open: a
+// standalone dictionary (".txd") is its own data file with the single entry
+// of readStandaloneDictionaryEntry; anything else is a directory file whose
+// data file is locateDataFile(path).
+struct ArchiveContents {
+    std::string dataFile;   // the file texture bytes are read from and written to
+    bool standalone = false;
+    std::vector<DirectoryEntry> entries;
+};
+ArchiveContents readArchive(const std::string& path);
+
+// The entry `which` names: its Pos when `which` is a decimal number that is
+// the Pos of an entry, otherwise the first entry whose name is exactly
+// `which` (UTF-8, compared after conversion to Windows-1250). nullptr when none.
+const DirectoryEntry* findEntry(const std::vector<DirectoryEntry>& entries, const std::string& which);
+
+// True when `text` is a decimal number of 1 to 18 digits; its value in `value`.
+bool parseDecimal(const std::string& text, int64_t& value);

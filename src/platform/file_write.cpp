@@ -38,7 +38,7 @@ bool writeAll(int fd, const uint8_t* p, int64_t size)
 
 } // namespace
 
-void writeFileReplacing(const std::string& path, const void* data, int64_t size)
+void writeFileReplacing(const std::string& path, const void* data, int64_t size, FileSync sync)
 {
     const std::string cannotCreate = "Cannot create file " + path;
     std::vector<char> temp(path.begin(), path.end());
@@ -49,7 +49,8 @@ void writeFileReplacing(const std::string& path, const void* data, int64_t size)
         throw EFCreateError(cannotCreate);
     const char* tempPath = temp.data();
     const bool written = ::fchmod(fd, newFileMode(path)) == 0 &&
-                         writeAll(fd, static_cast<const uint8_t*>(data), size) && ::fsync(fd) == 0;
+                         writeAll(fd, static_cast<const uint8_t*>(data), size) &&
+                         (sync == FileSync::Deferred || ::fsync(fd) == 0);
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
         ::unlink(tempPath);

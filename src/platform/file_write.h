@@ -7,12 +7,18 @@
 #include <string>
 #include <vector>
 
+// When the finished file is flushed to the storage device: before it is
+// renamed into place (the default), or later by the caller for a whole run of
+// files at once (one file-system sync at the end of a bulk export).
+enum class FileSync { Now, Deferred };
+
 // Raises EFCreateError "Cannot create file %s" (the target's path) when the
 // temporary file cannot be made or renamed into place, EWriteError "Stream
 // write error" when writing or flushing fails. A target that existed keeps
 // its permission bits; a new one gets the usual ones (0666 less the umask).
-void writeFileReplacing(const std::string& path, const void* data, int64_t size);
-inline void writeFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes)
+void writeFileReplacing(const std::string& path, const void* data, int64_t size, FileSync sync = FileSync::Now);
+inline void writeFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes,
+                               FileSync sync = FileSync::Now)
 {
-    writeFileReplacing(path, bytes.data(), static_cast<int64_t>(bytes.size()));
+    writeFileReplacing(path, bytes.data(), static_cast<int64_t>(bytes.size()), sync);
 }

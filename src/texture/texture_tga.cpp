@@ -1,5 +1,6 @@
 #include "texture/texture_tga.h"
 
+#include "formats/texture_dictionary.h"
 #include "formats/texture_dictionary_layout.h"
 #include "platform/byte_order.h"
 #include "platform/environment.h"
@@ -52,6 +53,20 @@ TextureRef currentTextureRef(RecordTable& textures)
     return t;
 }
 
+TextureRef textureRefOf(const TextureRow& row)
+{
+    TextureRef t;
+    t.present = true;
+    t.hasData = row.hasData;
+    t.imagePos = row.imagePos;
+    t.paletted = row.paletted;
+    t.bits = row.bits;
+    t.width = row.width;
+    t.height = row.height;
+    t.name = row.name;
+    return t;
+}
+
 std::string textureProblemMessage(TextureProblem problem)
 {
     switch (problem) {
@@ -78,7 +93,7 @@ TextureProblem textureRowProblem(const TextureRef& texture)
     return TextureProblem::None;
 }
 
-TextureTga buildTextureTga(TStream& archive, const TextureRef& texture, TgaUse use)
+TextureTga buildTextureTga(TStream& archive, const TextureRef& texture)
 {
     TextureTga result;
     result.problem = textureRowProblem(texture);
@@ -122,18 +137,7 @@ TextureTga buildTextureTga(TStream& archive, const TextureRef& texture, TgaUse u
         const size_t count = texels.size() / 4;
         out.resize(kTgaHeaderSize + count * 4);
         putHeader(out.data(), texture, true);
-        uint8_t* p = out.data() + kTgaHeaderSize;
-        if (use == TgaUse::Preview) {
-            std::memcpy(p, texels.data(), count * 4);
-        } else {
-            for (size_t k = 0; k < count; ++k, p += 4) {
-                const uint8_t* s = texels.data() + 4 * k;
-                p[0] = s[2];
-                p[1] = s[1];
-                p[2] = s[0];
-                p[3] = s[3];
-            }
-        }
+        std::memcpy(out.data() + kTgaHeaderSize, texels.data(), count * 4);
     } else {
         out.resize(kTgaHeaderSize + texels.size());
         putHeader(out.data(), texture, false);
@@ -157,7 +161,7 @@ void exportTextureTga(const std::string& archiveFileName, const TextureRef& text
     if (early != TextureProblem::None)
         throw ETextureError(textureProblemMessage(early));
     TFileStream archive(archiveFileName, FileMode::OpenReadShareDenyWrite);
-    const TextureTga tga = buildTextureTga(archive, texture, TgaUse::Export);
+    const TextureTga tga = buildTextureTga(archive, texture);
     if (tga.problem != TextureProblem::None)
         throw ETextureError(textureProblemMessage(tga.problem));
     // The archive stays open, and so locked against writers, while the file

@@ -11,9 +11,11 @@
 // with the first row at the top and 8 alpha bits for paletted and 32-bit
 // textures, 16 bits bottom-up for the others), then
 //   paletted   D pixels, each palette entry as B, G, R, A
-//   32-bit     D div 4 texels: as stored for the preview, with red and blue
-//              exchanged (R, G, B, A) for the export
+//   32-bit     D div 4 texels as stored (B, G, R, A is the TGA's own order)
 //   others     the D texel bytes as stored.
+// The preview and "Save as TGA" use the same bytes, so an exported file shows
+// the colours the preview shows, and importing it again gives back the
+// texels it came from.
 #include "platform/exceptions.h"
 
 #include <cstdint>
@@ -21,10 +23,11 @@
 #include <vector>
 
 class RecordTable;
+class TStream;
+struct TextureRow;
 
 // A texture that cannot be exported (no row, no data, data past the end).
 QX_DECLARE_ERROR(ETextureError);
-class TStream;
 
 // What the conversion needs of a texture row.
 struct TextureRef {
@@ -41,8 +44,8 @@ struct TextureRef {
 // The current row of the texture table as a TextureRef (present false when
 // the table has no current row).
 TextureRef currentTextureRef(RecordTable& textures);
-
-enum class TgaUse { Preview, Export };
+// A row of a dictionary listing as a TextureRef.
+TextureRef textureRefOf(const TextureRow& row);
 
 // Why a texture cannot be turned into a picture.
 enum class TextureProblem {
@@ -67,7 +70,7 @@ TextureProblem textureRowProblem(const TextureRef& texture);
 // Builds the TGA of the texture from `archive` (positioned anywhere). Reads
 // nothing outside the texture's own bytes. A file that ends inside the
 // palette or the data size field raises EReadError "Stream read error".
-TextureTga buildTextureTga(TStream& archive, const TextureRef& texture, TgaUse use);
+TextureTga buildTextureTga(TStream& archive, const TextureRef& texture);
 
 // The name "Save as TGA" proposes for a texture name: its extension (the
 // text from the last "." after the last "\" or ":") replaced by ".tga", or
@@ -75,7 +78,7 @@ TextureTga buildTextureTga(TStream& archive, const TextureRef& texture, TgaUse u
 // "sign.tga").
 std::string tgaFileNameForTexture(const std::string& textureName);
 
-// Builds the export TGA of the texture from the archive file (opened for
+// Builds the TGA of the texture from the archive file (opened for
 // reading with other writers locked out) and writes it to `fileName` through
 // a temporary file. A texture that cannot be exported raises Exception with
 // ETextureError with textureProblemMessage; nothing is created then.

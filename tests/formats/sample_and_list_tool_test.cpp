@@ -3,6 +3,7 @@
 #include "formats/archive_directory.h"
 #include "support/archive_builder.h"
 #include "support/archive_sample.h"
+#include "support/tool_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -17,57 +18,15 @@ using namespace archive_fixture;
 
 namespace {
 
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using RunResult = ToolRun;
 
-std::string toolPath()
+RunResult runTool(const ScratchDir&, const std::vector<std::string>& args)
 {
-    return (fs::read_symlink("/proc/self/exe").parent_path() / "quarnix-tool").string();
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-std::string quoted(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-RunResult runTool(const ScratchDir& scratch, const std::vector<std::string>& args)
-{
-    std::string cmd = quoted(toolPath());
-    for (const auto& a : args)
-        cmd += " " + quoted(a);
-    const std::string out = scratch.file("stdout.txt"), err = scratch.file("stderr.txt");
-    cmd += " >" + quoted(out) + " 2>" + quoted(err);
-    const int status = std::system(cmd.c_str());
-    RunResult r;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = slurp(out);
-    r.err = slurp(err);
-    fs::remove(out);
-    fs::remove(err);
-    return r;
+    return runQuarnixTool(args);
 }
 
 class QuarnixTool : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (!fs::exists(toolPath()))
-            GTEST_SKIP() << "quarnix-tool is not built next to this test program: " << toolPath();
-    }
     ScratchDir scratch{"qx_tool"};
 };
 
@@ -178,7 +137,7 @@ TEST_F(QuarnixTool, ErrorsAndUsage)
              {"list"}, {"list", "a.dir", "b.dir"}, {"sample"}, {"sample", "x", "y"}}) {
         r = runTool(scratch, args);
         EXPECT_EQ(r.exitCode, 2) << args.size();
-        EXPECT_NE(r.err.find("usage"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Usage: quarnix-tool " + args[0]), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
 

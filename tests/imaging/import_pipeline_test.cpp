@@ -5,6 +5,8 @@
 #include "imaging/resize_transform.h"
 #include "support/picture_builder.h"
 
+#include "support/tool_runner.h"
+
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -165,23 +167,15 @@ TEST(ImportPipeline, TgaFileIsWrittenWholeOrNotAtAll)
 // quarnix-tool convert, run as a program next to this test program.
 class ConvertTool : public ::testing::Test {
 protected:
-    static QString toolPath()
-    {
-        return QString::fromStdString((fs::read_symlink("/proc/self/exe").parent_path() / "quarnix-tool").string());
-    }
-    void SetUp() override
-    {
-        if (!fs::exists(toolPath().toStdString()))
-            GTEST_SKIP() << "quarnix-tool is not built next to this test program";
-        ASSERT_TRUE(dir_.isValid());
-    }
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
     int run(const QStringList& args)
     {
-        QProcess p;
-        p.start(toolPath(), QStringList{"convert"} + args);
-        EXPECT_TRUE(p.waitForFinished(60000));
-        stderr_ = p.readAllStandardError().toStdString();
-        return p.exitCode();
+        std::vector<std::string> list{"convert"};
+        for (const QString& a : args)
+            list.push_back(a.toStdString());
+        const ToolRun r = runQuarnixTool(list);
+        stderr_ = r.err;
+        return r.exitCode;
     }
     QString file(const char* name) const { return dir_.filePath(name); }
 
@@ -207,12 +201,12 @@ TEST_F(ConvertTool, ConvertsLikeTheImportAndReportsErrors)
         int code;
         const char* says;
     } failures[] = {
-        {{file("in.tga")}, 2, "usage: quarnix-tool convert"},
+        {{file("in.tga")}, 2, "Usage: quarnix-tool convert"},
         {{file("in.tga"), file("o.tga"), "--size", "20"}, 2, "bad size"},
         {{file("in.tga"), file("o.tga"), "--size", "0x5"}, 2, "bad size"},
         {{file("in.tga"), file("o.tga"), "--format", "rgb16"}, 2, "bad format"},
-        {{file("in.tga"), file("o.tga"), "--size"}, 2, "needs a value"},
-        {{file("in.tga"), file("o.tga"), "--sise", "4x4"}, 2, "unknown option"},
+        {{file("in.tga"), file("o.tga"), "--size"}, 2, "Missing value after '--size'"},
+        {{file("in.tga"), file("o.tga"), "--sise", "4x4"}, 2, "Unknown option 'sise'"},
         {{file("missing.tga"), file("o.tga")}, 1, "Cannot open file"},
         {{file("in.tga"), file("o.tga"), "--size", "1x9"}, 1, "Destination graphic too small."},
     };

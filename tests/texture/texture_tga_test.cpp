@@ -18,16 +18,7 @@ namespace {
 
 TextureRef refOf(const TextureRow& row)
 {
-    TextureRef t;
-    t.present = true;
-    t.hasData = row.hasData;
-    t.imagePos = row.imagePos;
-    t.paletted = row.paletted;
-    t.bits = row.bits;
-    t.width = row.width;
-    t.height = row.height;
-    t.name = row.name;
-    return t;
+    return textureRefOf(row);
 }
 
 struct Built {
@@ -44,10 +35,10 @@ Built build(const TextureDictionary& d)
     return b;
 }
 
-TextureTga tgaOf(const std::vector<uint8_t>& file, const TextureRef& t, TgaUse use)
+TextureTga tgaOf(const std::vector<uint8_t>& file, const TextureRef& t)
 {
     TReadOnlyMemoryStream s(file.data(), int64_t(file.size()));
-    return buildTextureTga(s, t, use);
+    return buildTextureTga(s, t);
 }
 
 std::vector<uint8_t> header(uint16_t w, uint16_t h, uint8_t bits, uint8_t descriptor)
@@ -73,14 +64,12 @@ TEST(TextureTga, PalettedTexelsBecomePaletteEntriesAsBlueGreenRedAlpha)
     d.textures.push_back(makeTexturePaletted8("p", "", 2, 1, palette, {0, 0}));
     const Built b = build(d);
     const auto expected = cat(header(2, 1, 32, 0x28), {0x1E, 0x14, 0x0A, 0x28, 0x1E, 0x14, 0x0A, 0x28});
-    for (TgaUse use : {TgaUse::Preview, TgaUse::Export}) {
-        const TextureTga tga = tgaOf(b.file, refOf(b.rows.at(0)), use);
-        ASSERT_EQ(tga.problem, TextureProblem::None);
-        EXPECT_EQ(tga.bytes, expected);
-    }
+    const TextureTga tga = tgaOf(b.file, refOf(b.rows.at(0)));
+    ASSERT_EQ(tga.problem, TextureProblem::None);
+    EXPECT_EQ(tga.bytes, expected);
 }
 
-TEST(TextureTga, TrueColourTexelsAreKeptForThePreviewAndExchangedForTheExport)
+TEST(TextureTga, TrueColourTexelsAreCopiedInTheTgaOwnBlueGreenRedAlphaOrder)
 {
     TextureDictionary d;
     d.textures.push_back(makeTexture32("t", "", 1, 1, {{0x33, 0x22, 0x11, 0x44}}));  // stored 11 22 33 44
@@ -92,18 +81,15 @@ TEST(TextureTga, TrueColourTexelsAreKeptForThePreviewAndExchangedForTheExport)
     const Built b = build(d);
     for (const TextureRow& row : b.rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(tgaOf(b.file, refOf(row), TgaUse::Preview).bytes,
-                  cat(header(1, 1, 32, 0x28), {0x11, 0x22, 0x33, 0x44}));
-        EXPECT_EQ(tgaOf(b.file, refOf(row), TgaUse::Export).bytes,
-                  cat(header(1, 1, 32, 0x28), {0x33, 0x22, 0x11, 0x44}));
+        EXPECT_EQ(tgaOf(b.file, refOf(row)).bytes, cat(header(1, 1, 32, 0x28), {0x11, 0x22, 0x33, 0x44}));
     }
 
-    // The preview decodes to the stored colour: blue 0x11, green 0x22, red 0x33,
-    // first stored row at the top.
+    // The TGA decodes to the stored colour: blue 0x11, green 0x22, red 0x33,
+    // first stored row at the top; an exported file shows what the preview shows.
     TextureDictionary two;
     two.textures.push_back(makeTexture32("t", "", 1, 2, {{0x33, 0x22, 0x11, 0xFF}, {0xAA, 0xBB, 0xCC, 0xFF}}));
     const Built c = build(two);
-    TMemoryStream s(tgaOf(c.file, refOf(c.rows.at(0)), TgaUse::Preview).bytes);
+    TMemoryStream s(tgaOf(c.file, refOf(c.rows.at(0))).bytes);
     const auto picture = LoadPictureFromStream(s, "TGA", 1);
     EXPECT_EQ(picture->ImageFormat(), ifRgb24);
     EXPECT_EQ(picture->GetPixelColor(0, 0), 0x332211u);
@@ -119,12 +105,11 @@ TEST(TextureTga, OtherKindsCopyTheirTexelsBehindABottomUp16BitHeader)
     TextureDictionary d;
     d.textures.push_back(makeTexture16("h", "", 4, 2, pixels));
     const Built b = build(d);
-    const TextureTga tga = tgaOf(b.file, refOf(b.rows.at(0)), TgaUse::Preview);
+    const TextureTga tga = tgaOf(b.file, refOf(b.rows.at(0)));
     ASSERT_EQ(tga.bytes.size(), 34u);
     EXPECT_EQ(tga.bytes[16], 0x10);
     EXPECT_EQ(tga.bytes[17], 0x00);
     EXPECT_EQ(std::vector<uint8_t>(tga.bytes.begin() + 18, tga.bytes.end()), d.textures[0].texels);
-    EXPECT_EQ(tgaOf(b.file, refOf(b.rows.at(0)), TgaUse::Export).bytes, tga.bytes);
 
     TMemoryStream s(tga.bytes);
     const auto picture = LoadPictureFromStream(s, "TGA", 1);
@@ -137,7 +122,7 @@ TEST(TextureTga, WidthAndHeightAreStoredLowByteFirst)
     TextureDictionary d;
     d.textures.push_back(makeTexture32("w", "", 300, 1, std::vector<Rgba>(300)));
     const Built b = build(d);
-    const TextureTga tga = tgaOf(b.file, refOf(b.rows.at(0)), TgaUse::Preview);
+    const TextureTga tga = tgaOf(b.file, refOf(b.rows.at(0)));
     EXPECT_EQ(tga.bytes[12], 0x2C);
     EXPECT_EQ(tga.bytes[13], 0x01);
     EXPECT_EQ(tga.bytes[14], 0x01);
@@ -152,10 +137,10 @@ TEST(TextureTga, TexturesWithoutUsableDataGiveNothingAndReadNothingOutside)
     const TextureRef good = refOf(b.rows.at(0));
 
     TextureRef none;
-    EXPECT_EQ(tgaOf(b.file, none, TgaUse::Preview).problem, TextureProblem::NoTexture);
+    EXPECT_EQ(tgaOf(b.file, none).problem, TextureProblem::NoTexture);
     TextureRef unknown = good;
     unknown.hasData = false;
-    EXPECT_EQ(tgaOf(b.file, unknown, TgaUse::Preview).problem, TextureProblem::NoData);
+    EXPECT_EQ(tgaOf(b.file, unknown).problem, TextureProblem::NoData);
 
     // The stored data size changed after the list was read.
     const size_t sizeAt = size_t(good.imagePos);
@@ -166,7 +151,7 @@ TEST(TextureTga, TexturesWithoutUsableDataGiveNothingAndReadNothingOutside)
         file[sizeAt + 2] = uint8_t(d32 >> 16);
         file[sizeAt + 3] = uint8_t(d32 >> 24);
         file.resize(sizeAt + 4 + 4);  // exactly the one texel left
-        const TextureTga tga = tgaOf(file, good, TgaUse::Export);
+        const TextureTga tga = tgaOf(file, good);
         EXPECT_EQ(tga.problem, d32 <= 0 ? TextureProblem::EmptyData : TextureProblem::PastEnd) << d32;
         EXPECT_TRUE(tga.bytes.empty());
     }
@@ -179,7 +164,7 @@ TEST(TextureTga, TexturesWithoutUsableDataGiveNothingAndReadNothingOutside)
     for (size_t cut : {size_t(pal.imagePos) + 100, size_t(pal.imagePos) + 1026}) {
         const std::vector<uint8_t> file(pb.file.begin(), pb.file.begin() + long(cut));
         try {
-            tgaOf(file, pal, TgaUse::Preview);
+            tgaOf(file, pal);
             ADD_FAILURE() << "no error at " << cut;
         } catch (const EReadError& e) {
             EXPECT_EQ(e.message(), "Stream read error");
@@ -211,7 +196,7 @@ TEST(TextureTga, ExportWritesTheWholeFileOrNothing)
     const std::string out = dir.file("t.tga");
     writeBytes(out, {9, 9, 9});
     exportTextureTga(archive, t, out);  // replaces an existing file without asking
-    EXPECT_EQ(readBytes(out), cat(header(1, 1, 32, 0x28), {0x33, 0x22, 0x11, 0x44}));
+    EXPECT_EQ(readBytes(out), cat(header(1, 1, 32, 0x28), {0x11, 0x22, 0x33, 0x44}));
 
     // Refused: the old file stays, no new file appears.
     TextureRef none;

@@ -1,0 +1,312 @@
+// quarnix-tool textures / export / export-all: the texture list of a
+// dictionary entry and its textures as TGA (or PNG), through the same reader
+// and the same texture-to-TGA conversion as the app's texture grid, preview
+// and "Save as TGA".
+#include "cli/commands.h"
+
+#include "formats/archive_directory.h"
+#include "formats/texture_dictionary.h"
+#include "imaging/picture_registry.h"
+#include "platform/exceptions.h"
+#include "platform/file_write.h"
+#include "platform/streams.h"
+#include "platform/text.h"
+#include "texture/texture_tga.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <fcntl.h>
+#include <map>
+#include <set>
+#include <system_error>
+#include <unistd.h>
+
+namespace {
+
+std::string display(const std::string& cp1250)
+{
+    return fromCp1250(cp1250).toStdString();
+}
+
+const DirectoryEntry& entryOf(const ArchiveContents& archive, const std::string& archivePath, const std::string& which)
+{
+    const DirectoryEntry* e = findEntry(archive.entries, which);
+    if (!e)
+        throw Exception("No entry '" + which + "' in " + archivePath);
+    return *e;
+}
+
+TextureListing listingOf(const ArchiveContents& archive, const DirectoryEntry& entry)
+{
+    TFileStream file(archive.dataFile, FileMode::OpenReadShareDenyWrite);
+    return readTextureDictionary(file, entry.offset);
+}
+
+// ---- textures ----
+
+int runTextures(const QCommandLineParser&, const std::vector<std::string>& args)
+{
+    const ArchiveContents archive = readArchive(args[0]);
+    const DirectoryEntry& entry = entryOf(archive, args[0], args[1]);
+    std::string out = "Pos\tName\tDesc\tSize\tType\tDimensions\tImagePos\n";
+    if (entryIsTextureDictionary(entry.name)) {
+        for (const TextureRow& r : listingOf(archive, entry).rows) {
+            out += std::to_string(r.pos) + "\t" + display(r.name) + "\t" + display(r.maskName) + "\t";
+            out += (r.hasData ? std::to_string(r.dataSize) : "") + "\t" + r.type + "\t" + r.dimensions() + "\t";
+            out += (r.hasData ? std::to_string(r.imagePos) : "") + "\n";
+        }
+    }
+    writeOut(out);
+    return 0;
+}
+
+// ---- export ----
+
+const TextureRow& textureOf(const TextureListing& listing, const DirectoryEntry& entry, const std::string& which)
+{
+    int64_t pos = 0;
+    if (parseDecimal(which, pos))
+        for (const TextureRow& r : listing.rows)
+            if (r.pos == pos)
+                return r;
+    const std::string name = toCp1250(QString::fromUtf8(which));
+    for (const TextureRow& r : listing.rows)
+        if (r.name == name)
+            return r;
+    throw Exception("No texture '" + which + "' in entry '" + display(entry.name) + "'");
+}
+
+int runExport(const QCommandLineParser&, const std::vector<std::string>& args)
+{
+    const ArchiveContents archive = readArchive(args[0]);
+    const DirectoryEntry& entry = entryOf(archive, args[0], args[1]);
+    if (!entryIsTextureDictionary(entry.name))
+        throw Exception("Entry '" + display(entry.name) + "' is not a texture dictionary");
+    const TextureListing listing = listingOf(archive, entry);
+    const TextureRow& row = textureOf(listing, entry, args[2]);
+    exportTextureTga(archive.dataFile, textureRefOf(row), args[3]);
+    return 0;
+}
+
+// ---- export-all ----
+
+const QCommandLineOption kPngOption("png", "Write PNG files instead of TGA (the same pixels, alpha kept).");
+
+void addExportAllOptions(QCommandLineParser& parser)
+{
+    parser.addOption(kPngOption);
+}
+
+// A name from an archive made fit to be one file name on any common file
+// system: separators, control characters and characters other systems
+// refuse become "_"; an empty name, "." and ".." become "_".
+std::string safeFileName(const std::string& cp1250)
+{
+    std::string name = display(cp1250);
+    for (char& c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
+            c = '_';
+    }
+    if (name.empty() || name == "." || name == "..")
+        name = "_" + name;
+    return name;
+}
+
+// Hands out names unique within one folder, ignoring letter case (so the
+// files can be copied to a system that ignores it): "a", "a_2", "a_3", ...
+class UniqueNames {
+public:
+    std::string take(const std::string& base, const std::string& extension)
+    {
+        for (int n = 1;; ++n) {
+            const std::string name = n == 1 ? base + extension : base + "_" + std::to_string(n) + extension;
+            if (taken_.insert(QString::fromStdString(name).toCaseFolded().toStdString()).second)
+                return name;
+        }
+    }
+
+private:
+    std::set<std::string> taken_;
+};
+
+// The same pixels as the TGA, as PNG: 32-bit TGAs (paletted and 32-bit
+// textures) keep their alpha; 16-bit ones go through the TGA decoder.
+// Empty when the texel data is shorter than its dimensions promise.
+std::vector<uint8_t> pngOfTga(const std::vector<uint8_t>& tga, const TextureRef& texture)
+{
+    QImage image;
+    if (tga[16] == 32) {
+        const int64_t pixels = int64_t(texture.width) * texture.height;
+        if (pixels == 0 || int64_t(tga.size() - 18) / 4 < pixels)
+            return {};
+        image = QImage(texture.width, texture.height, QImage::Format_ARGB32);
+        if (image.isNull())
+            throw EOutOfMemory("Out of memory");
+        for (int y = 0; y < texture.height; ++y)
+            std::memcpy(image.scanLine(y), tga.data() + 18 + int64_t(y) * texture.width * 4, size_t(texture.width) * 4);
+    } else {
+        TReadOnlyMemoryStream s(tga.data(), int64_t(tga.size()));
+        std::unique_ptr<TDibGraphic> picture;
+        try {
+            picture = LoadPictureFromStream(s, "TGA", 1);
+        } catch (const Exception&) {
+            return {};
+        }
+        image = QImage(picture->Width(), picture->Height(), QImage::Format_RGB32);
+        for (int y = 0; y < picture->Height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < picture->Width(); ++x)
+                line[x] = 0xFF000000u | picture->GetPixelColor(x, y);
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image))
+        throw EWriteError("Stream write error");
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+struct ExportTally {
+    int64_t dictionaries = 0;
+    int64_t written = 0;
+    int64_t bytes = 0;
+    std::map<std::string, int64_t> skipped;  // reason -> count
+};
+
+void syncFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::syncfs(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (!synced)
+        throw EWriteError("Stream write error");
+}
+
+void makeFolder(const std::string& folder)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !std::filesystem::is_directory(folder, ec))
+        throw EFCreateError("Cannot create folder " + folder);
+}
+
+int runExportAll(const QCommandLineParser& parser, const std::vector<std::string>& args)
+{
+    const bool png = parser.isSet(kPngOption);
+    const std::string extension = png ? ".png" : ".tga";
+    const ArchiveContents archive = readArchive(args[0]);
+    const std::string& outDir = args[1];
+    makeFolder(outDir);
+
+    std::vector<const DirectoryEntry*> dictionaries;
+    for (const DirectoryEntry& e : archive.entries)
+        if (entryIsTextureDictionary(e.name))
+            dictionaries.push_back(&e);
+
+    const bool progress = ::isatty(STDERR_FILENO) == 1;
+    ExportTally tally;
+    UniqueNames folders;
+    // One open of the data file for the whole run, locked against writers.
+    TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
+    for (const DirectoryEntry* entry : dictionaries) {
+        ++tally.dictionaries;
+        if (progress)
+            std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", tally.dictionaries, dictionaries.size(),
+                         display(entry->name).c_str());
+        const TextureListing listing = readTextureDictionary(data, entry->offset);
+        if (listing.rows.empty())
+            continue;
+        const std::string folder = outDir + "/" + folders.take(safeFileName(entry->name), "");
+        makeFolder(folder);
+        UniqueNames files;
+        for (const TextureRow& row : listing.rows) {
+            const TextureRef texture = textureRefOf(row);
+            const TextureTga tga = buildTextureTga(data, texture);
+            if (tga.problem != TextureProblem::None) {
+                ++tally.skipped[textureProblemMessage(tga.problem)];
+                continue;
+            }
+            std::vector<uint8_t> pngBytes;
+            if (png) {
+                pngBytes = pngOfTga(tga.bytes, texture);
+                if (pngBytes.empty()) {
+                    ++tally.skipped["texel data shorter than the texture's dimensions"];
+                    continue;
+                }
+            }
+            const std::vector<uint8_t>& bytes = png ? pngBytes : tga.bytes;
+            const std::string path = folder + "/" + files.take(safeFileName(row.name), extension);
+            // Flushed once for the whole run below, not file by file.
+            writeFileReplacing(path, bytes, FileSync::Deferred);
+            ++tally.written;
+            tally.bytes += int64_t(bytes.size());
+        }
+    }
+    if (progress)
+        std::fputs("\r\033[K", stderr);
+    syncFolder(outDir);
+
+    int64_t skipped = 0;
+    std::string reasons;
+    for (const auto& [reason, count] : tally.skipped) {
+        skipped += count;
+        reasons += (reasons.empty() ? " (" : "; ") + reason + ": " + std::to_string(count);
+    }
+    if (!reasons.empty())
+        reasons += ")";
+    std::fprintf(stderr, "%" PRId64 " textures written from %" PRId64 " dictionaries to %s, %" PRId64 " skipped%s\n",
+                 tally.written, tally.dictionaries, outDir.c_str(), skipped, reasons.c_str());
+    return 0;
+}
+
+} // namespace
+
+const ToolCommand kTexturesCommand{
+    "textures",
+    "List the textures of a dictionary entry.",
+    "Prints the texture list the app's texture grid shows for ENTRY: a header line "
+    "'Pos Name Desc Size Type Dimensions ImagePos' and one line per texture in dictionary order, "
+    "tab-separated. Fields a texture does not have (an unknown kind, a damaged dictionary) print empty. "
+    "An entry that is not a texture dictionary prints the header alone.",
+    {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
+     {"ENTRY", "The entry's Pos number or its exact name; a .txd has the single entry 1."}},
+    nullptr,
+    runTextures,
+};
+
+const ToolCommand kExportCommand{
+    "export",
+    "Export one texture as TGA, byte for byte what \"Save as TGA\" writes.",
+    "Writes TEXTURE of the dictionary ENTRY to OUT.tga, exactly the file the app's \"Save as TGA\" "
+    "writes. The file is built in memory and written under a temporary name that is renamed over OUT.tga "
+    "when complete. A texture without usable data is refused and nothing is written.",
+    {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
+     {"ENTRY", "The dictionary entry's Pos number or its exact name; a .txd has the single entry 1."},
+     {"TEXTURE", "The texture's Pos number in its dictionary or its exact name."},
+     {"OUT.tga", "The file to write (replaced when it exists)."}},
+    nullptr,
+    runExport,
+};
+
+const ToolCommand kExportAllCommand{
+    "export-all",
+    "Export every texture of every dictionary of an archive.",
+    "Writes every texture of every texture dictionary of ARCHIVE as OUTDIR/<entry name>/<texture name>.tga "
+    "(or .png with --png). Names are made safe for the file system; names that clash (ignoring case) are "
+    "numbered name_2, name_3, ... Textures without usable data are skipped. Progress goes to stderr when "
+    "it is a terminal; a summary line ends the run.",
+    {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
+     {"OUTDIR", "The folder to write into; made when missing."}},
+    addExportAllOptions,
+    runExportAll,
+};

@@ -1,0 +1,206 @@
+// quarnix-tool textures, export and export-all, and the tool's command-line
+// conventions, run as the program built beside this test program.
+#include "formats/texture_dictionary.h"
+#include "imaging/picture_registry.h"
+#include "platform/streams.h"
+#include "support/archive_builder.h"
+#include "support/archive_sample.h"
+#include "support/tool_runner.h"
+#include "texture/texture_tga.h"
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace archive_fixture;
+
+namespace {
+
+const char* const kHeader = "Pos\tName\tDesc\tSize\tType\tDimensions\tImagePos\n";
+
+class TextureCommands : public testing::Test {
+protected:
+    void SetUp() override { archive_sample::writeSampleFiles(dir.path()); }
+    std::string dirFile() const { return dir.file("sample.dir"); }
+    ScratchDir dir{"qx_cli"};
+};
+
+// An archive holding one dictionary built from `d` as entry 1 ("odd.txd").
+std::string writeArchiveWith(const ScratchDir& dir, const TextureDictionary& d)
+{
+    writeArchive(dir.file("odd.dir"), dir.file("odd.img"), {{"odd.txd", buildTextureDictionary(d)}});
+    return dir.file("odd.dir");
+}
+
+} // namespace
+
+TEST_F(TextureCommands, TexturesListsTheDictionaryByPosOrName)
+{
+    const ToolRun byName = runQuarnixTool({"textures", dirFile(), "Landscape.TXD"});
+    ASSERT_EQ(byName.exitCode, 0) << byName.err;
+    EXPECT_EQ(byName.err, "");
+    EXPECT_EQ(byName.out, std::string(kHeader) +
+                              "1\tSunsetSky\t\t131072\t32bit\t256x128\t18572\n"
+                              "2\tmandel\t\t8192\t8bit paletted\t128x64\t149772\n"
+                              "3\tBricks\tbricksM\t8192\t16bit\t64x64\t159116\n"
+                              "4\tplasma\t\t32768\t32bit\t64x128\t167436\n");
+    EXPECT_EQ(runQuarnixTool({"textures", dirFile(), "4"}).out, byName.out);
+
+    // A standalone dictionary is its own single entry; an entry that is not a
+    // dictionary gives the header alone.
+    const ToolRun standalone = runQuarnixTool({"textures", dir.file("sample.txd"), "1"});
+    EXPECT_EQ(standalone.exitCode, 0);
+    EXPECT_EQ(standalone.out.substr(0, standalone.out.find('\n', strlen(kHeader)) + 1),
+              std::string(kHeader) + "1\tWheel\tWheelAlpha\t65536\t32bit\t128x128\t140\n");
+    const ToolRun other = runQuarnixTool({"textures", dirFile(), "ReadMe.txt"});
+    EXPECT_EQ(other.exitCode, 0);
+    EXPECT_EQ(other.out, kHeader);
+
+    const ToolRun missing = runQuarnixTool({"textures", dirFile(), "nothere.txd"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_EQ(missing.err, "No entry 'nothere.txd' in " + dirFile() + ".\n");
+}
+
+TEST_F(TextureCommands, FieldsATextureDoesNotHavePrintEmpty)
+{
+    TextureDictionary d = threeKindsDictionary();
+    d.textures[1].kind = 0x40118;  // unknown: listed, and the list ends there
+    const std::string archive = writeArchiveWith(dir, d);
+    const ToolRun r = runQuarnixTool({"textures", archive, "odd.txd"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(kHeader) + "1\tindexed\tindexedMask\t8\t8bit paletted\t4x2\t140\n"
+                                            "2\thicolor\t\t\t\t2x2\t\n");
+}
+
+TEST_F(TextureCommands, ExportWritesTheTextureTgaOrRefusesAndWritesNothing)
+{
+    const std::string out = dir.file("plasma.tga");
+    const ToolRun r = runQuarnixTool({"export", dirFile(), "Landscape.TXD", "plasma", out});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    // The same bytes the app builds for that row, and the picture they show
+    // is the stored one (the sample's plasma texture, B, G, R, A texels).
+    TFileStream img(dir.file("sample.img"), FileMode::OpenReadShareDenyWrite);
+    const TextureRow row = readTextureDictionary(img, 18432).rows.at(3);
+    const TextureTga expected = buildTextureTga(img, textureRefOf(row));
+    EXPECT_EQ(readBytes(out), expected.bytes);
+    const auto dicts = archive_sample::sampleArchiveDictionaries();
+    const TextureRecord& plasma = dicts.at(1).second.textures.at(3);
+    ASSERT_EQ(plasma.name, "plasma");
+    const auto picture = LoadPictureFromFile(out, 1);
+    for (const auto& [x, y] : {std::pair{0, 0}, {63, 0}, {10, 77}, {63, 127}}) {
+        const uint8_t* t = plasma.texels.data() + 4 * (y * 64 + x);
+        EXPECT_EQ(picture->GetPixelColor(x, y), uint32_t(t[2]) << 16 | uint32_t(t[1]) << 8 | t[0]) << x << "," << y;
+    }
+
+    // A texture whose data runs past the end of the file: refused, no file.
+    TextureDictionary d;
+    d.textures.push_back(makeTexture32("cut", "", 2, 2, std::vector<Rgba>(4)));
+    d.textures.back().dataSizeField = 1000000;  // beyond the data file's 2048 bytes
+    const std::string archive = writeArchiveWith(dir, d);
+    const std::string refusedOut = dir.file("cut.tga");
+    const ToolRun refused = runQuarnixTool({"export", archive, "1", "cut", refusedOut});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("cannot be found"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(refusedOut));
+
+    const ToolRun notDict = runQuarnixTool({"export", dirFile(), "barrel.DFF", "1", refusedOut});
+    EXPECT_EQ(notDict.exitCode, 1);
+    EXPECT_EQ(notDict.err, "Entry 'barrel.DFF' is not a texture dictionary.\n");
+    const ToolRun noTexture = runQuarnixTool({"export", dirFile(), "4", "9", refusedOut});
+    EXPECT_EQ(noTexture.exitCode, 1);
+    EXPECT_EQ(noTexture.err, "No texture '9' in entry 'Landscape.TXD'\n");
+    EXPECT_FALSE(fs::exists(refusedOut));
+}
+
+TEST_F(TextureCommands, ExportAllWritesEveryTextureUnderSafeUniqueNames)
+{
+    const std::string out = dir.file("all");
+    ToolRun r = runQuarnixTool({"export-all", dirFile(), out});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "10 textures written from 3 dictionaries to " + out + ", 0 skipped\n");
+    EXPECT_EQ(readBytes(out + "/Landscape.TXD/plasma.tga"), readBytes([&] {
+                  runQuarnixTool({"export", dirFile(), "4", "4", dir.file("one.tga")});
+                  return dir.file("one.tga");
+              }()));
+    size_t files = 0;
+    for (const auto& f : fs::recursive_directory_iterator(out))
+        files += f.is_regular_file();
+    EXPECT_EQ(files, 10u);
+
+    // Names that clash ignoring case, or that are no file names, and a
+    // texture without data.
+    TextureDictionary d;
+    for (const char* name : {"Grass", "grass", "a/b", "..", ""})
+        d.textures.push_back(makeTexture32(name, "", 1, 1, {{1, 2, 3, 4}}));
+    d.textures.push_back(makeTexture32("cut", "", 1, 1, {{1, 2, 3, 4}}));
+    d.textures.back().dataSizeField = 1000000;
+    const std::string archive = writeArchiveWith(dir, d);
+    const std::string odd = dir.file("odd-out");
+    r = runQuarnixTool({"export-all", archive, odd});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("5 textures written from 1 dictionaries"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("1 skipped"), std::string::npos) << r.err;
+    for (const char* name : {"Grass.tga", "grass_2.tga", "a_b.tga", "_...tga", "_.tga"})
+        EXPECT_TRUE(fs::is_regular_file(odd + "/odd.txd/" + name)) << name;
+}
+
+TEST_F(TextureCommands, ExportAllAsPngKeepsThePixelsAndAlpha)
+{
+    const std::string out = dir.file("png");
+    const ToolRun r = runQuarnixTool({"export-all", dir.file("sample.txd"), out, "--png"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto dict = archive_sample::sampleStandaloneDictionary();
+    for (const TextureRecord& t : dict.textures) {
+        SCOPED_TRACE(t.name);
+        const QImage png(QString::fromStdString(out + "/sample.txd/" + t.name + ".png"));
+        ASSERT_FALSE(png.isNull());
+        ASSERT_EQ(png.width(), t.width);
+        ASSERT_EQ(png.height(), t.height);
+        // Against the TGA decoder's colours of the same texture.
+        TFileStream f(dir.file("sample.txd"), FileMode::OpenReadShareDenyWrite);
+        const auto rows = readTextureDictionary(f, 0).rows;
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const TextureRow& x) { return x.name == t.name; });
+        ASSERT_NE(row, rows.end());
+        TMemoryStream tga(buildTextureTga(f, textureRefOf(*row)).bytes);
+        const auto picture = LoadPictureFromStream(tga, "TGA", 1);
+        for (int y = 0; y < t.height; y += 7) {
+            for (int x = 0; x < t.width; x += 5) {
+                ASSERT_EQ(png.pixel(x, y) & 0xFFFFFFu, picture->GetPixelColor(x, y)) << x << "," << y;
+            }
+        }
+        if (t.kind == TxdLayout::kKind32) {
+            EXPECT_EQ(uint8_t(qAlpha(png.pixel(1, 1))), t.texels[4 * (t.width + 1) + 3]);
+        }
+    }
+}
+
+TEST(ToolConventions, HelpVersionAndUsageErrors)
+{
+    ToolRun r = runQuarnixTool({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* command : {"list", "textures", "export", "export-all", "convert", "sample"})
+        EXPECT_NE(r.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
+    r = runQuarnixTool({"export", "--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.rfind("Usage: quarnix-tool export [options] ARCHIVE ENTRY TEXTURE OUT.tga\n", 0), 0u) << r.out;
+    r = runQuarnixTool({"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.rfind("quarnix-tool ", 0), 0u);
+
+    const std::vector<std::vector<std::string>> usage = {
+        {}, {"frobnicate"}, {"--frob"}, {"textures", "a.dir"}, {"export", "a", "b", "c", "d", "e"},
+        {"export-all", "a.dir", "out", "--jpeg"},
+    };
+    for (const auto& args : usage) {
+        r = runQuarnixTool(args);
+        EXPECT_EQ(r.exitCode, 2) << testing::PrintToString(args);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("Usage: quarnix-tool"), std::string::npos) << r.err;
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QTimer>
 
 int main(int argc, char** argv)
 {
@@ -26,5 +27,13 @@ int main(int argc, char** argv)
 
     TForm1 form;
     form.show();
+    // A file named on the command line (an archive directory or a dictionary,
+    // as a file manager passes it) is opened as Open would, once the window
+    // is up; its errors show in the error box.
+    const QStringList args = QApplication::arguments();
+    if (args.size() > 1) {
+        const std::string path = args.at(1).toStdString();
+        QTimer::singleShot(0, &form, [&form, path] { form.guard([&] { form.OpenArchive(path); }); });
+    }
     return app.exec();
 }

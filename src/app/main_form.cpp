@@ -4,9 +4,13 @@
 #include "app/qt_user_dialogs.h"
 #include "app/tool_bar.h"
 #include "formats/archive_directory.h"
+#include "formats/texture_dictionary.h"
 #include "imaging/picture_registry.h"
 #include "platform/graphic.h"
 #include "platform/environment.h"
+#include "platform/streams.h"
+#include "platform/text.h"
+#include "texture/texture_tga.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -101,6 +105,7 @@ TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent)
     QueryTXD->SetAfterScroll([this](RecordTable& t) { QueryTXDAfterScroll(&t); });
 
     OD.filter = "Ostrel Resources|*.dir;*.txd";
+    SD.overwritePrompt = false;
     OD.fileMustExist = false;
     SD.filter = "Targa Image|*.tga";
     SD.defaultExt = ".tga";
@@ -156,6 +161,7 @@ void TForm1::buildToolBar()
 
     connect(BtnExit, &QToolButton::clicked, this, [this] { guard([this] { BtnExitClick(); }); });
     connect(BtnOpen, &QToolButton::clicked, this, [this] { guard([this] { BtnOpenClick(); }); });
+    connect(BtnSaveTGA, &QToolButton::clicked, this, [this] { guard([this] { BtnSaveTGAClick(); }); });
     connect(BtnZoom, &QToolButton::clicked, this, [this] { guard([this] { BtnZoomClick(); }); });
 }
 
@@ -176,10 +182,12 @@ void TForm1::buildLayout()
                              Splitter1);
     GridTXD->setObjectName(QStringLiteral("GridTXD"));
 
-    ImageScrollBox1 = new QFrame(Splitter1);
+    ImageScrollBox1 = new TImageScrollBox(Splitter1);
     ImageScrollBox1->setObjectName(QStringLiteral("ImageScrollBox1"));
-    ImageScrollBox1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     ImageScrollBox1->setMinimumHeight(1);
+    ImageScrollBox1->SetAntiAliased(true);
+    ImageScrollBox1->SetCentered(true);
+    ImageScrollBox1->setGuard([this](const std::function<void()>& h) { guard(h); });
 
     Splitter1->addWidget(GridTXD);
     Splitter1->addWidget(ImageScrollBox1);
@@ -285,7 +293,7 @@ void TForm1::BtnExitClick()
 void TForm1::BtnZoomClick()
 {
     BtnZoom->setChecked(!BtnZoom->isChecked());
-    ZoomMode = BtnZoom->isChecked() ? ImageZoom::zmFitHeight : ImageZoom::zmOriginalSize;
+    ImageScrollBox1->SetZoomMode(BtnZoom->isChecked() ? zmFitHeight : zmOriginalSize);
 }
 
 void TForm1::GridTitleBtnClick(int column)
@@ -306,7 +314,7 @@ void TForm1::setTextureItemsEnabled(bool enabled)
 
 void TForm1::clearImageView()
 {
-    ImageScrollBox1->update();
+    ImageScrollBox1->Clear();
 }
 
 void TForm1::afterUserDelete(RecordGrid* grid)
@@ -321,8 +329,11 @@ void TForm1::BtnOpenClick()
     const std::optional<std::string> chosen = dialogs().openFile(OD);
     if (!chosen)
         return;
-    const std::string& path = *chosen;
+    OpenArchive(*chosen);
+}
 
+void TForm1::OpenArchive(const std::string& path)
+{
     RxM->Empty();
     QueryTXD->Empty();
     setTextureItemsEnabled(false);
@@ -375,6 +386,20 @@ void TForm1::BtnOpenClick()
     Grid->setFocus();
 }
 
+namespace {
+// Suspends a table's grid updates for a scope, resuming them on every way out.
+class SuspendedGrid {
+public:
+    explicit SuspendedGrid(RecordTable& table) : table_(table) { table_.DisableControls(); }
+    ~SuspendedGrid() { table_.EnableControls(); }
+    SuspendedGrid(const SuspendedGrid&) = delete;
+    SuspendedGrid& operator=(const SuspendedGrid&) = delete;
+
+private:
+    RecordTable& table_;
+};
+} // namespace
+
 void TForm1::RxMAfterScroll(RecordTable& /*table*/)
 {
     if (LoadingDirectory)
@@ -382,18 +407,114 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
     FillingTextures = true;
     QueryTXD->Empty();
     setTextureItemsEnabled(false);
-    // The current entry's dictionary is read into the texture table here
-    // when its name holds ".txd"; until then the view stays empty.
-    clearImageView();
+    if (!entryIsTextureDictionary(RxM->FieldByName("Name").AsString())) {
+        clearImageView();
+        return;
+    }
+
+    setBusyCursor(true);
+    const int64_t dirId = RxM->FieldByName("Pos").AsInteger();
+    TextureListing listing;
+    {
+        // Read under the shared lock; the file is closed before anything is shown.
+        TFileStream file(ArchiveFileName, FileMode::OpenReadShareDenyWrite);
+        listing = readTextureDictionary(file, RxM->FieldByName("FPos").AsInteger());
+    }
+    {
+        SuspendedGrid suspended(*QueryTXD);
+        RecordField& pos = QueryTXD->FieldByName("Pos");
+        RecordField& dir = QueryTXD->FieldByName("DirID");
+        RecordField& name = QueryTXD->FieldByName("Name");
+        RecordField& desc = QueryTXD->FieldByName("Desc");
+        RecordField& dimensions = QueryTXD->FieldByName("Dimensions");
+        RecordField& width = QueryTXD->FieldByName("Width");
+        RecordField& height = QueryTXD->FieldByName("Height");
+        RecordField& type = QueryTXD->FieldByName("Type");
+        RecordField& imagePos = QueryTXD->FieldByName("ImagePos");
+        RecordField& paletted = QueryTXD->FieldByName("Paletted");
+        RecordField& bits = QueryTXD->FieldByName("Bits");
+        RecordField& size = QueryTXD->FieldByName("Size");
+        for (const TextureRow& row : listing.rows) {
+            QueryTXD->Append();
+            pos.SetAsInteger(row.pos);
+            dir.SetAsInteger(dirId);
+            name.SetAsString(row.name);
+            desc.SetAsString(row.maskName);
+            dimensions.SetAsString(row.dimensions());
+            width.SetAsInteger(row.width);
+            height.SetAsInteger(row.height);
+            // A texture whose data cannot be reached keeps its kind fields unset.
+            if (row.hasData) {
+                type.SetAsString(row.type);
+                imagePos.SetAsInteger(row.imagePos);
+                paletted.SetAsBoolean(row.paletted);
+                bits.SetAsInteger(row.bits);
+                size.SetAsInteger(row.dataSize);
+            }
+            QueryTXD->Post();
+        }
+    }
+    FillingTextures = false;
+    setBusyCursor(false);
+    if (!QueryTXD->IsEmpty()) {
+        setTextureItemsEnabled(true);
+        ShowPic();
+    } else {
+        clearImageView();
+    }
 }
 
 void TForm1::QueryTXDAfterScroll(RecordTable* /*table*/)
 {
-    if (FillingTextures)
-        return;
-    if (QueryTXD->IsEmpty()) {
-        // No current texture: nothing to show, nothing that could be written.
+    if (!FillingTextures)
+        ShowPic();
+}
+
+void TForm1::ShowPic()
+{
+    const TextureRef texture = currentTextureRef(*QueryTXD);
+    // No row, or a texture whose data cannot be reached: nothing to show,
+    // and nothing outside the texture is ever read.
+    if (textureRowProblem(texture) != TextureProblem::None) {
         clearImageView();
         return;
     }
+    setBusyCursor(true);
+    TextureTga tga;
+    {
+        TFileStream file(ArchiveFileName, FileMode::OpenReadShareDenyWrite);
+        tga = buildTextureTga(file, texture);
+    }
+    if (tga.problem != TextureProblem::None) {
+        clearImageView();
+    } else {
+        TMemoryStream stream(std::move(tga.bytes));
+        ImageScrollBox1->LoadFromStream(stream, "TGA", 1);
+    }
+    setBusyCursor(false);
+}
+
+void TForm1::SaveTGA(const std::string& fileName)
+{
+    setBusyCursor(true);
+    exportTextureTga(ArchiveFileName, currentTextureRef(*QueryTXD), fileName);
+    setBusyCursor(false);
+}
+
+void TForm1::BtnSaveTGAClick()
+{
+    const TextureRef texture = currentTextureRef(*QueryTXD);
+    // Refused before the dialog: there is nothing that could be written.
+    const TextureProblem problem = textureRowProblem(texture);
+    if (problem != TextureProblem::None)
+        throw ETextureError(textureProblemMessage(problem));
+    FileDialogSetup dialog = SD;
+    // A "/" in a texture name would make the proposal a path into a folder.
+    QString proposed = fromCp1250(tgaFileNameForTexture(texture.name));
+    proposed.replace(u'/', u'_');
+    dialog.fileName = proposed.toStdString();
+    const std::optional<std::string> chosen = dialogs().saveFile(dialog);
+    if (!chosen)
+        return;
+    SaveTGA(*chosen);
 }

@@ -4,6 +4,7 @@
 // event handlers coordinate. Handlers keep their names (BtnOpenClick,
 // RxMAfterScroll, ...) and stay thin: they call the core and the tables.
 #include "app/record_grid.h"
+#include "imaging/ui/image_scroll_box.h"
 #include "platform/user_dialogs.h"
 #include "tables/record_table.h"
 
@@ -18,10 +19,6 @@
 class QToolButton;
 class ToggleToolButton;
 class WrapToolBar;
-
-// The zoom the image view is asked for: the picture at its own size, or
-// scaled to the view's height. Kept in step with the "Fit Height" button.
-enum class ImageZoom { zmOriginalSize, zmFitHeight };
 
 // A horizontal splitter whose 3-pixel bar is drawn bevelled.
 class BevelSplitter : public QSplitter {
@@ -71,11 +68,10 @@ public:
     QWidget* Panel1 = nullptr;              // right-hand panel
     RecordGrid* GridTXD = nullptr;          // texture grid
     BevelSplitter* Splitter1 = nullptr;
-    QFrame* ImageScrollBox1 = nullptr;      // where the texture is shown
+    TImageScrollBox* ImageScrollBox1 = nullptr;  // shows the current texture
     FileDialogSetup OD;                      // Open
     FileDialogSetup SD;                      // Save as TGA
     FileDialogSetup OpenPictureDialog;       // Import Texture
-    ImageZoom ZoomMode = ImageZoom::zmOriginalSize;
 
     // ---- handlers ----
     void FormCreate();
@@ -84,11 +80,21 @@ public:
     virtual void FormKeyDown(int key, Qt::KeyboardModifiers shift);
     void BtnExitClick();
     void BtnOpenClick();
+    // What Open does once a file is chosen: a ".txd" opens as a standalone
+    // dictionary, anything else as an archive directory with its data file.
+    void OpenArchive(const std::string& path);
     void BtnZoomClick();
     void GridTitleBtnClick(int column);
     void GridTXDTitleBtnClick(int column);
     void RxMAfterScroll(RecordTable& table);
     void QueryTXDAfterScroll(RecordTable* table);
+    void BtnSaveTGAClick();
+
+    // Shows the texture table's current texture in the image view; clears
+    // the view when there is no texture, or it has no data that can be shown.
+    void ShowPic();
+    // Writes the current texture as a TGA file.
+    void SaveTGA(const std::string& fileName);
 
     // Empties the image view: it shows nothing afterwards.
     virtual void clearImageView();

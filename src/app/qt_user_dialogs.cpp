@@ -23,6 +23,8 @@ std::optional<std::string> runFileDialog(QWidget* parent, const FileDialogSetup&
     }
     if (!setup.fileName.empty())
         dialog.selectFile(qs(setup.fileName));
+    if (save && !setup.overwritePrompt)
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     const QStringList files = dialog.selectedFiles();

@@ -20,6 +20,7 @@ struct FileDialogSetup {
     std::string title;         // "" = the toolkit's default caption
     std::string fileName;      // initial file name ("" = none)
     bool fileMustExist = false;
+    bool overwritePrompt = true;  // save dialogs: ask before an existing file is replaced
 };
 
 class UserDialogs {

@@ -1,0 +1,147 @@
+// Moving through an archive in the main window: each step onto a texture
+// dictionary reads its texture list, fills the texture table and grid, and
+// builds, decodes and lays out the preview of its last texture.
+//
+// - StepOntoDictionary: one cursor step onto a dictionary of 30 textures
+//   whose last texture is 256 x 256 at 32 bits (the display copy included).
+// - HoldDownThroughArchive: Down key presses through 5,000 entries, 500 of
+//   them such dictionaries, each press handled and painted like the running
+//   app does it; reports the mean, 99th percentile and slowest step.
+#include "app/main_form.h"
+#include "formats/archive_writer.h"
+#include "support/archive_builder.h"
+#include "support/archive_sample.h"
+
+#include <QApplication>
+#include <QTest>
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QApplication& app()
+{
+    static QApplication* instance = [] {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "bench";
+        static char* argv[] = {name, nullptr};
+        return new QApplication(argc, argv);
+    }();
+    return *instance;
+}
+
+// Answers Open with one path; any error box ends the run, since a benchmark
+// that fails silently measures nothing.
+class BenchDialogs : public UserDialogs {
+public:
+    explicit BenchDialogs(std::string path) : path_(std::move(path)) {}
+    std::optional<std::string> openFile(const FileDialogSetup&) override { return path_; }
+    std::optional<std::string> saveFile(const FileDialogSetup&) override { return std::nullopt; }
+    bool confirm(const std::string&, const std::string&) override { return false; }
+    void errorBox(const std::string&, const std::string& text) override
+    {
+        std::fprintf(stderr, "error box: %s\n", text.c_str());
+        std::abort();
+    }
+    void messageBox(const std::string&, const std::string&) override {}
+
+private:
+    std::string path_;
+};
+
+// 29 small paletted textures and a 256 x 256 true-colour one last.
+std::vector<uint8_t> thirtyTextureDictionary()
+{
+    TextureDictionary d;
+    const auto ring = archive_sample::indexedRings(32, 32);
+    for (int i = 0; i < 29; ++i)
+        d.textures.push_back(makeTexturePaletted8("small" + std::to_string(i), "", 32, 32, ring.palette, ring.indices));
+    d.textures.push_back(makeTexture32("big", "bigMask", 256, 256, archive_sample::plasma(256, 256)));
+    return buildTextureDictionary(d);
+}
+
+// An archive of `entries` entries, every tenth (from the sixth on) a dictionary.
+std::string writeArchiveFile(archive_fixture::ScratchDir& dir, int entries)
+{
+    const std::vector<uint8_t> dictionary = thirtyTextureDictionary();
+    std::vector<ArchiveItem> items;
+    for (int i = 0; i < entries; ++i) {
+        char name[32];
+        if (entries <= 2 || i % 10 == 5) {
+            std::snprintf(name, sizeof name, "tex%04d.txd", i);
+            items.push_back({name, dictionary});
+        } else {
+            std::snprintf(name, sizeof name, "model%04d.dff", i);
+            items.push_back({name, std::vector<uint8_t>(100, uint8_t(i))});
+        }
+    }
+    const std::string path = dir.file("bench.dir");
+    writeArchive(path, dir.file("bench.img"), items);
+    return path;
+}
+
+std::unique_ptr<TForm1> openForm(const std::string& path)
+{
+    app();
+    auto form = std::make_unique<TForm1>(std::make_unique<BenchDialogs>(path));
+    form->show();
+    QApplication::processEvents();
+    form->BtnOpenClick();
+    QApplication::processEvents();
+    return form;
+}
+
+void StepOntoDictionary(benchmark::State& state)
+{
+    archive_fixture::ScratchDir dir("qx_view_bench");
+    auto form = openForm(writeArchiveFile(dir, 2));
+    int direction = 1;
+    for (auto _ : state) {
+        form->RxM->MoveBy(direction);  // both entries are dictionaries
+        direction = -direction;
+        benchmark::DoNotOptimize(form->ImageScrollBox1->DisplayCopy().Width());
+    }
+    if (form->QueryTXD->RowCount() != 30 || form->ImageScrollBox1->Graphic().Width() != 256)
+        state.SkipWithError("the dictionary was not shown");
+}
+BENCHMARK(StepOntoDictionary)->Unit(benchmark::kMillisecond);
+
+void HoldDownThroughArchive(benchmark::State& state)
+{
+    constexpr int kEntries = 5000;
+    archive_fixture::ScratchDir dir("qx_view_bench");
+    auto form = openForm(writeArchiveFile(dir, kEntries));
+    form->Grid->setFocus();
+    std::vector<double> steps;
+    steps.reserve(kEntries);
+    for (auto _ : state) {
+        form->RxM->First();
+        QApplication::processEvents();
+        steps.clear();
+        for (int i = 1; i < kEntries; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            QTest::keyClick(form->Grid, Qt::Key_Down);
+            QApplication::processEvents();  // the grid and the view paint
+            steps.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        }
+    }
+    if (form->RxM->RecNo() != kEntries)
+        state.SkipWithError("the cursor did not reach the last entry");
+    std::sort(steps.begin(), steps.end());
+    double sum = 0;
+    for (double s : steps)
+        sum += s;
+    state.counters["mean_step_ms"] = sum / double(steps.size());
+    state.counters["p99_step_ms"] = steps[steps.size() * 99 / 100];
+    state.counters["max_step_ms"] = steps.back();
+}
+BENCHMARK(HoldDownThroughArchive)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,55 @@
+// Feeds arbitrary bytes to the texture dictionary reader (as a dictionary at
+// an offset the input's first byte chooses), then builds and decodes the TGA
+// of every listed texture, checking that no row points outside the input and
+// that each TGA has exactly the size its texture's data gives.
+#include "formats/texture_dictionary.h"
+#include "fuzz_support.h"
+#include "imaging/picture_registry.h"
+#include "platform/streams.h"
+#include "texture/texture_tga.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    const int64_t offset = data[0] % 64;
+    TReadOnlyMemoryStream stream(data + 1, int64_t(size - 1));
+    const int64_t fileSize = int64_t(size - 1);
+    const TextureListing listing = readTextureDictionary(stream, offset);
+    for (size_t i = 0; i < listing.rows.size(); ++i) {
+        const TextureRow& r = listing.rows[i];
+        if (r.pos != int64_t(i + 1) || r.name.size() > 32 || r.maskName.size() > 32)
+            std::abort();
+        // Only the last row may lack its data.
+        if (!r.hasData && i + 1 != listing.rows.size())
+            std::abort();
+        if (!r.hasData)
+            continue;
+        const int64_t end = r.imagePos + (r.paletted ? 1024 : 0) + 4 + r.dataSize;
+        if (r.imagePos < offset || r.dataSize < 0 || end > fileSize)
+            std::abort();
+
+        const TextureTga tga = buildTextureTga(stream, textureRefOf(r));
+        if (r.dataSize == 0) {
+            if (tga.problem != TextureProblem::EmptyData)
+                std::abort();
+            continue;
+        }
+        const int64_t pixels = r.paletted ? 4 * r.dataSize : r.bits == 32 ? r.dataSize / 4 * 4 : r.dataSize;
+        if (tga.problem != TextureProblem::None || int64_t(tga.bytes.size()) != 18 + pixels)
+            std::abort();
+        // Pictures of more than 16 million pixels only cost time here.
+        if (int64_t(r.width) * r.height > (int64_t(1) << 24))
+            continue;
+        TReadOnlyMemoryStream tgaStream(tga.bytes.data(), int64_t(tga.bytes.size()));
+        try {
+            const auto picture = LoadPictureFromStream(tgaStream, "TGA", 1);
+            touchEveryRow(*picture);
+        } catch (const Exception&) {
+        }
+    }
+    return 0;
+}

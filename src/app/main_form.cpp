@@ -263,11 +263,6 @@ void TForm1::FormCreate()
     OpenPictureDialog.filter = BuildPictureFilter(TGraphic::classInfo);
 }
 
-void TForm1::FormKeyDown(int /*key*/, Qt::KeyboardModifiers /*shift*/)
-{
-    // F3, F4 and F5 (Find, Find asking, Replace) are handled here.
-}
-
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {

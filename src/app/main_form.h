@@ -78,6 +78,12 @@ public:
     // Key preview: sees every key pressed in the window before the control
     // with the focus does; the key is not consumed.
     virtual void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+    // Find: with a sender, asks for SearchText first; without, searches for
+    // it at once (find next).
+    void BtnFindClick(QObject* sender);
+    // Replace: asks with the replace dialog, rewrites String in every entry
+    // and reports the number of entries changed. The sender is not used.
+    void BtnReplaceClick(QObject* sender);
     void BtnExitClick();
     void BtnOpenClick();
     // What Open does once a file is chosen: a ".txd" opens as a standalone

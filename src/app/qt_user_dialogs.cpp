@@ -1,6 +1,11 @@
 #include "app/qt_user_dialogs.h"
 
+#include "search/ui/find_input_box.h"
+#include "search/ui/replace_form.h"
+
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -81,4 +86,23 @@ void QtUserDialogs::messageBox(const std::string& caption, const std::string& te
 {
     QMessageBox box(QMessageBox::NoIcon, qs(caption), qs(text), QMessageBox::Ok);
     box.exec();
+}
+
+std::optional<std::string> QtUserDialogs::findInputBox(const std::string& text)
+{
+    FindInputBox box(qs(text), parent_);
+    if (box.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return box.text().toStdString();
+}
+
+std::optional<ReplaceRequest> QtUserDialogs::replaceDialog()
+{
+    // A new dialog each time, gone when this returns: nothing of one Replace
+    // is left for the next.
+    TFormReplace form(parent_);
+    if (form.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return ReplaceRequest{form.EditFrom->text().toStdString(), form.EditTo->text().toStdString(),
+                          form.cbCase->isChecked()};
 }

@@ -22,6 +22,8 @@ public:
     bool confirm(const std::string& caption, const std::string& text) override;
     void errorBox(const std::string& caption, const std::string& text) override;
     void messageBox(const std::string& caption, const std::string& text) override;
+    std::optional<std::string> findInputBox(const std::string& text) override;
+    std::optional<ReplaceRequest> replaceDialog() override;
 
 private:
     QWidget* parent_;

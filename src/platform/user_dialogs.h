@@ -23,6 +23,13 @@ struct FileDialogSetup {
     bool overwritePrompt = true;  // save dialogs: ask before an existing file is replaced
 };
 
+// The replace dialog's answer after "Replace all" (texts UTF-8).
+struct ReplaceRequest {
+    std::string textToFind;
+    std::string replacement;
+    bool caseSensitive = false;
+};
+
 class UserDialogs {
 public:
     virtual ~UserDialogs() = default;
@@ -42,4 +49,12 @@ public:
     // The plain message box: centred on the screen, `caption`, no icon,
     // `text` unchanged, one OK button.
     virtual void messageBox(const std::string& caption, const std::string& text) = 0;
+
+    // The Find input box, opened with `text` all selected: the edited text
+    // after OK, nothing after Cancel or Esc.
+    virtual std::optional<std::string> findInputBox(const std::string& text) = 0;
+
+    // A new replace dialog, owned by the main window: what it was closed
+    // with by "Replace all", nothing after "Cancel" or Esc.
+    virtual std::optional<ReplaceRequest> replaceDialog() = 0;
 };

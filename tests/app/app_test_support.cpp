@@ -58,6 +58,26 @@ void ScriptedDialogs::messageBox(const std::string& caption, const std::string& 
     messages.push_back({caption, text});
 }
 
+std::optional<std::string> ScriptedDialogs::findInputBox(const std::string& text)
+{
+    findRequests.push_back(text);
+    if (findAnswers.empty())
+        return std::nullopt;
+    auto answer = findAnswers.front();
+    findAnswers.pop_front();
+    return answer;
+}
+
+std::optional<ReplaceRequest> ScriptedDialogs::replaceDialog()
+{
+    ++replaceRequests;
+    if (replaceAnswers.empty())
+        return std::nullopt;
+    auto answer = replaceAnswers.front();
+    replaceAnswers.pop_front();
+    return answer;
+}
+
 namespace {
 std::unique_ptr<UserDialogs> makeScript()
 {

@@ -39,6 +39,14 @@ public:
     bool confirm(const std::string& caption, const std::string& text) override;
     void errorBox(const std::string& caption, const std::string& text) override;
     void messageBox(const std::string& caption, const std::string& text) override;
+
+    std::deque<std::optional<std::string>> findAnswers;      // empty queue: Cancel
+    std::vector<std::string> findRequests;                   // the text each Find box opened with
+    std::deque<std::optional<ReplaceRequest>> replaceAnswers;   // empty queue: Cancel
+    int replaceRequests = 0;
+
+    std::optional<std::string> findInputBox(const std::string& text) override;
+    std::optional<ReplaceRequest> replaceDialog() override;
 };
 
 // TForm1 with a scripted dialogs object and counters for the hooks.

@@ -1,6 +1,19 @@
 #include "app/qt_user_dialogs.h"
 
+#include "search/ui/find_input_box.h"
+#include "search/ui/replace_form.h"
+#include "tests/app/app_test_support.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -12,6 +25,104 @@ TEST(ToQtFileFilter, ConvertsDescriptionPatternPairs)
     EXPECT_EQ(toQtFileFilter("All (*.png;*.jpg)|*.png;*.jpg|Portable Network Graphic (*.png)|*.png").toStdString(),
               "All (*.png *.jpg);;Portable Network Graphic (*.png)");
     EXPECT_EQ(toQtFileFilter("").toStdString(), "");
+}
+
+// Runs `interact` on the modal dialog of type D once the call under test has
+// opened it. A dialog that is not there, or left open, is closed after a
+// while so a failing test cannot hang. The timers die with `context`.
+template <class D>
+void whenOpen(QObject* context, std::function<void(D&)> interact, bool& ran)
+{
+    ran = false;
+    QTimer::singleShot(0, context, [interact, &ran] {
+        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+        ran = true;
+        interact(*dialog);
+    });
+    QTimer::singleShot(5000, context, [] {
+        if (QWidget* w = QApplication::activeModalWidget())
+            w->close();
+    });
+}
+
+class QtUserDialogsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        apptest::app();
+        owner.setGeometry(30, 40, 715, 468);
+        owner.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+    }
+    QWidget owner;
+    QtUserDialogs dialogs{&owner};
+    bool ran = false;
+};
+
+TEST_F(QtUserDialogsTest, FindInputBoxGivesTheEditedTextOrNothing)
+{
+    whenOpen<FindInputBox>(
+        &owner,
+        [](FindInputBox& box) {
+            EXPECT_EQ(box.Edit->text().toStdString(), "é1");
+            EXPECT_EQ(box.Edit->selectedText(), box.Edit->text());
+            box.Edit->insert(QStringLiteral("ő2"));   // as typed: replaces the selection
+            QTest::keyClick(box.Edit, Qt::Key_Return);
+        },
+        ran);
+    EXPECT_EQ(dialogs.findInputBox("é1"), std::optional<std::string>("ő2"));
+    EXPECT_TRUE(ran);
+
+    whenOpen<FindInputBox>(
+        &owner,
+        [](FindInputBox& box) {
+            QTest::keyClicks(box.Edit, QStringLiteral("typed"));
+            QTest::keyClick(box.Edit, Qt::Key_Escape);
+        },
+        ran);
+    EXPECT_EQ(dialogs.findInputBox("abc"), std::nullopt);
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(QtUserDialogsTest, ReplaceDialogIsNewEachTimeAndOwnedByTheWindow)
+{
+    QPointer<TFormReplace> first;
+    whenOpen<TFormReplace>(
+        &owner,
+        [this, &first](TFormReplace& form) {
+            first = &form;
+            EXPECT_EQ(form.parentWidget(), &owner);
+            EXPECT_LE((form.frameGeometry().center() - owner.frameGeometry().center()).manhattanLength(), 4);
+            form.EditFrom->insert(QStringLiteral("á"));
+            QTest::keyClicks(form.EditTo, QStringLiteral("b"));
+            form.cbCase->click();
+            form.BtnReplaceAll->click();
+        },
+        ran);
+    const std::optional<ReplaceRequest> answer = dialogs.replaceDialog();
+    ASSERT_TRUE(ran);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->textToFind, "á");
+    EXPECT_EQ(answer->replacement, "b");
+    EXPECT_TRUE(answer->caseSensitive);
+    EXPECT_TRUE(first.isNull());   // nothing of it is left
+
+    whenOpen<TFormReplace>(
+        &owner,
+        [](TFormReplace& form) {
+            EXPECT_TRUE(form.EditFrom->text().isEmpty());
+            EXPECT_TRUE(form.EditTo->text().isEmpty());
+            EXPECT_FALSE(form.cbCase->isChecked());
+            QTest::keyClicks(form.EditFrom, QStringLiteral("x"));
+            QTest::keyClick(form.EditFrom, Qt::Key_Return);   // no default button: stays open
+            EXPECT_TRUE(form.isVisible());
+            QTest::keyClick(form.EditFrom, Qt::Key_Escape);
+        },
+        ran);
+    EXPECT_EQ(dialogs.replaceDialog(), std::nullopt);
+    EXPECT_TRUE(ran);
 }
 
 } // namespace

@@ -1,0 +1,225 @@
+#pragma once
+// TImageScrollBox: a scrolling, zooming view of one picture.
+//
+// The view owns the picture it shows and keeps a display copy of it scaled
+// by the zoom factor. A child control of the viewport shows that copy one
+// screen pixel per pixel, centred when asked; a picture larger than the view
+// is panned with the scroll bars or by dragging it with the mouse.
+//
+// Every geometric effect of a redraw (zoom factor, scroll bar visibility,
+// ranges and positions, size and place of the display control, the events)
+// happens at once. The pixels of the display copy are scaled only when they
+// are first needed: when the display control paints or DisplayCopy() is
+// called. A picture replaced before it was ever shown thus costs no scaling.
+#include "imaging/dib_graphic.h"
+#include "imaging/resize_transform.h"
+#include "platform/streams.h"
+
+#include <QAbstractScrollArea>
+#include <QCursor>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QWidget;
+
+// How a redraw chooses the zoom factor.
+enum TZoomMode : uint8_t {
+    zmOriginalSize = 0,  // 100 percent
+    zmFullPage = 1,      // the whole picture fits into the view, larger or smaller
+    zmFitWidth = 2,      // the picture's width fills the client width
+    zmFitHeight = 3,     // the picture's height fills the client height
+    zmPercent = 4,       // ZoomPercent as set
+    zmFitToPage = 5,     // as zmFullPage, but never above 100 percent
+};
+
+class TImageScrollBox;
+
+// The view's two cursors, drawn in code: an open hand over the picture and a
+// closed hand while a picture larger than the view is dragged. Created on
+// first use (a GUI application must exist by then).
+const QCursor& OpenHandCursor();
+const QCursor& ClosedHandCursor();
+
+// Turns mouse events on the display control (coordinates relative to it)
+// into actions on the view. The base only tracks whether a button is down.
+class TMouseHandler {
+public:
+    explicit TMouseHandler(TImageScrollBox& view) : view_(view) {}
+    virtual ~TMouseHandler() = default;
+    TMouseHandler(const TMouseHandler&) = delete;
+    TMouseHandler& operator=(const TMouseHandler&) = delete;
+
+    // Called by a redraw that changed the zoom or reloaded the picture.
+    virtual void Reset() {}
+    virtual void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    virtual void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    virtual void MouseMove(Qt::KeyboardModifiers shift, int x, int y) {}
+
+    bool MouseIsDown() const { return mouseIsDown_; }
+
+protected:
+    TImageScrollBox& view_;
+    bool mouseIsDown_ = false;
+};
+
+// Pans a picture larger than the view: the point grabbed stays under the
+// pointer. Shows the closed hand as the application's cursor while a scroll
+// bar is visible and a button is down.
+class TDragMouseHandler : public TMouseHandler {
+public:
+    // Gives the view's display control the open hand cursor.
+    explicit TDragMouseHandler(TImageScrollBox& view);
+
+    void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) override;
+    void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) override;
+    void MouseMove(Qt::KeyboardModifiers shift, int x, int y) override;
+
+private:
+    // The application cursor at the press (none: the default cursor).
+    std::optional<QCursor> savedCursor_;
+    int32_t startX_ = 0;
+    int32_t startY_ = 0;
+};
+
+class TImageScrollBox : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit TImageScrollBox(QWidget* parent = nullptr);
+    ~TImageScrollBox() override;
+
+    // Replaces the picture with the one read from the stream's current
+    // position by the class that `formatName` selects (a bare format name
+    // such as "TGA" or a file name whose extension is the key), then
+    // redraws. On failure the old picture and display stay as they were.
+    void LoadFromStream(TStream& stream, const std::string& formatName, int imageIndex);
+    // Loads a picture file (opened for reading, shared with everyone) by its
+    // extension, as LoadFromStream.
+    void LoadFromFile(const std::string& fileName, int imageIndex);
+    // Writes a copy of the picture in the named format; OnBeforeSave sees
+    // that copy before it is written.
+    void SaveToStream(TStream& stream, const std::string& formatName);
+    // Empties the picture and redraws.
+    void Clear();
+
+    // The picture. Callers may change it in place and then call Redraw(true);
+    // the reference is valid until the next load. Taking the changeable
+    // reference first finishes a display copy that is still to be scaled, so
+    // that such changes show only after the next redraw.
+    TDibGraphic& Graphic();
+    const TDibGraphic& Graphic() const { return *picture_; }
+
+    // Rebuilds the display; with `reload` also the smoothed copy of a
+    // black-and-white picture. Does nothing without a parent window, while
+    // the view is not visible, or while a redraw is running.
+    void Redraw(bool reload);
+
+    TZoomMode ZoomMode() const { return zoomMode_; }
+    // Stores the mode and redraws, even when it is the current mode.
+    void SetZoomMode(TZoomMode mode);
+    float ZoomPercent() const { return zoomPercent_; }
+    // Ignored while the picture is empty, and for values of 0.1 or less or
+    // not finite; otherwise switches to zmPercent and redraws.
+    void SetZoomPercent(float percent);
+    bool Centered() const { return centered_; }
+    void SetCentered(bool centered);
+    bool AntiAliased() const { return antiAliased_; }
+    void SetAntiAliased(bool antiAliased);
+
+    // The display copy, scaled now if that is still to be done.
+    const TDibGraphic& DisplayCopy();
+    // The smoothed version of a black-and-white picture (empty otherwise).
+    const TDibGraphic& SmoothedCopy() const { return smoothed_; }
+    // The control that shows the display copy (a child of the viewport).
+    QWidget* DisplayControl() const;
+    TMouseHandler& MouseHandler() { return *mouseHandler_; }
+
+    // Scroll bars as the view sees them: the range is the display copy's
+    // width or height, the position runs from 0 to range - client size.
+    bool HorzScrollBarVisible() const { return horzShown_; }
+    bool VertScrollBarVisible() const { return vertShown_; }
+    int HorzScrollRange() const { return horzRange_; }
+    int VertScrollRange() const { return vertRange_; }
+    int HorzScrollPosition() const;
+    int VertScrollPosition() const;
+    // Sets the positions, each kept within 0 .. range - client size and at 0
+    // while its bar is hidden; the display control follows at once.
+    void SetScrollPositions(int horz, int vert);
+    int ClientWidth() const;
+    int ClientHeight() const;
+
+    // Work started by window events (a resize's redraw, mouse handling, the
+    // scaling a paint needs) runs inside this guard, normally the main
+    // window's error box guard. Without one, an error there ends that work
+    // quietly: no exception may cross the event loop.
+    using Guard = std::function<void(const std::function<void()>&)>;
+    void setGuard(Guard guard) { guard_ = std::move(guard); }
+
+    std::function<void(TImageScrollBox& sender, float zoom)> OnZoomChange;
+    std::function<void(TImageScrollBox& sender, TDibGraphic& graphic)> OnBeforeSave;
+    // Receives the picture after the display was rebuilt.
+    std::function<void(const TDibGraphic& graphic)> OnRedraw;
+    // The display control's mouse events, after the mouse handler has seen them.
+    std::function<void(TImageScrollBox& sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y)>
+        OnImageMouseDown;
+    std::function<void(TImageScrollBox& sender, Qt::KeyboardModifiers shift, int x, int y)> OnImageMouseMove;
+    std::function<void(TImageScrollBox& sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y)>
+        OnImageMouseUp;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    class DisplayWidget;
+    friend class DisplayWidget;
+
+    void replacePicture(std::unique_ptr<TDibGraphic> picture);
+    void chooseZoom();
+    void sizeAndFillDisplay();
+    void showScrollBar(Qt::Orientation orientation, bool shown);
+    void placeDisplay();
+    // The deferred half of filling the display copy.
+    void finishDisplayCopy();
+    // Forgets a display copy still to be scaled (its source is about to be rebuilt).
+    void dropPendingDisplayCopy();
+    void runEventWork(const std::function<void()>& work);
+
+    void imageMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void imageMouseMove(Qt::KeyboardModifiers shift, int x, int y);
+    void imageMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+
+    std::unique_ptr<TDibGraphic> picture_;
+    TDibGraphic displayCopy_;
+    TDibGraphic smoothed_;
+    TResizeTransform zoomTransform_;
+    TAntiAliasTransform antiAliasTransform_;
+    DisplayWidget* display_ = nullptr;  // owned by the viewport
+    std::unique_ptr<TMouseHandler> mouseHandler_;
+
+    TZoomMode zoomMode_ = zmOriginalSize;
+    float zoomPercent_ = 100.0f;
+    bool antiAliased_ = false;
+    bool centered_ = false;
+    bool redrawing_ = false;
+    bool settingPositions_ = false;  // SetScrollPositions repaints once at its end
+
+    // What the display copy is still to be scaled from; the copy already
+    // has its final size (its store was allocated by the redraw).
+    struct PendingCopy {
+        bool active = false;
+        bool fromSmoothed = false;  // the smoothed copy rather than the picture
+        bool plainCopy = false;     // exactly 100 percent: a plain copy
+    } pending_;
+
+    bool horzShown_ = false;
+    bool vertShown_ = false;
+    int horzRange_ = 0;
+    int vertRange_ = 0;
+    int displayLeft_ = 0;  // the display control's place at scroll position 0
+    int displayTop_ = 0;
+    Guard guard_;
+};

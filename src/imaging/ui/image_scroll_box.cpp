@@ -125,6 +125,12 @@ TDragMouseHandler::TDragMouseHandler(TImageScrollBox& view) : TMouseHandler(view
     view.DisplayControl()->setCursor(OpenHandCursor());
 }
 
+TDragMouseHandler::~TDragMouseHandler()
+{
+    if (mouseIsDown_)
+        TDragMouseHandler::MouseUp(Qt::NoButton, Qt::NoModifier, 0, 0);
+}
+
 void TDragMouseHandler::MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y)
 {
     // A second button pressed during a drag changes nothing: taking the
@@ -596,6 +602,13 @@ void TImageScrollBox::resizeEvent(QResizeEvent* event)
     QAbstractScrollArea::resizeEvent(event);
     if (!redrawing_)
         runEventWork([this] { Redraw(false); });
+}
+
+void TImageScrollBox::hideEvent(QHideEvent* event)
+{
+    QAbstractScrollArea::hideEvent(event);
+    if (mouseHandler_->MouseIsDown())
+        mouseHandler_->MouseUp(Qt::NoButton, Qt::NoModifier, 0, 0);
 }
 
 // --- mouse events of the display control

@@ -73,6 +73,8 @@ class TDragMouseHandler : public TMouseHandler {
 public:
     // Gives the view's display control the open hand cursor.
     explicit TDragMouseHandler(TImageScrollBox& view);
+    // Ends a drag still running, so that the closed hand does not stay.
+    ~TDragMouseHandler() override;
 
     void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) override;
     void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) override;
@@ -171,6 +173,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // A view that is hidden during a drag gets no mouse-up; the drag ends here.
+    void hideEvent(QHideEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:

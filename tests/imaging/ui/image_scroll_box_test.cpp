@@ -646,6 +646,24 @@ TEST_F(ImageScrollBoxTest, DragRestoresTheApplicationCursorItFoundEvenWithTwoBut
     QTest::mouseRelease(display(), Qt::RightButton, {}, QPoint(50, 40));
     EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
     EXPECT_EQ(seen, (std::vector<std::string>{"down 50,40", "down 50,40", "up", "up"}));
+
+    // A view hidden or destroyed during a drag gets no mouse-up; the drag
+    // ends all the same.
+    QTest::mousePress(display(), Qt::LeftButton, {}, QPoint(50, 40));
+    ASSERT_TRUE(*QGuiApplication::overrideCursor() == ClosedHandCursor());
+    window->hide();
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    EXPECT_FALSE(view->MouseHandler().MouseIsDown());
+    QTest::mouseRelease(display(), Qt::LeftButton, {}, QPoint(50, 40));
+
+    window->show();
+    QTest::mousePress(display(), Qt::LeftButton, {}, QPoint(50, 40));
+    ASSERT_TRUE(*QGuiApplication::overrideCursor() == ClosedHandCursor());
+    delete view;
+    view = nullptr;
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QWidget elsewhere;  // lets Qt Test forget the button it holds
+    QTest::mouseRelease(&elsewhere, Qt::LeftButton, {}, QPoint(1, 1));
 }
 
 } // namespace

@@ -49,6 +49,8 @@ public:
         std::abort();
     }
     void messageBox(const std::string&, const std::string&) override {}
+    std::optional<std::string> findInputBox(const std::string&) override { return std::nullopt; }
+    std::optional<ReplaceRequest> replaceDialog() override { return std::nullopt; }
 
 private:
     std::string path_;

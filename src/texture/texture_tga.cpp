@@ -75,7 +75,7 @@ std::string textureProblemMessage(TextureProblem problem)
     case TextureProblem::NoTexture:
         return "No texture is selected";
     case TextureProblem::NoData:
-        return "The texture's data cannot be found (unknown kind or damaged dictionary)";
+        return "The texture's data cannot be found: its kind is unknown or its dictionary is damaged";
     case TextureProblem::EmptyData:
         return "The texture holds no texel data";
     case TextureProblem::PastEnd:

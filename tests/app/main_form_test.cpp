@@ -91,7 +91,7 @@ TEST_F(MainFormTest, StartUpState)
     EXPECT_TRUE(form->BtnExit->isEnabled());
     EXPECT_TRUE(form->BtnOpen->isEnabled());
     EXPECT_FALSE(form->BtnZoom->isChecked());
-    EXPECT_EQ(form->ZoomMode, ImageZoom::zmOriginalSize);
+    EXPECT_EQ(form->ImageScrollBox1->ZoomMode(), zmOriginalSize);
     EXPECT_EQ(form->BtnExit->toolTip().toStdString(), "Exit");
     EXPECT_EQ(form->BtnOpen->toolTip().toStdString(), "Open");
     EXPECT_EQ(form->BtnSaveTGA->text().toStdString(), "Save as TGA");
@@ -168,10 +168,10 @@ TEST_F(MainFormTest, FitHeightToggles)
 {
     form->BtnZoom->click();
     EXPECT_TRUE(form->BtnZoom->isChecked());
-    EXPECT_EQ(form->ZoomMode, ImageZoom::zmFitHeight);
+    EXPECT_EQ(form->ImageScrollBox1->ZoomMode(), zmFitHeight);
     form->BtnZoomClick();
     EXPECT_FALSE(form->BtnZoom->isChecked());
-    EXPECT_EQ(form->ZoomMode, ImageZoom::zmOriginalSize);
+    EXPECT_EQ(form->ImageScrollBox1->ZoomMode(), zmOriginalSize);
 }
 
 TEST_F(MainFormTest, OpenDirectoryListsEntriesWithoutReadingTheFirst)

@@ -51,11 +51,11 @@ class QtUserDialogsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        apptest::app();
         owner.setGeometry(30, 40, 715, 468);
         owner.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
     }
+    QApplication& application = apptest::app();  // before any widget
     QWidget owner;
     QtUserDialogs dialogs{&owner};
     bool ran = false;

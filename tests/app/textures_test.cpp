@@ -11,7 +11,10 @@
 #include "tests/app/app_test_support.h"
 #include "texture/texture_tga.h"
 
+#include "app/tool_bar.h"
+
 #include <QTest>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 #include <filesystem>

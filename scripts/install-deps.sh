@@ -10,7 +10,7 @@ packages=(
   fonts-urw-base35
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
-  xvfb xauth fonts-liberation
+  xvfb xauth fonts-liberation xdotool imagemagick
 )
 
 missing=()

@@ -22,6 +22,9 @@ public:
     virtual int64_t Seek(int64_t offset, SeekOrigin origin) = 0;
     virtual int64_t Size();
     virtual void SetSize(int64_t newSize);
+    // Makes what was written durable; streams in memory have nothing to do.
+    // "Stream write error" on failure.
+    virtual void Flush() {}
 
     int64_t Position() { return Seek(0, SeekOrigin::Current); }
     void SetPosition(int64_t pos) { Seek(pos, SeekOrigin::Begin); }
@@ -100,7 +103,7 @@ public:
     int64_t Size() override;
     void SetSize(int64_t newSize) override;
     // Flushes written data to the storage device; "Stream write error" on failure.
-    void Flush();
+    void Flush() override;
     const std::string& FileName() const { return path_; }
 
 private:

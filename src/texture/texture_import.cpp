@@ -1,0 +1,240 @@
+#include "texture/texture_import.h"
+
+#include "formats/texture_dictionary_layout.h"
+#include "imaging/picture_registry.h"
+#include "platform/byte_order.h"
+#include "platform/streams.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int64_t kTgaHeaderSize = 18;
+constexpr int64_t kTgaMapSize = 256 * 3;
+
+int64_t pixelCount(const TextureRef& t)
+{
+    return int64_t(t.width) * t.height;
+}
+
+// The data size the texture must have stored for the block to replace it exactly.
+int64_t expectedDataSize(const TextureRef& t)
+{
+    return pixelCount(t) * (importWritesTrueColour(t) ? 4 : 1);
+}
+
+int64_t paletteBytes(const TextureRef& t)
+{
+    return importWritesTrueColour(t) ? 0 : TxdLayout::kPaletteSize;
+}
+
+// Writes all of `bytes` at `offset`; false when the stream takes fewer.
+bool writeAt(TStream& s, int64_t offset, const uint8_t* bytes, int64_t count)
+{
+    return s.Seek(offset, SeekOrigin::Begin) == offset && s.Write(bytes, count) == count;
+}
+
+bool readAt(TStream& s, int64_t offset, uint8_t* bytes, int64_t count)
+{
+    return s.Seek(offset, SeekOrigin::Begin) == offset && s.ReadFully(bytes, count) == count;
+}
+
+} // namespace
+
+const char* const kSixteenBitRefusal = "Sorry, can't replace 16bit images :(";
+
+std::string importRefusalMessage(ImportRefusal refusal)
+{
+    switch (refusal) {
+    case ImportRefusal::None:
+        return "";
+    case ImportRefusal::NoTexture:
+        return "No texture is selected";
+    case ImportRefusal::SixteenBit:
+        return kSixteenBitRefusal;
+    case ImportRefusal::NoData:
+        return "The texture's data cannot be found: its kind is unknown or its dictionary is damaged";
+    case ImportRefusal::SizeMismatch:
+        return "The texture's stored data size does not match its width and height; importing over it "
+               "would damage the dictionary";
+    case ImportRefusal::PastEnd:
+        return "The texture's data runs past the end of the file";
+    case ImportRefusal::TooSmall:
+        return "Destination graphic too small";
+    }
+    return "";
+}
+
+bool importWritesTrueColour(const TextureRef& texture)
+{
+    return texture.bits == 32;
+}
+
+QSize importPictureSize(const TextureRef& texture)
+{
+    return QSize(texture.width, texture.height);
+}
+
+TImageFormat importPictureFormat(const TextureRef& texture)
+{
+    return importWritesTrueColour(texture) ? ifRgb24 : ifColor256;
+}
+
+int64_t importBlockSize(const TextureRef& texture)
+{
+    return paletteBytes(texture) + TxdLayout::kDataSizeFieldSize + expectedDataSize(texture);
+}
+
+ImportRefusal importRowRefusal(const TextureRef& texture)
+{
+    if (!texture.present)
+        return ImportRefusal::NoTexture;
+    if (texture.bits == 16)
+        return ImportRefusal::SixteenBit;
+    // Only the two kinds whose layout the block reproduces: 32-bit, and
+    // 8-bit with its palette. Anything else was never given a data offset.
+    if (!texture.hasData || texture.imagePos < 0 || !(texture.bits == 32 || (texture.bits == 8 && texture.paletted)))
+        return ImportRefusal::NoData;
+    if (texture.width < 2 || texture.height < 2)
+        return ImportRefusal::TooSmall;
+    return ImportRefusal::None;
+}
+
+ImportRefusal importDataRefusal(TStream& archive, const TextureRef& texture)
+{
+    const ImportRefusal row = importRowRefusal(texture);
+    if (row != ImportRefusal::None)
+        return row;
+    const int64_t fileSize = archive.Size();
+    const int64_t sizeFieldAt = texture.imagePos + paletteBytes(texture);
+    uint8_t field[4];
+    if (sizeFieldAt > fileSize - 4 || !readAt(archive, sizeFieldAt, field, 4))
+        return ImportRefusal::PastEnd;
+    if (int64_t(int32_t(readLe32(field))) != expectedDataSize(texture))
+        return ImportRefusal::SizeMismatch;
+    if (importBlockSize(texture) > fileSize - texture.imagePos)
+        return ImportRefusal::PastEnd;
+    return ImportRefusal::None;
+}
+
+void checkImportTarget(const std::string& archiveFileName, const TextureRef& texture)
+{
+    ImportRefusal refusal = importRowRefusal(texture);
+    if (refusal == ImportRefusal::None) {
+        TFileStream archive(archiveFileName, FileMode::OpenReadShareDenyWrite);
+        refusal = importDataRefusal(archive, texture);
+    }
+    if (refusal != ImportRefusal::None && refusal != ImportRefusal::SixteenBit)
+        throw EImportError(importRefusalMessage(refusal));
+}
+
+std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& texture,
+                                      const std::function<void(TDibGraphic&)>& beforeSave)
+{
+    const bool trueColour = importWritesTrueColour(texture);
+    if (picture.Width() != texture.width || picture.Height() != texture.height ||
+        picture.ImageFormat() != importPictureFormat(texture))
+        throw EImportError("The picture was not prepared for this texture");
+
+    TFlipVerticalTransform flip;
+    flip.ApplyInPlace(picture);
+    TMemoryStream tga;
+    SavePictureToStream(picture, tga, "TGA", beforeSave);
+
+    // The TGA is only the carrier: check it is laid out as the block expects.
+    const std::vector<uint8_t>& t = tga.bytes();
+    const int64_t pixels = pixelCount(texture);
+    const int64_t dataStart = kTgaHeaderSize + (trueColour ? 0 : kTgaMapSize);
+    const int64_t dataBytes = pixels * (trueColour ? 3 : 1);
+    const bool laidOut = int64_t(t.size()) >= dataStart + dataBytes && readLe16(&t[12]) == texture.width &&
+                         readLe16(&t[14]) == texture.height && t[0] == 0 &&
+                         (trueColour ? (t[1] == 0 && t[2] == 2 && t[16] == 24)
+                                     : (t[1] == 1 && t[2] == 1 && readLe16(&t[3]) == 0 && readLe16(&t[5]) == 256 &&
+                                        t[7] == 24 && t[16] == 8)) &&
+                         (t[17] & 0x30) == 0;  // bottom row first, left to right
+    if (!laidOut)
+        throw EImportError("The picture could not be encoded for this texture");
+
+    std::vector<uint8_t> block(size_t(importBlockSize(texture)));
+    uint8_t* out = block.data();
+    if (trueColour) {
+        writeLe32(out, uint32_t(pixels * 4));
+        out += 4;
+        const uint8_t* in = t.data() + dataStart;
+        for (int64_t i = 0; i < pixels; ++i, in += 3, out += 4) {
+            out[0] = in[0];
+            out[1] = in[1];
+            out[2] = in[2];
+            out[3] = 255;
+        }
+    } else {
+        const uint8_t* map = t.data() + kTgaHeaderSize;
+        for (int k = 0; k < 256; ++k, out += 4) {
+            out[0] = map[3 * k + 2];
+            out[1] = map[3 * k + 1];
+            out[2] = map[3 * k];
+            out[3] = 255;
+        }
+        writeLe32(out, uint32_t(pixels));
+        out += 4;
+        std::memcpy(out, t.data() + dataStart, size_t(pixels));
+    }
+    return block;
+}
+
+void writeImportBlock(TStream& archive, const TextureRef& texture, const std::vector<uint8_t>& block)
+{
+    const ImportRefusal refusal = importDataRefusal(archive, texture);
+    if (refusal != ImportRefusal::None)
+        throw EImportError(importRefusalMessage(refusal));
+    const int64_t at = texture.imagePos;
+    const int64_t count = int64_t(block.size());
+    if (count != importBlockSize(texture))
+        throw EImportError("The picture could not be encoded for this texture");
+
+    // The bytes replaced, kept to be written back if anything goes wrong.
+    std::vector<uint8_t> previous(block.size());
+    if (!readAt(archive, at, previous.data(), count))
+        throw EReadError("Stream read error");
+
+    const auto restoreAndFail = [&](const char* what) {
+        bool restored = false;
+        try {
+            restored = writeAt(archive, at, previous.data(), count);
+            archive.Flush();
+        } catch (const Exception&) {
+            restored = false;
+        }
+        if (!restored)
+            throw EWriteError(std::string("Stream write error: ") + what +
+                              "; the texture's previous bytes could not be written back");
+        throw EWriteError("Stream write error");
+    };
+
+    bool written = false;
+    try {
+        written = writeAt(archive, at, block.data(), count);
+    } catch (const Exception&) {
+        written = false;
+    }
+    if (!written)
+        restoreAndFail("the texture could not be written");
+    bool flushed = true;
+    try {
+        archive.Flush();
+    } catch (const Exception&) {
+        flushed = false;
+    }
+    if (!flushed)
+        restoreAndFail("the texture could not be flushed to the disk");
+    std::vector<uint8_t> check(block.size());
+    if (!readAt(archive, at, check.data(), count) || check != block)
+        restoreAndFail("the texture read back differs from what was written");
+}
+
+void writeImportBlockToFile(const std::string& archiveFileName, const TextureRef& texture,
+                            const std::vector<uint8_t>& block)
+{
+    TFileStream archive(archiveFileName, FileMode::OpenReadWriteExclusive);
+    writeImportBlock(archive, texture, block);
+}

@@ -1,0 +1,85 @@
+#pragma once
+// Importing a picture over a texture: the checks that come before anything is
+// asked or written, the block of bytes that replaces the texture's data, and
+// the in-place write of that block into the archive.
+//
+// What is written at the texture's ImagePos (W x H = the texture's size):
+//   32-bit       data size W*H*4 (i32), then W*H texels B, G, R, 255
+//   8-bit        palette 256 x (R, G, B, 255), data size W*H (i32), then W*H indices
+// Texels run row by row, the picture's top row first. The block replaces
+// exactly the bytes the texture holds now, so a texture whose stored data
+// size is not W*H*4 (or W*H) is refused: writing it would put the rest of
+// the dictionary out of step with its stored sizes.
+#include "imaging/dib_graphic.h"
+#include "platform/exceptions.h"
+#include "texture/texture_tga.h"
+
+#include <QSize>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TStream;
+
+// The message "Import Texture" shows (as a plain message) for a 16-bit texture.
+extern const char* const kSixteenBitRefusal;
+
+// Why a texture cannot be imported over; None when it can.
+enum class ImportRefusal {
+    None,
+    NoTexture,     // no current texture row
+    SixteenBit,    // 16-bit textures are not replaced
+    NoData,        // no data offset: unknown kind or damaged dictionary
+    SizeMismatch,  // the stored data size is not what W x H at this kind takes
+    PastEnd,       // the texture's bytes run past the end of the file
+    TooSmall,      // narrower or lower than 2 pixels: the picture cannot be resampled to it
+};
+std::string importRefusalMessage(ImportRefusal refusal);
+
+// The texture's kind as the import sees it: 32-bit, or 8-bit paletted.
+bool importWritesTrueColour(const TextureRef& texture);
+// The size and pixel format the picture is prepared to.
+QSize importPictureSize(const TextureRef& texture);
+TImageFormat importPictureFormat(const TextureRef& texture);
+// Bytes of the block written at ImagePos.
+int64_t importBlockSize(const TextureRef& texture);
+
+// Checks the row alone (no file read): no row, 16-bit, no data offset, too small.
+ImportRefusal importRowRefusal(const TextureRef& texture);
+// Checks the texture against the archive's bytes as they are now: the stored
+// data size and the texture's extent in the file. `archive` is read at
+// ImagePos; the file's length is not changed.
+ImportRefusal importDataRefusal(TStream& archive, const TextureRef& texture);
+
+// Raised when a texture cannot be imported over; the message says why.
+QX_DECLARE_ERROR(EImportError);
+
+// Checks a texture of the archive file before any dialog opens: the row, then
+// the file's bytes (opened for reading with writers locked out). Raises
+// EImportError with importRefusalMessage; a 16-bit texture is not checked
+// here (the caller shows kSixteenBitRefusal first).
+void checkImportTarget(const std::string& archiveFileName, const TextureRef& texture);
+
+// The block for a picture already resampled to the texture's size and reduced
+// to its format (PrepareImportPicture): the picture is mirrored top to bottom
+// in place and encoded as TGA, whose pixel bytes (bottom row first, so the
+// picture's top row first) become the texels. `beforeSave` sees the picture
+// the TGA is written from. Raises EImportError when the picture does not have
+// the texture's size or format.
+std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& texture,
+                                      const std::function<void(TDibGraphic&)>& beforeSave = {});
+
+// Writes `block` over the texture's bytes in `archive` (a stream opened for
+// reading and writing by the caller): checks the stored size again, keeps the
+// bytes it replaces, writes, flushes, reads the block back and compares. Any
+// failure writes the previous bytes back before it raises ("Stream write
+// error"); the stream's length never changes.
+void writeImportBlock(TStream& archive, const TextureRef& texture, const std::vector<uint8_t>& block);
+
+// Opens the archive file for reading and writing with nobody else allowed in
+// ("Cannot open file %s" when another program has it open), then
+// writeImportBlock.
+void writeImportBlockToFile(const std::string& archiveFileName, const TextureRef& texture,
+                            const std::vector<uint8_t>& block);

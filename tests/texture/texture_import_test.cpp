@@ -1,0 +1,284 @@
+// Texture import: the block of bytes for 32-bit and 8-bit textures, the
+// refusals made before anything is written, and the in-place write that
+// either leaves the new texture or the archive exactly as it was.
+#include "texture/texture_import.h"
+
+#include "formats/texture_dictionary.h"
+#include "imaging/import_pipeline.h"
+#include "imaging/picture_registry.h"
+#include "platform/byte_order.h"
+#include "platform/streams.h"
+#include "support/archive_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace archive_fixture;
+
+namespace {
+
+struct Built {
+    std::vector<uint8_t> file;
+    std::vector<TextureRow> rows;
+};
+
+Built build(const TextureDictionary& d)
+{
+    Built b;
+    b.file = buildTextureDictionary(d);
+    TReadOnlyMemoryStream s(b.file.data(), int64_t(b.file.size()));
+    b.rows = readTextureDictionary(s, 0).rows;
+    return b;
+}
+
+std::unique_ptr<TDibGraphic> rgbPicture(int w, int h, const std::vector<uint32_t>& topDownColours)
+{
+    auto p = std::make_unique<TDibGraphic>();
+    p->NewImage(w, h, ifRgb24, nullptr, 0, 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            p->SetPixelColor(x, y, topDownColours[size_t(y * w + x)]);
+    return p;
+}
+
+// A stream over a copy of the file that can fail: the first write after
+// `failAfter` bytes stops short (later writes work again, as after a
+// passing fault), Flush can fail, and writes can be corrupted.
+class FaultyStream : public TStream {
+public:
+    explicit FaultyStream(std::vector<uint8_t> bytes) : inner(std::move(bytes)) {}
+    int64_t Read(void* b, int64_t n) override { return inner.Read(b, n); }
+    int64_t Seek(int64_t o, SeekOrigin from) override { return inner.Seek(o, from); }
+    int64_t Size() override { return inner.Size(); }
+    int64_t Write(const void* b, int64_t n) override
+    {
+        ++writes;
+        if (failAfter >= 0 && n > failAfter) {
+            const int64_t done = inner.Write(b, failAfter);
+            failAfter = -1;
+            return done;
+        }
+        if (corrupt && n > 0) {
+            std::vector<uint8_t> bad(static_cast<const uint8_t*>(b), static_cast<const uint8_t*>(b) + n);
+            bad[size_t(n / 2)] ^= 0x5A;
+            corrupt = false;
+            return inner.Write(bad.data(), n);
+        }
+        return inner.Write(b, n);
+    }
+    void Flush() override
+    {
+        if (failFlush) {
+            failFlush = false;
+            throw EWriteError("Stream write error");
+        }
+    }
+
+    TMemoryStream inner;
+    int64_t failAfter = -1;
+    bool failFlush = false;
+    bool corrupt = false;
+    int writes = 0;
+};
+
+} // namespace
+
+TEST(TextureImport, PureRedOverATrueColourTextureGivesOpaqueBlueGreenRedTexels)
+{
+    TextureDictionary d;
+    d.textures.push_back(makeTexture32("t", "", 2, 2, std::vector<Rgba>(4, Rgba{1, 2, 3, 4})));
+    const Built b = build(d);
+    const TextureRef t = textureRefOf(b.rows.at(0));
+    auto picture = rgbPicture(2, 2, std::vector<uint32_t>(4, 0xFF0000));
+    PrepareImportPicture(*picture, importPictureSize(t), importPictureFormat(t));
+    const std::vector<uint8_t> block = buildImportBlock(*picture, t);
+    EXPECT_EQ(block, (std::vector<uint8_t>{0x10, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0,
+                                           0xFF, 0xFF}));
+}
+
+TEST(TextureImport, TexelsRunFromThePictureTopRowAndAlphaIsAlways255)
+{
+    TextureDictionary d;
+    d.textures.push_back(makeTexture32("t", "", 2, 3, std::vector<Rgba>(6, Rgba{1, 2, 3, 4})));
+    const Built b = build(d);
+    const TextureRef t = textureRefOf(b.rows.at(0));
+    // Already the texture's size and format: preparing changes nothing.
+    auto picture = rgbPicture(2, 3, {0x112233, 0x445566, 0x778899, 0xAABBCC, 0xDDEEFF, 0x010203});
+    const std::vector<uint8_t> block = buildImportBlock(*picture, t);
+    ASSERT_EQ(block.size(), 4u + 6 * 4);
+    EXPECT_EQ(readLe32(block.data()), 24u);
+    EXPECT_EQ(std::vector<uint8_t>(block.begin() + 4, block.begin() + 12),
+              (std::vector<uint8_t>{0x33, 0x22, 0x11, 0xFF, 0x66, 0x55, 0x44, 0xFF}));
+    EXPECT_EQ(std::vector<uint8_t>(block.end() - 8, block.end()),
+              (std::vector<uint8_t>{0xFF, 0xEE, 0xDD, 0xFF, 0x03, 0x02, 0x01, 0xFF}));
+}
+
+TEST(TextureImport, PalettedBlockHoldsThePaletteInTextureOrderThenSizeAndIndices)
+{
+    TextureDictionary d;
+    d.textures.push_back(makeTexturePaletted8("p", "", 3, 2, {{0, 0, 0, 0}}, std::vector<uint8_t>(6, 0)));
+    const Built b = build(d);
+    const TextureRef t = textureRefOf(b.rows.at(0));
+    ASSERT_FALSE(importWritesTrueColour(t));
+
+    TLogicalPalette palette{};
+    palette.Version = 0x300;
+    palette.EntryCount = 256;
+    for (int k = 0; k < 256; ++k)
+        palette.Entries[k] = {uint8_t(k), uint8_t(255 - k), uint8_t(k / 2), 0};
+    TDibGraphic picture;
+    picture.NewImage(3, 2, ifColor256, &palette, 0, 0);
+    const uint8_t indices[2][3] = {{7, 8, 9}, {200, 201, 202}};  // top row first
+    for (int y = 0; y < 2; ++y)
+        std::memcpy(picture.RowPointer(y), indices[y], 3);
+    const std::vector<uint8_t> block = buildImportBlock(picture, t);
+
+    ASSERT_EQ(block.size(), 1024u + 4 + 6);
+    for (int k = 0; k < 256; ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(block[size_t(4 * k)], uint8_t(k));          // red first
+        EXPECT_EQ(block[size_t(4 * k + 1)], uint8_t(255 - k));
+        EXPECT_EQ(block[size_t(4 * k + 2)], uint8_t(k / 2));
+        EXPECT_EQ(block[size_t(4 * k + 3)], 255);
+    }
+    EXPECT_EQ(readLe32(block.data() + 1024), 6u);
+    EXPECT_EQ(std::vector<uint8_t>(block.begin() + 1028, block.end()), (std::vector<uint8_t>{7, 8, 9, 200, 201, 202}));
+}
+
+TEST(TextureImport, TexturesThatCannotTakeAnImportAreRefusedBeforeAnythingIsWritten)
+{
+    TextureDictionary d;
+    d.textures.push_back(makeTexture32("ok", "", 2, 2, std::vector<Rgba>(4)));
+    d.textures.push_back(makeTexture16("sixteen", "", 2, 2, std::vector<Rgba>(4)));
+    d.textures.push_back(makeTexture32("short", "", 2, 2, std::vector<Rgba>(4)));
+    d.textures.back().texels.resize(12);  // stored size 12, not 2 * 2 * 4
+    d.textures.push_back(makeTexture32("thin", "", 1, 4, std::vector<Rgba>(4)));
+    d.textures.push_back(makeTexturePaletted8("last", "", 2, 2, {{1, 1, 1, 1}}, std::vector<uint8_t>(4, 0)));
+    Built b = build(d);
+    ASSERT_EQ(b.rows.size(), 5u);
+    auto refusal = [&](const TextureRef& t, const std::vector<uint8_t>& file) {
+        TReadOnlyMemoryStream s(file.data(), int64_t(file.size()));
+        return importDataRefusal(s, t);
+    };
+    EXPECT_EQ(refusal(textureRefOf(b.rows[0]), b.file), ImportRefusal::None);
+    EXPECT_EQ(refusal(TextureRef{}, b.file), ImportRefusal::NoTexture);
+    EXPECT_EQ(refusal(textureRefOf(b.rows[1]), b.file), ImportRefusal::SixteenBit);
+    EXPECT_EQ(refusal(textureRefOf(b.rows[2]), b.file), ImportRefusal::SizeMismatch);
+    EXPECT_EQ(refusal(textureRefOf(b.rows[3]), b.file), ImportRefusal::TooSmall);
+    TextureRef unknown = textureRefOf(b.rows[0]);
+    unknown.hasData = false;
+    EXPECT_EQ(refusal(unknown, b.file), ImportRefusal::NoData);
+    // The file now ends inside the last texture's indices.
+    const std::vector<uint8_t> cut(b.file.begin(), b.file.end() - 12 - 2);
+    EXPECT_EQ(refusal(textureRefOf(b.rows[4]), cut), ImportRefusal::PastEnd);
+    EXPECT_EQ(refusal(textureRefOf(b.rows[4]), b.file), ImportRefusal::None);
+    EXPECT_EQ(kSixteenBitRefusal, std::string("Sorry, can't replace 16bit images :("));
+
+    // The writer checks again: the stream is left as it was.
+    FaultyStream s(b.file);
+    EXPECT_THROW(writeImportBlock(s, textureRefOf(b.rows[2]), std::vector<uint8_t>(4 + 16, 7)), EImportError);
+    EXPECT_EQ(s.inner.bytes(), b.file);
+    EXPECT_EQ(s.writes, 0);
+}
+
+TEST(TextureImport, WriteReplacesExactlyTheTextureBytes)
+{
+    TextureDictionary d;
+    d.textures.push_back(makeTexturePaletted8("a", "", 2, 2, {{9, 9, 9, 9}}, {0, 0, 0, 0}));
+    d.textures.push_back(makeTexture32("b", "", 2, 2, std::vector<Rgba>(4, Rgba{5, 6, 7, 8})));
+    d.textures.push_back(makeTexture16("c", "", 2, 2, std::vector<Rgba>(4)));
+    const Built b = build(d);
+    for (size_t row : {size_t(0), size_t(1)}) {
+        SCOPED_TRACE(row);
+        const TextureRef t = textureRefOf(b.rows[row]);
+        std::vector<uint8_t> block(size_t(importBlockSize(t)));
+        for (size_t i = 0; i < block.size(); ++i)
+            block[i] = uint8_t(i * 7 + 1);
+        // The data size field must say what it says now.
+        writeLe32(block.data() + (t.paletted ? 1024 : 0), t.paletted ? 4 : 16);
+        FaultyStream s(b.file);
+        writeImportBlock(s, t, block);
+        std::vector<uint8_t> expected = b.file;
+        std::copy(block.begin(), block.end(), expected.begin() + t.imagePos);
+        EXPECT_EQ(s.inner.bytes(), expected);
+    }
+}
+
+TEST(TextureImport, AFailedWriteLeavesTheArchiveByteForByteAsItWas)
+{
+    TextureDictionary d;
+    d.textures.push_back(makeTexture32("t", "", 4, 4, std::vector<Rgba>(16, Rgba{5, 6, 7, 8})));
+    d.textures.push_back(makeTexture32("after", "", 2, 2, std::vector<Rgba>(4, Rgba{1, 2, 3, 4})));
+    const Built b = build(d);
+    const TextureRef t = textureRefOf(b.rows[0]);
+    auto picture = rgbPicture(4, 4, std::vector<uint32_t>(16, 0x00FF00));
+    const std::vector<uint8_t> block = buildImportBlock(*picture, t);
+
+    struct Case {
+        const char* name;
+        int64_t failAfter;
+        bool failFlush;
+        bool corrupt;
+    };
+    for (const Case& c : {Case{"half-way", 30, false, false}, Case{"at once", 0, false, false},
+                          Case{"flush", -1, true, false}, Case{"read back", -1, false, true}}) {
+        SCOPED_TRACE(c.name);
+        FaultyStream s(b.file);
+        s.failAfter = c.failAfter;
+        s.failFlush = c.failFlush;
+        s.corrupt = c.corrupt;
+        try {
+            writeImportBlock(s, t, block);
+            ADD_FAILURE() << "no error";
+        } catch (const EWriteError& e) {
+            EXPECT_EQ(e.message(), "Stream write error");
+        }
+        EXPECT_EQ(s.inner.bytes(), b.file);
+    }
+}
+
+TEST(TextureImport, AnExportImportedAgainGivesBackTheTexels)
+{
+    // One colour throughout, so the import's smoothing resample keeps it: what
+    // comes back shows the channels keep their places through export and import.
+    ScratchDir dir;
+    TextureDictionary d;
+    d.textures.push_back(makeTexture32("t", "", 4, 3, std::vector<Rgba>(12, Rgba{0xF0, 0x80, 0x10, 255})));
+    const Built b = build(d);
+    const std::string archive = dir.file("t.txd");
+    writeBytes(archive, b.file);
+    const TextureRef t = textureRefOf(b.rows[0]);
+
+    exportTextureTga(archive, t, dir.file("t.tga"));
+    auto picture = LoadPictureFromFile(dir.file("t.tga"), 1);
+    PrepareImportPicture(*picture, importPictureSize(t), importPictureFormat(t));
+    writeImportBlockToFile(archive, t, buildImportBlock(*picture, t));
+    EXPECT_EQ(readBytes(archive), b.file);
+}
+
+TEST(TextureImport, AnArchiveThatAnotherReaderHoldsIsNotOpenedForWriting)
+{
+    ScratchDir dir;
+    TextureDictionary d;
+    d.textures.push_back(makeTexture32("t", "", 2, 2, std::vector<Rgba>(4)));
+    const Built b = build(d);
+    const std::string archive = dir.file("held.txd");
+    writeBytes(archive, b.file);
+    const TextureRef t = textureRefOf(b.rows[0]);
+    auto picture = rgbPicture(2, 2, std::vector<uint32_t>(4, 0xFF));
+    const std::vector<uint8_t> block = buildImportBlock(*picture, t);
+    {
+        TFileStream reader(archive, FileMode::OpenReadShareDenyWrite);
+        try {
+            writeImportBlockToFile(archive, t, block);
+            ADD_FAILURE() << "no error";
+        } catch (const EFOpenError& e) {
+            EXPECT_EQ(e.message(), "Cannot open file " + archive);
+        }
+    }
+    EXPECT_EQ(readBytes(archive), b.file);
+    writeImportBlockToFile(archive, t, block);  // once the reader is gone
+    EXPECT_NE(readBytes(archive), b.file);
+    EXPECT_EQ(readBytes(archive).size(), b.file.size());
+}

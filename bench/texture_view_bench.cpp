@@ -51,6 +51,8 @@ public:
     void messageBox(const std::string&, const std::string&) override {}
     std::optional<std::string> findInputBox(const std::string&) override { return std::nullopt; }
     std::optional<ReplaceRequest> replaceDialog() override { return std::nullopt; }
+    std::optional<std::string> openPicture(const FileDialogSetup&) override { return std::nullopt; }
+    bool showImportPreview(TFormImage&) override { return false; }
 
 private:
     std::string path_;

@@ -10,9 +10,16 @@
 #include "platform/environment.h"
 #include "platform/streams.h"
 #include "platform/text.h"
+#include "texture/texture_import.h"
 #include "texture/texture_tga.h"
+#include "texture/ui/form_image.h"
+#include "imaging/import_pipeline.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPainter>
@@ -117,6 +124,11 @@ TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent)
 
     qApp->installEventFilter(this);
     FormCreate();
+    // After the picture-open dialog's filter is built: the preview dialog
+    // registers the formats that stay out of that filter.
+    FormImage = new TFormImage(this);
+    FormImage->hide();
+    setAcceptDrops(true);
 }
 
 TForm1::~TForm1()
@@ -163,6 +175,7 @@ void TForm1::buildToolBar()
     connect(BtnOpen, &QToolButton::clicked, this, [this] { guard([this] { BtnOpenClick(); }); });
     connect(BtnSaveTGA, &QToolButton::clicked, this, [this] { guard([this] { BtnSaveTGAClick(); }); });
     connect(BtnZoom, &QToolButton::clicked, this, [this] { guard([this] { BtnZoomClick(); }); });
+    connect(BtnImport, &QToolButton::clicked, this, [this] { guard([this] { BtnImportClick(); }); });
 }
 
 void TForm1::buildLayout()
@@ -512,4 +525,92 @@ void TForm1::BtnSaveTGAClick()
     if (!chosen)
         return;
     SaveTGA(*chosen);
+}
+
+void TForm1::BtnImportClick()
+{
+    ImportTexture(std::nullopt);
+}
+
+void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
+{
+    const TextureRef texture = currentTextureRef(*QueryTXD);
+    if (texture.present && texture.bits == 16) {
+        dialogs().messageBox(kApplicationTitle, kSixteenBitRefusal);
+        return;
+    }
+    // Before any dialog: a texture the block would not fit exactly is refused.
+    checkImportTarget(ArchiveFileName, texture);
+
+    std::string file;
+    if (pictureFile) {
+        file = *pictureFile;
+    } else {
+        const std::optional<std::string> chosen = dialogs().openPicture(OpenPictureDialog);
+        if (!chosen)
+            return;
+        file = *chosen;
+    }
+    TImageScrollBox& view = *FormImage->ImageScrollBox;
+    view.LoadFromFile(file, 1);
+    setBusyCursor(true);
+    PrepareImportPicture(view.Graphic(), importPictureSize(texture), importPictureFormat(texture));
+    FormImage->SizeForTexture(texture.width, texture.height);
+    setBusyCursor(false);
+    if (!dialogs().showImportPreview(*FormImage))
+        return;
+
+    // The block is built in full before the archive is opened for writing.
+    const std::vector<uint8_t> block = buildImportBlock(view.Graphic(), texture, [&view](TDibGraphic& g) {
+        if (view.OnBeforeSave)
+            view.OnBeforeSave(view, g);
+    });
+    writeImportBlockToFile(ArchiveFileName, texture, block);
+    QueryTXDAfterScroll(nullptr);
+}
+
+namespace {
+// The one local file a drag carries, or nothing.
+std::optional<std::string> draggedFile(const QMimeData* mime)
+{
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1 || !mime->urls().first().isLocalFile())
+        return std::nullopt;
+    return mime->urls().first().toLocalFile().toStdString();
+}
+
+bool namesArchive(const std::string& path)
+{
+    std::string ext = fileExtension(path);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return ext == ".dir" || ext == ".txd";
+}
+} // namespace
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (draggedFile(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event)
+{
+    const std::optional<std::string> file = draggedFile(event->mimeData());
+    if (!file)
+        return;
+    event->acceptProposedAction();
+    const QPoint at = ImageScrollBox1->mapFrom(this, event->position().toPoint());
+    const bool onView = ImageScrollBox1->rect().contains(at);
+    const std::string path = *file;
+    // Handled once the drop has ended, so no modal dialog runs inside the
+    // drag and drop machinery.
+    QTimer::singleShot(0, this, [this, path, onView] {
+        guard([&] {
+            if (namesArchive(path))
+                OpenArchive(path);
+            else if (onView && BtnImport->isEnabled())
+                ImportTexture(path);
+        });
+    });
 }

@@ -14,9 +14,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QToolButton;
+class TFormImage;
 class ToggleToolButton;
 class WrapToolBar;
 
@@ -72,6 +74,7 @@ public:
     FileDialogSetup OD;                      // Open
     FileDialogSetup SD;                      // Save as TGA
     FileDialogSetup OpenPictureDialog;       // Import Texture
+    TFormImage* FormImage = nullptr;         // the import preview dialog, created hidden
 
     // ---- handlers ----
     void FormCreate();
@@ -95,6 +98,10 @@ public:
     void RxMAfterScroll(RecordTable& table);
     void QueryTXDAfterScroll(RecordTable* table);
     void BtnSaveTGAClick();
+    void BtnImportClick();
+    // Import Texture: over the current texture, with `pictureFile` when
+    // given (a dropped file) or the one chosen in the picture-open dialog.
+    void ImportTexture(const std::optional<std::string>& pictureFile);
 
     // Shows the texture table's current texture in the image view; clears
     // the view when there is no texture, or it has no data that can be shown.
@@ -113,6 +120,11 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    // A file dropped on the window: an archive directory or dictionary is
+    // opened; a picture dropped on the image view is imported over the
+    // current texture.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildToolBar();

@@ -1,5 +1,7 @@
 #include "app/qt_user_dialogs.h"
 
+#include "texture/ui/form_image.h"
+
 #include "search/ui/find_input_box.h"
 #include "search/ui/replace_form.h"
 
@@ -105,4 +107,14 @@ std::optional<ReplaceRequest> QtUserDialogs::replaceDialog()
         return std::nullopt;
     return ReplaceRequest{form.EditFrom->text().toStdString(), form.EditTo->text().toStdString(),
                           form.cbCase->isChecked()};
+}
+
+std::optional<std::string> QtUserDialogs::openPicture(const FileDialogSetup& dialog)
+{
+    return runFileDialog(parent_, dialog, false);
+}
+
+bool QtUserDialogs::showImportPreview(TFormImage& form)
+{
+    return form.exec() == QDialog::Accepted;
 }

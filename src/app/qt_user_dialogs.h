@@ -24,6 +24,8 @@ public:
     void messageBox(const std::string& caption, const std::string& text) override;
     std::optional<std::string> findInputBox(const std::string& text) override;
     std::optional<ReplaceRequest> replaceDialog() override;
+    std::optional<std::string> openPicture(const FileDialogSetup& dialog) override;
+    bool showImportPreview(TFormImage& form) override;
 
 private:
     QWidget* parent_;

@@ -24,6 +24,8 @@ struct FileDialogSetup {
 };
 
 // The replace dialog's answer after "Replace all" (texts UTF-8).
+class TFormImage;
+
 struct ReplaceRequest {
     std::string textToFind;
     std::string replacement;
@@ -57,4 +59,12 @@ public:
     // A new replace dialog, owned by the main window: what it was closed
     // with by "Replace all", nothing after "Cancel" or Esc.
     virtual std::optional<ReplaceRequest> replaceDialog() = 0;
+
+    // The picture-open dialog (a file dialog with a preview pane beside the
+    // file list): the chosen picture file, or nothing when cancelled.
+    virtual std::optional<std::string> openPicture(const FileDialogSetup& dialog) = 0;
+
+    // Shows the import preview dialog modally: true when it closed with
+    // "Import", false for "Cancel" or its close box.
+    virtual bool showImportPreview(TFormImage& form) = 0;
 };

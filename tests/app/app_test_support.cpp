@@ -1,5 +1,7 @@
 #include "tests/app/app_test_support.h"
 
+#include "texture/ui/form_image.h"
+
 #include <cstdlib>
 #include <memory>
 
@@ -75,6 +77,39 @@ std::optional<ReplaceRequest> ScriptedDialogs::replaceDialog()
         return std::nullopt;
     auto answer = replaceAnswers.front();
     replaceAnswers.pop_front();
+    return answer;
+}
+
+std::optional<std::string> ScriptedDialogs::openPicture(const FileDialogSetup& dialog)
+{
+    pictureRequests.push_back(dialog);
+    if (pictureAnswers.empty())
+        return std::nullopt;
+    auto answer = pictureAnswers.front();
+    pictureAnswers.pop_front();
+    return answer;
+}
+
+bool ScriptedDialogs::showImportPreview(TFormImage& form)
+{
+    // Shown as the real dialog would be (so its view lays the picture out),
+    // looked at, and closed again.
+    form.show();
+    PreviewSeen seen;
+    seen.clientWidth = form.width();
+    seen.clientHeight = form.height();
+    seen.viewWidth = form.ImageScrollBox->width();
+    seen.viewHeight = form.ImageScrollBox->height();
+    seen.pictureWidth = form.ImageScrollBox->Graphic().Width();
+    seen.pictureHeight = form.ImageScrollBox->Graphic().Height();
+    seen.vertScrollBar = form.ImageScrollBox->VertScrollBarVisible();
+    seen.horzScrollBar = form.ImageScrollBox->HorzScrollBarVisible();
+    previews.push_back(seen);
+    form.hide();
+    if (previewAnswers.empty())
+        return false;
+    const bool answer = previewAnswers.front();
+    previewAnswers.pop_front();
     return answer;
 }
 

@@ -47,6 +47,20 @@ public:
 
     std::optional<std::string> findInputBox(const std::string& text) override;
     std::optional<ReplaceRequest> replaceDialog() override;
+
+    std::deque<std::optional<std::string>> pictureAnswers;  // empty queue: cancel
+    std::vector<FileDialogSetup> pictureRequests;
+    // Import preview: the answer, and what the dialog looked like when shown.
+    std::deque<bool> previewAnswers;                        // empty queue: Cancel
+    struct PreviewSeen {
+        int clientWidth = 0, clientHeight = 0;
+        int viewWidth = 0, viewHeight = 0;
+        int pictureWidth = 0, pictureHeight = 0;
+        bool vertScrollBar = false, horzScrollBar = false;
+    };
+    std::vector<PreviewSeen> previews;
+    std::optional<std::string> openPicture(const FileDialogSetup& dialog) override;
+    bool showImportPreview(TFormImage& form) override;
 };
 
 // TForm1 with a scripted dialogs object and counters for the hooks.

@@ -1,0 +1,41 @@
+#pragma once
+// TFormImage: the import preview dialog. It shows the picture about to be
+// imported, already brought to the texture's size and pixel format, with
+// "Import" and "Cancel" below it. The main window creates it once, hidden,
+// and shows it modally for each import.
+#include "imaging/ui/image_scroll_box.h"
+
+#include <QDialog>
+
+class QPushButton;
+
+class TFormImage : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kDesignClientWidth = 256;
+    static constexpr int kDesignClientHeight = 306;
+    static constexpr int kBandHeight = 50;  // below the view, holding the buttons
+    static constexpr int kMaxClientSide = 512;
+
+    explicit TFormImage(QWidget* parent = nullptr);
+
+    TImageScrollBox* ImageScrollBox = nullptr;
+    QPushButton* Button1 = nullptr;  // "Import": closes with OK
+    QPushButton* Button2 = nullptr;  // "Cancel": closes with Cancel
+
+    // Registers the picture formats the import reads beyond the library's
+    // own (bitmap, icon, metafiles), each only when it is missing.
+    void FormCreate();
+    // Redraws the view from its picture as the transforms left it.
+    void FormShow();
+    // Sizes the client area for a texture of width x height:
+    // min(512, max(width, 256)) x min(512, max(height + 50, 306)).
+    void SizeForTexture(int width, int height);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void layoutControls();
+};

@@ -21,6 +21,14 @@ namespace {
 // Pixel stores above this size are refused before anything is allocated.
 constexpr int64_t kMaxPixelStoreBytes = int64_t(1) << 30;
 
+// Qt's reader limit is one process-wide setting. It is set once, while the
+// program starts and before any thread exists, rather than before each read:
+// pictures are also read on the open dialog's preview thread, and writing the
+// setting there would race with reads on the user-interface thread.
+const bool kReaderLimitSet = [] {
+    QImageReader::setAllocationLimit(int(kMaxPixelStoreBytes >> 20) + 1);
+    return true;
+}();
 
 int64_t readUpTo(TStream& stream, void* buffer, int64_t count)
 {
@@ -86,7 +94,6 @@ QImage readWithPlatform(TStream& stream)
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "bmp");
-    reader.setAllocationLimit(int(kMaxPixelStoreBytes >> 20) + 1);
     QImage image = reader.read();
     if (image.isNull())
         notValid();

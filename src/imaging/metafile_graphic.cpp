@@ -18,6 +18,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <mutex>
 #include <vector>
 
 #include <emf2svg.h>
@@ -26,8 +27,20 @@ extern "C" int qx_wmf_to_svg(const unsigned char* data, size_t size, const doubl
                              size_t* svgSize);
 extern "C" void qx_wmf_set_font_directory(const char* directory);
 
+namespace {
+// libwmf and libemf2svg keep state of their own between calls (font maps,
+// static buffers), so one conversion runs at a time: metafiles may be read on
+// the user-interface thread and on the open dialog's preview thread at once.
+std::mutex& converterMutex()
+{
+    static std::mutex m;
+    return m;
+}
+}  // namespace
+
 void SetMetafileFontDirectoryForTesting(const char* directory)
 {
+    std::lock_guard<std::mutex> lock(converterMutex());
     qx_wmf_set_font_directory(directory);
 }
 
@@ -156,7 +169,12 @@ QByteArray wmfToSvg(const std::vector<uint8_t>& bytes)
 
     char* svg = nullptr;
     size_t svgSize = 0;
-    if (qx_wmf_to_svg(copy.data(), copy.size(), frame, &svg, &svgSize) != 0 || !svg)
+    int failed = 0;
+    {
+        std::lock_guard<std::mutex> lock(converterMutex());
+        failed = qx_wmf_to_svg(copy.data(), copy.size(), frame, &svg, &svgSize);
+    }
+    if (failed != 0 || !svg)
         invalid();
     QByteArray result(svg, qsizetype(svgSize));
     std::free(svg);
@@ -179,7 +197,11 @@ QByteArray emfToSvg(const std::vector<uint8_t>& bytes, int64_t length, QRectF& v
     options.imgHeight = 0;
     char* svg = nullptr;
     size_t svgSize = 0;
-    const int ok = emf2svg(copy.data(), copy.size(), &svg, &svgSize, &options);
+    int ok = 0;
+    {
+        std::lock_guard<std::mutex> lock(converterMutex());
+        ok = emf2svg(copy.data(), copy.size(), &svg, &svgSize, &options);
+    }
     if (!ok || !svg) {
         std::free(svg);
         invalid();
@@ -210,7 +232,10 @@ QByteArray emfToSvg(const std::vector<uint8_t>& bytes, int64_t length, QRectF& v
 // - text is dropped when `keepText` is false: Qt draws text only through its
 //   font database, which exists only in a program with a QGuiApplication, and
 //   without one drawing text aborts the program. A program without one (the
-//   command-line tool) gets the metafile without its text.
+//   command-line tool) gets the metafile without its text. With one, text
+//   may be drawn on any thread: painting onto a QImage, text included, is
+//   supported off the user-interface thread (the open dialog's preview reads
+//   metafiles there).
 QByteArray filteredSvg(const QByteArray& svg, bool keepText, bool imagesPlaced)
 {
     QByteArray out;

@@ -10,6 +10,7 @@ namespace {
 int g_dpiX = 96;
 int g_dpiY = 96;
 bool g_busy = false;
+thread_local int t_quietDepth = 0;
 std::function<void(bool)>& busyHook()
 {
     static std::function<void(bool)> hook;
@@ -30,8 +31,14 @@ void setScreenDpi(int x, int y)
     g_dpiY = y > 0 ? y : 96;
 }
 
+QuietThreadScope::QuietThreadScope() { ++t_quietDepth; }
+QuietThreadScope::~QuietThreadScope() { --t_quietDepth; }
+bool threadIsQuiet() { return t_quietDepth > 0; }
+
 void setBusyCursor(bool busy)
 {
+    if (threadIsQuiet())
+        return;
     g_busy = busy;
     if (busyHook())
         busyHook()(busy);
@@ -41,6 +48,8 @@ void setBusyCursorHook(std::function<void(bool)> hook) { busyHook() = std::move(
 
 void showWarning(const std::string& caption, const std::string& text)
 {
+    if (threadIsQuiet())
+        return;
     if (warningHook())
         warningHook()(caption, text);
     else

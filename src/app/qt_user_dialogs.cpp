@@ -1,5 +1,7 @@
 #include "app/qt_user_dialogs.h"
 
+#include "imaging/ui/file_filter.h"
+#include "imaging/ui/picture_open_dialog.h"
 #include "texture/ui/form_image.h"
 
 #include "search/ui/find_input_box.h"
@@ -43,20 +45,7 @@ std::optional<std::string> runFileDialog(QWidget* parent, const FileDialogSetup&
 
 QString toQtFileFilter(const std::string& filter)
 {
-    const QStringList parts = qs(filter).split(u'|');
-    QStringList entries;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString description = parts[i].trimmed();
-        const QString patterns = parts[i + 1].trimmed();
-        const QString ownList = QStringLiteral("(") + patterns + QStringLiteral(")");
-        if (description.endsWith(ownList))
-            description = description.left(description.size() - ownList.size()).trimmed();
-        QStringList list = patterns.split(u';', Qt::SkipEmptyParts);
-        for (QString& p : list)
-            p = p.trimmed();
-        entries << description + QStringLiteral(" (") + list.join(u' ') + QStringLiteral(")");
-    }
-    return entries.join(QStringLiteral(";;"));
+    return toQtNameFilters(filter).join(QStringLiteral(";;"));
 }
 
 std::optional<std::string> QtUserDialogs::openFile(const FileDialogSetup& dialog)
@@ -111,7 +100,7 @@ std::optional<ReplaceRequest> QtUserDialogs::replaceDialog()
 
 std::optional<std::string> QtUserDialogs::openPicture(const FileDialogSetup& dialog)
 {
-    return runFileDialog(parent_, dialog, false);
+    return runPictureOpenDialog(parent_, dialog);
 }
 
 bool QtUserDialogs::showImportPreview(TFormImage& form)

@@ -153,7 +153,9 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path)
     case FileMode::OpenReadShareDenyNone: flags |= O_RDONLY; break;
     case FileMode::OpenReadWriteExclusive: flags |= O_RDWR; break;
     }
-    fd_ = ::open(path.c_str(), flags, 0666);
+    // Opened without waiting, so a named pipe in place of a file cannot stall
+    // the program; only regular files are accepted below.
+    fd_ = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
     const std::string openMsg = "Cannot open file " + path;
     if (fd_ < 0) {
         if (mode == FileMode::Create)
@@ -161,7 +163,7 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path)
         throw EFOpenError(openMsg);
     }
     struct stat st {};
-    if (fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd_);
         fd_ = -1;
         if (mode == FileMode::Create)

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -52,6 +55,18 @@ TEST(FileStream, OpenErrorsNameTheFile)
     }
     const auto noDir = (tempDir() / "no" / "such" / "x.tga").string();
     EXPECT_THROW(TFileStream(noDir, FileMode::Create), EFCreateError);
+
+    // Only regular files: a named pipe (which would wait for a writer
+    // forever), a device and a folder are refused at once.
+    const auto pipe = (tempDir() / "pipe.png").string();
+    ::unlink(pipe.c_str());
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& path : {pipe, std::string("/dev/zero"), tempDir().string()})
+        for (FileMode mode : {FileMode::OpenReadShareDenyNone, FileMode::OpenReadShareDenyWrite,
+                              FileMode::OpenReadWriteExclusive})
+            EXPECT_THROW(TFileStream(path, mode), EFOpenError) << path;
+    EXPECT_THROW(TFileStream(pipe, FileMode::Create), EFCreateError);
+    ::unlink(pipe.c_str());
 }
 
 TEST(FileStream, SharingModes)

@@ -11,6 +11,8 @@
 #include "platform/file_write.h"
 #include "platform/streams.h"
 #include "platform/text.h"
+#include "imaging/import_pipeline.h"
+#include "texture/texture_import.h"
 #include "texture/texture_tga.h"
 
 #include <QBuffer>
@@ -91,6 +93,27 @@ int runExport(const QCommandLineParser&, const std::vector<std::string>& args)
     const TextureListing listing = listingOf(archive, entry);
     const TextureRow& row = textureOf(listing, entry, args[2]);
     exportTextureTga(archive.dataFile, textureRefOf(row), args[3]);
+    return 0;
+}
+
+// ---- import ----
+
+int runImport(const QCommandLineParser&, const std::vector<std::string>& args)
+{
+    const ArchiveContents archive = readArchive(args[0]);
+    const DirectoryEntry& entry = entryOf(archive, args[0], args[1]);
+    if (!entryIsTextureDictionary(entry.name))
+        throw Exception("Entry '" + display(entry.name) + "' is not a texture dictionary");
+    const TextureListing listing = listingOf(archive, entry);
+    const TextureRef texture = textureRefOf(textureOf(listing, entry, args[2]));
+    if (texture.bits == 16) {
+        std::fprintf(stderr, "%s\n", kSixteenBitRefusal);
+        return 1;
+    }
+    checkImportTarget(archive.dataFile, texture);
+    std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(args[3], 1);
+    PrepareImportPicture(*picture, importPictureSize(texture), importPictureFormat(texture));
+    writeImportBlockToFile(archive.dataFile, texture, buildImportBlock(*picture, texture));
     return 0;
 }
 
@@ -309,4 +332,21 @@ const ToolCommand kExportAllCommand{
      {"OUTDIR", "The folder to write into; made when missing."}},
     addExportAllOptions,
     runExportAll,
+};
+
+const ToolCommand kImportCommand{
+    "import",
+    "Import a picture over a texture, in place, as \"Import Texture\" does once confirmed.",
+    "Loads PICTURE (TGA, BMP, PCX, DCX, ICO, WMF, EMF, PNG, JPEG or TIFF), resamples it to the texture's "
+    "size (cubic B-spline), reduces it to the texture's format (256 colours with an optimised palette and "
+    "dithering, or true colour) and writes it over TEXTURE's palette, data size and texels in the archive's "
+    "data file: exactly the bytes the app writes, at the texture's place, and nothing else. The file's length "
+    "never changes; the bytes are flushed and read back, and written back as they were if anything fails. "
+    "16-bit textures, and textures whose stored size does not match their dimensions, are refused.",
+    {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
+     {"ENTRY", "The dictionary entry's Pos number or its exact name; a .txd has the single entry 1."},
+     {"TEXTURE", "The texture's Pos number in its dictionary or its exact name."},
+     {"PICTURE", "The picture file to import."}},
+    nullptr,
+    runImport,
 };

@@ -18,7 +18,8 @@
 namespace {
 
 const ToolCommand* const kCommands[] = {
-    &kListCommand, &kTexturesCommand, &kExportCommand, &kExportAllCommand, &kConvertCommand, &kSampleCommand,
+    &kListCommand,    &kTexturesCommand, &kExportCommand, &kExportAllCommand,
+    &kImportCommand,  &kConvertCommand,  &kSampleCommand,
 };
 
 std::string usageLine(const ToolCommand& c)

@@ -1,11 +1,14 @@
 // quarnix-tool textures, export and export-all, and the tool's command-line
 // conventions, run as the program built beside this test program.
 #include "formats/texture_dictionary.h"
+#include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
 #include "support/archive_sample.h"
+#include "support/picture_builder.h"
 #include "support/tool_runner.h"
+#include "texture/texture_import.h"
 #include "texture/texture_tga.h"
 
 #include <QImage>
@@ -184,7 +187,7 @@ TEST(ToolConventions, HelpVersionAndUsageErrors)
 {
     ToolRun r = runQuarnixTool({"--help"});
     EXPECT_EQ(r.exitCode, 0);
-    for (const char* command : {"list", "textures", "export", "export-all", "convert", "sample"})
+    for (const char* command : {"list", "textures", "export", "export-all", "import", "convert", "sample"})
         EXPECT_NE(r.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
     r = runQuarnixTool({"export", "--help"});
     EXPECT_EQ(r.exitCode, 0);
@@ -203,4 +206,59 @@ TEST(ToolConventions, HelpVersionAndUsageErrors)
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("Usage: quarnix-tool"), std::string::npos) << r.err;
     }
+}
+
+TEST_F(TextureCommands, ImportWritesWhatTheAppWritesOrNothing)
+{
+    const std::string picture = dir.file("photo.tga");
+    SavePictureAsTgaFile(*MakePhotoLikePicture(50, 40, 9), picture);
+    const std::string img = dir.file("sample.img");
+    const std::vector<uint8_t> before = readBytes(img);
+
+    for (const char* texture : {"plasma", "mandel"}) {
+        SCOPED_TRACE(texture);
+        const std::vector<uint8_t> start = readBytes(img);
+        TextureRow row;
+        {
+            TFileStream f(img, FileMode::OpenReadShareDenyWrite);
+            for (const TextureRow& r : readTextureDictionary(f, 18432).rows)
+                if (r.name == texture)
+                    row = r;
+        }
+        const TextureRef t = textureRefOf(row);
+        auto prepared = LoadPictureFromFile(picture, 1);
+        PrepareImportPicture(*prepared, importPictureSize(t), importPictureFormat(t));
+        const std::vector<uint8_t> block = buildImportBlock(*prepared, t);
+
+        const ToolRun r = runQuarnixTool({"import", dirFile(), "Landscape.TXD", texture, picture});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "");
+        std::vector<uint8_t> expected = start;
+        std::copy(block.begin(), block.end(), expected.begin() + t.imagePos);
+        EXPECT_EQ(readBytes(img), expected);
+    }
+    EXPECT_EQ(readBytes(img).size(), before.size());
+
+    // Refused or failed: nothing written.
+    const std::vector<uint8_t> now = readBytes(img);
+    ToolRun r = runQuarnixTool({"import", dirFile(), "4", "Bricks", picture});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Sorry, can't replace 16bit images :(\n");
+    r = runQuarnixTool({"import", dirFile(), "4", "plasma", dir.file("missing.png")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Cannot open file " + dir.file("missing.png") + ".\n");
+    r = runQuarnixTool({"import", dirFile(), "4", "plasma", dir.file("sample.dir")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Unknown picture file extension (.dir)"), std::string::npos) << r.err;
+    EXPECT_EQ(readBytes(img), now);
+
+    TextureDictionary d;
+    d.textures.push_back(makeTexture32("short", "", 4, 4, std::vector<Rgba>(16)));
+    d.textures.back().texels.resize(32);
+    const std::string archive = writeArchiveWith(dir, d);
+    const std::vector<uint8_t> odd = readBytes(dir.file("odd.img"));
+    r = runQuarnixTool({"import", archive, "1", "short", picture});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("does not match its width and height"), std::string::npos) << r.err;
+    EXPECT_EQ(readBytes(dir.file("odd.img")), odd);
 }

@@ -1,0 +1,248 @@
+// Import Texture through the main window with scripted dialogs: the bytes
+// written over 32-bit and 8-bit textures and every byte outside them, the
+// refusals before any dialog, Cancel, the preview dialog's sizes, the new
+// texture shown at once, and a picture dropped on the image view.
+#include "app/tool_bar.h"
+#include "formats/texture_dictionary.h"
+#include "imaging/import_pipeline.h"
+#include "imaging/picture_registry.h"
+#include "platform/streams.h"
+#include "support/archive_builder.h"
+#include "support/archive_sample.h"
+#include "support/picture_builder.h"
+#include "tests/app/app_test_support.h"
+#include "texture/texture_import.h"
+#include "texture/ui/form_image.h"
+
+#include <QDragEnterEvent>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+using namespace apptest;
+using archive_fixture::ScratchDir;
+using archive_fixture::readBytes;
+
+namespace {
+
+class ImportTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        archive_sample::writeSampleFiles(dir.path());
+        photo = dir.file("photo.tga");
+        SavePictureAsTgaFile(*MakePhotoLikePicture(90, 70, 3), photo);
+        form = std::make_unique<TestForm>();
+        form->show();
+        QApplication::processEvents();
+        form->script().openAnswers.push_back(dir.file("sample.dir"));
+        form->guard([&] { form->BtnOpenClick(); });
+    }
+
+    // Makes entry `entry` current and texture `texture` (1-based, dictionary order) of it.
+    void selectTexture(int entry, int texture)
+    {
+        form->guard([&] {
+            form->RxM->GoToRowNumber(entry);
+            form->RxM->FireAfterScroll();
+            form->QueryTXD->Locate("Pos", texture);
+        });
+        ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
+    }
+
+    // What the import must write for the current texture: the picture file
+    // prepared and encoded on its own.
+    std::vector<uint8_t> expectedBlock(const std::string& picture)
+    {
+        const TextureRef t = currentTextureRef(*form->QueryTXD);
+        auto p = LoadPictureFromFile(picture, 1);
+        PrepareImportPicture(*p, importPictureSize(t), importPictureFormat(t));
+        return buildImportBlock(*p, t);
+    }
+
+    void importWith(const std::string& picture, bool confirm)
+    {
+        form->script().pictureAnswers.push_back(picture);
+        form->script().previewAnswers.push_back(confirm);
+        form->BtnImport->click();
+    }
+
+    ScratchDir dir{"qx_import"};
+    std::string photo;
+    std::unique_ptr<TestForm> form;
+};
+
+} // namespace
+
+TEST_F(ImportTest, ImportOverTrueColourAndPalettedTexturesWritesOnlyTheirBytes)
+{
+    // plasma (32-bit, 64 x 128) and mandel (8-bit, 128 x 64) of Landscape.TXD.
+    for (const int texture : {4, 2}) {
+        SCOPED_TRACE(texture);
+        selectTexture(4, texture);
+        const TextureRef t = currentTextureRef(*form->QueryTXD);
+        const std::vector<uint8_t> before = readBytes(dir.file("sample.img"));
+        const std::vector<uint8_t> block = expectedBlock(photo);
+
+        importWith(photo, true);
+        ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
+        ASSERT_EQ(form->script().pictureRequests.size(), size_t(texture == 4 ? 1 : 2));
+        EXPECT_EQ(form->script().pictureRequests.back().filter, form->OpenPictureDialog.filter);
+
+        std::vector<uint8_t> expected = before;
+        ASSERT_LE(t.imagePos + int64_t(block.size()), int64_t(expected.size()));
+        std::copy(block.begin(), block.end(), expected.begin() + t.imagePos);
+        EXPECT_EQ(readBytes(dir.file("sample.img")), expected);
+
+        // The main window shows the new texels at once: the picture the
+        // preview dialog showed.
+        const TDibGraphic& shown = form->ImageScrollBox1->Graphic();
+        auto prepared = LoadPictureFromFile(photo, 1);
+        PrepareImportPicture(*prepared, importPictureSize(t), importPictureFormat(t));
+        ASSERT_EQ(shown.Width(), t.width);
+        for (int y = 0; y < t.height; y += 5) {
+            for (int x = 0; x < t.width; x += 3) {
+                ASSERT_EQ(shown.GetPixelColor(x, y), prepared->GetPixelColor(x, y)) << x << "," << y;
+            }
+        }
+    }
+    // The list stays as it was read; the file reads back the same.
+    TFileStream img(dir.file("sample.img"), FileMode::OpenReadShareDenyWrite);
+    EXPECT_EQ(readTextureDictionary(img, 18432).rows.size(), 4u);
+}
+
+TEST_F(ImportTest, CancelAnywhereLeavesTheArchiveByteForByte)
+{
+    selectTexture(4, 4);
+    const std::vector<uint8_t> before = readBytes(dir.file("sample.img"));
+    form->BtnImport->click();  // picture dialog cancelled
+    EXPECT_EQ(form->script().pictureRequests.size(), 1u);
+    EXPECT_TRUE(form->script().previews.empty());
+    importWith(photo, false);  // preview cancelled
+    EXPECT_EQ(form->script().previews.size(), 1u);
+    EXPECT_TRUE(form->script().errors.empty());
+    EXPECT_EQ(readBytes(dir.file("sample.img")), before);
+}
+
+TEST_F(ImportTest, SixteenBitAndUnfittingTexturesAreRefusedBeforeAnyDialog)
+{
+    selectTexture(4, 3);  // Bricks, 16-bit
+    form->BtnImport->click();
+    ASSERT_EQ(form->script().messages.size(), 1u);
+    EXPECT_EQ(form->script().messages[0].caption, "Brel Quarnix :)");
+    EXPECT_EQ(form->script().messages[0].text, "Sorry, can't replace 16bit images :(");
+    EXPECT_TRUE(form->script().pictureRequests.empty());
+    EXPECT_TRUE(form->script().errors.empty());
+
+    // A 32-bit texture whose stored size is not W x H x 4.
+    TextureDictionary d;
+    d.textures.push_back(makeTexture32("odd", "", 4, 4, std::vector<Rgba>(16)));
+    d.textures.back().texels.resize(60);
+    const std::string txd = dir.file("odd.txd");
+    archive_fixture::writeBytes(txd, buildTextureDictionary(d));
+    form->script().openAnswers.push_back(txd);
+    form->guard([&] { form->BtnOpenClick(); });
+    form->guard([&] { form->RxM->FireAfterScroll(); });
+    const std::vector<uint8_t> before = readBytes(txd);
+    form->script().errors.clear();  // the preview's own error: 15 texels for 4 x 4
+    form->script().pictureAnswers.push_back(photo);
+    form->BtnImport->click();
+    ASSERT_EQ(form->script().errors.size(), 1u);
+    EXPECT_NE(form->script().errors[0].text.find("does not match its width and height"), std::string::npos);
+    EXPECT_TRUE(form->script().pictureRequests.empty());
+    EXPECT_EQ(readBytes(txd), before);
+}
+
+TEST_F(ImportTest, PreviewDialogSizesFollowTheTexture)
+{
+    TextureDictionary d;
+    const auto paletted = [](const char* name, int w, int h) {
+        return makeTexturePaletted8(name, "", uint16_t(w), uint16_t(h), {{1, 2, 3, 255}},
+                                    std::vector<uint8_t>(size_t(w) * h, 0));
+    };
+    d.textures.push_back(paletted("small", 64, 64));
+    d.textures.push_back(paletted("big", 512, 512));
+    d.textures.push_back(paletted("tall", 128, 1024));
+    const std::string txd = dir.file("sizes.txd");
+    archive_fixture::writeBytes(txd, buildTextureDictionary(d));
+    form->script().openAnswers.push_back(txd);
+    form->guard([&] { form->BtnOpenClick(); });
+    form->guard([&] { form->RxM->FireAfterScroll(); });
+
+    struct Case {
+        int texture, clientW, clientH, viewW, viewH;
+        bool vertBar;
+    };
+    for (const Case& c : {Case{1, 256, 306, 256, 256, false}, Case{2, 512, 512, 512, 462, true},
+                          Case{3, 256, 512, 256, 462, true}}) {
+        SCOPED_TRACE(c.texture);
+        form->guard([&] { form->QueryTXD->Locate("Pos", c.texture); });
+        importWith(photo, false);
+        ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
+        const auto& seen = form->script().previews.back();
+        EXPECT_EQ(seen.clientWidth, c.clientW);
+        EXPECT_EQ(seen.clientHeight, c.clientH);
+        EXPECT_EQ(seen.viewWidth, c.viewW);
+        EXPECT_EQ(seen.viewHeight, c.viewH);
+        EXPECT_EQ(seen.vertScrollBar, c.vertBar);
+        EXPECT_EQ(seen.pictureWidth, currentTextureRef(*form->QueryTXD).width);
+    }
+    TFormImage& f = *form->FormImage;
+    EXPECT_EQ(f.windowTitle().toStdString(), "Preview");
+    EXPECT_EQ(f.Button1->text().toStdString(), "Import");
+    EXPECT_EQ(f.Button2->text().toStdString(), "Cancel");
+    EXPECT_FALSE(f.ImageScrollBox->AntiAliased());
+    EXPECT_TRUE(f.ImageScrollBox->Centered());
+}
+
+TEST(FormImage, DesignLayoutAndTheBandBelowTheView)
+{
+    app();
+    TFormImage f;
+    EXPECT_EQ(f.width(), 256);
+    EXPECT_EQ(f.height(), 306);
+    EXPECT_EQ(f.ImageScrollBox->geometry(), QRect(0, 0, 256, 256));
+    EXPECT_EQ(f.Button1->geometry(), QRect(26, 272, 75, 25));
+    EXPECT_EQ(f.Button2->geometry(), QRect(154, 272, 75, 25));
+    f.SizeForTexture(512, 512);
+    EXPECT_EQ(f.ImageScrollBox->geometry(), QRect(0, 0, 512, 462));
+    EXPECT_EQ(f.Button1->geometry().top(), 512 - 34);
+    // Horizontal centres keep their share of the width.
+    EXPECT_EQ(f.Button1->geometry().center().x(), 127);
+    EXPECT_EQ(f.Button2->geometry().center().x(), 383);
+}
+
+namespace {
+// A drag of one file that enters the window at `at` and is dropped there.
+void dropFile(QWidget& window, const std::string& file, QPoint at)
+{
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(file))});
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    QApplication::processEvents();
+}
+} // namespace
+
+TEST_F(ImportTest, APictureDroppedOnTheViewIsImportedOverTheCurrentTexture)
+{
+    selectTexture(4, 4);
+    const std::vector<uint8_t> before = readBytes(dir.file("sample.img"));
+    form->script().previewAnswers.push_back(true);
+    const QPoint onView = form->ImageScrollBox1->mapTo(form.get(), form->ImageScrollBox1->rect().center());
+    dropFile(*form, photo, onView);
+    ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
+    EXPECT_TRUE(form->script().pictureRequests.empty());  // the dropped file was taken
+    EXPECT_EQ(form->script().previews.size(), 1u);
+    EXPECT_NE(readBytes(dir.file("sample.img")), before);
+
+    // An archive dropped anywhere is opened.
+    dropFile(*form, dir.file("sample.txd"), QPoint(10, 60));
+    EXPECT_TRUE(form->StandaloneTxd);
+    EXPECT_EQ(form->ArchiveFileName, dir.file("sample.txd"));
+}

@@ -7,7 +7,9 @@
 #include "platform/streams.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -302,6 +304,15 @@ PictureOpenDialog::PictureOpenDialog(QWidget* parent, const FileDialogSetup& set
 
     connect(this, &QFileDialog::currentChanged, this, &PictureOpenDialog::previewFile);
     connect(this, &QFileDialog::directoryEntered, this, [this] { previewFile(QString()); });
+    // A name typed into the file name box selects that file too (the list
+    // only highlights it, which Qt does not report as a change).
+    if (auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) {
+            const QString path = QDir(directory().absolutePath()).absoluteFilePath(text);
+            if (!text.isEmpty() && QFileInfo(path).isFile() && path != previewedPath_)
+                previewFile(path);
+        });
+    }
     connect(button_, &QToolButton::clicked, this, &PictureOpenDialog::openPreviewWindow);
 
     if (!setup.fileName.empty())
@@ -328,6 +339,7 @@ void PictureOpenDialog::showNothing()
 
 void PictureOpenDialog::previewFile(const QString& path)
 {
+    previewedPath_ = path;
     const uint64_t generation = ++generation_;
     channel_->latest = generation;
 

@@ -155,6 +155,7 @@ private:
     PictureLoader loader_;
     std::shared_ptr<LoadChannel> channel_;
     uint64_t generation_ = 0;
+    QString previewedPath_;  // the file the pane was last asked to show
     bool loading_ = false;
     QImage picture_;     // what the pane shows (possibly reduced to the screen)
     QSize pictureSize_;  // the picture's own size

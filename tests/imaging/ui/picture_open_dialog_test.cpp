@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <QLineEdit>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -476,6 +477,14 @@ TEST_F(PictureOpenDialogTest, SelectionChangesInTheDialogReachThePane)
     emit dialog.directoryEntered(dir_.path());
     ASSERT_TRUE(waitUntil([&] { return !dialog.previewLoading(); }));
     expectNone(dialog);
+
+    // A name typed into the file name box selects that file as well.
+    write("typed.tga", tgaPicture(7, 3));
+    auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    edit->setText(QStringLiteral("typed.tga"));
+    ASSERT_TRUE(waitUntil([&] { return !dialog.previewLoading(); }));
+    EXPECT_EQ(dialog.pictureLabel()->text().toStdString(), " (7x3)");
 }
 
 TEST_F(PictureOpenDialogTest, PreviewWindowShowsThePictureInsideAFivePixelMargin)

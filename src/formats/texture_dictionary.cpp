@@ -4,6 +4,7 @@
 #include "platform/byte_order.h"
 #include "platform/streams.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace TxdLayout;
@@ -18,13 +19,37 @@ std::string fixedName(const uint8_t* field, int64_t length)
                                   : static_cast<size_t>(length));
 }
 
-// Reads exactly `count` bytes at `offset`; false when the stream has fewer.
-bool readAt(TStream& stream, int64_t offset, void* buffer, int64_t count)
-{
-    if (stream.Seek(offset, SeekOrigin::Begin) != offset)
-        return false;
-    return stream.ReadFully(buffer, count) == count;
-}
+// Reads the dictionary's small pieces (headers, size fields) through one
+// window of the file, so a dictionary of many small textures takes a few
+// reads rather than several per texture. Texels are skipped, never read.
+class PieceReader {
+public:
+    explicit PieceReader(TStream& stream) : stream_(stream) {}
+
+    // Exactly `count` bytes at `offset` into `out`; false when the stream has fewer.
+    bool readAt(int64_t offset, void* out, int64_t count)
+    {
+        if (offset < windowStart_ || offset + count > windowStart_ + int64_t(window_.size())) {
+            window_.resize(size_t(std::max<int64_t>(count, kWindow)));
+            if (stream_.Seek(offset, SeekOrigin::Begin) != offset) {
+                window_.clear();
+                return false;
+            }
+            window_.resize(size_t(std::max<int64_t>(stream_.ReadFully(window_.data(), int64_t(window_.size())), 0)));
+            windowStart_ = offset;
+            if (int64_t(window_.size()) < count)
+                return false;
+        }
+        std::memcpy(out, window_.data() + (offset - windowStart_), size_t(count));
+        return true;
+    }
+
+private:
+    static constexpr int64_t kWindow = 16 * 1024;
+    TStream& stream_;
+    std::vector<uint8_t> window_;
+    int64_t windowStart_ = 0;
+};
 
 } // namespace
 
@@ -53,9 +78,10 @@ TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset)
     const int64_t fileSize = stream.Size();
     if (dictionaryOffset < 0 || dictionaryOffset > fileSize)
         return listing;
+    PieceReader reader(stream);
     uint8_t countField[4];
     if (fileSize - dictionaryOffset < kFirstTextureOffset ||
-        !readAt(stream, dictionaryOffset + kCountOffset, countField, 4))
+        !reader.readAt(dictionaryOffset + kCountOffset, countField, 4))
         return listing;
     listing.storedCount = static_cast<int32_t>(readLe32(countField));
 
@@ -63,7 +89,7 @@ TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset)
     uint8_t header[kTextureHeaderSize];
     for (int64_t n = 1; n <= listing.storedCount; ++n) {
         // Every texture needs its header; the count alone is never trusted.
-        if (fileSize - at < kTextureHeaderSize || !readAt(stream, at, header, kTextureHeaderSize)) {
+        if (fileSize - at < kTextureHeaderSize || !reader.readAt(at, header, kTextureHeaderSize)) {
             listing.end = TextureListEnd::HeaderPastEnd;
             return listing;
         }
@@ -83,7 +109,7 @@ TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset)
         }
         const int64_t sizeFieldPos = imagePos + (kindHasPalette(row.kind) ? kPaletteSize : 0);
         uint8_t sizeField[4];
-        bool sound = fileSize - sizeFieldPos >= kDataSizeFieldSize && readAt(stream, sizeFieldPos, sizeField, 4);
+        bool sound = fileSize - sizeFieldPos >= kDataSizeFieldSize && reader.readAt(sizeFieldPos, sizeField, 4);
         int64_t dataSize = 0;
         if (sound) {
             dataSize = static_cast<int32_t>(readLe32(sizeField));

@@ -8,6 +8,7 @@
 //   them such dictionaries, each press handled and painted like the running
 //   app does it; reports the mean, 99th percentile and slowest step.
 #include "app/main_form.h"
+#include "app_bench_support.h"
 #include "formats/archive_writer.h"
 #include "support/archive_builder.h"
 #include "support/archive_sample.h"
@@ -23,51 +24,7 @@
 
 namespace {
 
-QApplication& app()
-{
-    static QApplication* instance = [] {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "bench";
-        static char* argv[] = {name, nullptr};
-        return new QApplication(argc, argv);
-    }();
-    return *instance;
-}
-
-// Answers Open with one path; any error box ends the run, since a benchmark
-// that fails silently measures nothing.
-class BenchDialogs : public UserDialogs {
-public:
-    explicit BenchDialogs(std::string path) : path_(std::move(path)) {}
-    std::optional<std::string> openFile(const FileDialogSetup&) override { return path_; }
-    std::optional<std::string> saveFile(const FileDialogSetup&) override { return std::nullopt; }
-    bool confirm(const std::string&, const std::string&) override { return false; }
-    void errorBox(const std::string&, const std::string& text) override
-    {
-        std::fprintf(stderr, "error box: %s\n", text.c_str());
-        std::abort();
-    }
-    void messageBox(const std::string&, const std::string&) override {}
-    std::optional<std::string> findInputBox(const std::string&) override { return std::nullopt; }
-    std::optional<ReplaceRequest> replaceDialog() override { return std::nullopt; }
-    std::optional<std::string> openPicture(const FileDialogSetup&) override { return std::nullopt; }
-    bool showImportPreview(TFormImage&) override { return false; }
-
-private:
-    std::string path_;
-};
-
-// 29 small paletted textures and a 256 x 256 true-colour one last.
-std::vector<uint8_t> thirtyTextureDictionary()
-{
-    TextureDictionary d;
-    const auto ring = archive_sample::indexedRings(32, 32);
-    for (int i = 0; i < 29; ++i)
-        d.textures.push_back(makeTexturePaletted8("small" + std::to_string(i), "", 32, 32, ring.palette, ring.indices));
-    d.textures.push_back(makeTexture32("big", "bigMask", 256, 256, archive_sample::plasma(256, 256)));
-    return buildTextureDictionary(d);
-}
+QApplication& app() { return guiTestApp(); }
 
 // An archive of `entries` entries, every tenth (from the sixth on) a dictionary.
 std::string writeArchiveFile(archive_fixture::ScratchDir& dir, int entries)

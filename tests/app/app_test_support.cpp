@@ -1,5 +1,8 @@
 #include "tests/app/app_test_support.h"
 
+#include "support/gui_test_app.h"
+
+#include "imaging/picture_registry.h"
 #include "texture/ui/form_image.h"
 
 #include <cstdlib>
@@ -7,18 +10,7 @@
 
 namespace apptest {
 
-QApplication& app()
-{
-    static QApplication* instance = [] {
-        if (!std::getenv("QT_QPA_PLATFORM"))
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "test_app";
-        static char* argv[] = {name, nullptr};
-        return new QApplication(argc, argv);
-    }();
-    return *instance;
-}
+QApplication& app() { return guiTestApp(); }
 
 std::optional<std::string> ScriptedDialogs::openFile(const FileDialogSetup& dialog)
 {
@@ -117,6 +109,9 @@ namespace {
 std::unique_ptr<UserDialogs> makeScript()
 {
     app();   // widgets need the application first
+    // Each form starts as the program does: with only the picture formats
+    // the library registers itself, before the preview dialog adds its own.
+    ResetPictureRegistryForTesting();
     return std::make_unique<ScriptedDialogs>();
 }
 } // namespace

@@ -9,6 +9,7 @@
 #include "platform/byte_order.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
+#include "tests/texture/built_dictionary.h"
 
 #include <gtest/gtest.h>
 
@@ -18,18 +19,11 @@ using namespace archive_fixture;
 
 namespace {
 
-struct Built {
-    std::vector<uint8_t> file;
-    std::vector<TextureRow> rows;
-};
+using Built = BuiltDictionary;
 
 Built build(const TextureDictionary& d)
 {
-    Built b;
-    b.file = buildTextureDictionary(d);
-    TReadOnlyMemoryStream s(b.file.data(), int64_t(b.file.size()));
-    b.rows = readTextureDictionary(s, 0).rows;
-    return b;
+    return buildAndList(d);
 }
 
 std::unique_ptr<TDibGraphic> rgbPicture(int w, int h, const std::vector<uint32_t>& topDownColours)

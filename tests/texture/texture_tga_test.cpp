@@ -7,6 +7,7 @@
 #include "imaging/picture_registry.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
+#include "tests/texture/built_dictionary.h"
 
 #include <gtest/gtest.h>
 
@@ -21,18 +22,11 @@ TextureRef refOf(const TextureRow& row)
     return textureRefOf(row);
 }
 
-struct Built {
-    std::vector<uint8_t> file;
-    std::vector<TextureRow> rows;
-};
+using Built = BuiltDictionary;
 
 Built build(const TextureDictionary& d)
 {
-    Built b;
-    b.file = buildTextureDictionary(d);
-    TReadOnlyMemoryStream s(b.file.data(), int64_t(b.file.size()));
-    b.rows = readTextureDictionary(s, 0).rows;
-    return b;
+    return buildAndList(d);
 }
 
 TextureTga tgaOf(const std::vector<uint8_t>& file, const TextureRef& t)

@@ -2,6 +2,7 @@
 // centring, loading and clearing, the setters, the redraw guard, dragging
 // with the mouse, the smoothed copy of black-and-white pictures and the
 // display copy that is scaled only when first needed.
+#include "support/gui_test_app.h"
 #include "imaging/ui/image_scroll_box.h"
 
 #include "imaging/picture_registry.h"
@@ -25,20 +26,7 @@
 
 namespace {
 
-// The other tests of this program run without an application object; the
-// view's tests create one when they first run and keep it.
-QApplication& widgetApp()
-{
-    static QApplication* instance = [] {
-        if (!std::getenv("QT_QPA_PLATFORM"))
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "test_imaging";
-        static char* argv[] = {name, nullptr};
-        return new QApplication(argc, argv);
-    }();
-    return *instance;
-}
+QApplication& widgetApp() { return guiTestApp(); }
 
 uint32_t patternColour(int x, int y) { return MakeColor(uint8_t(x * 7 + y), uint8_t(y * 5), uint8_t(x ^ y)); }
 

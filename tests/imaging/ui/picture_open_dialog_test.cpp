@@ -1,5 +1,6 @@
 // The picture-open dialog: its filter, the preview pane's label, button and
 // box, loads off the user-interface thread, and the "Preview" window.
+#include "support/gui_test_app.h"
 #include "imaging/ui/picture_open_dialog.h"
 
 #include "imaging/dib_graphic.h"
@@ -38,18 +39,7 @@
 
 namespace {
 
-QApplication& app()
-{
-    static QApplication* instance = [] {
-        if (!std::getenv("QT_QPA_PLATFORM"))
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "test_imaging";
-        static char* argv[] = {name, nullptr};
-        return new QApplication(argc, argv);
-    }();
-    return *instance;
-}
+QApplication& app() { return guiTestApp(); }
 
 // Processes events until `done` holds; false after `ms` milliseconds.
 bool waitUntil(const std::function<bool()>& done, int ms = 10000)

@@ -1,23 +1,12 @@
 #pragma once
-// The one QApplication of the search dialogs' tests (offscreen unless the
-// environment asks for another platform).
-#include <QApplication>
-
-#include <cstdlib>
+// The one QApplication of the search dialogs' tests.
+#include "support/gui_test_app.h"
 
 namespace searchtest {
 
 inline QApplication& app()
 {
-    static QApplication* instance = [] {
-        if (!std::getenv("QT_QPA_PLATFORM"))
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "test_search";
-        static char* argv[] = {name, nullptr};
-        return new QApplication(argc, argv);
-    }();
-    return *instance;
+    return guiTestApp();
 }
 
 } // namespace searchtest

@@ -1,0 +1,45 @@
+#pragma once
+// What the benchmarks of the main window share: dialogs that answer Open
+// with one path and the replace dialog with a set request, and end the run
+// on any error box, since a benchmark that fails quietly measures nothing.
+#include "app/main_form.h"
+#include "support/archive_sample.h"
+#include "support/gui_test_app.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+class BenchDialogs : public UserDialogs {
+public:
+    explicit BenchDialogs(std::string path) : path_(std::move(path)) {}
+    std::optional<std::string> openFile(const FileDialogSetup&) override { return path_; }
+    std::optional<std::string> saveFile(const FileDialogSetup&) override { return std::nullopt; }
+    bool confirm(const std::string&, const std::string&) override { return false; }
+    void errorBox(const std::string&, const std::string& text) override
+    {
+        std::fprintf(stderr, "error box: %s\n", text.c_str());
+        std::abort();
+    }
+    void messageBox(const std::string&, const std::string& text) override { lastMessage = text; }
+    std::optional<std::string> findInputBox(const std::string&) override { return std::nullopt; }
+    std::optional<ReplaceRequest> replaceDialog() override { return request; }
+    std::optional<std::string> openPicture(const FileDialogSetup&) override { return std::nullopt; }
+    bool showImportPreview(TFormImage&) override { return false; }
+
+    ReplaceRequest request;
+    std::string lastMessage;
+
+private:
+    std::string path_;
+};
+
+// 29 small paletted textures and a 256 x 256 true-colour one last.
+inline std::vector<uint8_t> thirtyTextureDictionary()
+{
+    TextureDictionary d;
+    const auto ring = archive_sample::indexedRings(32, 32);
+    for (int i = 0; i < 29; ++i)
+        d.textures.push_back(makeTexturePaletted8("small" + std::to_string(i), "", 32, 32, ring.palette, ring.indices));
+    d.textures.push_back(makeTexture32("big", "bigMask", 256, 256, archive_sample::plasma(256, 256)));
+    return buildTextureDictionary(d);
+}

@@ -4,6 +4,8 @@
 // and "Save as TGA".
 #include "cli/commands.h"
 
+#include "cli/archive_guard.h"
+
 #include "formats/archive_directory.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/picture_registry.h"
@@ -89,6 +91,7 @@ int runExport(const QCommandLineParser&, const std::vector<std::string>& args)
         throw Exception("Entry '" + display(entry.name) + "' is not a texture dictionary");
     const TextureListing listing = listingOf(archive, entry);
     const TextureRow& row = textureOf(listing, entry, args[2]);
+    ArchiveGuard(args[0], archive).check(args[3]);
     exportTextureTga(archive.dataFile, textureRefOf(row), args[3]);
     return 0;
 }
@@ -187,6 +190,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
     UniqueFileNames folders;
     // One open of the data file for the whole run, locked against writers.
     TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
+    const ArchiveGuard guard(args[0], archive);
     for (const DirectoryEntry* entry : dictionaries) {
         ++tally.dictionaries;
         if (progress)
@@ -215,6 +219,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
             }
             const std::vector<uint8_t>& bytes = png ? pngBytes : tga.bytes;
             const std::string path = folder + "/" + files.take(safeFileName(row.name), extension);
+            guard.check(path);
             // Flushed once for the whole run below, not file by file.
             writeFileReplacing(path, bytes, FileSync::Deferred);
             ++tally.written;

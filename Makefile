@@ -6,7 +6,7 @@ JOBS        ?= $(shell nproc)
 
 SHELL := /bin/bash
 
-.PHONY: deps configure build run test bench fuzz clean
+.PHONY: deps configure build run test package install bench fuzz clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -31,6 +31,16 @@ run: build
 # Builds and runs every test; the CTest summary comes last.
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The Debian package: $(BUILD)/quarnix_<version>_<arch>.deb, for
+# `apt-get install ./$(BUILD)/quarnix_*.deb`.
+package: build
+	@cmake --build $(BUILD) --target package
+
+# Installs into PREFIX (default /usr/local) without a package.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench: build
 	@for b in $(BUILD)/bench_*; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done

@@ -4,10 +4,13 @@
 // and "Save as TGA".
 #include "cli/commands.h"
 
+#include "cli/archive_guard.h"
+
 #include "formats/archive_directory.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/picture_registry.h"
 #include "platform/exceptions.h"
+#include "platform/file_names.h"
 #include "platform/file_write.h"
 #include "platform/streams.h"
 #include "platform/text.h"
@@ -22,11 +25,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
-#include <filesystem>
-#include <fcntl.h>
 #include <map>
-#include <set>
-#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -92,6 +91,7 @@ int runExport(const QCommandLineParser&, const std::vector<std::string>& args)
         throw Exception("Entry '" + display(entry.name) + "' is not a texture dictionary");
     const TextureListing listing = listingOf(archive, entry);
     const TextureRow& row = textureOf(listing, entry, args[2]);
+    ArchiveGuard(args[0], archive).check(args[3]);
     exportTextureTga(archive.dataFile, textureRefOf(row), args[3]);
     return 0;
 }
@@ -125,39 +125,6 @@ void addExportAllOptions(QCommandLineParser& parser)
 {
     parser.addOption(kPngOption);
 }
-
-// A name from an archive made fit to be one file name on any common file
-// system: separators, control characters and characters other systems
-// refuse become "_"; an empty name, "." and ".." become "_".
-std::string safeFileName(const std::string& cp1250)
-{
-    std::string name = display(cp1250);
-    for (char& c : name) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
-            c = '_';
-    }
-    if (name.empty() || name == "." || name == "..")
-        name = "_" + name;
-    return name;
-}
-
-// Hands out names unique within one folder, ignoring letter case (so the
-// files can be copied to a system that ignores it): "a", "a_2", "a_3", ...
-class UniqueNames {
-public:
-    std::string take(const std::string& base, const std::string& extension)
-    {
-        for (int n = 1;; ++n) {
-            const std::string name = n == 1 ? base + extension : base + "_" + std::to_string(n) + extension;
-            if (taken_.insert(QString::fromStdString(name).toCaseFolded().toStdString()).second)
-                return name;
-        }
-    }
-
-private:
-    std::set<std::string> taken_;
-};
 
 // The same pixels as the TGA, as PNG: 32-bit TGAs (paletted and 32-bit
 // textures) keep their alpha; 16-bit ones go through the TGA decoder.
@@ -205,24 +172,6 @@ struct ExportTally {
     std::map<std::string, int64_t> skipped;  // reason -> count
 };
 
-void syncFolder(const std::string& folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool synced = fd >= 0 && ::syncfs(fd) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    if (!synced)
-        throw EWriteError("Stream write error");
-}
-
-void makeFolder(const std::string& folder)
-{
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec || !std::filesystem::is_directory(folder, ec))
-        throw EFCreateError("Cannot create folder " + folder);
-}
-
 int runExportAll(const QCommandLineParser& parser, const std::vector<std::string>& args)
 {
     const bool png = parser.isSet(kPngOption);
@@ -238,9 +187,10 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
 
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     ExportTally tally;
-    UniqueNames folders;
+    UniqueFileNames folders;
     // One open of the data file for the whole run, locked against writers.
     TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
+    const ArchiveGuard guard(args[0], archive);
     for (const DirectoryEntry* entry : dictionaries) {
         ++tally.dictionaries;
         if (progress)
@@ -251,7 +201,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
             continue;
         const std::string folder = outDir + "/" + folders.take(safeFileName(entry->name), "");
         makeFolder(folder);
-        UniqueNames files;
+        UniqueFileNames files;
         for (const TextureRow& row : listing.rows) {
             const TextureRef texture = textureRefOf(row);
             const TextureTga tga = buildTextureTga(data, texture);
@@ -269,6 +219,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
             }
             const std::vector<uint8_t>& bytes = png ? pngBytes : tga.bytes;
             const std::string path = folder + "/" + files.take(safeFileName(row.name), extension);
+            guard.check(path);
             // Flushed once for the whole run below, not file by file.
             writeFileReplacing(path, bytes, FileSync::Deferred);
             ++tally.written;
@@ -277,7 +228,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
     }
     if (progress)
         std::fputs("\r\033[K", stderr);
-    syncFolder(outDir);
+    syncFileSystemOf(outDir);
 
     int64_t skipped = 0;
     std::string reasons;

@@ -31,6 +31,8 @@ extern const ToolCommand kListCommand;
 extern const ToolCommand kTexturesCommand;
 extern const ToolCommand kExportCommand;
 extern const ToolCommand kExportAllCommand;
+extern const ToolCommand kExtractCommand;
+extern const ToolCommand kExtractAllCommand;
 extern const ToolCommand kImportCommand;
 extern const ToolCommand kConvertCommand;
 extern const ToolCommand kSampleCommand;

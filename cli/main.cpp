@@ -18,8 +18,8 @@
 namespace {
 
 const ToolCommand* const kCommands[] = {
-    &kListCommand,    &kTexturesCommand, &kExportCommand, &kExportAllCommand,
-    &kImportCommand,  &kConvertCommand,  &kSampleCommand,
+    &kListCommand,   &kTexturesCommand, &kExportCommand,  &kExportAllCommand, &kExtractCommand,
+    &kExtractAllCommand, &kImportCommand, &kConvertCommand, &kSampleCommand,
 };
 
 std::string usageLine(const ToolCommand& c)
@@ -58,7 +58,7 @@ std::string toolHelp()
                        "\nCommands:\n";
     for (const ToolCommand* c : kCommands) {
         std::string name = std::string("  ") + c->name;
-        name.resize(std::max<size_t>(name.size() + 2, 14), ' ');
+        name.resize(std::max<size_t>(name.size() + 2, 16), ' ');
         text += name + c->summary + "\n";
     }
     text += "\nOptions:\n"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that Quarnix's build, tests, benchmarks and
-# fuzzing need: only those missing, with sudo when not root. Idempotent.
+# Installs the Debian packages that Quarnix's build, tests, benchmarks,
+# packaging and fuzzing need: only those missing, with sudo when not root.
+# Idempotent.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth fonts-liberation xdotool imagemagick
+  help2man dpkg-dev file desktop-file-utils appstream shared-mime-info
 )
 
 missing=()

@@ -1,16 +1,23 @@
 #include "platform/file_write.h"
 
 #include "platform/exceptions.h"
+#include "platform/streams.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <system_error>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
+
+// Bytes copied at a time from a stream into a new file.
+constexpr int64_t kCopyBlock = 1 << 20;
 
 mode_t newFileMode(const std::string& path)
 {
@@ -36,9 +43,11 @@ bool writeAll(int fd, const uint8_t* p, int64_t size)
     return true;
 }
 
-} // namespace
-
-void writeFileReplacing(const std::string& path, const void* data, int64_t size, FileSync sync)
+// Makes a temporary file beside `path`, has `fill` write the contents to its
+// descriptor (false: "Stream write error"; an exception propagates), flushes
+// it unless deferred and renames it over `path`. The temporary file never
+// outlives a failure.
+void replaceFile(const std::string& path, FileSync sync, const std::function<bool(int fd)>& fill)
 {
     const std::string cannotCreate = "Cannot create file " + path;
     std::vector<char> temp(path.begin(), path.end());
@@ -48,9 +57,14 @@ void writeFileReplacing(const std::string& path, const void* data, int64_t size,
     if (fd < 0)
         throw EFCreateError(cannotCreate);
     const char* tempPath = temp.data();
-    const bool written = ::fchmod(fd, newFileMode(path)) == 0 &&
-                         writeAll(fd, static_cast<const uint8_t*>(data), size) &&
-                         (sync == FileSync::Deferred || ::fsync(fd) == 0);
+    bool written = false;
+    try {
+        written = ::fchmod(fd, newFileMode(path)) == 0 && fill(fd) && (sync == FileSync::Deferred || ::fsync(fd) == 0);
+    } catch (...) {
+        ::close(fd);
+        ::unlink(tempPath);
+        throw;
+    }
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
         ::unlink(tempPath);
@@ -60,4 +74,44 @@ void writeFileReplacing(const std::string& path, const void* data, int64_t size,
         ::unlink(tempPath);
         throw EFCreateError(cannotCreate);
     }
+}
+
+} // namespace
+
+void writeFileReplacing(const std::string& path, const void* data, int64_t size, FileSync sync)
+{
+    replaceFile(path, sync, [&](int fd) { return writeAll(fd, static_cast<const uint8_t*>(data), size); });
+}
+
+void writeFileReplacing(const std::string& path, TStream& source, int64_t count, FileSync sync)
+{
+    replaceFile(path, sync, [&](int fd) {
+        std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(count, 0, kCopyBlock)));
+        for (int64_t done = 0; done < count;) {
+            const int64_t want = std::min<int64_t>(count - done, kCopyBlock);
+            source.ReadBuffer(buffer.data(), want);
+            if (!writeAll(fd, buffer.data(), want))
+                return false;
+            done += want;
+        }
+        return true;
+    });
+}
+
+void makeFolder(const std::string& folder)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !std::filesystem::is_directory(folder, ec))
+        throw EFCreateError("Cannot create folder " + folder);
+}
+
+void syncFileSystemOf(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::syncfs(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (!synced)
+        throw EWriteError("Stream write error");
 }

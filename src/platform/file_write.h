@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class TStream;
+
 // When the finished file is flushed to the storage device: before it is
 // renamed into place (the default), or later by the caller for a whole run of
 // files at once (one file-system sync at the end of a bulk export).
@@ -22,3 +24,16 @@ inline void writeFileReplacing(const std::string& path, const std::vector<uint8_
 {
     writeFileReplacing(path, bytes.data(), static_cast<int64_t>(bytes.size()), sync);
 }
+// The same for `count` bytes read from `source` at its position, copied a
+// block at a time (the whole never sits in memory). EReadError "Stream read
+// error" when the source ends before `count` bytes.
+void writeFileReplacing(const std::string& path, TStream& source, int64_t count, FileSync sync = FileSync::Now);
+
+// Makes `folder` and any missing parents; EFCreateError "Cannot create folder
+// %s" when that fails or the path is taken by something that is no folder.
+void makeFolder(const std::string& folder);
+
+// Flushes everything written to the file system holding `folder` to the
+// storage device: the one sync after a run of FileSync::Deferred writes.
+// EWriteError "Stream write error" when that fails.
+void syncFileSystemOf(const std::string& folder);

@@ -1,0 +1,160 @@
+// quarnix-tool extract / extract-all: the raw bytes of archive entries, as
+// they lie in the data file, each written to a file of its own.
+#include "cli/commands.h"
+
+#include "cli/archive_guard.h"
+#include "formats/archive_directory.h"
+#include "platform/exceptions.h"
+#include "platform/file_names.h"
+#include "platform/file_write.h"
+#include "platform/streams.h"
+#include "platform/text.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+std::string display(const std::string& cp1250)
+{
+    return fromCp1250(cp1250).toStdString();
+}
+
+// Where an entry's bytes are in a data file of `fileSize` bytes: `Size`
+// bytes from `FPos`, as far as the file goes.
+struct EntrySpan {
+    int64_t offset = 0;
+    int64_t count = 0;     // bytes that exist
+    bool pastEnd = false;  // the entry has bytes but the file ends before its first
+    bool cut = false;      // the file ends before the entry's last byte
+};
+
+EntrySpan spanOf(const DirectoryEntry& e, int64_t fileSize)
+{
+    EntrySpan s;
+    s.offset = e.offset;
+    if (e.size > 0 && e.offset >= fileSize) {
+        s.pastEnd = true;
+        return s;
+    }
+    s.count = std::clamp<int64_t>(fileSize - e.offset, 0, e.size);
+    s.cut = s.count < e.size;
+    return s;
+}
+
+void copyEntry(TFileStream& data, const EntrySpan& span, const std::string& out, FileSync sync)
+{
+    data.SetPosition(span.offset);
+    if (span.count > 0 && data.Position() != span.offset)
+        throw EReadError("Stream read error");
+    writeFileReplacing(out, data, span.count, sync);
+}
+
+// ---- extract ----
+
+int runExtract(const QCommandLineParser&, const std::vector<std::string>& args)
+{
+    const ArchiveContents archive = readArchive(args[0]);
+    const DirectoryEntry* entry = findEntry(archive.entries, args[1]);
+    if (!entry)
+        throw Exception("No entry '" + args[1] + "' in " + args[0]);
+    TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
+    const EntrySpan span = spanOf(*entry, data.Size());
+    if (span.pastEnd)
+        throw Exception("Entry '" + display(entry->name) + "' starts past the end of " + archive.dataFile);
+    ArchiveGuard(args[0], archive).check(args[2]);
+    copyEntry(data, span, args[2], FileSync::Now);
+    if (span.cut)
+        std::fprintf(stderr, "Entry '%s' runs past the end of %s: %" PRId64 " of %" PRId64 " bytes written\n",
+                     display(entry->name).c_str(), archive.dataFile.c_str(), span.count, entry->size);
+    return 0;
+}
+
+// ---- extract-all ----
+
+int runExtractAll(const QCommandLineParser&, const std::vector<std::string>& args)
+{
+    const ArchiveContents archive = readArchive(args[0]);
+    const std::string& outDir = args[1];
+    // One open of the data file for the whole run, locked against writers.
+    TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
+    const int64_t fileSize = data.Size();
+
+    // Every name is settled and checked before the first file is written.
+    struct Planned {
+        const DirectoryEntry* entry;
+        EntrySpan span;
+        std::string path;
+    };
+    std::vector<Planned> plan;
+    plan.reserve(archive.entries.size());
+    UniqueFileNames names;
+    const ArchiveGuard guard(args[0], archive);
+    int64_t pastEnd = 0;
+    for (const DirectoryEntry& e : archive.entries) {
+        const EntrySpan span = spanOf(e, fileSize);
+        if (span.pastEnd) {
+            ++pastEnd;
+            continue;
+        }
+        plan.push_back({&e, span, outDir + "/" + names.take(safeFileName(e.name))});
+        guard.check(plan.back().path);
+    }
+
+    makeFolder(outDir);
+    const bool progress = ::isatty(STDERR_FILENO) == 1;
+    int64_t written = 0, cut = 0;
+    for (const Planned& p : plan) {
+        if (progress)
+            std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", written + 1, plan.size(),
+                         display(p.entry->name).c_str());
+        // Flushed once for the whole run below, not file by file.
+        copyEntry(data, p.span, p.path, FileSync::Deferred);
+        ++written;
+        cut += p.span.cut;
+    }
+    if (progress)
+        std::fputs("\r\033[K", stderr);
+    syncFileSystemOf(outDir);
+
+    std::string notes;
+    if (pastEnd > 0)
+        notes += " (starting past the end of the data file: " + std::to_string(pastEnd) + ")";
+    if (cut > 0)
+        notes += ", " + std::to_string(cut) + " cut short by the end of the data file";
+    std::fprintf(stderr, "%" PRId64 " entries written to %s, %" PRId64 " skipped%s\n", written, outDir.c_str(), pastEnd,
+                 notes.c_str());
+    return 0;
+}
+
+} // namespace
+
+const ToolCommand kExtractCommand{
+    "extract",
+    "Write the raw bytes of one entry to a file.",
+    "Writes the bytes of ENTRY as they lie in the archive's data file (Size bytes from FPos, as far as the file "
+    "goes) to OUT. The file is written under a temporary name that is renamed over OUT when complete. An entry "
+    "that starts past the end of the data file is refused and nothing is written; one that runs past the end is "
+    "written as far as the file goes, with a note on stderr. OUT may not be a file of the archive itself.",
+    {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
+     {"ENTRY", "The entry's Pos number or its exact name; a .txd has the single entry 1."},
+     {"OUT", "The file to write (replaced when it exists)."}},
+    nullptr,
+    runExtract,
+};
+
+const ToolCommand kExtractAllCommand{
+    "extract-all",
+    "Write the raw bytes of every entry into a folder.",
+    "Writes every entry of ARCHIVE to OUTDIR/<entry name>, its bytes as they lie in the data file (Size bytes "
+    "from FPos, as far as the file goes). Names are made safe for the file system; names that clash (ignoring "
+    "case) are numbered before their extension: name_2.ext, name_3.ext, ... Entries that start past the end of "
+    "the data file are skipped. Nothing is written when a name would replace a file of the archive itself. "
+    "Progress goes to stderr when it is a terminal; a summary line ends the run.",
+    {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
+     {"OUTDIR", "The folder to write into; made when missing."}},
+    nullptr,
+    runExtractAll,
+};

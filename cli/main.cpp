@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <malloc.h>
 #include <exception>
 #include <new>
 
@@ -144,6 +145,11 @@ std::string utf8(const QString& text)
 
 int main(int argc, char** argv)
 {
+    // Commands that write many files allocate and free a texture-sized buffer
+    // for each: keep freed memory for the next one instead of handing it back
+    // to the system and faulting it in again every time.
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 128 * 1024 * 1024);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quarnix-tool"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QX_VERSION));

@@ -117,15 +117,14 @@ TextureTga buildTextureTga(TStream& archive, const TextureRef& texture)
         result.problem = TextureProblem::PastEnd;
         return result;
     }
-    std::vector<uint8_t> texels(static_cast<size_t>(dataSize));
-    archive.ReadBuffer(texels.data(), dataSize);
-
     std::vector<uint8_t>& out = result.bytes;
     if (texture.paletted) {
-        out.resize(kTgaHeaderSize + texels.size() * 4);
+        std::vector<uint8_t> indices(static_cast<size_t>(dataSize));
+        archive.ReadBuffer(indices.data(), dataSize);
+        out.resize(kTgaHeaderSize + indices.size() * 4);
         putHeader(out.data(), texture, true);
         uint8_t* p = out.data() + kTgaHeaderSize;
-        for (const uint8_t i : texels) {
+        for (const uint8_t i : indices) {
             const uint8_t* e = palette + 4 * i;
             p[0] = e[2];
             p[1] = e[1];
@@ -133,15 +132,16 @@ TextureTga buildTextureTga(TStream& archive, const TextureRef& texture)
             p[3] = e[3];
             p += 4;
         }
-    } else if (texture.bits == 32) {
-        const size_t count = texels.size() / 4;
-        out.resize(kTgaHeaderSize + count * 4);
-        putHeader(out.data(), texture, true);
-        std::memcpy(out.data() + kTgaHeaderSize, texels.data(), count * 4);
     } else {
-        out.resize(kTgaHeaderSize + texels.size());
-        putHeader(out.data(), texture, false);
-        std::memcpy(out.data() + kTgaHeaderSize, texels.data(), texels.size());
+        // The texels go straight behind the header: a 32-bit texel is already
+        // in the TGA's own byte order, and other kinds are copied as stored.
+        // Whole 32-bit texels only: a trailing part of one is read and dropped.
+        const bool trueColour = texture.bits == 32;
+        const int64_t kept = trueColour ? dataSize / 4 * 4 : dataSize;
+        out.resize(static_cast<size_t>(kTgaHeaderSize + dataSize));
+        putHeader(out.data(), texture, trueColour);
+        archive.ReadBuffer(out.data() + kTgaHeaderSize, dataSize);
+        out.resize(static_cast<size_t>(kTgaHeaderSize + kept));
     }
     return result;
 }

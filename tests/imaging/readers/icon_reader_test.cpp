@@ -1,6 +1,6 @@
 // TIconGraphic: the image choice, every depth, transparent pixels drawn
 // black, and the messages.
-#include "imaging/icon_graphic.h"
+#include "imaging/readers/icon_graphic.h"
 #include "support/bmp_builder.h"
 #include "support/ico_builder.h"
 #include "tests/imaging/readers/reader_test_util.h"

@@ -1,7 +1,7 @@
 // TMetaFileGraphic: sizes computed from the headers, placeable Windows
 // metafiles through libwmf and enhanced metafiles through libemf2svg drawn
 // onto white with their frame mapped onto the bitmap, and the messages.
-#include "imaging/metafile_graphic.h"
+#include "imaging/readers/metafile_graphic.h"
 #include "platform/environment.h"
 #include "support/bmp_builder.h"
 #include "support/metafile_builder.h"

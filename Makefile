@@ -42,7 +42,7 @@ fuzz: deps
 	  n=$$(basename $$f); mkdir -p $(FUZZ_BUILD)/corpus/$$n; \
 	  echo "== $$n for $(FUZZ_SECONDS)s"; \
 	  seeds=""; [ -d fuzz/seeds/$$n ] && seeds=fuzz/seeds/$$n; \
-	  LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan.supp \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  $$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 -print_final_stats=1 $(FUZZ_BUILD)/corpus/$$n $$seeds 2>&1 | tail -n 15; \
 	  [ $${PIPESTATUS[0]} -eq 0 ] || { echo "$$n: finding above"; exit 1; }; \
 	done

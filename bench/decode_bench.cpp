@@ -2,9 +2,9 @@
 // readers, against the same library decoding the same bytes into a plain
 // buffer. The readers' own work (format checks, row placement, colour order)
 // should stay within a fifth of the library's decoding time.
-#include "imaging/jpeg_graphic.h"
-#include "imaging/png_graphic.h"
-#include "imaging/tiff_graphic.h"
+#include "imaging/readers/jpeg_graphic.h"
+#include "imaging/readers/png_graphic.h"
+#include "imaging/readers/tiff_graphic.h"
 #include "platform/streams.h"
 #include "support/jpeg_builder.h"
 #include "support/png_builder.h"

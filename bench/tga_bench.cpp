@@ -1,7 +1,7 @@
 // Decoding TGA images from memory: a 2048 x 2048 run-length encoded 32-bit
 // image (mixed runs and literal pixels, and all literal), and the same image
 // uncompressed at 24 bits.
-#include "imaging/tga_graphic.h"
+#include "imaging/readers/tga_graphic.h"
 #include "platform/streams.h"
 #include "support/tga_builder.h"
 

@@ -1,6 +1,6 @@
 // Fuzzes the BMP reader (codec first, Qt's BMP reader second) over memory.
 #include "fuzz_support.h"
-#include "imaging/bmp_graphic.h"
+#include "imaging/readers/bmp_graphic.h"
 #include "platform/byte_order.h"
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Fuzzes the DCX reader over memory: the page count and the first two pages.
-#include "imaging/pcx_graphic.h"
+#include "imaging/readers/pcx_graphic.h"
 #include "platform/streams.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Fuzzes the icon reader (Qt's ICO reader behind it) over memory.
 #include "fuzz_support.h"
-#include "imaging/icon_graphic.h"
+#include "imaging/readers/icon_graphic.h"
 
 #include <cstdint>
 

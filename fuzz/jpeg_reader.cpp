@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the JPEG reader: it must fail with an exception or
 // produce a picture whose rows all lie in its pixel store, never crash or leak.
 #include "fuzz_support.h"
-#include "imaging/jpeg_graphic.h"
+#include "imaging/readers/jpeg_graphic.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -1,6 +1,6 @@
 // Fuzzes the PCX reader over memory.
 #include "fuzz_support.h"
-#include "imaging/pcx_graphic.h"
+#include "imaging/readers/pcx_graphic.h"
 
 #include <cstdint>
 

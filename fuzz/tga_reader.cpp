@@ -1,6 +1,6 @@
 // Fuzzes the TGA reader: any byte string is read as a TGA stream. A picture
 // that reads must also survive a write and a second read unchanged.
-#include "imaging/tga_graphic.h"
+#include "imaging/readers/tga_graphic.h"
 #include "platform/streams.h"
 
 #include <cstdint>

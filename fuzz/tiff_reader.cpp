@@ -2,7 +2,7 @@
 // produce a picture whose rows all lie in its pixel store, never crash or
 // leak. The second directory is read too when there is one.
 #include "fuzz_support.h"
-#include "imaging/tiff_graphic.h"
+#include "imaging/readers/tiff_graphic.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

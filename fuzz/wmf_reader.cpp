@@ -1,6 +1,6 @@
 // Fuzzes the metafile reader on placeable Windows metafiles (libwmf) over memory.
 #include "fuzz_support.h"
-#include "imaging/metafile_graphic.h"
+#include "imaging/readers/metafile_graphic.h"
 
 #include <cstdint>
 #include <vector>

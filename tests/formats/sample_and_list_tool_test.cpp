@@ -52,7 +52,7 @@ TEST(SampleArchive, HoldsEveryTextureKindInSeveralSizes)
     for (const auto& [name, dict] : archive_sample::sampleArchiveDictionaries()) {
         check(dict);
         // The archive holds exactly these bytes under that name.
-        auto it = std::find_if(items.begin(), items.end(), [&](const ArchiveItem& i) { return i.name == name; });
+        auto it = std::find_if(items.begin(), items.end(), [&wanted = name](const ArchiveItem& i) { return i.name == wanted; });
         ASSERT_NE(it, items.end()) << name;
         EXPECT_EQ(it->data, buildTextureDictionary(dict)) << name;
     }

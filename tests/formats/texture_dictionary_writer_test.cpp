@@ -22,6 +22,18 @@ uint32_t le32At(const std::vector<uint8_t>& v, size_t at)
     return v[at] | (v[at + 1] << 8) | (v[at + 2] << 16) | (uint32_t(v[at + 3]) << 24);
 }
 
+// The message of the error `f` raises; "<no error>" when it raises none.
+template <typename F>
+std::string errorOf(F&& f)
+{
+    try {
+        f();
+    } catch (const Exception& e) {
+        return e.message();
+    }
+    return "<no error>";
+}
+
 } // namespace
 
 TEST(TextureDictionaryWriter, TinyDictionaryMatchesHandComputedBytes)
@@ -112,10 +124,10 @@ TEST(TextureDictionaryWriter, NameFieldsAreWrittenRaw)
     EXPECT_EQ(bytes[99], 0);
 
     d.textures[0].name = std::string(33, 'N');
-    EXPECT_THROW(buildTextureDictionary(d), Exception);
+    EXPECT_EQ(errorOf([&] { buildTextureDictionary(d); }), "Texture name longer than 32 bytes: " + std::string(33, 'N'));
     d.textures[0].name = "ok";
     d.textures[0].maskName = std::string(33, 'M');
-    EXPECT_THROW(buildTextureDictionary(d), Exception);
+    EXPECT_EQ(errorOf([&] { buildTextureDictionary(d); }), "Mask name longer than 32 bytes: " + std::string(33, 'M'));
 }
 
 TEST(TextureDictionaryWriter, StoredFieldsCanBeDamagedOnPurpose)
@@ -163,16 +175,18 @@ TEST(TextureDictionaryWriter, TexelEncodings)
 
 TEST(TextureDictionaryWriter, RefusesInconsistentTextures)
 {
-    EXPECT_THROW(makeTexture32("a", "", 2, 2, {{}, {}, {}}), Exception);
-    EXPECT_THROW(makeTexture16("a", "", 1, 2, {{}}), Exception);
-    EXPECT_THROW(makeTexturePaletted8("a", "", 1, 1, {{}}, {1}), Exception);  // index outside the palette
-    EXPECT_THROW(makeTexturePaletted8("a", "", 1, 1, std::vector<Rgba>(257), {0}), Exception);
+    EXPECT_EQ(errorOf([] { makeTexture32("a", "", 2, 2, {{}, {}, {}}); }), "Texture a: pixel count does not match its size");
+    EXPECT_EQ(errorOf([] { makeTexture16("b", "", 1, 2, {{}}); }), "Texture b: pixel count does not match its size");
+    EXPECT_EQ(errorOf([] { makeTexturePaletted8("c", "", 1, 1, {{}}, {1}); }),
+              "Texture c: palette index outside the palette");
+    EXPECT_EQ(errorOf([] { makeTexturePaletted8("d", "", 1, 1, std::vector<Rgba>(257), {0}); }),
+              "Texture d: more than 256 palette colours");
 
     TextureDictionary d;
-    d.textures.push_back(makeTexturePaletted8("a", "", 1, 1, {{}}, {0}));
+    d.textures.push_back(makeTexturePaletted8("e", "", 1, 1, {{}}, {0}));
     d.textures[0].palette.resize(1000);
-    EXPECT_THROW(buildTextureDictionary(d), Exception);
-    d.textures[0] = makeTexture32("a", "", 1, 1, {{}});
+    EXPECT_EQ(errorOf([&] { buildTextureDictionary(d); }), "Texture e: an 8-bit texture needs a 1024-byte palette");
+    d.textures[0] = makeTexture32("f", "", 1, 1, {{}});
     d.textures[0].palette.assign(1024, 0);
-    EXPECT_THROW(buildTextureDictionary(d), Exception);
+    EXPECT_EQ(errorOf([&] { buildTextureDictionary(d); }), "Texture f: only the 8-bit kind has a palette");
 }

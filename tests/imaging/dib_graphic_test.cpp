@@ -359,9 +359,11 @@ TEST(RgbToPaletteConverter, CacheCountsHitsAndMissesPerSlot)
     EXPECT_EQ(c.IndexOf(0xFFFFFF), 15);
     EXPECT_EQ(c.Hits(), 1u);
     EXPECT_EQ(c.Misses(), 1u);
-    // Colour 0 and colour 1020 share slot 0: each replaces the other.
+    // Colour 0 and colour 1020 (0, 3, 252: nearest to 0, 0, 170) share slot 0:
+    // each replaces the other.
     EXPECT_EQ(c.IndexOf(0), 0);
-    EXPECT_EQ(c.IndexOf(1020), c.IndexOf(1020));
+    EXPECT_EQ(c.IndexOf(1020), 1);
+    EXPECT_EQ(c.IndexOf(1020), 1);
     EXPECT_EQ(c.Misses(), 3u);
     EXPECT_EQ(c.Hits(), 2u);
     EXPECT_EQ(c.IndexOf(0), 0);

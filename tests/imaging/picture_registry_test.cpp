@@ -2,14 +2,14 @@
 // name, loading and saving by name, the dialog filter, the busy cursor.
 #include "imaging/picture_registry.h"
 
-#include "imaging/bmp_graphic.h"
-#include "imaging/icon_graphic.h"
-#include "imaging/jpeg_graphic.h"
-#include "imaging/metafile_graphic.h"
-#include "imaging/pcx_graphic.h"
-#include "imaging/png_graphic.h"
-#include "imaging/tga_graphic.h"
-#include "imaging/tiff_graphic.h"
+#include "imaging/readers/bmp_graphic.h"
+#include "imaging/readers/icon_graphic.h"
+#include "imaging/readers/jpeg_graphic.h"
+#include "imaging/readers/metafile_graphic.h"
+#include "imaging/readers/pcx_graphic.h"
+#include "imaging/readers/png_graphic.h"
+#include "imaging/readers/tga_graphic.h"
+#include "imaging/readers/tiff_graphic.h"
 #include "platform/environment.h"
 #include "support/tga_builder.h"
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +114,29 @@ TEST(Text, Cp1250RoundTripsEveryByte)
     EXPECT_LT(localeCompareIgnoreCase("a", "B"), 0);
     EXPECT_EQ(localeCompareIgnoreCase("abc", "ABC"), 0);
     EXPECT_TRUE(sameTextIgnoreCase("pos", "POS"));
+}
+
+TEST(Text, Cp1250HighHalfMatchesTheCodePage)
+{
+    // Every byte above 0x7F against the C library's own table; the five bytes
+    // the code page leaves unassigned stand for the control character of the
+    // same number.
+    iconv_t cd = iconv_open("UTF-16LE", "CP1250");
+    ASSERT_NE(cd, iconv_t(-1));
+    for (int b = 0x80; b < 0x100; ++b) {
+        char in = static_cast<char>(b);
+        char16_t out = 0;
+        char* inp = &in;
+        char* outp = reinterpret_cast<char*>(&out);
+        size_t inLeft = 1, outLeft = sizeof out;
+        const bool assigned = iconv(cd, &inp, &inLeft, &outp, &outLeft) != size_t(-1);
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const char16_t want = assigned ? out : char16_t(b);
+        EXPECT_EQ(fromCp1250(std::string(1, in)).at(0).unicode(), want) << std::hex << b;
+    }
+    iconv_close(cd);
+    // A few by hand: the euro sign, S and s with caron, L with stroke, a with ogonek.
+    EXPECT_EQ(fromCp1250("\x80\x8A\x9A\xA3\xB9"), QString::fromUtf16(u"\u20AC\u0160\u0161\u0141\u0105"));
 }
 
 TEST(Exceptions, FormatMessageFillsInOrder)

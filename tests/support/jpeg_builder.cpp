@@ -63,6 +63,8 @@ bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, const JpegRecipe* 
     cinfo->X_density = UINT16(recipe->xDensity);
     cinfo->Y_density = UINT16(recipe->yDensity);
     jpeg_start_compress(cinfo, TRUE);
+    for (const JpegRecipe::Marker& m : recipe->markers)
+        jpeg_write_marker(cinfo, m.code, m.payload.data(), unsigned(m.payload.size()));
     const int stride = recipe->width * cinfo->input_components;
     while (cinfo->next_scanline < cinfo->image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(recipe->pixels.data()) + size_t(cinfo->next_scanline) * size_t(stride);

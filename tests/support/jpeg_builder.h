@@ -26,6 +26,13 @@ struct JpegRecipe {
     int densityUnit = 0;
     int xDensity = 1;
     int yDensity = 1;
+    // Markers written after the JFIF header, in order: code (0xE0 + n for
+    // APPn, 0xFE for a comment) and payload (at most 65533 bytes each).
+    struct Marker {
+        int code;
+        std::vector<uint8_t> payload;
+    };
+    std::vector<Marker> markers;
 };
 
 // Throws std::runtime_error with libjpeg's message when the writer refuses.

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -115,11 +116,13 @@ std::unique_ptr<RecordTable> entryTableWithRows(int rows, int start = 0)
     return t;
 }
 
+// The message of the error of class E that `f` raises.
+template <typename E = ERecordTableError>
 std::string errorOf(const std::function<void()>& f)
 {
     try {
         f();
-    } catch (const ERecordTableError& e) {
+    } catch (const E& e) {
         return e.message();
     }
     return "<no error>";
@@ -258,10 +261,10 @@ TEST(AfterScroll, HandlerErrorPassesOutAfterTheMove)
 {
     auto t = entryTableWithRows(3, 0);
     t->AfterScroll = [](RecordTable&) { throw Exception("handler failed"); };
-    EXPECT_THROW(t->Next(), Exception);
+    EXPECT_EQ(errorOf<Exception>([&] { t->Next(); }), "handler failed");
     EXPECT_EQ(t->CurrentIndex(), 1);
     // Inside Locate the suspension is undone even when the handler raises.
-    EXPECT_THROW(t->Locate("Pos", 3), Exception);
+    EXPECT_EQ(errorOf<Exception>([&] { t->Locate("Pos", 3); }), "handler failed");
     EXPECT_EQ(t->SuspendCount(), 0);
 }
 
@@ -515,6 +518,18 @@ TEST(Fields, ConversionsBetweenKinds)
     t->FieldByName("Name").SetAsString("x1");
     t->Post();
     EXPECT_THROW(t->FieldByName("Name").AsInteger(), ERecordTableError);
+
+    // Booleans read and write "True" / "False" in any letter case; other text is refused.
+    auto tx = makeTextureTable();
+    tx->Append();
+    tx->FieldByName("Paletted").SetAsString("tRUE");
+    EXPECT_TRUE(tx->FieldByName("Paletted").AsBoolean());
+    EXPECT_EQ(errorOf([&] { tx->FieldByName("Paletted").SetAsString("yes"); }), "'yes' is not a valid boolean value");
+    EXPECT_TRUE(tx->FieldByName("Paletted").AsBoolean());   // unchanged
+    tx->FieldByName("Type").SetAsString("false");
+    EXPECT_FALSE(tx->FieldByName("Type").AsBoolean());
+    tx->FieldByName("Type").SetAsString("0");
+    EXPECT_EQ(errorOf([&] { tx->FieldByName("Type").AsBoolean(); }), "'0' is not a valid boolean value");
 }
 
 // ---------------------------------------------------------------- sort
@@ -711,6 +726,48 @@ TEST(Locate, EqualityIsExact)
     EXPECT_FALSE(t->Locate("Size", int64_t{1} << 30));
     EXPECT_FALSE(t->Locate("String", "x"));   // never-written fields never match a value
     EXPECT_TRUE(t->Locate("String", FieldValue()));
+}
+
+TEST(Locate, AcrossFieldKindsTheShownTextsAreCompared)
+{
+    // Row 0: Pos 1, Name "2", Paletted false, Type "True";
+    // row 1: Pos 2, Name "1", Paletted true; row 2 has only Pos 3.
+    auto t = makeTextureTable();
+    const auto add = [&](int64_t pos, const char* name, int paletted, const char* type) {
+        t->Append();
+        t->FieldByName("Pos").SetAsInteger(pos);
+        if (name)
+            t->FieldByName("Name").SetAsString(name);
+        if (paletted >= 0)
+            t->FieldByName("Paletted").SetAsBoolean(paletted != 0);
+        if (type)
+            t->FieldByName("Type").SetAsString(type);
+        t->Post();
+    };
+    add(1, "2", 0, "True");
+    add(2, "1", 1, nullptr);
+    add(3, nullptr, -1, nullptr);
+    struct Case {
+        const char* field;
+        FieldValue value;
+        int row;   // -1: not found
+    } cases[] = {
+        {"Pos", "2", 1},            // integer field, text value
+        {"Pos", "02", -1},
+        {"Name", 1, 1},             // text field, integer value
+        {"Paletted", true, 1},
+        {"Paletted", false, 0},
+        {"Paletted", "True", 1},    // boolean field, text value
+        {"Paletted", "true", -1},
+        {"Paletted", 1, -1},        // a boolean shows "True", never "1"
+        {"Type", true, 0},          // text field, boolean value
+        {"Name", true, -1},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        t->Last();
+        EXPECT_EQ(t->Locate(cases[i].field, cases[i].value), cases[i].row >= 0) << "case " << i;
+        EXPECT_EQ(t->CurrentIndex(), cases[i].row >= 0 ? cases[i].row : 2) << "case " << i;
+    }
 }
 
 TEST(Locate, WorksOnTheFilteredTable)

@@ -1,7 +1,7 @@
 // Reading and writing TGA images through the TGA codec (driven the way the
 // program drives it, through TTgaGraphic and the codec bridge).
 #include "imaging/codec/vesk.h"
-#include "imaging/tga_graphic.h"
+#include "imaging/readers/tga_graphic.h"
 #include "support/tga_builder.h"
 
 #include <gtest/gtest.h>

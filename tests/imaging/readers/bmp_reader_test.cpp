@@ -1,7 +1,7 @@
 // TBitmapGraphic and the BMP codec: every depth and header kind, run-length
 // data (also damaged), the second reader for what the codec refuses, the
 // resolution, the reader options and the messages.
-#include "imaging/bmp_graphic.h"
+#include "imaging/readers/bmp_graphic.h"
 #include "imaging/codec/vesk.h"
 #include "support/bmp_builder.h"
 #include "tests/imaging/readers/reader_test_util.h"

@@ -1,5 +1,5 @@
 // TDcxGraphic: pages by image index, the page count and the page table checks.
-#include "imaging/pcx_graphic.h"
+#include "imaging/readers/pcx_graphic.h"
 #include "support/bmp_builder.h"
 #include "support/pcx_builder.h"
 #include "tests/imaging/readers/reader_test_util.h"

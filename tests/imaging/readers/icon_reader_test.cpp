@@ -1,6 +1,6 @@
 // TIconGraphic: the image choice, every depth, transparent pixels drawn
 // black, and the messages.
-#include "imaging/icon_graphic.h"
+#include "imaging/readers/icon_graphic.h"
 #include "support/bmp_builder.h"
 #include "support/ico_builder.h"
 #include "tests/imaging/readers/reader_test_util.h"
@@ -34,12 +34,28 @@ TEST_P(IconDepth, ReadsTheImageOntoBlack)
 
 INSTANTIATE_TEST_SUITE_P(AllDepths, IconDepth, ::testing::Values(1, 4, 8, 24, 32));
 
+TEST(IconReader, PartlyTransparentPixelsAreWeightedByTheirOpacityRounded)
+{
+    // Each channel becomes channel * alpha / 255, rounded to the nearest.
+    ico_fixture::IconImage im;
+    im.width = 4;
+    im.height = 1;
+    im.bits = 32;
+    im.pixels = {0x80030303, 0xC0C86401, 0xFF123456, 0x00FFFFFF};
+    const uint32_t want[] = {0x020202, 0x974B01, 0x123456, 0x000000};  // 1.51 -> 2; 150.6, 75.3, 0.75
+    auto g = readPicture<TIconGraphic>(ico_fixture::build({im}));
+    ASSERT_EQ(g->Width(), 4);
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(g->GetPixelColor(x, 0), want[x]) << x;
+}
+
 TEST(IconReader, ChoosesTheImageClosestTo32AtTheDeepestDepth)
 {
     const IconImage small = ico_fixture::solidImage(16, 8, 0x0000FF);
     const IconImage big4 = ico_fixture::solidImage(32, 4, 0x00FF00);
     const IconImage big8 = ico_fixture::solidImage(32, 8, 0xFF0000);
     const IconImage huge = ico_fixture::solidImage(64, 32, 0xFFFFFF);
+    const IconImage otherBig8 = ico_fixture::solidImage(32, 8, 0x00FFFF);
     struct Case {
         std::vector<IconImage> images;
         int width;
@@ -49,6 +65,7 @@ TEST(IconReader, ChoosesTheImageClosestTo32AtTheDeepestDepth)
         {{big4, small}, 32, 0x00FF00},
         {{small, big4, big8}, 32, 0xFF0000},
         {{big8, big4}, 32, 0xFF0000},
+        {{big8, otherBig8}, 32, 0xFF0000},  // same size and depth: the first
         {{small, huge}, 16, 0x0000FF},
         {{huge}, 64, 0xFFFFFF},
     };

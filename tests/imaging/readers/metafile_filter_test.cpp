@@ -2,7 +2,7 @@
 // bitmaps) pass and are drawn, records that claim more than they hold are
 // left out, object numbers stay right, and the inputs that made the
 // converters read past their buffers or run for minutes are harmless.
-#include "imaging/metafile_graphic.h"
+#include "imaging/readers/metafile_graphic.h"
 #include "platform/environment.h"
 #include "support/bmp_builder.h"
 #include "support/metafile_builder.h"

@@ -1,7 +1,7 @@
 // TMetaFileGraphic: sizes computed from the headers, placeable Windows
 // metafiles through libwmf and enhanced metafiles through libemf2svg drawn
 // onto white with their frame mapped onto the bitmap, and the messages.
-#include "imaging/metafile_graphic.h"
+#include "imaging/readers/metafile_graphic.h"
 #include "platform/environment.h"
 #include "support/bmp_builder.h"
 #include "support/metafile_builder.h"
@@ -39,16 +39,19 @@ private:
 TEST(MetafileReader, PlaceableMetafileIsDrawnOntoWhite)
 {
     ScreenDpi dpi(96, 96);
-    // 960 x 480 units at 96 per inch; the left half is filled red.
+    // 960 x 480 units at 96 per inch; the left half is filled red. A header
+    // of 0 units per inch is drawn as 96.
     const auto records = metafile_fixture::wmfFillRecords(0, 0, 960, 480, {{0, 0, 480, 480, 255, 0, 0}});
-    auto g = readPicture<TMetaFileGraphic>(metafile_fixture::placeableWmf(0, 0, 960, 480, 96, records));
-    ASSERT_EQ(g->Width(), 960);
-    ASSERT_EQ(g->Height(), 480);
-    EXPECT_EQ(g->ImageFormat(), ifRgb24);
-    EXPECT_EQ(g->GetPixelColor(10, 10), 0xFF0000u);
-    EXPECT_EQ(g->GetPixelColor(470, 470), 0xFF0000u);
-    EXPECT_EQ(g->GetPixelColor(490, 10), kWhite);
-    EXPECT_EQ(g->GetPixelColor(950, 470), kWhite);
+    for (uint16_t inch : {96, 0}) {
+        auto g = readPicture<TMetaFileGraphic>(metafile_fixture::placeableWmf(0, 0, 960, 480, inch, records));
+        ASSERT_EQ(g->Width(), 960) << inch;
+        ASSERT_EQ(g->Height(), 480) << inch;
+        EXPECT_EQ(g->ImageFormat(), ifRgb24);
+        EXPECT_EQ(g->GetPixelColor(10, 10), 0xFF0000u) << inch;
+        EXPECT_EQ(g->GetPixelColor(470, 470), 0xFF0000u) << inch;
+        EXPECT_EQ(g->GetPixelColor(490, 10), kWhite) << inch;
+        EXPECT_EQ(g->GetPixelColor(950, 470), kWhite) << inch;
+    }
 }
 
 TEST(MetafileReader, PlaceableBoundingBoxIsMappedOntoTheBitmap)

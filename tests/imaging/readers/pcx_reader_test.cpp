@@ -2,7 +2,7 @@
 // runs across line ends (and the "trunc" option), data that ends early,
 // odd bytes-per-line values, short headers and the messages.
 #include "imaging/codec/vesk.h"
-#include "imaging/pcx_graphic.h"
+#include "imaging/readers/pcx_graphic.h"
 #include "support/pcx_builder.h"
 #include "tests/imaging/readers/reader_test_util.h"
 

@@ -1,4 +1,4 @@
-#include "imaging/tiff_graphic.h"
+#include "imaging/readers/tiff_graphic.h"
 
 #include "platform/streams.h"
 

@@ -1,4 +1,4 @@
-#include "imaging/jpeg_graphic.h"
+#include "imaging/readers/jpeg_graphic.h"
 
 #include "platform/streams.h"
 

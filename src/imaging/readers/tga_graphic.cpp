@@ -1,4 +1,4 @@
-#include "imaging/tga_graphic.h"
+#include "imaging/readers/tga_graphic.h"
 
 #include "imaging/codec/vesk.h"
 

@@ -1,4 +1,4 @@
-#include "imaging/icon_graphic.h"
+#include "imaging/readers/icon_graphic.h"
 #include "platform/byte_order.h"
 
 #include "platform/exceptions.h"

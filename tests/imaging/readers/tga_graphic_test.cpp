@@ -1,6 +1,6 @@
 // TTgaGraphic: streams positioned after other data, writing at the current
 // position, and the image index playing no part.
-#include "imaging/tga_graphic.h"
+#include "imaging/readers/tga_graphic.h"
 #include "platform/streams.h"
 #include "support/tga_builder.h"
 

@@ -5,7 +5,7 @@
 // it. Before a metafile is converted, it is copied record by record, and only
 // records whose every count and offset lies inside the record (and whose
 // bitmaps are plain, complete device-independent bitmaps) are copied.
-#include "imaging/metafile_graphic.h"
+#include "imaging/readers/metafile_graphic.h"
 #include "platform/byte_order.h"
 
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "imaging/metafile_graphic.h"
+#include "imaging/readers/metafile_graphic.h"
 #include "platform/byte_order.h"
 
 #include "platform/environment.h"

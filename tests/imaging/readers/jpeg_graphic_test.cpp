@@ -1,4 +1,4 @@
-#include "imaging/jpeg_graphic.h"
+#include "imaging/readers/jpeg_graphic.h"
 
 #include "platform/environment.h"
 #include "platform/streams.h"
@@ -92,6 +92,27 @@ TEST(JpegGraphic, ColourFilesBecomeRgb24InBlueGreenRedOrder)
         EXPECT_GT(row[0], 100);
         EXPECT_LT(row[2], 30);
     }
+}
+
+TEST(JpegGraphic, ApplicationAndCommentMarkersAreSkipped)
+{
+    // A camera photo: an EXIF block longer than the reader's input buffer,
+    // a colour profile and a comment between the header and the picture.
+    JpegRecipe plain = gradient(16, 16, JpegKind::YCbCr);
+    JpegRecipe photo = plain;
+    std::vector<uint8_t> exif(20000);
+    for (size_t i = 0; i < exif.size(); ++i)
+        exif[i] = uint8_t(i * 7);  // marker bytes (0xFF) among them, as in real EXIF data
+    photo.markers = {{0xE1, exif}, {0xE2, std::vector<uint8_t>(3000, 0xFF)}, {0xFE, {'h', 'i'}}};  // APP1, APP2, COM
+    const std::vector<uint8_t> bytes = writeJpeg(photo);
+    ASSERT_GT(bytes.size(), writeJpeg(plain).size() + 23000);
+    auto picture = decode(bytes);
+    auto reference = decode(writeJpeg(plain));
+    ASSERT_EQ(picture->Width(), 16);
+    ASSERT_EQ(picture->Height(), 16);
+    EXPECT_EQ(picture->WarningCount(), 0);
+    for (int y = 0; y < 16; ++y)
+        ASSERT_EQ(0, std::memcmp(picture->RowPointer(y), reference->RowPointer(y), size_t(picture->RowStride()))) << y;
 }
 
 TEST(JpegGraphic, CmykFileIsRefusedWithLibjpegsMessage)

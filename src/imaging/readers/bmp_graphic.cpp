@@ -1,4 +1,4 @@
-#include "imaging/bmp_graphic.h"
+#include "imaging/readers/bmp_graphic.h"
 #include "platform/byte_order.h"
 
 #include "imaging/codec/vesk.h"

@@ -1,4 +1,4 @@
-#include "imaging/png_graphic.h"
+#include "imaging/readers/png_graphic.h"
 
 #include "platform/environment.h"
 #include "platform/streams.h"

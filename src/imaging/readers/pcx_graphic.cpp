@@ -1,4 +1,4 @@
-#include "imaging/pcx_graphic.h"
+#include "imaging/readers/pcx_graphic.h"
 #include "platform/byte_order.h"
 
 #include "imaging/codec/vesk.h"

@@ -515,8 +515,9 @@ TEST(BmpCodec, WriterRoundTrip)
         EXPECT_EQ(std::vector<uint8_t>(again->Bits(), again->Bits() + kH * again->RowStride()),
                   std::vector<uint8_t>(original->Bits(), original->Bits() + kH * original->RowStride()))
             << bits;
-        if (bits != 24)
+        if (bits != 24) {
             EXPECT_EQ(std::memcmp(&again->Palette(), &original->Palette(), sizeof(TLogicalPalette)), 0) << bits;
+        }
     }
 }
 

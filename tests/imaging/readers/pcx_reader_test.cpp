@@ -320,8 +320,9 @@ TEST(PcxCodec, CodecTableEntryAndWriterRoundTrip)
         EXPECT_EQ(std::vector<uint8_t>(again->Bits(), again->Bits() + kH * again->RowStride()),
                   std::vector<uint8_t>(original->Bits(), original->Bits() + kH * original->RowStride()))
             << bits << "x" << planes;
-        if (original->ImageFormat() != ifMonochrome && original->ImageFormat() != ifRgb24)
+        if (original->ImageFormat() != ifMonochrome && original->ImageFormat() != ifRgb24) {
             EXPECT_EQ(paletteColor(*again, 5), paletteColor(*original, 5));
+        }
     }
 }
 

@@ -283,8 +283,16 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         // Each key once: at the widget it is first delivered to (key events
         // that a child ignores travel on to its parents).
         QWidget* focus = QApplication::focusWidget();
-        if (widget->window() == this && (focus ? widget == focus : widget == this)) {
-            auto* key = static_cast<QKeyEvent*>(event);
+        auto* key = static_cast<QKeyEvent*>(event);
+        // The same event travelling on to a parent after a handler ran (the
+        // focus may have gone meanwhile, with a dialog that opened and closed).
+        const bool travelling = key == previewedKey_ && key->timestamp() == previewedKeyTime_ &&
+                                previewedKeyWidget_ && previewedKeyWidget_ != widget &&
+                                widget->isAncestorOf(previewedKeyWidget_);
+        if (!travelling && widget->window() == this && (focus ? widget == focus : widget == this)) {
+            previewedKey_ = key;
+            previewedKeyTime_ = key->timestamp();
+            previewedKeyWidget_ = widget;
             const int code = key->key();
             const Qt::KeyboardModifiers shift = key->modifiers();
             guard([&] { FormKeyDown(code, shift); });

@@ -9,6 +9,8 @@
 #include "tables/record_table.h"
 
 #include <QFrame>
+#include <QKeyEvent>
+#include <QPointer>
 #include <QSplitter>
 #include <QWidget>
 
@@ -134,4 +136,9 @@ private:
 
     std::unique_ptr<UserDialogs> dialogs_;
     bool shownOnce_ = false;
+    // The key event last previewed, so that it is previewed once however far
+    // it travels: its address, time and the widget it was previewed at.
+    const QKeyEvent* previewedKey_ = nullptr;
+    quint64 previewedKeyTime_ = 0;
+    QPointer<QWidget> previewedKeyWidget_;
 };

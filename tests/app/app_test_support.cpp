@@ -65,6 +65,8 @@ std::optional<std::string> ScriptedDialogs::findInputBox(const std::string& text
 std::optional<ReplaceRequest> ScriptedDialogs::replaceDialog()
 {
     ++replaceRequests;
+    if (whileReplaceDialogOpen)
+        whileReplaceDialogOpen();
     if (replaceAnswers.empty())
         return std::nullopt;
     auto answer = replaceAnswers.front();

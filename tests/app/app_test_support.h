@@ -7,6 +7,7 @@
 #include <QApplication>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,9 @@ public:
     std::vector<std::string> findRequests;                   // the text each Find box opened with
     std::deque<std::optional<ReplaceRequest>> replaceAnswers;   // empty queue: Cancel
     int replaceRequests = 0;
+    // Runs while the replace dialog is "open" (as a real one would, it may
+    // move the keyboard focus).
+    std::function<void()> whileReplaceDialogOpen;
 
     std::optional<std::string> findInputBox(const std::string& text) override;
     std::optional<ReplaceRequest> replaceDialog() override;

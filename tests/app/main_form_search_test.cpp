@@ -122,6 +122,23 @@ TEST_F(MainFormSearchTest, KeysIgnoreShiftCtrlAndAlt)
     EXPECT_TRUE(script().errors.empty());
 }
 
+TEST_F(MainFormSearchTest, AKeyIsHandledOnceWhenTheFocusIsGoneAfterItsDialog)
+{
+    // A window manager that does not give the focus back after the dialog
+    // closed: the key, ignored by the grid, travels on to the window, where
+    // it must not open the dialog a second time.
+    fill(kRows);
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    form->Grid->setFocus();
+    script().whileReplaceDialogOpen = [] {
+        if (QWidget* focus = QApplication::focusWidget())
+            focus->clearFocus();
+    };
+    QTest::keyClick(form->Grid, Qt::Key_F5);
+    EXPECT_EQ(script().replaceRequests, 1);
+}
+
 TEST_F(MainFormSearchTest, FindBoxAnswers)
 {
     struct Case {

@@ -13,6 +13,11 @@ TFormReplace::TFormReplace(QWidget* owner) : QDialog(owner)
     // A tool-window border without caption buttons.
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setModal(true);
+    // The program's font, which the fixed sizes below are laid out for (a
+    // dialog does not take its owner's font by itself).
+    QFont programFont(QStringLiteral("Arial"));
+    programFont.setPixelSize(11);
+    setFont(owner ? owner->font() : programFont);
 
     LabelReplace = new QLabel(QStringLiteral("Replace"), this);
     EditFrom = new QLineEdit(this);

@@ -63,6 +63,7 @@ test-sanitized: deps
 	cd $(SAN_BUILD) && $(SAN_ENV) QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 bench: build
+	@cmake --build $(BUILD) -j $(JOBS) --target qx_benches
 	@for b in $(BUILD)/bench_*; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
 
 fuzz: deps

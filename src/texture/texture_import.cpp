@@ -49,16 +49,16 @@ std::string importRefusalMessage(ImportRefusal refusal)
     case ImportRefusal::None:
         return "";
     case ImportRefusal::NoTexture:
-        return "No texture is selected";
+        return textureProblemMessage(TextureProblem::NoTexture);
     case ImportRefusal::SixteenBit:
         return kSixteenBitRefusal;
     case ImportRefusal::NoData:
-        return "The texture's data cannot be found: its kind is unknown or its dictionary is damaged";
+        return textureProblemMessage(TextureProblem::NoData);
     case ImportRefusal::SizeMismatch:
         return "The texture's stored data size does not match its width and height; importing over it "
                "would damage the dictionary";
     case ImportRefusal::PastEnd:
-        return "The texture's data runs past the end of the file";
+        return textureProblemMessage(TextureProblem::PastEnd);
     case ImportRefusal::TooSmall:
         return "Destination graphic too small";
     }

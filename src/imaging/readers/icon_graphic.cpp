@@ -123,13 +123,7 @@ void TIconGraphic::ReadImage(TStream& stream, int)
     if (left > int64_t(std::numeric_limits<int32_t>::max()))
         notValid();
     QByteArray bytes(qsizetype(left), Qt::Uninitialized);
-    int64_t got = 0;
-    while (got < left) {
-        const int64_t n = stream.Read(bytes.data() + got, left - got);
-        if (n <= 0)
-            break;
-        got += n;
-    }
+    const int64_t got = std::max<int64_t>(stream.ReadFully(bytes.data(), left), 0);
     bytes.truncate(qsizetype(got));
     if (got < kIconHeaderSize)
         throw EReadError("Stream read error");

@@ -127,13 +127,7 @@ std::vector<uint8_t> readRest(TStream& stream)
     if (left > int64_t(std::numeric_limits<int32_t>::max()))
         invalid();
     std::vector<uint8_t> bytes(static_cast<size_t>(left));
-    int64_t got = 0;
-    while (got < left) {
-        const int64_t n = stream.Read(bytes.data() + got, left - got);
-        if (n <= 0)
-            break;
-        got += n;
-    }
+    const int64_t got = std::max<int64_t>(stream.ReadFully(bytes.data(), left), 0);
     bytes.resize(size_t(got));
     return bytes;
 }

@@ -71,15 +71,8 @@ int runTextures(const QCommandLineParser&, const std::vector<std::string>& args)
 
 const TextureRow& textureOf(const TextureListing& listing, const DirectoryEntry& entry, const std::string& which)
 {
-    int64_t pos = 0;
-    if (parseDecimal(which, pos))
-        for (const TextureRow& r : listing.rows)
-            if (r.pos == pos)
-                return r;
-    const std::string name = toCp1250(QString::fromUtf8(which));
-    for (const TextureRow& r : listing.rows)
-        if (r.name == name)
-            return r;
+    if (const TextureRow* row = findByPosOrName(listing.rows, which))
+        return *row;
     throw Exception("No texture '" + which + "' in entry '" + display(entry.name) + "'");
 }
 

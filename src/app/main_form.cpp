@@ -588,11 +588,7 @@ std::optional<std::string> draggedFile(const QMimeData* mime)
 
 bool namesArchive(const std::string& path)
 {
-    std::string ext = fileExtension(path);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return ext == ".dir" || ext == ".txd";
+    return namesTextureDictionary(path) || asciiLower(fileExtension(path)) == ".dir";
 }
 } // namespace
 

@@ -127,11 +127,7 @@ std::string fileExtension(const std::string& path)
 
 bool namesTextureDictionary(const std::string& path)
 {
-    std::string ext = fileExtension(path);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return ext == ".txd";
+    return asciiLower(fileExtension(path)) == ".txd";
 }
 
 std::string replaceExtensionWithImg(const std::string& path)
@@ -173,16 +169,7 @@ bool parseDecimal(const std::string& text, int64_t& value)
     return true;
 }
 
-const DirectoryEntry* findEntry(const std::vector<DirectoryEntry>& entries, const std::string& which)
+std::string nameFromUtf8(const std::string& which)
 {
-    int64_t pos = 0;
-    if (parseDecimal(which, pos))
-        for (const DirectoryEntry& e : entries)
-            if (e.pos == pos)
-                return &e;
-    const std::string name = toCp1250(QString::fromUtf8(which));
-    for (const DirectoryEntry& e : entries)
-        if (e.name == name)
-            return &e;
-    return nullptr;
+    return toCp1250(QString::fromUtf8(which));
 }

@@ -69,10 +69,31 @@ struct ArchiveContents {
 };
 ArchiveContents readArchive(const std::string& path);
 
-// The entry `which` names: its Pos when `which` is a decimal number that is
-// the Pos of an entry, otherwise the first entry whose name is exactly
-// `which` (UTF-8, compared after conversion to Windows-1250). nullptr when none.
-const DirectoryEntry* findEntry(const std::vector<DirectoryEntry>& entries, const std::string& which);
-
 // True when `text` is a decimal number of 1 to 18 digits; its value in `value`.
 bool parseDecimal(const std::string& text, int64_t& value);
+// `which` (UTF-8) as a name: converted to Windows-1250 like every stored name.
+std::string nameFromUtf8(const std::string& which);
+
+// The item `which` names among items with a `pos` and a `name` (entries of
+// an archive, textures of a dictionary): the item with that Pos when `which`
+// is a decimal number that is one, otherwise the first whose name is exactly
+// `which`. nullptr when none.
+template <class Item>
+const Item* findByPosOrName(const std::vector<Item>& items, const std::string& which)
+{
+    int64_t pos = 0;
+    if (parseDecimal(which, pos))
+        for (const Item& item : items)
+            if (item.pos == pos)
+                return &item;
+    const std::string name = nameFromUtf8(which);
+    for (const Item& item : items)
+        if (item.name == name)
+            return &item;
+    return nullptr;
+}
+
+inline const DirectoryEntry* findEntry(const std::vector<DirectoryEntry>& entries, const std::string& which)
+{
+    return findByPosOrName(entries, which);
+}

@@ -3,6 +3,7 @@
 #include "formats/texture_dictionary_layout.h"
 #include "platform/byte_order.h"
 #include "platform/streams.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -135,9 +136,5 @@ TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset)
 
 bool entryIsTextureDictionary(const std::string& entryName)
 {
-    std::string lowered = entryName;
-    for (char& c : lowered)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return lowered.find(".txd") != std::string::npos;
+    return asciiLower(entryName).find(".txd") != std::string::npos;
 }

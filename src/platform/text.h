@@ -19,6 +19,19 @@ QCollatorSortKey localeSortKeyIgnoreCase(const QString& text);
 bool sameTextIgnoreCase(const QString& a, const QString& b);
 bool sameTextIgnoreCaseUtf8(const std::string& a, const std::string& b);
 
+// The letters A to Z made a to z; every other byte, including letters beyond
+// ASCII, stays as it is. For matches that must not depend on the locale.
+inline char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+inline std::string asciiLower(std::string text)
+{
+    for (char& c : text)
+        c = asciiLower(c);
+    return text;
+}
+
 // Locale upper- and lower-casing (UTF-8 in and out).
 std::string localeUpper(const std::string& utf8);
 std::string localeLower(const std::string& utf8);

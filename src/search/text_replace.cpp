@@ -7,17 +7,10 @@
 
 #include <algorithm>
 
-namespace {
-char foldAsciiLetter(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-} // namespace
-
 bool containsFoldingAsciiLetters(std::string_view haystack, std::string_view needle)
 {
     const auto hit = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
-                                 [](char a, char b) { return foldAsciiLetter(a) == foldAsciiLetter(b); });
+                                 [](char a, char b) { return asciiLower(a) == asciiLower(b); });
     return needle.empty() || hit != haystack.end();
 }
 

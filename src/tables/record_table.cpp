@@ -31,11 +31,6 @@ bool asciiOnly(std::string_view s)
     return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-char asciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool sameFieldName(std::string_view a, std::string_view b)
 {
     if (asciiOnly(a) && asciiOnly(b)) {

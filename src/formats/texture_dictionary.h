@@ -13,6 +13,8 @@
 //   only (the kind fields stay unset, as for an unknown kind) and ends the list;
 // - a texture of a kind that is not recognised is listed the same way and
 //   ends the list, since where its data ends is unknown.
+#include "formats/texel_layout.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,7 +34,11 @@ struct TextureRow {
     int bits = 0;             // 8, 16, 32
     bool paletted = false;
     int64_t imagePos = 0;     // absolute offset just after the header (palette or data size field)
-    int64_t dataSize = 0;     // the data size D
+    int64_t dataSize = 0;     // the data size D (level 0's size in a sectioned dictionary)
+    // Sectioned dictionaries (section headers around every texture) describe
+    // their texels in full; in the others the layout follows from the kind.
+    bool sectioned = false;
+    TexelLayout layout;
 
     // "<width>x<height>", e.g. "256x128".
     std::string dimensions() const;

@@ -64,6 +64,8 @@ TextureRef textureRefOf(const TextureRow& row)
     t.width = row.width;
     t.height = row.height;
     t.name = row.name;
+    t.sectioned = row.sectioned;
+    t.layout = row.layout;
     return t;
 }
 

@@ -16,6 +16,7 @@
 // The preview and "Save as TGA" use the same bytes, so an exported file shows
 // the colours the preview shows, and importing it again gives back the
 // texels it came from.
+#include "formats/texel_layout.h"
 #include "platform/exceptions.h"
 
 #include <cstdint>
@@ -39,6 +40,8 @@ struct TextureRef {
     int width = 0;
     int height = 0;
     std::string name;       // raw Windows-1250 bytes
+    bool sectioned = false; // from a sectioned dictionary: `layout` describes the texels
+    TexelLayout layout;
 };
 
 // The current row of the texture table as a TextureRef (present false when

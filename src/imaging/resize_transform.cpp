@@ -398,11 +398,6 @@ void stretchAverage(const TDibGraphic& source, TDibGraphic& destination)
     }
 }
 
-uint16_t resolutionArgument(int dpi)
-{
-    return static_cast<uint16_t>(std::clamp(dpi, 0, 65535));
-}
-
 }  // namespace
 
 void StretchPicture(const TDibGraphic& source, TDibGraphic& destination, bool halftone)

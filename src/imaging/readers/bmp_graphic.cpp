@@ -18,9 +18,6 @@ QX_DEFINE_GRAPHIC_CLASS(TBitmapGraphic, TDibGraphic);
 
 namespace {
 
-// Pixel stores above this size are refused before anything is allocated.
-constexpr int64_t kMaxPixelStoreBytes = int64_t(1) << 30;
-
 // Qt's reader limit is one process-wide setting. It is set once, while the
 // program starts and before any thread exists, rather than before each read:
 // pictures are also read on the open dialog's preview thread, and writing the
@@ -41,14 +38,6 @@ int64_t readUpTo(TStream& stream, void* buffer, int64_t count)
         done += n;
     }
     return done;
-}
-
-// Pixels per metre to dots per inch, rounded (halves to even); values that
-// are no resolution (negative, above 65535 dpi) become 0.
-int dpiFromPelsPerMeter(int32_t pelsPerMeter)
-{
-    const double dpi = std::nearbyint(double(pelsPerMeter) * 0.0254);
-    return (dpi < 0 || dpi > 65535) ? 0 : int(dpi);
 }
 
 [[noreturn]] void notValid() { throw EInvalidGraphic("Bitmap image is not valid"); }
@@ -139,8 +128,8 @@ void TBitmapGraphic::ReadImage(TStream& stream, int)
         }
     }
 
-    SetResolutionX(dpiFromPelsPerMeter(pelsX));
-    SetResolutionY(dpiFromPelsPerMeter(pelsY));
+    SetResolutionX(resolutionOrZero(double(pelsX) * 0.0254));
+    SetResolutionY(resolutionOrZero(double(pelsY) * 0.0254));
 }
 
 void TBitmapGraphic::WriteToStream(TStream& stream) { WriteBitmapViaCodec(stream, *this, "File.bmp"); }

@@ -392,7 +392,11 @@ void TDibGraphic::ReadFromStream(TStream& stream)
     ReadImage(stream, ImageIndex);
 }
 
-void TDibGraphic::WriteToStream(TStream&) {}
+void TDibGraphic::WriteToStream(TStream&)
+{
+    // A class without a writer must not let a save look successful.
+    throw ETavrinError(formatMessage("Method %s not implemented for %s class", {"\"WriteToStream\"", ClassName()}));
+}
 
 int TDibGraphic::CountImages(TStream&) { return 1; }
 

@@ -70,7 +70,8 @@ public:
     void SetHeight(int value) override;
     // Single-image mode: ReadImage(stream, ImageIndex).
     void ReadFromStream(TStream& stream) override;
-    void WriteToStream(TStream& stream) override;  // does nothing here
+    // The base has no writer: "Method %s not implemented for %s class".
+    void WriteToStream(TStream& stream) override;
 
     virtual int CountImages(TStream& stream);          // 1
     virtual void ReadImage(TStream& stream, int index); // does nothing here

@@ -2,6 +2,7 @@
 #include "platform/byte_order.h"
 
 #include "imaging/codec/vesk.h"
+#include "imaging/readers/bmp_true_colour.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
 
@@ -42,8 +43,10 @@ int64_t readUpTo(TStream& stream, void* buffer, int64_t count)
 
 [[noreturn]] void notValid() { throw EInvalidGraphic("Bitmap image is not valid"); }
 
-// Qt's BMP reader, for what the codec refuses. The whole stream is the file.
-QImage readWithPlatform(TStream& stream)
+// The whole stream as the second reader takes it: at least 14 bytes
+// ("Stream read error"), the signature "BM" and one colour plane ("Bitmap
+// image is not valid"), and a size that memory can hold ("Image is too large").
+QByteArray readForSecondReader(TStream& stream)
 {
     stream.Seek(0, SeekOrigin::Begin);
     const int64_t size = stream.Size();
@@ -68,7 +71,7 @@ QImage readWithPlatform(TStream& stream)
     if (readLe16(p + planesAt) != 1)
         notValid();
 
-    // The size the header claims, before Qt allocates anything for it: Qt
+    // The size the header claims, before anything is allocated for it: Qt
     // decodes palette pictures into a byte per pixel, all others into four.
     if (size >= planesAt + 4) {
         const bool os2 = headerSize == 12;
@@ -79,7 +82,13 @@ QImage readWithPlatform(TStream& stream)
         if (h > 0 && w > kMaxPixelStoreBytes / bytesPerPixel / h)
             throw EOutOfMemory("Image is too large");
     }
+    return bytes;
+}
 
+// Qt's BMP reader, for the palette pictures and header kinds the codec and
+// the true-colour path leave to it.
+QImage readWithQt(QByteArray& bytes)
+{
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "bmp");
@@ -121,7 +130,10 @@ void TBitmapGraphic::ReadImage(TStream& stream, int)
     }
     if (!decoded) {
         try {
-            AssignFromPlatformBitmap(readWithPlatform(*work));
+            QByteArray bytes = readForSecondReader(*work);
+            const auto* file = reinterpret_cast<const uint8_t*>(bytes.constData());
+            if (!ReadTrueColourBmp(file, bytes.size(), *this))
+                AssignFromPlatformBitmap(readWithQt(bytes));
         } catch (...) {
             Assign(nullptr);
             throw;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QSize>
+
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -382,6 +384,28 @@ TEST(ResizeFiltered, RowsSplitOverWorkersGiveTheSingleThreadedBytes)
             const size_t bytes = size_t(single.RowStride()) * size_t(c.dstH);
             EXPECT_EQ(std::memcmp(split.Bits(), single.Bits(), bytes), 0)
                 << c.srcW << "x" << c.srcH << " -> " << c.dstW << "x" << c.dstH << " with " << workers << " workers";
+        }
+    }
+    SetRowBandWorkers(0);
+}
+
+TEST(ResizeUnfiltered, HalftoneRowsSplitOverWorkersGiveTheSingleThreadedBytes)
+{
+    const std::unique_ptr<TDibGraphic> src = MakePhotoLikePicture(1501, 997, 4);
+    for (QSize target : {QSize(611, 403), QSize(2003, 1201)}) {
+        TResizeTransform zoom;
+        zoom.TargetWidth = target.width();
+        zoom.TargetHeight = target.height();
+        SetRowBandWorkers(1);
+        TDibGraphic single;
+        zoom.ApplyOnDest(*src, single);
+        for (int workers : {2, 5}) {
+            SetRowBandWorkers(workers);
+            TDibGraphic split;
+            zoom.ApplyOnDest(*src, split);
+            ASSERT_EQ(split.Height(), target.height());
+            EXPECT_EQ(std::memcmp(split.Bits(), single.Bits(), size_t(single.RowStride()) * size_t(target.height())), 0)
+                << target.width() << "x" << target.height() << " with " << workers << " workers";
         }
     }
     SetRowBandWorkers(0);

@@ -13,7 +13,12 @@
 // intermediates noted below held as float and everything else evaluated in
 // long double; each accumulation step is one fused multiply-add rounded to
 // float; a channel becomes a byte by rounding to nearest, ties to even.
-#include "imaging/dib_graphic.h"
+//
+// Both passes, and the area-averaging stretch, cut their rows into bands
+// that run on the machine's cores (imaging/row_bands.h); every row is
+// computed as on one thread, so the bytes never depend on the split. Writes
+// into a palette destination stay on the calling thread.
+#include "imaging/transforms.h"
 
 #include <cstdint>
 #include <vector>

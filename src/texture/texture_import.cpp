@@ -2,6 +2,7 @@
 
 #include "formats/texture_dictionary_layout.h"
 #include "imaging/picture_registry.h"
+#include "imaging/transforms.h"
 #include "platform/byte_order.h"
 #include "platform/streams.h"
 

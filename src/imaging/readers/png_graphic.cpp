@@ -272,20 +272,7 @@ bool pickFormat(int bitDepth, int colorType, TImageFormat& format)
     }
 }
 
-// The bitmap keeps its size in 32 bits; refuse anything beyond that before
-// memory is spent on it.
-void checkImageSize(uint64_t width, uint64_t height, TImageFormat format)
-{
-    const uint64_t stride = (width * uint64_t(BitsPerPixel(format)) + 31) / 32 * 4;
-    if (width > INT32_MAX || height > INT32_MAX || stride * height > uint64_t(INT32_MAX))
-        throw ETavrinError("Image is too large");
-}
-
-uint16_t physToDpi(png_uint_32 pixelsPerMetre)
-{
-    const double dpi = std::nearbyint(double(pixelsPerMetre) * 0.0254);
-    return dpi >= 0 && dpi <= 65535 ? uint16_t(dpi) : 0;
-}
+uint16_t physToDpi(png_uint_32 pixelsPerMetre) { return resolutionOrZero(double(pixelsPerMetre) * 0.0254); }
 
 } // namespace
 
@@ -315,7 +302,7 @@ void TPngGraphic::ReadImage(TStream& stream, int)
     TImageFormat format = ifMonochrome;
     if (!pickFormat(layout.bitDepth, layout.colorType, format))
         throw EPNGError("PNG file is not valid or corrupted");
-    checkImageSize(layout.width, layout.height, format);
+    checkImageSize(layout.width, layout.height, BitsPerPixel(format));
 
     const PngOptions options{IgnoreFileBackground, BackgroundColor};
     if (!pngPrepare(&state, &options, format == ifRgb24, &layout))

@@ -167,6 +167,21 @@ std::string TextureRow::dimensions() const
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
+TexelLayout textureRowLayout(const TextureRow& row)
+{
+    if (!row.hasData)
+        return {};
+    if (row.sectioned)
+        return row.layout;
+    TexelLayout layout;
+    layout.format = row.kind == kKindPaletted8 ? TexelFormat::Paletted8
+                    : row.kind == kKind16      ? TexelFormat::Rgb555
+                                               : TexelFormat::Bgra8888;
+    layout.width = row.width;
+    layout.height = row.height;
+    return layout;
+}
+
 const char* textureTypeName(uint32_t kind)
 {
     switch (kind) {
@@ -193,8 +208,10 @@ TextureRow sectionedTextureRow(PieceReader& reader, int64_t t, int64_t structEnd
     uint8_t header[kHeaderEnd];
     TextureRow row;
     row.pos = n;
+    row.sectioned = true;
     if (!reader.readAt(t, header, kHeaderEnd))
         return row;
+    row.platform = readLe32(header + kPlatformOffset);
     row.name = fixedName(header + TxdLayout::kNameOffset, TxdLayout::kNameLength);
     row.maskName = fixedName(header + TxdLayout::kMaskNameOffset, TxdLayout::kMaskNameLength);
     row.width = readLe16(header + TxdLayout::kWidthOffset);
@@ -220,7 +237,6 @@ TextureRow sectionedTextureRow(PieceReader& reader, int64_t t, int64_t structEnd
         at += 4 + size;
     }
     row.hasData = true;
-    row.sectioned = true;
     row.layout = layout;
     row.type = texelFormatTypeName(layout.format);
     row.bits = header[kDepthOffset];

@@ -37,8 +37,11 @@ struct TextureRow {
     int64_t dataSize = 0;     // the data size D (level 0's size in a sectioned dictionary)
     // Sectioned dictionaries (section headers around every texture) describe
     // their texels in full; in the others the layout follows from the kind.
+    // Every row of a sectioned dictionary is marked, also one without data;
+    // its layout is set only with hasData.
     bool sectioned = false;
     TexelLayout layout;
+    uint32_t platform = 0;    // a sectioned texture's platform field (8, 9 or another), 0 otherwise
 
     // "<width>x<height>", e.g. "256x128".
     std::string dimensions() const;
@@ -57,6 +60,11 @@ struct TextureListing {
     int32_t storedCount = 0;  // the count as stored; 0 when the file ends before it
     TextureListEnd end = TextureListEnd::Complete;
 };
+
+// The layout of a row with data: a sectioned texture's own, or the one its
+// kind gives (8-bit paletted, 16-bit 555, 32-bit 8888; one level); format
+// Unknown for a row without data.
+TexelLayout textureRowLayout(const TextureRow& row);
 
 // The type text of a recognised kind ("8bit paletted", "16bit", "32bit"); "" otherwise.
 const char* textureTypeName(uint32_t kind);

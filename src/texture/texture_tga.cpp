@@ -6,7 +6,6 @@
 #include "platform/environment.h"
 #include "platform/file_write.h"
 #include "platform/streams.h"
-#include "tables/record_table.h"
 
 #include <cstring>
 #include <sys/stat.h>
@@ -76,23 +75,6 @@ TextureTga buildSectionedTextureTga(TStream& archive, const TextureRef& texture)
 }
 
 } // namespace
-
-TextureRef currentTextureRef(RecordTable& textures)
-{
-    TextureRef t;
-    if (textures.IsEmpty() || textures.CurrentIndex() < 0)
-        return t;
-    t.present = true;
-    RecordField& imagePos = textures.FieldByName("ImagePos");
-    t.hasData = !imagePos.IsNull();
-    t.imagePos = imagePos.AsInteger();
-    t.paletted = textures.FieldByName("Paletted").AsBoolean();
-    t.bits = static_cast<int>(textures.FieldByName("Bits").AsInteger());
-    t.width = static_cast<int>(textures.FieldByName("Width").AsInteger());
-    t.height = static_cast<int>(textures.FieldByName("Height").AsInteger());
-    t.name = textures.FieldByName("Name").AsString();
-    return t;
-}
 
 TextureRef textureRefOf(const TextureRow& row)
 {

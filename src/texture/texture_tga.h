@@ -27,7 +27,6 @@
 #include <string>
 #include <vector>
 
-class RecordTable;
 class TStream;
 struct TextureRow;
 
@@ -48,9 +47,6 @@ struct TextureRef {
     TexelLayout layout;
 };
 
-// The current row of the texture table as a TextureRef (present false when
-// the table has no current row).
-TextureRef currentTextureRef(RecordTable& textures);
 // A row of a dictionary listing as a TextureRef.
 TextureRef textureRefOf(const TextureRow& row);
 

@@ -7,7 +7,7 @@
 #include "platform/environment.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
-#include "support/archive_sample.h"
+#include "formats/archive_sample.h"
 #include "tests/app/app_test_support.h"
 #include "texture/texture_tga.h"
 

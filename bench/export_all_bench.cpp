@@ -5,7 +5,7 @@
 // copying the 2,000 files export-all wrote rather than the one data file.
 #include "formats/archive_writer.h"
 #include "support/archive_builder.h"
-#include "support/archive_sample.h"
+#include "formats/archive_sample.h"
 #include "support/tool_runner.h"
 
 #include <benchmark/benchmark.h>

@@ -2,6 +2,8 @@
 // and filling the entry table the way the Open command does (append, write,
 // post per row with grid updates suspended, then a sort on Pos).
 #include "formats/archive_directory.h"
+#include "catalog/entry_table.h"
+#include "catalog/texture_table.h"
 #include "support/archive_builder.h"
 #include "tables/record_table.h"
 

@@ -8,7 +8,7 @@
 #include "app_bench_support.h"
 #include "formats/archive_writer.h"
 #include "support/archive_builder.h"
-#include "support/archive_sample.h"
+#include "formats/archive_sample.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>

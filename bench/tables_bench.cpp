@@ -2,6 +2,8 @@
 // field, filling it, and locating a row. Collation follows the user's locale
 // (LC_ALL / LANG), so run it under the locale of interest.
 #include "support/table_fixtures.h"
+#include "catalog/entry_table.h"
+#include "catalog/texture_table.h"
 #include "tables/record_table.h"
 
 #include <benchmark/benchmark.h>

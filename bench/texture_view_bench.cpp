@@ -4,6 +4,9 @@
 //
 // - StepOntoDictionary: one cursor step onto a dictionary of 30 textures
 //   whose last texture is 256 x 256 at 32 bits (the display copy included).
+// - StepOntoSectionedDictionary: the same step onto a sectioned dictionary
+//   of 30 textures whose last texture is 1024 x 1024 DXT5 with mip levels,
+//   decoded and shown.
 // - HoldDownThroughArchive: Down key presses through 5,000 entries, 500 of
 //   them such dictionaries, each press handled and painted like the running
 //   app does it; reports the mean, 99th percentile and slowest step.
@@ -11,7 +14,7 @@
 #include "app_bench_support.h"
 #include "formats/archive_writer.h"
 #include "support/archive_builder.h"
-#include "support/archive_sample.h"
+#include "formats/archive_sample.h"
 
 #include <QApplication>
 #include <QTest>
@@ -27,9 +30,9 @@ namespace {
 QApplication& app() { return guiTestApp(); }
 
 // An archive of `entries` entries, every tenth (from the sixth on) a dictionary.
-std::string writeArchiveFile(archive_fixture::ScratchDir& dir, int entries)
+std::string writeArchiveFile(archive_fixture::ScratchDir& dir, int entries, bool sectioned = false)
 {
-    const std::vector<uint8_t> dictionary = thirtyTextureDictionary();
+    const std::vector<uint8_t> dictionary = sectioned ? thirtyTextureSectionedDictionary() : thirtyTextureDictionary();
     std::vector<ArchiveItem> items;
     for (int i = 0; i < entries; ++i) {
         char name[32];
@@ -71,6 +74,21 @@ void StepOntoDictionary(benchmark::State& state)
         state.SkipWithError("the dictionary was not shown");
 }
 BENCHMARK(StepOntoDictionary)->Unit(benchmark::kMillisecond);
+
+void StepOntoSectionedDictionary(benchmark::State& state)
+{
+    archive_fixture::ScratchDir dir("qx_view_bench");
+    auto form = openForm(writeArchiveFile(dir, 2, true));
+    int direction = 1;
+    for (auto _ : state) {
+        form->RxM->MoveBy(direction);  // both entries are dictionaries
+        direction = -direction;
+        benchmark::DoNotOptimize(form->ImageScrollBox1->DisplayCopy().Width());
+    }
+    if (form->QueryTXD->RowCount() != 30 || form->ImageScrollBox1->Graphic().Width() != 1024)
+        state.SkipWithError("the dictionary was not shown");
+}
+BENCHMARK(StepOntoSectionedDictionary)->Unit(benchmark::kMillisecond);
 
 void HoldDownThroughArchive(benchmark::State& state)
 {

@@ -3,7 +3,7 @@
 #include "cli/commands.h"
 
 #include "platform/exceptions.h"
-#include "support/archive_sample.h"
+#include "formats/archive_sample.h"
 
 #include <filesystem>
 #include <system_error>
@@ -30,7 +30,8 @@ const ToolCommand kSampleCommand{
     "sample",
     "Write a sample archive (sample.dir, sample.img) and a standalone sample.txd.",
     "Writes DIR/sample.dir, DIR/sample.img and DIR/sample.txd: texture dictionaries with colourful "
-    "textures of the 8-bit paletted, 16-bit and 32-bit kinds, and entries that are not dictionaries. "
+    "textures of the 8-bit paletted, 16-bit and 32-bit kinds, a sectioned dictionary (Layouts.txd) with a "
+    "texture of every texel layout, several with mip levels, and entries that are not dictionaries. "
     "The files are the same on every run. Prints the paths written.",
     {{"DIR", "The folder to write into; made when missing."}},
     nullptr,

@@ -46,21 +46,38 @@ const DirectoryEntry& entryOf(const ArchiveContents& archive, const std::string&
 TextureListing listingOf(const ArchiveContents& archive, const DirectoryEntry& entry)
 {
     TFileStream file(archive.dataFile, FileMode::OpenReadShareDenyWrite);
-    return readTextureDictionary(file, entry.offset);
+    return readTextureDictionary(file, entry.offset, dictionaryEntryEnd(entry.offset, entry.size, file.Size()));
 }
 
 // ---- textures ----
 
-int runTextures(const QCommandLineParser&, const std::vector<std::string>& args)
+const QCommandLineOption kLongOption("long", "Also print Format, Levels, Alpha (yes/no) and Platform.");
+
+void addTexturesOptions(QCommandLineParser& parser)
 {
+    parser.addOption(kLongOption);
+}
+
+int runTextures(const QCommandLineParser& parser, const std::vector<std::string>& args)
+{
+    const bool longList = parser.isSet(kLongOption);
     const ArchiveContents archive = readArchive(args[0]);
     const DirectoryEntry& entry = entryOf(archive, args[0], args[1]);
-    std::string out = "Pos\tName\tDesc\tSize\tType\tDimensions\tImagePos\n";
+    std::string out = "Pos\tName\tDesc\tSize\tType\tDimensions\tImagePos";
+    out += longList ? "\tFormat\tLevels\tAlpha\tPlatform\n" : "\n";
     if (entryIsTextureDictionary(entry.name)) {
         for (const TextureRow& r : listingOf(archive, entry).rows) {
             out += std::to_string(r.pos) + "\t" + display(r.name) + "\t" + display(r.maskName) + "\t";
             out += (r.hasData ? std::to_string(r.dataSize) : "") + "\t" + r.type + "\t" + r.dimensions() + "\t";
-            out += (r.hasData ? std::to_string(r.imagePos) : "") + "\n";
+            out += r.hasData ? std::to_string(r.imagePos) : "";
+            if (longList) {
+                const TexelLayout layout = textureRowLayout(r);
+                out += std::string("\t") + texelFormatName(layout.format) + "\t";
+                out += r.hasData ? std::to_string(layout.levels) + "\t" + (texelLayoutHasAlpha(layout) ? "yes" : "no")
+                                 : "\t";
+                out += "\t" + (r.sectioned ? std::to_string(r.platform) : std::string());
+            }
+            out += "\n";
         }
     }
     writeOut(out);
@@ -189,7 +206,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
         if (progress)
             std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", tally.dictionaries, dictionaries.size(),
                          display(entry->name).c_str());
-        const TextureListing listing = readTextureDictionary(data, entry->offset);
+        const TextureListing listing = readTextureDictionary(data, entry->offset, dictionaryEntryEnd(entry->offset, entry->size, data.Size()));
         if (listing.rows.empty())
             continue;
         const std::string folder = outDir + "/" + folders.take(safeFileName(entry->name), "");
@@ -244,10 +261,12 @@ const ToolCommand kTexturesCommand{
     "Prints the texture list the app's texture grid shows for ENTRY: a header line "
     "'Pos Name Desc Size Type Dimensions ImagePos' and one line per texture in dictionary order, "
     "tab-separated. Fields a texture does not have (an unknown kind, a damaged dictionary) print empty. "
-    "An entry that is not a texture dictionary prints the header alone.",
+    "An entry that is not a texture dictionary prints the header alone. With --long, four more columns: "
+    "Format (P8, 8888, 888, 1555, 555, 565, 4444, LUM8, DXT1, DXT3, DXT5), Levels, Alpha (yes or no) and "
+    "Platform (the header platform of a sectioned dictionary's texture, empty otherwise).",
     {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
      {"ENTRY", "The entry's Pos number or its exact name; a .txd has the single entry 1."}},
-    nullptr,
+    addTexturesOptions,
     runTextures,
 };
 

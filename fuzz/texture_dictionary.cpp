@@ -1,7 +1,8 @@
-// Feeds arbitrary bytes to the texture dictionary reader (as a dictionary at
-// an offset the input's first byte chooses), then builds and decodes the TGA
-// of every listed texture, checking that no row points outside the input and
-// that each TGA has exactly the size its texture's data gives.
+// Feeds arbitrary bytes to the texture dictionary reader, plain and
+// sectioned (as a dictionary at an offset the input's first byte chooses),
+// then builds and decodes the TGA of every listed texture, checking that no
+// row points outside the input and that each TGA has exactly the size its
+// texture's data gives.
 #include "formats/texture_dictionary.h"
 #include "fuzz_support.h"
 #include "imaging/picture_registry.h"
@@ -18,13 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int64_t offset = data[0] % 64;
     TReadOnlyMemoryStream stream(data + 1, int64_t(size - 1));
     const int64_t fileSize = int64_t(size - 1);
-    const TextureListing listing = readTextureDictionary(stream, offset);
+    const TextureListing listing = readTextureDictionary(stream, offset, fileSize);
     for (size_t i = 0; i < listing.rows.size(); ++i) {
         const TextureRow& r = listing.rows[i];
         if (r.pos != int64_t(i + 1) || r.name.size() > 32 || r.maskName.size() > 32)
             std::abort();
-        // Only the last row may lack its data.
-        if (!r.hasData && i + 1 != listing.rows.size())
+        // Only the last row may lack its data, except in a sectioned
+        // dictionary, whose list goes on after a texture it does not read.
+        if (!r.hasData && !r.sectioned && i + 1 != listing.rows.size())
             std::abort();
         if (!r.hasData)
             continue;
@@ -33,6 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
 
         const TextureTga tga = buildTextureTga(stream, textureRefOf(r));
+        if (r.sectioned) {
+            // Every level inside the input; level 0 decoded whole: a 32-bit TGA of width x height pixels.
+            if (r.layout.format == TexelFormat::Unknown || r.dataSize <= 0 ||
+                r.imagePos + texelDataBytes(r.layout) > fileSize || tga.problem != TextureProblem::None ||
+                int64_t(tga.bytes.size()) != 18 + int64_t(r.width) * r.height * 4)
+                std::abort();
+            continue;
+        }
         if (r.dataSize == 0) {
             if (tga.problem != TextureProblem::EmptyData)
                 std::abort();

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Remakes docs/screenshot.png: the app on a virtual display with the sample
-# archive open, a dictionary entry current and one of its textures shown.
+# archive open, a dictionary entry current and one of its textures shown;
+# and docs/screenshot-layouts.png: the sample's sectioned dictionary
+# (Layouts.txd) with its last texture, a DXT5 one, shown.
 # Needs a built app (make build) and Xvfb, xdotool and ImageMagick's import
 # (scripts/install-deps.sh installs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD:-build}
-out=${1:-docs/screenshot.png}
 "$build/quarnix-tool" sample "$build/sample" >/dev/null
-mkdir -p "$(dirname "$out")"
-export QX_SHOT_OUT=$PWD/$out QX_SHOT_APP=$PWD/$build/quarnix QX_SHOT_DIR=$PWD/$build/sample
+mkdir -p docs
+# shot OUT ENTRY_Y TEXTURE_Y: clicks the entry row at ENTRY_Y and, when
+# TEXTURE_Y is not 0, the texture row at TEXTURE_Y (window coordinates).
+shot() {
+export QX_SHOT_OUT=$PWD/$1 QX_SHOT_ENTRY_Y=$2 QX_SHOT_TEXTURE_Y=$3
+export QX_SHOT_APP=$PWD/$build/quarnix QX_SHOT_DIR=$PWD/$build/sample
 xvfb-run -a -s "-screen 0 1024x700x24" bash -c '
   set -e
   "$QX_SHOT_APP" "$QX_SHOT_DIR/sample.dir" &
@@ -22,14 +27,20 @@ xvfb-run -a -s "-screen 0 1024x700x24" bash -c '
   [ -n "$win" ] || { echo "the app did not show its window" >&2; exit 1; }
   sleep 1
   eval "$(xdotool getwindowgeometry --shell "$win")"
-  # The window opens centred at 715 x 468: click the fourth entry
-  # (Landscape.TXD), then the first texture of its list.
-  xdotool mousemove $((X + 100)) $((Y + 100)) click 1
+  # The window opens centred at 715 x 468; entry rows are 16 pixels apart.
+  xdotool mousemove $((X + 100)) $((Y + QX_SHOT_ENTRY_Y)) click 1
   sleep 0.5
-  xdotool mousemove $((X + 330)) $((Y + 52)) click 1
-  sleep 0.5
+  if [ "$QX_SHOT_TEXTURE_Y" != 0 ]; then
+    xdotool mousemove $((X + 330)) $((Y + QX_SHOT_TEXTURE_Y)) click 1
+    sleep 0.5
+  fi
   xdotool mousemove $((X + 700)) $((Y + 20))
   sleep 0.5
   import -window "$win" "$QX_SHOT_OUT"
 '
-echo "$out"
+echo "$1"
+}
+# The fourth entry (Landscape.TXD) and the first texture of its list; the
+# seventh entry (Layouts.txd) with its last texture current.
+shot docs/screenshot.png 100 52
+shot docs/screenshot-layouts.png 148 0

@@ -3,6 +3,8 @@
 #include "app/error_box.h"
 #include "app/qt_user_dialogs.h"
 #include "app/tool_bar.h"
+#include "catalog/entry_table.h"
+#include "catalog/texture_table.h"
 #include "formats/archive_directory.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/picture_registry.h"
@@ -80,6 +82,14 @@ private:
     TForm1& form_;
     bool suspended_ = false;
 };
+
+std::vector<GridColumn> gridColumns(const std::vector<TableColumn>& columns)
+{
+    std::vector<GridColumn> out;
+    for (const TableColumn& c : columns)
+        out.push_back({c.field, c.width});
+    return out;
+}
 } // namespace
 
 BevelSplitter::BevelSplitter(Qt::Orientation orientation, QWidget* parent) : QSplitter(orientation, parent) {}
@@ -180,7 +190,7 @@ void TForm1::buildToolBar()
 
 void TForm1::buildLayout()
 {
-    Grid = new RecordGrid(*RxM, {{"Pos", 35}, {"FPos", 64}, {"Size", 64}, {"Name", 79}}, this);
+    Grid = new RecordGrid(*RxM, gridColumns(entryGridColumns()), this);
     Grid->setObjectName(QStringLiteral("Grid"));
     Grid->setFixedWidth(kEntryGridWidth);
 
@@ -190,9 +200,7 @@ void TForm1::buildLayout()
     Splitter1->setChildrenCollapsible(false);
     Splitter1->setOpaqueResize(true);
 
-    GridTXD = new RecordGrid(*QueryTXD,
-                             {{"Pos", 25}, {"Name", 89}, {"Size", 63}, {"Type", 59}, {"Dimensions", 78}, {"Desc", 72}},
-                             Splitter1);
+    GridTXD = new RecordGrid(*QueryTXD, gridColumns(textureGridColumns()), Splitter1);
     GridTXD->setObjectName(QStringLiteral("GridTXD"));
 
     ImageScrollBox1 = new TImageScrollBox(Splitter1);
@@ -355,66 +363,27 @@ void TForm1::OpenArchive(const std::string& path)
     setTextureItemsEnabled(false);
     clearImageView();
 
-    if (namesTextureDictionary(path)) {
-        ArchiveFileName = path;
-        StandaloneTxd = true;
-    } else {
-        ArchiveFileName = locateDataFile(path);
-        StandaloneTxd = false;
-    }
+    const ArchiveContents located = locateArchive(path);
+    ArchiveFileName = located.dataFile;
+    StandaloneTxd = located.standalone;
 
     setBusyCursor(true);
     OpenScope load(*this);
-    if (StandaloneTxd) {
-        // Read under the shared lock; the file is closed again before the row
-        // is made current below.
-        const DirectoryEntry entry = readStandaloneDictionaryEntry(ArchiveFileName);
-        RxM->Append();
-        RxM->FieldByName("Name").SetAsString(entry.name);
-        RxM->FieldByName("Size").SetAsInteger(entry.size);
-        RxM->FieldByName("Pos").SetAsInteger(1);
-        RxM->FieldByName("FPos").SetAsInteger(0);
-        RxM->Post();
-    } else {
-        // Read before LoadingDirectory is set: a file that cannot be opened
-        // leaves the flag false.
-        const std::vector<DirectoryEntry> entries = readArchiveDirectory(path);
+    // Read under the shared lock, before LoadingDirectory is set: a file that
+    // cannot be opened leaves the flag false. The file is closed again before
+    // a row is made current below.
+    const ArchiveContents archive = readArchive(path);
+    if (!StandaloneTxd) {
         LoadingDirectory = true;
         load.suspend();
-        RecordField& name = RxM->FieldByName("Name");
-        RecordField& size = RxM->FieldByName("Size");
-        RecordField& pos = RxM->FieldByName("Pos");
-        RecordField& fpos = RxM->FieldByName("FPos");
-        for (const DirectoryEntry& e : entries) {
-            RxM->Append();
-            name.SetAsString(e.name);
-            size.SetAsInteger(e.size);
-            pos.SetAsInteger(e.pos);
-            fpos.SetAsInteger(e.offset);
-            RxM->Post();
-        }
-        RxM->SortOnField("Pos");
     }
+    fillEntryTable(*RxM, archive);
     RxM->First();
     load.resume();
     setBusyCursor(false);
     LoadingDirectory = false;
     Grid->setFocus();
 }
-
-namespace {
-// Suspends a table's grid updates for a scope, resuming them on every way out.
-class SuspendedGrid {
-public:
-    explicit SuspendedGrid(RecordTable& table) : table_(table) { table_.DisableControls(); }
-    ~SuspendedGrid() { table_.EnableControls(); }
-    SuspendedGrid(const SuspendedGrid&) = delete;
-    SuspendedGrid& operator=(const SuspendedGrid&) = delete;
-
-private:
-    RecordTable& table_;
-};
-} // namespace
 
 void TForm1::RxMAfterScroll(RecordTable& /*table*/)
 {
@@ -423,53 +392,20 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
     FillingTextures = true;
     QueryTXD->Empty();
     setTextureItemsEnabled(false);
-    if (!entryIsTextureDictionary(RxM->FieldByName("Name").AsString())) {
+    if (!entryIsTextureDictionary(currentEntry(*RxM).name)) {
         clearImageView();
         return;
     }
 
     setBusyCursor(true);
-    const int64_t dirId = RxM->FieldByName("Pos").AsInteger();
+    const DirectoryEntry entry = currentEntry(*RxM);
     TextureListing listing;
     {
         // Read under the shared lock; the file is closed before anything is shown.
         TFileStream file(ArchiveFileName, FileMode::OpenReadShareDenyWrite);
-        listing = readTextureDictionary(file, RxM->FieldByName("FPos").AsInteger());
+        listing = readTextureDictionary(file, entry.offset, dictionaryEntryEnd(entry.offset, entry.size, file.Size()));
     }
-    {
-        SuspendedGrid suspended(*QueryTXD);
-        RecordField& pos = QueryTXD->FieldByName("Pos");
-        RecordField& dir = QueryTXD->FieldByName("DirID");
-        RecordField& name = QueryTXD->FieldByName("Name");
-        RecordField& desc = QueryTXD->FieldByName("Desc");
-        RecordField& dimensions = QueryTXD->FieldByName("Dimensions");
-        RecordField& width = QueryTXD->FieldByName("Width");
-        RecordField& height = QueryTXD->FieldByName("Height");
-        RecordField& type = QueryTXD->FieldByName("Type");
-        RecordField& imagePos = QueryTXD->FieldByName("ImagePos");
-        RecordField& paletted = QueryTXD->FieldByName("Paletted");
-        RecordField& bits = QueryTXD->FieldByName("Bits");
-        RecordField& size = QueryTXD->FieldByName("Size");
-        for (const TextureRow& row : listing.rows) {
-            QueryTXD->Append();
-            pos.SetAsInteger(row.pos);
-            dir.SetAsInteger(dirId);
-            name.SetAsString(row.name);
-            desc.SetAsString(row.maskName);
-            dimensions.SetAsString(row.dimensions());
-            width.SetAsInteger(row.width);
-            height.SetAsInteger(row.height);
-            // A texture whose data cannot be reached keeps its kind fields unset.
-            if (row.hasData) {
-                type.SetAsString(row.type);
-                imagePos.SetAsInteger(row.imagePos);
-                paletted.SetAsBoolean(row.paletted);
-                bits.SetAsInteger(row.bits);
-                size.SetAsInteger(row.dataSize);
-            }
-            QueryTXD->Post();
-        }
-    }
+    fillTextureTable(*QueryTXD, listing, entry.pos);
     FillingTextures = false;
     setBusyCursor(false);
     if (!QueryTXD->IsEmpty()) {

@@ -141,17 +141,21 @@ std::string locateDataFile(const std::string& dirPath)
     return resolveFileNameCase(replaceExtensionWithImg(dirPath));
 }
 
-ArchiveContents readArchive(const std::string& path)
+ArchiveContents locateArchive(const std::string& path)
 {
     ArchiveContents a;
-    if (namesTextureDictionary(path)) {
-        a.standalone = true;
-        a.dataFile = path;
+    a.standalone = namesTextureDictionary(path);
+    a.dataFile = a.standalone ? path : locateDataFile(path);
+    return a;
+}
+
+ArchiveContents readArchive(const std::string& path)
+{
+    ArchiveContents a = locateArchive(path);
+    if (a.standalone)
         a.entries.push_back(readStandaloneDictionaryEntry(path));
-    } else {
-        a.dataFile = locateDataFile(path);
+    else
         a.entries = readArchiveDirectory(path);
-    }
     return a;
 }
 

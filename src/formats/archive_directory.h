@@ -68,6 +68,8 @@ struct ArchiveContents {
     std::vector<DirectoryEntry> entries;
 };
 ArchiveContents readArchive(const std::string& path);
+// The same without reading anything: dataFile and standalone, no entries.
+ArchiveContents locateArchive(const std::string& path);
 
 // True when `text` is a decimal number of 1 to 18 digits; its value in `value`.
 bool parseDecimal(const std::string& text, int64_t& value);

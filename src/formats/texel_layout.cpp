@@ -80,6 +80,25 @@ const char* texelFormatTypeName(TexelFormat format)
     return "";
 }
 
+const char* texelFormatName(TexelFormat format)
+{
+    switch (format) {
+    case TexelFormat::Paletted8: return "P8";
+    case TexelFormat::Bgra8888: return "8888";
+    case TexelFormat::Bgrx888: return "888";
+    case TexelFormat::Argb1555: return "1555";
+    case TexelFormat::Rgb555: return "555";
+    case TexelFormat::Rgb565: return "565";
+    case TexelFormat::Argb4444: return "4444";
+    case TexelFormat::Lum8: return "LUM8";
+    case TexelFormat::Dxt1: return "DXT1";
+    case TexelFormat::Dxt3: return "DXT3";
+    case TexelFormat::Dxt5: return "DXT5";
+    case TexelFormat::Unknown: break;
+    }
+    return "";
+}
+
 int64_t texelDataBytes(const TexelLayout& layout)
 {
     int64_t total = texelFormatIsPaletted(layout.format) ? 1024 : 0;

@@ -65,6 +65,10 @@ bool texelFormatIsCompressed(TexelFormat format);
 // "8bit grey", "DXT1", "DXT3", "DXT5"; "" for Unknown.
 const char* texelFormatTypeName(TexelFormat format);
 
+// The short name of a format: "P8", "8888", "888", "1555", "555", "565",
+// "4444", "LUM8", "DXT1", "DXT3", "DXT5"; "" for Unknown.
+const char* texelFormatName(TexelFormat format);
+
 // Bytes of the stored data from ImagePos to the end of the last level, when
 // every level has the size its layout needs (palette, size fields included).
 int64_t texelDataBytes(const TexelLayout& layout);

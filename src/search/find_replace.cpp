@@ -1,5 +1,7 @@
 #include "search/find_replace.h"
 
+#include "catalog/entry_table.h"
+
 #include "platform/environment.h"
 #include "tables/record_table.h"
 
@@ -53,8 +55,8 @@ private:
     bool finished_ = false;
 };
 
-const char* const kPosField = "Pos";
-const char* const kTextField = "String";
+const char* const kPosField = EntryField::kPos;
+const char* const kTextField = EntryField::kString;
 
 // The current row's text as posted; no copy.
 const std::string& currentText(const RecordTable& table, int field)

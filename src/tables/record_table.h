@@ -312,9 +312,3 @@ private:
     std::vector<RecordTableObserver*> observers_;
 };
 
-// The entry table RxM: Pos, Name (24), Size, String (1000), FPos; numbered.
-std::unique_ptr<RecordTable> makeEntryTable();
-// The texture table QueryTXD: Pos, DirID, Name (32), Desc (32), Size,
-// Type (40), Dimensions (40), ImagePos, Paletted, Width, Height, Bits;
-// filtered (not numbered).
-std::unique_ptr<RecordTable> makeTextureTable();

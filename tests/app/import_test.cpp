@@ -3,12 +3,14 @@
 // refusals before any dialog, Cancel, the preview dialog's sizes, the new
 // texture shown at once, and a picture dropped on the image view.
 #include "app/tool_bar.h"
+#include "catalog/entry_table.h"
+#include "catalog/texture_table.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
-#include "support/archive_sample.h"
+#include "formats/archive_sample.h"
 #include "support/picture_builder.h"
 #include "tests/app/app_test_support.h"
 #include "texture/texture_import.h"
@@ -111,7 +113,7 @@ TEST_F(ImportTest, ImportOverTrueColourAndPalettedTexturesWritesOnlyTheirBytes)
     }
     // The list stays as it was read; the file reads back the same.
     TFileStream img(dir.file("sample.img"), FileMode::OpenReadShareDenyWrite);
-    EXPECT_EQ(readTextureDictionary(img, 18432).rows.size(), 4u);
+    EXPECT_EQ(readTextureDictionary(img, 18432, img.Size()).rows.size(), 4u);
 }
 
 TEST_F(ImportTest, CancelAnywhereLeavesTheArchiveByteForByte)

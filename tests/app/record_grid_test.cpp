@@ -1,4 +1,6 @@
 #include "app/record_grid.h"
+#include "catalog/entry_table.h"
+#include "catalog/texture_table.h"
 
 #include "app/column_fit.h"
 #include "platform/exceptions.h"

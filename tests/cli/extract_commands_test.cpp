@@ -3,7 +3,7 @@
 // takes the place of a file of the archive it reads.
 #include "formats/archive_writer.h"
 #include "support/archive_builder.h"
-#include "support/archive_sample.h"
+#include "formats/archive_sample.h"
 #include "support/tool_runner.h"
 
 #include <gtest/gtest.h>

@@ -1,12 +1,14 @@
 // quarnix-tool textures, export and export-all, and the tool's command-line
 // conventions, run as the program built beside this test program.
+#include "formats/archive_directory.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
-#include "support/archive_sample.h"
+#include "formats/archive_sample.h"
 #include "support/picture_builder.h"
+#include "support/texel_cases.h"
 #include "support/tool_runner.h"
 #include "texture/texture_import.h"
 #include "texture/texture_tga.h"
@@ -88,7 +90,7 @@ TEST_F(TextureCommands, ExportWritesTheTextureTgaOrRefusesAndWritesNothing)
     // The same bytes the app builds for that row, and the picture they show
     // is the stored one (the sample's plasma texture, B, G, R, A texels).
     TFileStream img(dir.file("sample.img"), FileMode::OpenReadShareDenyWrite);
-    const TextureRow row = readTextureDictionary(img, 18432).rows.at(3);
+    const TextureRow row = readTextureDictionary(img, 18432, img.Size()).rows.at(3);
     const TextureTga expected = buildTextureTga(img, textureRefOf(row));
     EXPECT_EQ(readBytes(out), expected.bytes);
     const auto dicts = archive_sample::sampleArchiveDictionaries();
@@ -126,7 +128,8 @@ TEST_F(TextureCommands, ExportAllWritesEveryTextureUnderSafeUniqueNames)
     ToolRun r = runQuarnixTool({"export-all", dirFile(), out});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "10 textures written from 3 dictionaries to " + out + ", 0 skipped\n");
+    // 3 + 4 + 3 plain textures and the 12 of the sectioned dictionary.
+    EXPECT_EQ(r.err, "22 textures written from 4 dictionaries to " + out + ", 0 skipped\n");
     EXPECT_EQ(readBytes(out + "/Landscape.TXD/plasma.tga"), readBytes([&] {
                   runQuarnixTool({"export", dirFile(), "4", "4", dir.file("one.tga")});
                   return dir.file("one.tga");
@@ -134,7 +137,7 @@ TEST_F(TextureCommands, ExportAllWritesEveryTextureUnderSafeUniqueNames)
     size_t files = 0;
     for (const auto& f : fs::recursive_directory_iterator(out))
         files += f.is_regular_file();
-    EXPECT_EQ(files, 10u);
+    EXPECT_EQ(files, 22u);
 
     // Names that clash ignoring case, or that are no file names, and a
     // texture without data.
@@ -167,7 +170,7 @@ TEST_F(TextureCommands, ExportAllAsPngKeepsThePixelsAndAlpha)
         ASSERT_EQ(png.height(), t.height);
         // Against the TGA decoder's colours of the same texture.
         TFileStream f(dir.file("sample.txd"), FileMode::OpenReadShareDenyWrite);
-        const auto rows = readTextureDictionary(f, 0).rows;
+        const auto rows = readTextureDictionary(f, 0, f.Size()).rows;
         const auto row = std::find_if(rows.begin(), rows.end(), [&](const TextureRow& x) { return x.name == t.name; });
         ASSERT_NE(row, rows.end());
         TMemoryStream tga(buildTextureTga(f, textureRefOf(*row)).bytes);
@@ -180,6 +183,68 @@ TEST_F(TextureCommands, ExportAllAsPngKeepsThePixelsAndAlpha)
         if (t.kind == TxdLayout::kKind32) {
             EXPECT_EQ(uint8_t(qAlpha(png.pixel(1, 1))), t.texels[4 * (t.width + 1) + 3]);
         }
+    }
+}
+
+TEST_F(TextureCommands, LongListAddsFormatLevelsAlphaAndPlatform)
+{
+    const std::string longHeader = "Pos\tName\tDesc\tSize\tType\tDimensions\tImagePos\tFormat\tLevels\tAlpha\tPlatform\n";
+    // Plain dictionaries: the layout their kind gives, no platform.
+    const ToolRun plain = runQuarnixTool({"textures", dirFile(), "Landscape.TXD", "--long"});
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_EQ(plain.out, longHeader +
+                             "1\tSunsetSky\t\t131072\t32bit\t256x128\t18572\t8888\t1\tyes\t\n"
+                             "2\tmandel\t\t8192\t8bit paletted\t128x64\t149772\tP8\t1\tno\t\n"
+                             "3\tBricks\tbricksM\t8192\t16bit\t64x64\t159116\t555\t1\tno\t\n"
+                             "4\tplasma\t\t32768\t32bit\t64x128\t167436\t8888\t1\tyes\t\n");
+
+    // A sectioned dictionary with a texture the reader does not read (a cube
+    // map) between two that it reads.
+    SectionedDictionary d;
+    d.textures.push_back(texel_cases::mipTexture("mips", TexelFormat::Dxt1, 8, 8, 3, 8));
+    d.textures.back().layout.dxt1Alpha = true;
+    d.textures.push_back(texel_cases::mipTexture("cube", TexelFormat::Rgb565, 4, 4, 1));
+    d.textures.back().compressionOrFlags = 0x02;
+    d.textures.push_back(texel_cases::mipTexture("grey", TexelFormat::Lum8, 4, 2, 1));
+    writeArchive(dir.file("real.dir"), dir.file("real.img"), {{"real.txd", buildSectionedDictionary(d)}});
+    const ToolRun real = runQuarnixTool({"textures", dir.file("real.dir"), "1", "--long"});
+    ASSERT_EQ(real.exitCode, 0) << real.err;
+    // Textures at 28, then 28 + 12 + (12 + 88 + 4 + 32 + 4 + 8 + 4 + 8) + 12 = 212, then
+    // 212 + 12 + (12 + 88 + 4 + 32) + 12 = 372; ImagePos 112 bytes further.
+    EXPECT_EQ(real.out, longHeader +
+                            "1\tmips\t\t32\tDXT1\t8x8\t140\tDXT1\t3\tyes\t8\n"
+                            "2\tcube\t\t\t\t4x4\t\t\t\t\t9\n"
+                            "3\tgrey\t\t8\t8bit grey\t4x2\t484\tLUM8\t1\tno\t9\n");
+}
+
+TEST_F(TextureCommands, EveryLayoutOfTheSampleIsExportedAsTheTgaThePreviewShows)
+{
+    const std::string out = dir.file("real");
+    const ToolRun r = runQuarnixTool({"export-all", dirFile(), out, "--png"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    TFileStream img(dir.file("sample.img"), FileMode::OpenReadShareDenyWrite);
+    const auto entries = readArchive(dirFile()).entries;
+    const DirectoryEntry& entry = entries.back();
+    ASSERT_EQ(entry.name, archive_sample::kSampleSectionedName);
+    const auto rows = readTextureDictionary(img, entry.offset, entry.offset + entry.size).rows;
+    ASSERT_EQ(rows.size(), archive_sample::sampleSectionedDictionary().textures.size());
+    for (const TextureRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(row.hasData);
+        const TextureTga tga = buildTextureTga(img, textureRefOf(row));
+        ASSERT_EQ(tga.problem, TextureProblem::None);
+        // export writes the preview's TGA byte for byte.
+        const std::string one = dir.file("one.tga");
+        ASSERT_EQ(runQuarnixTool({"export", dirFile(), entry.name, row.name, one}).exitCode, 0);
+        EXPECT_EQ(readBytes(one), tga.bytes);
+        // The PNG holds the same B, G, R, A pixels, alpha kept.
+        const QImage png(QString::fromStdString(out + "/" + entry.name + "/" + row.name + ".png"));
+        ASSERT_EQ(png.width(), row.width);
+        for (int y = 0; y < row.height; y += 3)
+            for (int x = 0; x < row.width; x += 5) {
+                const uint8_t* p = tga.bytes.data() + 18 + 4 * (size_t(y) * row.width + x);
+                ASSERT_EQ(png.pixel(x, y), qRgba(p[2], p[1], p[0], p[3])) << x << "," << y;
+            }
     }
 }
 
@@ -221,7 +286,7 @@ TEST_F(TextureCommands, ImportWritesWhatTheAppWritesOrNothing)
         TextureRow row;
         {
             TFileStream f(img, FileMode::OpenReadShareDenyWrite);
-            for (const TextureRow& r : readTextureDictionary(f, 18432).rows)
+            for (const TextureRow& r : readTextureDictionary(f, 18432, f.Size()).rows)
                 if (r.name == texture)
                     row = r;
         }

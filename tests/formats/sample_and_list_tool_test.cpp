@@ -1,8 +1,10 @@
 // The sample archive, and `quarnix-tool list` / `quarnix-tool sample` run as
 // the built executable that sits next to this test program.
 #include "formats/archive_directory.h"
+#include "formats/texture_dictionary.h"
+#include "platform/streams.h"
 #include "support/archive_builder.h"
-#include "support/archive_sample.h"
+#include "formats/archive_sample.h"
 #include "support/tool_runner.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +68,30 @@ TEST(SampleArchive, HoldsEveryTextureKindInSeveralSizes)
         ++(namesTextureDictionary(i.name) ? dictionaries : others);
     EXPECT_GE(dictionaries, 3u);
     EXPECT_GE(others, 2u);
+}
+
+TEST(SampleArchive, ItsSectionedDictionaryHoldsEveryLayoutSeveralWithMipLevels)
+{
+    const auto items = archive_sample::sampleArchiveItems();
+    ASSERT_EQ(items.back().name, archive_sample::kSampleSectionedName);
+    EXPECT_EQ(items.back().data, buildSectionedDictionary(archive_sample::sampleSectionedDictionary()));
+    TReadOnlyMemoryStream s(items.back().data.data(), int64_t(items.back().data.size()));
+    const auto listing = readTextureDictionary(s, 0, s.Size());
+    EXPECT_EQ(listing.end, TextureListEnd::Complete);
+    std::set<std::string> types;
+    int mipMapped = 0;
+    bool dxt1Alpha = false, dxt1Opaque = false;
+    for (const TextureRow& r : listing.rows) {
+        EXPECT_TRUE(r.hasData) << r.name;
+        types.insert(r.type);
+        mipMapped += r.layout.levels > 1;
+        if (r.layout.format == TexelFormat::Dxt1)
+            (r.layout.dxt1Alpha ? dxt1Alpha : dxt1Opaque) = true;
+    }
+    EXPECT_EQ(types, (std::set<std::string>{"8bit paletted", "32bit", "24bit", "16bit 1555", "16bit 565", "16bit 4444",
+                                            "16bit 555", "8bit grey", "DXT1", "DXT3", "DXT5"}));
+    EXPECT_GE(mipMapped, 3);
+    EXPECT_TRUE(dxt1Alpha && dxt1Opaque);
 }
 
 TEST_F(QuarnixTool, SampleWritesDeterministicFilesThatListReads)

@@ -1,4 +1,6 @@
 #include "search/find_replace.h"
+#include "catalog/entry_table.h"
+#include "catalog/texture_table.h"
 
 #include "platform/environment.h"
 #include "platform/exceptions.h"

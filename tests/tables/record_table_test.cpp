@@ -1,4 +1,6 @@
 #include "tables/record_table.h"
+#include "catalog/entry_table.h"
+#include "catalog/texture_table.h"
 
 #include "platform/text.h"
 #include "support/table_fixtures.h"
@@ -868,9 +870,9 @@ TEST(Capacity, MoreRowsThanReservedAreAccepted)
 TEST(Display, GridSeesTypesAndValues)
 {
     auto t = makeTextureTable();
-    EXPECT_EQ(t->FieldCount(), 12);
-    const std::vector<std::string> expected = {"Pos", "DirID", "Name", "Desc", "Size", "Type", "Dimensions",
-                                               "ImagePos", "Paletted", "Width", "Height", "Bits"};
+    EXPECT_EQ(t->FieldCount(), 15);
+    const std::vector<std::string> expected = {"Pos",      "DirID", "Name",   "Desc", "Size",   "Type",   "Dimensions", "ImagePos",
+                                               "Paletted", "Width", "Height", "Bits", "Format", "Levels", "Alpha"};
     for (int i = 0; i < t->FieldCount(); ++i)
         EXPECT_EQ(t->FieldDefinition(i).name, expected[static_cast<size_t>(i)]);
     EXPECT_TRUE(t->IsRightAligned(t->FieldIndex("Size")));

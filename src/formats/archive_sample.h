@@ -1,9 +1,13 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The sample archive that `quarnix-tool sample` writes: an archive (.dir and
 // .img) holding texture dictionaries with colourful pictures of all three
-// texture kinds and several sizes, plus entries that are not dictionaries,
-// and a standalone dictionary. The output is the same on every run.
+// plain texture kinds and several sizes, a sectioned dictionary with a
+// texture of every texel layout (several with mip levels), entries that are
+// not dictionaries, and a standalone dictionary. The output is the same on
+// every run.
 #include "formats/archive_writer.h"
+#include "formats/sectioned_dictionary_writer.h"
 #include "formats/texture_dictionary_writer.h"
 
 #include <string>
@@ -17,6 +21,9 @@ std::vector<ArchiveItem> sampleArchiveItems();
 // archive), and the standalone sample.txd.
 std::vector<std::pair<std::string, TextureDictionary>> sampleArchiveDictionaries();
 TextureDictionary sampleStandaloneDictionary();
+// The sectioned dictionary, the archive's last entry, and its name.
+SectionedDictionary sampleSectionedDictionary();
+extern const char* const kSampleSectionedName;
 
 // Writes folder/sample.dir, folder/sample.img and folder/sample.txd (the
 // folder must exist). Returns the three paths in that order.

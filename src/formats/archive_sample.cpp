@@ -1,6 +1,10 @@
-#include "support/archive_sample.h"
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "formats/archive_sample.h"
 
 #include "platform/byte_order.h"
+#include "platform/exceptions.h"
+
+#include <squish.h>
 
 #include <algorithm>
 #include <cmath>
@@ -113,8 +117,9 @@ std::vector<uint8_t> readme()
     appendText(out,
                "Quarnix sample archive.\r\n"
                "Generic.txd, Landscape.TXD and menu.txd are texture dictionaries holding\r\n"
-               "8-bit paletted, 16-bit and 32-bit textures; barrel.DFF and barrel.col\r\n"
-               "are other entries that are not dictionaries.\r\n");
+               "8-bit paletted, 16-bit and 32-bit textures; Layouts.txd is a sectioned\r\n"
+               "dictionary with a texture of every texel layout, several with mip levels;\r\n"
+               "barrel.DFF and barrel.col are other entries that are not dictionaries.\r\n");
     return out;
 }
 
@@ -391,6 +396,130 @@ TextureDictionary sampleStandaloneDictionary()
     return d;
 }
 
+namespace {
+
+uint16_t pack1555(Rgba c, bool alpha)
+{
+    return uint16_t(((alpha && c.a >= 128) ? 0x8000 : 0) | (c.r >> 3) << 10 | (c.g >> 3) << 5 | (c.b >> 3));
+}
+
+// One level of `format` from pixels (top row first). The narrow formats keep
+// each channel's top bits; the block formats go through libsquish.
+std::vector<uint8_t> encodeSampleLevel(TexelFormat format, int w, int h, const std::vector<Rgba>& px)
+{
+    std::vector<uint8_t> out;
+    switch (format) {
+    case TexelFormat::Bgra8888:
+    case TexelFormat::Bgrx888:
+        for (const Rgba& c : px)
+            out.insert(out.end(), {c.b, c.g, c.r, format == TexelFormat::Bgra8888 ? c.a : uint8_t(0)});
+        break;
+    case TexelFormat::Argb1555:
+    case TexelFormat::Rgb555:
+        for (const Rgba& c : px)
+            appendLe16(out, pack1555(c, format == TexelFormat::Argb1555));
+        break;
+    case TexelFormat::Rgb565:
+        for (const Rgba& c : px)
+            appendLe16(out, uint16_t((c.r >> 3) << 11 | (c.g >> 2) << 5 | (c.b >> 3)));
+        break;
+    case TexelFormat::Argb4444:
+        for (const Rgba& c : px)
+            appendLe16(out, uint16_t((c.a >> 4) << 12 | (c.r >> 4) << 8 | (c.g >> 4) << 4 | (c.b >> 4)));
+        break;
+    case TexelFormat::Lum8:
+        for (const Rgba& c : px)
+            out.push_back(uint8_t((c.r * 77 + c.g * 150 + c.b * 29) >> 8));
+        break;
+    case TexelFormat::Dxt1:
+    case TexelFormat::Dxt3:
+    case TexelFormat::Dxt5: {
+        std::vector<uint8_t> rgba;
+        for (const Rgba& c : px)
+            rgba.insert(rgba.end(), {c.r, c.g, c.b, c.a});
+        out.resize(size_t(texelLevelBytes(format, w, h)));
+        const int flags = format == TexelFormat::Dxt1 ? squish::kDxt1 : format == TexelFormat::Dxt3 ? squish::kDxt3 : squish::kDxt5;
+        squish::CompressImage(rgba.data(), w, h, out.data(), flags | squish::kColourClusterFit);
+        break;
+    }
+    default:
+        throw Exception("No sample encoding for this format");
+    }
+    return out;
+}
+
+using Generator = std::vector<Rgba> (*)(int, int);
+
+// A texture of `format` whose level k is the picture drawn at that level's size.
+SectionedTexture sampleTexture(const std::string& name, uint32_t platform, TexelFormat format, bool dxt1Alpha,
+                               int w, int h, int levels, Generator draw)
+{
+    SectionedTexture t;
+    t.name = name;
+    t.platform = platform;
+    t.layout.format = format;
+    t.layout.dxt1Alpha = dxt1Alpha;
+    t.layout.width = w;
+    t.layout.height = h;
+    t.layout.levels = levels;
+    for (int k = 0; k < levels; ++k) {
+        const int lw = mipLevelSize(w, k), lh = mipLevelSize(h, k);
+        t.levels.push_back(encodeSampleLevel(format, lw, lh, draw(lw, lh)));
+    }
+    return t;
+}
+
+std::vector<Rgba> wheel(int w, int) { return colourWheel(w); }
+std::vector<Rgba> checks(int w, int h) { return checkerboard(w, h, std::max(1, w / 8), {250, 250, 250, 255}, {200, 30, 40, 255}); }
+std::vector<Rgba> stripes(int w, int h) { return rainbowStripes(w, h, std::max(1, w / 12)); }
+
+// The sunset with its sky fading out towards the top.
+std::vector<Rgba> fadingSunset(int w, int h)
+{
+    std::vector<Rgba> px = sunset(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            px[size_t(y) * w + x].a = uint8_t(std::min(255, 64 + y * 384 / std::max(1, h)));
+    return px;
+}
+
+} // namespace
+
+const char* const kSampleSectionedName = "Layouts.txd";
+
+SectionedDictionary sampleSectionedDictionary()
+{
+    SectionedDictionary d;
+    d.device = 9;  // beside the 16-bit count, as newer files have it
+    {
+        SectionedTexture t;
+        t.name = "wheel_P8";
+        t.maskName = "wheel_P8a";
+        t.platform = 9;
+        t.layout = {TexelFormat::Paletted8, false, 64, 64, 4};
+        const IndexedPicture first = indexedColourWheel(64);
+        for (const Rgba& c : first.palette)
+            t.palette.insert(t.palette.end(), {c.r, c.g, c.b, c.a});
+        t.palette.resize(1024, 0);
+        for (int k = 0; k < 4; ++k)
+            t.levels.push_back(indexedColourWheel(64 >> k).indices);
+        d.textures.push_back(t);
+    }
+    d.textures.push_back(sampleTexture("sunset_8888", 9, TexelFormat::Bgra8888, false, 128, 64, 3, sunset));
+    d.textures.push_back(sampleTexture("plasma_888", 8, TexelFormat::Bgrx888, false, 64, 64, 1, plasma));
+    d.textures.push_back(sampleTexture("wheel_1555", 9, TexelFormat::Argb1555, false, 64, 64, 1, wheel));
+    d.textures.push_back(sampleTexture("bricks_555", 8, TexelFormat::Rgb555, false, 64, 64, 2, bricks));
+    d.textures.push_back(sampleTexture("gradient_565", 9, TexelFormat::Rgb565, false, 64, 64, 4, gradient));
+    d.textures.push_back(sampleTexture("wheel_4444", 8, TexelFormat::Argb4444, false, 64, 64, 1, wheel));
+    d.textures.push_back(sampleTexture("plasma_grey", 9, TexelFormat::Lum8, false, 64, 64, 3, plasma));
+    d.textures.push_back(sampleTexture("checker_DXT1", 9, TexelFormat::Dxt1, false, 64, 64, 4, checks));
+    d.textures.push_back(sampleTexture("wheel_DXT1a", 8, TexelFormat::Dxt1, true, 64, 64, 1, wheel));
+    d.textures.push_back(sampleTexture("stripes_DXT3", 8, TexelFormat::Dxt3, false, 64, 32, 2, stripes));
+    d.textures.push_back(sampleTexture("sunset_DXT5", 9, TexelFormat::Dxt5, false, 256, 128, 5, fadingSunset));
+    d.textures.back().maskName = "sunset_DXT5a";
+    return d;
+}
+
 std::vector<ArchiveItem> sampleArchiveItems()
 {
     const auto dicts = sampleArchiveDictionaries();
@@ -401,6 +530,7 @@ std::vector<ArchiveItem> sampleArchiveItems()
     items.push_back({dicts[1].first, buildTextureDictionary(dicts[1].second)});
     items.push_back({"ReadMe.txt", readme()});
     items.push_back({dicts[2].first, buildTextureDictionary(dicts[2].second)});
+    items.push_back({kSampleSectionedName, buildSectionedDictionary(sampleSectionedDictionary())});
     return items;
 }
 

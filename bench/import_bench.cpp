@@ -42,7 +42,7 @@ struct Fixture {
         archive = dir.file("bench.txd");
         archive_fixture::writeBytes(archive, buildTextureDictionary(d));
         TFileStream f(archive, FileMode::OpenReadShareDenyWrite);
-        texture = textureRefOf(readTextureDictionary(f, 0).rows.at(0));
+        texture = textureRefOf(readTextureDictionary(f, 0, INT64_MAX).rows.at(0));
     }
 };
 

@@ -4,9 +4,12 @@
 // dictionary order. Only the texture headers and data sizes are read; texels
 // are never decoded here.
 //
-// The list is bounded by the stream's length, so a damaged or foreign file
-// can neither hang the reader nor exhaust memory, and no row ever points at
-// texture data that is not wholly inside the file:
+// The list is bounded by the end of the dictionary's entry (its FPos + Size
+// in the data file, a standalone dictionary's whole file), clamped to the
+// stream's length: everything past that end is treated as past the end of
+// the file. So a damaged or foreign file can neither hang the reader nor
+// exhaust memory, and no row ever points at texture data that is not wholly
+// inside its entry:
 // - a texture whose 112-byte header does not fit ends the list (not listed);
 // - a texture whose palette, data size field or texels would run past the
 //   end, or whose data size is negative, is listed with its header fields
@@ -56,8 +59,10 @@ struct TextureListing {
 const char* textureTypeName(uint32_t kind);
 
 // Reads the texture list of the dictionary starting at absolute offset
-// `dictionaryOffset` of the stream. Fails only when the stream itself fails.
-TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset);
+// `dictionaryOffset` of the stream, whose entry ends at `entryEnd` (FPos +
+// Size; the file's length for a standalone dictionary; clamped to the
+// stream's length). Fails only when the stream itself fails.
+TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, int64_t entryEnd);
 
 // True when an entry with this name is read as a texture dictionary: ".txd"
 // occurs anywhere in it, with only the letters A to Z folded to lower case

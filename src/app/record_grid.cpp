@@ -157,9 +157,9 @@ void RecordGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     painter->setClipRect(option.rect);
     const QRect textRect = option.rect.adjusted(2, 0, -2, 0);
     // A number too wide for its column shows that digits are missing.
-    const QString text = fitCellText(index.data(Qt::DisplayRole).toString(), QFontMetrics(option.font),
+    const QString shown = fitCellText(index.data(Qt::DisplayRole).toString(), QFontMetrics(option.font),
                                      textRect.width(), align.testFlag(Qt::AlignRight));
-    painter->drawText(textRect, int(align | Qt::TextSingleLine), text);
+    painter->drawText(textRect, int(align | Qt::TextSingleLine), shown);
     painter->restore();
 }
 

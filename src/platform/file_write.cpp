@@ -126,14 +126,16 @@ std::string randomSuffix()
 // Makes a temporary file beside `name` in the folder `dirFd`, has `fill`
 // write the contents to its descriptor (false: a write failed, errno says
 // why; an exception propagates), flushes it unless deferred and renames it
-// over `name`. Neither the temporary file nor the target follows a link.
+// over `name`. Nothing is written through a link: a link in the target's
+// place is refused when `refuseLink`, otherwise replaced by the new file.
 // The temporary file never outlives a failure, nor a signal the tool
 // handles. `path` is how messages name the target.
-void replaceFile(int dirFd, const std::string& name, const std::string& path, FileSync sync,
+void replaceFile(int dirFd, const std::string& name, const std::string& path, FileSync sync, bool refuseLink,
                  const std::function<bool(int fd)>& fill)
 {
     struct stat existing {};
-    if (::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(existing.st_mode))
+    if (refuseLink && ::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(existing.st_mode))
         throw EFCreateError("Cannot create file " + path,
                             "not writing " + escapeControlCharacters(path) + ": it is a symbolic link");
     const mode_t mode = newFileMode(dirFd, name);
@@ -214,7 +216,7 @@ void replaceFileAtPath(const std::string& path, FileSync sync, const std::functi
     if (dirFd < 0)
         failCreate(path, errno);
     try {
-        replaceFile(dirFd, name, path, sync, fill);
+        replaceFile(dirFd, name, path, sync, false, fill);
     } catch (...) {
         ::close(dirFd);
         throw;
@@ -321,12 +323,12 @@ OutputFolder OutputFolder::subFolder(const std::string& name) const
 
 void OutputFolder::writeFile(const std::string& name, const void* data, int64_t size, FileSync sync) const
 {
-    replaceFile(fd_, name, pathOf(name), sync, bytesFiller(data, size));
+    replaceFile(fd_, name, pathOf(name), sync, true, bytesFiller(data, size));
 }
 
 void OutputFolder::writeFile(const std::string& name, TStream& source, int64_t count, FileSync sync) const
 {
-    replaceFile(fd_, name, pathOf(name), sync, streamFiller(source, count));
+    replaceFile(fd_, name, pathOf(name), sync, true, streamFiller(source, count));
 }
 
 void OutputFolder::syncFileSystem() const

@@ -20,7 +20,7 @@ enum class FileSync { Now, Deferred };
 // target and the system's reason. A target that existed keeps its
 // permission bits; a new one gets the usual ones (0666 less the umask); a
 // file system that cannot hold permissions is written all the same. A
-// target that is a symbolic link is refused (EFCreateError), never followed.
+// symbolic link in the target's place is replaced, never written through.
 void writeFileReplacing(const std::string& path, const void* data, int64_t size, FileSync sync = FileSync::Now);
 inline void writeFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes,
                                FileSync sync = FileSync::Now)
@@ -54,7 +54,8 @@ public:
     // The sub-folder `name`, made when missing; a symbolic link in its place
     // is refused with EFCreateError "Cannot create folder %s".
     OutputFolder subFolder(const std::string& name) const;
-    // writeFileReplacing for the file `name` of this folder.
+    // writeFileReplacing for the file `name` of this folder; a symbolic link
+    // in its place is refused with EFCreateError "Cannot create file %s".
     void writeFile(const std::string& name, const void* data, int64_t size, FileSync sync) const;
     void writeFile(const std::string& name, const std::vector<uint8_t>& bytes, FileSync sync) const
     {

@@ -41,3 +41,10 @@ std::vector<int> resizeColumnAgainstNext(const std::vector<int>& widths, int col
     result[column + 1] = pair - w;
     return result;
 }
+
+QString fitCellText(const QString& text, const QFontMetrics& metrics, int width, bool rightAligned)
+{
+    if (!rightAligned || metrics.horizontalAdvance(text) <= width)
+        return text;
+    return metrics.elidedText(text, Qt::ElideLeft, std::max(width, 0));
+}

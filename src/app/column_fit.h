@@ -1,5 +1,8 @@
 #pragma once
 // Fitting grid columns to the grid's client width.
+#include <QFontMetrics>
+#include <QString>
+
 #include <vector>
 
 // Widths of the columns (column lines not included) so that the columns and
@@ -15,3 +18,9 @@ std::vector<int> fitColumnWidths(const std::vector<int>& designWidths, int clien
 // total stays the same; neither column goes below `minWidth`. The last column
 // has no right neighbour and keeps its width. Returns the new widths.
 std::vector<int> resizeColumnAgainstNext(const std::vector<int>& widths, int column, int newWidth, int minWidth);
+
+// The text a cell shows in `width` pixels. A right-aligned value (a number)
+// that does not fit loses its leading characters behind a visible "…"
+// ("…2989440"), so it can never pass for a smaller number; other text that
+// does not fit is clipped at the right as usual.
+QString fitCellText(const QString& text, const QFontMetrics& metrics, int width, bool rightAligned);

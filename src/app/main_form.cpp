@@ -12,6 +12,7 @@
 #include "platform/environment.h"
 #include "platform/streams.h"
 #include "platform/text.h"
+#include "platform/write_journal.h"
 #include "texture/texture_import.h"
 #include "texture/texture_tga.h"
 #include "texture/ui/form_image.h"
@@ -366,6 +367,7 @@ void TForm1::OpenArchive(const std::string& path)
     const ArchiveContents located = locateArchive(path);
     ArchiveFileName = located.dataFile;
     StandaloneTxd = located.standalone;
+    RecoverArchive();
 
     setBusyCursor(true);
     OpenScope load(*this);
@@ -398,12 +400,15 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
     }
 
     setBusyCursor(true);
+    RecoverArchive();
     const DirectoryEntry entry = currentEntry(*RxM);
     TextureListing listing;
     {
-        // Read under the shared lock; the file is closed before anything is shown.
+        // Read under the shared lock; the file is closed before anything is
+        // shown. No texture reaches past its entry's end.
         TFileStream file(ArchiveFileName, FileMode::OpenReadShareDenyWrite);
-        listing = readTextureDictionary(file, entry.offset, dictionaryEntryEnd(entry.offset, entry.size, file.Size()));
+        const int64_t fileSize = file.Size();
+        listing = readTextureDictionary(file, entry.offset, StandaloneTxd ? fileSize : entryEnd(entry, fileSize));
     }
     fillTextureTable(*QueryTXD, listing, entry.pos);
     FillingTextures = false;
@@ -414,6 +419,15 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
     } else {
         clearImageView();
     }
+}
+
+void TForm1::RecoverArchive()
+{
+    // Under the same exclusive lock as an import; told once, when bytes were
+    // written back.
+    const JournalRecovery recovery = recoverInterruptedWrite(ArchiveFileName);
+    if (recovery.restored)
+        dialogs().messageBox(kApplicationTitle, recovery.message());
 }
 
 void TForm1::QueryTXDAfterScroll(RecordTable* /*table*/)
@@ -509,7 +523,9 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
         if (view.OnBeforeSave)
             view.OnBeforeSave(view, g);
     });
-    writeImportBlockToFile(ArchiveFileName, texture, block);
+    const JournalRecovery earlier = writeImportBlockToFile(ArchiveFileName, texture, block);
+    if (earlier.restored)
+        dialogs().messageBox(kApplicationTitle, earlier.message());
     QueryTXDAfterScroll(nullptr);
 }
 

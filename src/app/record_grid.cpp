@@ -155,8 +155,11 @@ void RecordGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     painter->setFont(option.font);
     const auto align = Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt());
     painter->setClipRect(option.rect);
-    painter->drawText(option.rect.adjusted(2, 0, -2, 0), int(align | Qt::TextSingleLine),
-                      index.data(Qt::DisplayRole).toString());
+    const QRect textRect = option.rect.adjusted(2, 0, -2, 0);
+    // A number too wide for its column shows that digits are missing.
+    const QString shown = fitCellText(index.data(Qt::DisplayRole).toString(), QFontMetrics(option.font),
+                                     textRect.width(), align.testFlag(Qt::AlignRight));
+    painter->drawText(textRect, int(align | Qt::TextSingleLine), shown);
     painter->restore();
 }
 

@@ -1,4 +1,7 @@
 #include "app/column_fit.h"
+#include "support/gui_test_app.h"
+
+#include <QFont>
 
 #include <gtest/gtest.h>
 
@@ -64,3 +67,26 @@ TEST(ResizeColumnAgainstNext, RightNeighbourGivesOrTakesTheDifference)
 }
 
 } // namespace
+
+TEST(FitCellText, ANumberTooWideForItsColumnShowsThatDigitsAreMissing)
+{
+    guiTestApp();
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    const QFontMetrics metrics(font);
+    const QString fpos = QStringLiteral("8796092989440");
+    const int whole = metrics.horizontalAdvance(fpos);
+    EXPECT_EQ(fitCellText(fpos, metrics, whole, true), fpos);
+    EXPECT_EQ(fitCellText(fpos, metrics, whole + 10, true), fpos);
+    for (int width : {whole - 1, whole / 2, metrics.horizontalAdvance(QStringLiteral("\u20269")) + 1}) {
+        SCOPED_TRACE(width);
+        const QString shown = fitCellText(fpos, metrics, width, true);
+        ASSERT_TRUE(shown.startsWith(QChar(0x2026))) << shown.toStdString();
+        // The last digits, as they are, after the mark; it fits the column.
+        EXPECT_TRUE(fpos.endsWith(shown.mid(1))) << shown.toStdString();
+        EXPECT_GE(shown.size(), 2);
+        EXPECT_LE(metrics.horizontalAdvance(shown), width);
+    }
+    // Text that is not a number keeps its beginning.
+    EXPECT_EQ(fitCellText(QStringLiteral("Landscape.TXD"), metrics, 10, false), QStringLiteral("Landscape.TXD"));
+}

@@ -13,10 +13,11 @@ using namespace archive_fixture;
 
 namespace {
 
-TextureListing readAt(const std::vector<uint8_t>& file, int64_t offset)
+// The dictionary's entry ends at `entryEnd` (the file's end by default).
+TextureListing readAt(const std::vector<uint8_t>& file, int64_t offset, int64_t entryEnd = INT64_MAX)
 {
     TReadOnlyMemoryStream s(file.data(), static_cast<int64_t>(file.size()));
-    return readTextureDictionary(s, offset, s.Size());
+    return readTextureDictionary(s, offset, entryEnd);
 }
 
 // The dictionary placed at `offset` of a file, with `tail` bytes after it.
@@ -221,4 +222,52 @@ TEST(TextureDictionary, EntryNamesHoldingTxdAnywhereAreDictionaries)
         EXPECT_TRUE(entryIsTextureDictionary(yes)) << yes;
     for (const char* no : {"menu.tx", "txd", "menu_txd", "", "m.t xd"})
         EXPECT_FALSE(entryIsTextureDictionary(no)) << no;
+}
+
+TEST(TextureDictionary, NoTextureReachesPastTheEndOfItsEntry)
+{
+    // Two 2 x 2 32-bit textures: the first at 28..172, the second's header
+    // at 172..284, its size field at 284, texels 288..304, trailer to 316.
+    TextureDictionary d;
+    d.textures.push_back(plain32("one", 2, 2));
+    d.textures.push_back(plain32("two", 2, 2));
+    const std::vector<uint8_t> dict = buildTextureDictionary(d);
+    ASSERT_EQ(dict.size(), 316u);
+    for (size_t at : {size_t(0), size_t(2048)}) {
+        SCOPED_TRACE(at);
+        // The next entry's bytes follow: the file goes on well past the fence.
+        const std::vector<uint8_t> file = placed(dict, at, 5000);
+        const int64_t base = int64_t(at);
+        struct Case {
+            int64_t end;  // from the dictionary's start
+            size_t rows;
+            bool secondHasData;
+            TextureListEnd how;
+        };
+        for (const Case& c : {Case{316, 2, true, TextureListEnd::Complete},
+                              Case{304, 2, true, TextureListEnd::Complete},   // the trailer is not needed
+                              Case{303, 2, false, TextureListEnd::DataPastEnd},
+                              Case{287, 2, false, TextureListEnd::DataPastEnd},
+                              Case{283, 1, false, TextureListEnd::HeaderPastEnd},
+                              Case{0, 0, false, TextureListEnd::Complete}}) {
+            SCOPED_TRACE(c.end);
+            const TextureListing l = readAt(file, base, base + c.end);
+            ASSERT_EQ(l.rows.size(), c.rows);
+            if (c.rows == 0) {
+                EXPECT_EQ(l.storedCount, 0);  // a Size 0 entry lists nothing
+                continue;
+            }
+            EXPECT_TRUE(l.rows[0].hasData);
+            EXPECT_EQ(l.end, c.how);
+            if (c.rows == 2) {
+                EXPECT_EQ(l.rows[1].hasData, c.secondHasData);
+                EXPECT_EQ(l.rows[1].name, "two");
+                if (!c.secondHasData)
+                    EXPECT_EQ(l.rows[1].imagePos, 0);
+            }
+        }
+    }
+    // A fence past the file's end is the file's end.
+    const std::vector<uint8_t> cut(dict.begin(), dict.end() - 20);
+    EXPECT_FALSE(readAt(cut, 0, 1 << 20).rows.at(1).hasData);
 }

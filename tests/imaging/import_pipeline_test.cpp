@@ -207,7 +207,7 @@ TEST_F(ConvertTool, ConvertsLikeTheImportAndReportsErrors)
         {{file("in.tga"), file("o.tga"), "--format", "rgb16"}, 2, "bad format"},
         {{file("in.tga"), file("o.tga"), "--size"}, 2, "Missing value after '--size'"},
         {{file("in.tga"), file("o.tga"), "--sise", "4x4"}, 2, "Unknown option 'sise'"},
-        {{file("missing.tga"), file("o.tga")}, 1, "Cannot open file"},
+        {{file("missing.tga"), file("o.tga")}, 1, "missing.tga: No such file or directory"},
         {{file("in.tga"), file("o.tga"), "--size", "1x9"}, 1, "Destination graphic too small."},
     };
     for (const auto& f : failures) {

@@ -7,7 +7,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <functional>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using archive_fixture::readBytes;
@@ -65,4 +78,155 @@ TEST(WriteFileFromStream, ASourceThatEndsEarlyLeavesTheTargetAsItWas)
     TMemoryStream t(pattern(10));
     EXPECT_THROW(writeFileReplacing(dir.file("no/folder/out"), t, 10), EFCreateError);
     EXPECT_EQ(entriesIn(dir.path()), 1u);
+}
+
+namespace {
+
+// Runs `body` in a child process and returns its exit code (-1 when it did
+// not end normally): for limits and filters that must not reach the test
+// program itself.
+int inChild(const std::function<int()>& body)
+{
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int code = 3;
+        try {
+            code = body();
+        } catch (...) {
+            code = 4;
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+constexpr int kSkipped = 77;
+
+// Makes fchmod fail with `errnum` for the rest of the process, as on a file
+// system without Unix permissions.
+bool failFchmodWith(int errnum)
+{
+    struct sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fchmod, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (uint32_t(errnum) & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog program = {static_cast<unsigned short>(std::size(filter)), filter};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+} // namespace
+
+TEST(WriteFile, AFileSystemWithoutPermissionsIsWrittenAllTheSame)
+{
+    ScratchDir dir("qx_file_write");
+    const std::vector<uint8_t> bytes = pattern(5000);
+    for (int errnum : {ENOSYS, EPERM, EOPNOTSUPP}) {
+        SCOPED_TRACE(errnum);
+        const std::string path = dir.file("out" + std::to_string(errnum) + ".tga");
+        const int code = inChild([&] {
+            if (!failFchmodWith(errnum))
+                return kSkipped;
+            if (::fchmod(STDIN_FILENO, 0600) == 0 || errno != errnum)
+                return kSkipped;
+            writeFileReplacing(path, bytes);
+            return readBytes(path) == bytes ? 0 : 1;
+        });
+        if (code == kSkipped)
+            GTEST_SKIP() << "no seccomp filters here";
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(readBytes(path), bytes);
+    }
+    // Any other failure to set the permissions still fails the write.
+    const std::string path = dir.file("eio.tga");
+    const int code = inChild([&] {
+        if (!failFchmodWith(EIO))
+            return kSkipped;
+        try {
+            writeFileReplacing(path, bytes);
+        } catch (const EWriteError& e) {
+            return e.detail() == "cannot write " + path + ": " + std::strerror(EIO) && !fs::exists(path) ? 0 : 2;
+        }
+        return 1;
+    });
+    if (code != kSkipped)
+        EXPECT_EQ(code, 0);
+    EXPECT_EQ(entriesIn(dir.path()), 3u);
+}
+
+TEST(WriteFile, AFailingWriteReportsTheReasonAndLeavesNoFile)
+{
+    // The file system refuses the write itself: a file size limit, with the
+    // signal it would send ignored so write() fails with EFBIG.
+    ScratchDir dir("qx_file_write");
+    const std::vector<uint8_t> bytes = pattern(100000);
+    for (bool fromStream : {false, true}) {
+        SCOPED_TRACE(fromStream);
+        const std::string path = dir.file("big.tga");
+        const int code = inChild([&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit {};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 4096;
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                return kSkipped;
+            try {
+                if (fromStream) {
+                    TMemoryStream source(bytes);
+                    writeFileReplacing(path, source, int64_t(bytes.size()));
+                } else {
+                    writeFileReplacing(path, bytes);
+                }
+            } catch (const EWriteError& e) {
+                if (e.message() != "Stream write error")
+                    return 5;
+                return e.detail() == "cannot write " + path + ": " + std::strerror(EFBIG) ? 0 : 6;
+            }
+            return 1;
+        });
+        ASSERT_NE(code, kSkipped);
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(entriesIn(dir.path()), 0u) << "the temporary file was left behind";
+    }
+}
+
+TEST(OutputFolder, NeverFollowsALinkInsideIt)
+{
+    ScratchDir dir("qx_file_write");
+    const std::string victim = dir.file("victim");
+    fs::create_directories(victim);
+    writeBytes(victim + "/keep.tga", {1, 2, 3});
+    const std::string outPath = dir.file("out");
+    fs::create_directories(outPath);
+    fs::create_directory_symlink("../victim", outPath + "/x.txd");
+    fs::create_symlink("../victim/keep.tga", outPath + "/a.tga");
+
+    const OutputFolder out(outPath);
+    try {
+        out.subFolder("x.txd");
+        ADD_FAILURE() << "followed a folder link";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.message(), "Cannot create folder " + outPath + "/x.txd");
+        EXPECT_EQ(e.detail(), "not writing into " + outPath + "/x.txd: it is a symbolic link");
+    }
+    try {
+        out.writeFile("a.tga", pattern(10), FileSync::Now);
+        ADD_FAILURE() << "wrote over a file link";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.detail(), "not writing " + outPath + "/a.tga: it is a symbolic link");
+    }
+    EXPECT_TRUE(fs::is_symlink(outPath + "/a.tga"));
+    EXPECT_EQ(readBytes(victim + "/keep.tga"), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(entriesIn(victim), 1u);
+
+    // Real folders and files are made relative to the folder.
+    const OutputFolder sub = out.subFolder("y.txd");
+    sub.writeFile("t.tga", pattern(10), FileSync::Now);
+    EXPECT_EQ(readBytes(outPath + "/y.txd/t.tga"), pattern(10));
+    EXPECT_EQ(sub.path(), outPath + "/y.txd");
 }

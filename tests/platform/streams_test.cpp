@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,4 +146,40 @@ TEST(Exceptions, FormatMessageFillsInOrder)
     EXPECT_EQ(formatMessage("Cannot assign a %s to a %s", {"TDibGraphic", "TIcon"}),
               "Cannot assign a TDibGraphic to a TIcon");
     EXPECT_EQ(formatMessage(" (%dx%d)", {"3", "4"}), " (3x4)");
+}
+
+TEST(FileStream, BsdLocksOfOtherProgramsAreSeen)
+{
+    const auto path = (tempDir() / "flocked.img").string();
+    { std::ofstream(path) << "abcdef"; }
+    for (int held : {LOCK_SH, LOCK_EX}) {
+        SCOPED_TRACE(held);
+        const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(other, 0);
+        ASSERT_EQ(::flock(other, held | LOCK_NB), 0);
+        // Readers share with a shared holder only; the import's writer never gets in.
+        if (held == LOCK_SH)
+            EXPECT_NO_THROW(TFileStream(path, FileMode::OpenReadShareDenyWrite));
+        else
+            EXPECT_THROW(TFileStream(path, FileMode::OpenReadShareDenyWrite), EFOpenError);
+        EXPECT_THROW(TFileStream(path, FileMode::OpenReadWriteExclusive), EFOpenError);
+        EXPECT_NO_THROW(TFileStream(path, FileMode::OpenReadShareDenyNone));
+        ::close(other);
+    }
+    // And ours are seen by them: a reader's lock is shared, the writer's exclusive.
+    {
+        TFileStream reader(path, FileMode::OpenReadShareDenyWrite);
+        const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(::flock(other, LOCK_SH | LOCK_NB), 0);
+        ::flock(other, LOCK_UN);
+        EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+        ::close(other);
+    }
+    {
+        TFileStream writer(path, FileMode::OpenReadWriteExclusive);
+        const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_NE(::flock(other, LOCK_SH | LOCK_NB), 0);
+        ::close(other);
+    }
+    EXPECT_NO_THROW(TFileStream(path, FileMode::OpenReadWriteExclusive));
 }

@@ -16,3 +16,27 @@ std::string quarnixToolPath();
 
 // Runs quarnix-tool with `args`, stdin empty, and returns what it printed.
 ToolRun runQuarnixTool(const std::vector<std::string>& args);
+
+// quarnix-tool started in the background with `args`, its output thrown
+// away: for tests that stop it from outside. Killed and reaped at the end
+// of the object's life when still running.
+class RunningTool {
+public:
+    explicit RunningTool(const std::vector<std::string>& args);
+    ~RunningTool();
+    RunningTool(const RunningTool&) = delete;
+    RunningTool& operator=(const RunningTool&) = delete;
+
+    int pid() const { return pid_; }
+    // Sends `signal` (nothing when it has ended).
+    void signal(int signal);
+    // True once it has ended (reaps it).
+    bool finished();
+    // Waits for the end; the raw wait status.
+    int wait();
+
+private:
+    int pid_ = -1;
+    bool reaped_ = false;
+    int status_ = 0;
+};

@@ -9,6 +9,7 @@
 #include "platform/byte_order.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
+#include "support/memory_journal.h"
 #include "tests/texture/built_dictionary.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,14 @@ using Built = BuiltDictionary;
 Built build(const TextureDictionary& d)
 {
     return buildAndList(d);
+}
+
+// The in-place write with a journal kept in memory.
+void writeImportBlock(TStream& archive, const TextureRef& texture, const std::vector<uint8_t>& block)
+{
+    MemoryJournalStore journal;
+    ::writeImportBlock(archive, texture, block, journal);
+    EXPECT_FALSE(journal.record) << "the journal outlived a write that ended";
 }
 
 std::unique_ptr<TDibGraphic> rgbPicture(int w, int h, const std::vector<uint32_t>& topDownColours)
@@ -275,4 +284,50 @@ TEST(TextureImport, AnArchiveThatAnotherReaderHoldsIsNotOpenedForWriting)
     writeImportBlockToFile(archive, t, block);  // once the reader is gone
     EXPECT_NE(readBytes(archive), b.file);
     EXPECT_EQ(readBytes(archive).size(), b.file.size());
+}
+
+TEST(TextureImport, AStoredSizeLargerOrSmallerThanTheDimensionsIsRefused)
+{
+    // 2 x 2: a 32-bit texture must store 16 texel bytes, an 8-bit one 4.
+    struct Case {
+        bool trueColour;
+        size_t stored;
+        bool refused;
+    };
+    for (const Case& c : {Case{true, 16, false}, Case{true, 20, true}, Case{true, 12, true}, Case{true, 17, true},
+                          Case{false, 4, false}, Case{false, 5, true}, Case{false, 3, true}}) {
+        SCOPED_TRACE(std::to_string(c.trueColour) + " " + std::to_string(c.stored));
+        TextureDictionary d;
+        if (c.trueColour) {
+            d.textures.push_back(makeTexture32("t", "", 2, 2, std::vector<Rgba>(4, Rgba{1, 2, 3, 4})));
+            d.textures.back().texels.resize(c.stored, 9);
+        } else {
+            d.textures.push_back(makeTexturePaletted8("t", "", 2, 2, {{1, 1, 1, 1}}, std::vector<uint8_t>(4, 0)));
+            d.textures.back().texels.resize(c.stored, 0);
+        }
+        d.textures.push_back(makeTexture32("after", "", 2, 2, std::vector<Rgba>(4, Rgba{5, 6, 7, 8})));
+        const Built b = build(d);
+        ASSERT_EQ(b.rows.size(), 2u);
+        ASSERT_EQ(b.rows[0].dataSize, int64_t(c.stored));
+        const TextureRef t = textureRefOf(b.rows[0]);
+        TReadOnlyMemoryStream view(b.file.data(), int64_t(b.file.size()));
+        EXPECT_EQ(importDataRefusal(view, t), c.refused ? ImportRefusal::SizeMismatch : ImportRefusal::None);
+
+        std::vector<uint8_t> block(size_t(importBlockSize(t)), 0x33);
+        writeLe32(block.data() + (c.trueColour ? 0 : 1024), c.trueColour ? 16 : 4);
+        FaultyStream s(b.file);
+        if (c.refused) {
+            EXPECT_THROW(writeImportBlock(s, t, block), EImportError);
+            EXPECT_EQ(s.inner.bytes(), b.file);
+            EXPECT_EQ(s.writes, 0);
+        } else {
+            writeImportBlock(s, t, block);
+            // The next texture is where its header says, untouched.
+            TReadOnlyMemoryStream after(s.inner.bytes().data(), int64_t(s.inner.bytes().size()));
+            const TextureListing l = readTextureDictionary(after, 0, INT64_MAX);
+            ASSERT_EQ(l.rows.size(), 2u);
+            EXPECT_EQ(l.rows[1].name, "after");
+            EXPECT_EQ(l.rows[1].imagePos, b.rows[1].imagePos);
+        }
+    }
 }

@@ -28,6 +28,7 @@ void BM_KillLoop(benchmark::State& state)
     state.counters["new"] = c.fresh;
     state.counters["torn"] = c.torn;
     state.counters["undone"] = c.undone;
+    state.counters["journalled"] = c.journalled;
     state.counters["at_first_byte"] = c.atFirstByte;
     state.counters["list_failed"] = c.listFailed;
     state.counters["journals_left"] = c.journalsLeft;

@@ -3,7 +3,7 @@
 
 #include "formats/texture_dictionary_writer.h"
 #include "support/archive_builder.h"
-#include "support/archive_sample.h"
+#include "formats/archive_sample.h"
 #include "support/tga_builder.h"
 #include "support/tool_runner.h"
 
@@ -106,6 +106,8 @@ KillLoopCounts KillLoop::run(int tries, unsigned seed)
             tool.wait();
         }
         ++counts.tries;
+        if (std::filesystem::exists(journal))
+            ++counts.journalled;
         const ToolRun list = runQuarnixTool({"textures", archive_, "1"});
         if (list.exitCode != 0)
             ++counts.listFailed;

@@ -19,6 +19,7 @@ struct KillLoopCounts {
     int atFirstByte = 0; // tries killed the moment the first new byte was seen
     int listFailed = 0;  // `textures` did not succeed: must stay 0
     int journalsLeft = 0;// a journal outlived the listing: must stay 0
+    int journalled = 0;  // the kill left a journal for the listing to recover from
 };
 
 class KillLoop {

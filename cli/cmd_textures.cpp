@@ -18,9 +18,6 @@
 #include "texture/texture_import.h"
 #include "texture/texture_tga.h"
 
-#include <QBuffer>
-#include <QImage>
-#include <QImageWriter>
 
 #include <algorithm>
 #include <cinttypes>
@@ -98,15 +95,23 @@ int runImport(const QCommandLineParser&, const std::vector<std::string>& args)
     if (!entryIsTextureDictionary(entry.name))
         throw Exception("Entry '" + display(entry.name) + "' is not a texture dictionary");
     const TextureListing listing = listingOf(archive, entry);
-    const TextureRef texture = textureRefOf(textureOf(listing, entry, args[2]));
-    if (texture.bits == 16) {
+    std::unique_ptr<TDibGraphic> picture;
+    bool refused = false;
+    ImportDriver driver;
+    driver.refuseSixteenBit = [&refused] {
         std::fprintf(stderr, "%s\n", kSixteenBitRefusal);
+        refused = true;
+    };
+    driver.choosePicture = [&args] { return std::optional<std::string>(args[3]); };
+    driver.loadPicture = [&picture](const std::string& file) -> TDibGraphic& {
+        picture = LoadPictureFromFile(file, 1);
+        return *picture;
+    };
+    const PreparedImport prepared =
+        prepareImport(archive.dataFile, textureRefOf(textureOf(listing, entry, args[2])), driver);
+    if (refused || !prepared.ready)
         return 1;
-    }
-    checkImportTarget(archive.dataFile, texture);
-    std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(args[3], 1);
-    PrepareImportPicture(*picture, importPictureSize(texture), importPictureFormat(texture));
-    writeImportBlockToFile(archive.dataFile, texture, buildImportBlock(*picture, texture));
+    commitImport(archive.dataFile, prepared);
     return 0;
 }
 
@@ -117,45 +122,6 @@ const QCommandLineOption kPngOption("png", "Write PNG files instead of TGA (the 
 void addExportAllOptions(QCommandLineParser& parser)
 {
     parser.addOption(kPngOption);
-}
-
-// The same pixels as the TGA, as PNG: 32-bit TGAs (paletted and 32-bit
-// textures) keep their alpha; 16-bit ones go through the TGA decoder.
-// Empty when the texel data is shorter than its dimensions promise.
-std::vector<uint8_t> pngOfTga(const std::vector<uint8_t>& tga, const TextureRef& texture)
-{
-    QImage image;
-    if (tga[16] == 32) {
-        const int64_t pixels = int64_t(texture.width) * texture.height;
-        if (pixels == 0 || int64_t(tga.size() - 18) / 4 < pixels)
-            return {};
-        image = QImage(texture.width, texture.height, QImage::Format_ARGB32);
-        if (image.isNull())
-            throw EOutOfMemory("Out of memory");
-        for (int y = 0; y < texture.height; ++y)
-            std::memcpy(image.scanLine(y), tga.data() + 18 + int64_t(y) * texture.width * 4, size_t(texture.width) * 4);
-    } else {
-        TReadOnlyMemoryStream s(tga.data(), int64_t(tga.size()));
-        std::unique_ptr<TDibGraphic> picture;
-        try {
-            picture = LoadPictureFromStream(s, "TGA", 1);
-        } catch (const Exception&) {
-            return {};
-        }
-        image = QImage(picture->Width(), picture->Height(), QImage::Format_RGB32);
-        for (int y = 0; y < picture->Height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < picture->Width(); ++x)
-                line[x] = 0xFF000000u | picture->GetPixelColor(x, y);
-        }
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
-        throw EWriteError("Stream write error");
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 struct ExportTally {
@@ -204,7 +170,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
             }
             std::vector<uint8_t> pngBytes;
             if (png) {
-                pngBytes = pngOfTga(tga.bytes, texture);
+                pngBytes = pngOfTextureTga(tga.bytes, texture);
                 if (pngBytes.empty()) {
                     ++tally.skipped["texel data shorter than the texture's dimensions"];
                     continue;

@@ -1,6 +1,8 @@
 #include "texture/texture_import.h"
 
 #include "formats/texture_dictionary_layout.h"
+#include "imaging/codec/tga_header.h"
+#include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
 #include "platform/byte_order.h"
 #include "platform/streams.h"
@@ -8,9 +10,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr int64_t kTgaHeaderSize = 18;
-constexpr int64_t kTgaMapSize = 256 * 3;
 
 int64_t pixelCount(const TextureRef& t)
 {
@@ -144,14 +143,18 @@ std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& te
     // The TGA is only the carrier: check it is laid out as the block expects.
     const std::vector<uint8_t>& t = tga.bytes();
     const int64_t pixels = pixelCount(texture);
-    const int64_t dataStart = kTgaHeaderSize + (trueColour ? 0 : kTgaMapSize);
+    const int64_t dataStart = kTgaHeaderSize + (trueColour ? 0 : kTgaWrittenColourMapSize);
     const int64_t dataBytes = pixels * (trueColour ? 3 : 1);
-    const bool laidOut = int64_t(t.size()) >= dataStart + dataBytes && readLe16(&t[12]) == texture.width &&
-                         readLe16(&t[14]) == texture.height && t[0] == 0 &&
-                         (trueColour ? (t[1] == 0 && t[2] == 2 && t[16] == 24)
-                                     : (t[1] == 1 && t[2] == 1 && readLe16(&t[3]) == 0 && readLe16(&t[5]) == 256 &&
-                                        t[7] == 24 && t[16] == 8)) &&
-                         (t[17] & 0x30) == 0;  // bottom row first, left to right
+    bool laidOut = int64_t(t.size()) >= dataStart + dataBytes;
+    if (laidOut) {
+        const TgaHeader h = readTgaHeader(t.data());
+        laidOut = h.width == texture.width && h.height == texture.height && h.idLength == 0 &&
+                  (trueColour ? (h.colourMapType == 0 && h.imageType == 2 && h.bitsPerPixel == 24)
+                              : (h.colourMapType == 1 && h.imageType == 1 && h.colourMapFirst == 0 &&
+                                 h.colourMapLength == 256 && h.colourMapEntrySize == 24 && h.bitsPerPixel == 8)) &&
+                  (h.descriptor & 0x30) == 0 &&  // bottom row first, left to right
+                  h.pixelDataOffset() == dataStart;
+    }
     if (!laidOut)
         throw EImportError("The picture could not be encoded for this texture");
 
@@ -230,6 +233,42 @@ void writeImportBlock(TStream& archive, const TextureRef& texture, const std::ve
     std::vector<uint8_t> check(block.size());
     if (!readAt(archive, at, check.data(), count) || check != block)
         restoreAndFail("the texture read back differs from what was written");
+}
+
+PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture,
+                             const ImportDriver& driver)
+{
+    PreparedImport prepared;
+    prepared.texture = texture;
+    if (importRowRefusal(texture) == ImportRefusal::SixteenBit) {
+        if (driver.refuseSixteenBit)
+            driver.refuseSixteenBit();
+        return prepared;
+    }
+    // Before any dialog: a texture the block would not fit exactly is refused.
+    checkImportTarget(archiveFileName, texture);
+    const std::optional<std::string> file = driver.choosePicture();
+    if (!file)
+        return prepared;
+    TDibGraphic& picture = driver.loadPicture(*file);
+    if (driver.setBusy)
+        driver.setBusy(true);
+    PrepareImportPicture(picture, importPictureSize(texture), importPictureFormat(texture));
+    if (driver.setBusy)
+        driver.setBusy(false);
+    prepared.picture = &picture;
+    prepared.ready = true;
+    return prepared;
+}
+
+void commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
+                  const std::function<void(TDibGraphic&)>& beforeSave)
+{
+    if (!prepared.ready || !prepared.picture)
+        throw EImportError("The picture was not prepared for this texture");
+    // The block is built in full before the archive is opened for writing.
+    const std::vector<uint8_t> block = buildImportBlock(*prepared.picture, prepared.texture, beforeSave);
+    writeImportBlockToFile(archiveFileName, prepared.texture, block);
 }
 
 void writeImportBlockToFile(const std::string& archiveFileName, const TextureRef& texture,

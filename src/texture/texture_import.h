@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,3 +84,35 @@ void writeImportBlock(TStream& archive, const TextureRef& texture, const std::ve
 // writeImportBlock.
 void writeImportBlockToFile(const std::string& archiveFileName, const TextureRef& texture,
                             const std::vector<uint8_t>& block);
+
+// The one import sequence of the app and the tool. Whoever drives it says
+// how the user is told, asked and shown things.
+struct ImportDriver {
+    // Shows kSixteenBitRefusal (the app: a plain message box).
+    std::function<void()> refuseSixteenBit;
+    // The picture file to import; nothing when the user cancelled.
+    std::function<std::optional<std::string>()> choosePicture;
+    // Loads the picture where it is previewed and returns it (the app: the
+    // preview dialog's view, which owns it).
+    std::function<TDibGraphic&(const std::string& file)> loadPicture;
+    // The busy cursor around the conversion; may be empty.
+    std::function<void(bool)> setBusy;
+};
+
+struct PreparedImport {
+    bool ready = false;             // false: refused as 16-bit, or no picture chosen
+    TextureRef texture;
+    TDibGraphic* picture = nullptr; // the converted picture, owned by the driver
+};
+
+// Everything up to the picture to preview: the 16-bit refusal (ready false),
+// checkImportTarget (raises EImportError), the choice of the picture (ready
+// false when cancelled), loading it, and PrepareImportPicture.
+PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture,
+                             const ImportDriver& driver);
+
+// Everything after the user said Import: buildImportBlock (the picture is
+// mirrored in place), then writeImportBlockToFile. `beforeSave` as for
+// buildImportBlock.
+void commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
+                  const std::function<void(TDibGraphic&)>& beforeSave = {});

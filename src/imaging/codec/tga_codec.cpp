@@ -2,6 +2,7 @@
 // (3, 11) images, uncompressed or run-length encoded, and writes 8-bit
 // colour-mapped and 24-bit true-colour images. All positions are counted from
 // the start of the stream, where the TGA header lies.
+#include "imaging/codec/tga_header.h"
 #include "imaging/codec/vesk.h"
 
 #include <algorithm>
@@ -12,7 +13,7 @@
 
 namespace {
 
-constexpr int kHeaderSize = 18;
+constexpr int kHeaderSize = kTgaHeaderSize;
 constexpr int64_t kRleBufferSize = 16384;
 
 // Header field offsets.
@@ -23,13 +24,15 @@ enum : int {
     hMapFirst = 3,
     hMapLength = 5,
     hMapEntrySize = 7,
+    hXOrigin = 8,
+    hYOrigin = 10,
     hWidth = 12,
     hHeight = 14,
     hBitsPerPixel = 16,
     hDescriptor = 17,
 };
 
-constexpr uint8_t kTopToBottom = 0x20;
+constexpr uint8_t kTopToBottom = kTgaTopToBottom;
 
 unsigned u16At(const uint8_t* h, int offset) { return unsigned(h[offset]) | (unsigned(h[offset + 1]) << 8); }
 
@@ -336,12 +339,8 @@ int tgaReadData(TStream& stream, VeskDescription& d, uint8_t* rows, int64_t rows
     if (stride * d.height > rowsSize)
         return VESK_ERR_ARGUMENT;
 
-    int64_t position = kHeaderSize + h[hIdLength];
-    if (h[hMapType] != 0) {
-        const int entryBits = h[hMapEntrySize] == 15 ? 16 : h[hMapEntrySize];
-        position += int64_t(entryBits) * u16At(h, hMapLength) / 8;
-    }
-    stream.Seek(position, SeekOrigin::Begin);
+    // Past the image ID and any colour map, whatever the image type.
+    stream.Seek(readTgaHeader(h).pixelDataOffset(), SeekOrigin::Begin);
 
     const RowOrder order{rows, stride, d.height, (h[hDescriptor] & kTopToBottom) != 0};
     if (type < 8)
@@ -373,14 +372,16 @@ int tgaWrite(const std::string&, TStream& stream, const std::string&, const Vesk
         return VESK_ERR_ARGUMENT;
 
     const bool mapped = bits == 8;
-    uint8_t header[kHeaderSize] = {};
-    header[hMapType] = mapped ? 1 : 0;
-    header[hImageType] = mapped ? 1 : 2;
-    putU16(header, hMapLength, mapped ? 256 : 0);
-    header[hMapEntrySize] = mapped ? 24 : 0;
-    putU16(header, hWidth, unsigned(d.width));
-    putU16(header, hHeight, unsigned(d.height));
-    header[hBitsPerPixel] = uint8_t(bits);
+    TgaHeader fields;
+    fields.colourMapType = mapped ? 1 : 0;
+    fields.imageType = mapped ? 1 : 2;
+    fields.colourMapLength = mapped ? 256 : 0;
+    fields.colourMapEntrySize = mapped ? 24 : 0;
+    fields.width = uint16_t(d.width);
+    fields.height = uint16_t(d.height);
+    fields.bitsPerPixel = uint8_t(bits);
+    uint8_t header[kHeaderSize];
+    writeTgaHeader(fields, header);
     if (!writeAll(stream, header, kHeaderSize))
         return VESK_ERR_WRITE;
 
@@ -403,6 +404,48 @@ int tgaWrite(const std::string&, TStream& stream, const std::string&, const Vesk
 }
 
 }  // namespace
+
+int64_t TgaHeader::pixelDataOffset() const
+{
+    int64_t offset = kHeaderSize + idLength;
+    if (colourMapType != 0)
+        offset += int64_t(colourMapEntrySize == 15 ? 16 : colourMapEntrySize) * colourMapLength / 8;
+    return offset;
+}
+
+TgaHeader readTgaHeader(const uint8_t* h)
+{
+    TgaHeader t;
+    t.idLength = h[hIdLength];
+    t.colourMapType = h[hMapType];
+    t.imageType = h[hImageType];
+    t.colourMapFirst = uint16_t(u16At(h, hMapFirst));
+    t.colourMapLength = uint16_t(u16At(h, hMapLength));
+    t.colourMapEntrySize = h[hMapEntrySize];
+    t.xOrigin = uint16_t(u16At(h, hXOrigin));
+    t.yOrigin = uint16_t(u16At(h, hYOrigin));
+    t.width = uint16_t(u16At(h, hWidth));
+    t.height = uint16_t(u16At(h, hHeight));
+    t.bitsPerPixel = h[hBitsPerPixel];
+    t.descriptor = h[hDescriptor];
+    return t;
+}
+
+void writeTgaHeader(const TgaHeader& t, uint8_t* h)
+{
+    h[hIdLength] = t.idLength;
+    h[hMapType] = t.colourMapType;
+    h[hImageType] = t.imageType;
+    putU16(h, hMapFirst, t.colourMapFirst);
+    putU16(h, hMapLength, t.colourMapLength);
+    h[hMapEntrySize] = t.colourMapEntrySize;
+    putU16(h, hXOrigin, t.xOrigin);
+    putU16(h, hYOrigin, t.yOrigin);
+    putU16(h, hWidth, t.width);
+    putU16(h, hHeight, t.height);
+    h[hBitsPerPixel] = t.bitsPerPixel;
+    h[hDescriptor] = t.descriptor;
+}
 
 const VeskCodec kTgaCodec{
     "Targa",

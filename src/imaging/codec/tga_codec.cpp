@@ -96,6 +96,7 @@ int tgaReadHeader(const std::string&, TStream& stream, const std::string&, VeskD
     d.width = int32_t(u16At(d.tgaHeader, hWidth));
     d.height = int32_t(u16At(d.tgaHeader, hHeight));
     d.bitsPerPixel = bits;
+    d.hasAlpha = d.tgaHeader[hBitsPerPixel] == 32 ? 1 : 0;
     return VESK_OK;
 }
 
@@ -154,6 +155,10 @@ struct RowOrder {
     int64_t height;
     bool topFirst;
     uint8_t* row(int64_t n) const { return rows + (topFirst ? height - 1 - n : n) * stride; }
+    // The alpha of stored row `n` (top row first in the plane); null when not kept.
+    uint8_t* alpha = nullptr;
+    int64_t width = 0;
+    uint8_t* alphaRow(int64_t n) const { return alpha ? alpha + (topFirst ? n : height - 1 - n) * width : nullptr; }
 };
 
 int readUncompressed(TStream& stream, const RowOrder& order, int64_t width, int fileBits)
@@ -184,6 +189,9 @@ int readUncompressed(TStream& stream, const RowOrder& order, int64_t width, int 
                 row[3 * i + 1] = s[4 * i + 1];
                 row[3 * i + 2] = s[4 * i + 2];
             }
+            if (uint8_t* a = order.alphaRow(n))
+                for (int64_t i = 0; i < width; ++i)
+                    a[i] = s[4 * i + 3];
             break;
         }
         case 16:
@@ -235,6 +243,21 @@ template <int PB>
 struct RlePixels {
     static constexpr int kOut = PB == 1 ? 1 : PB == 2 ? 2 : 3;
 
+    // The fourth byte of 32-bit pixels, into the alpha row when it is kept.
+    static void fillAlpha(uint8_t* alpha, const uint8_t* value, int64_t n)
+    {
+        if constexpr (PB == 4)
+            if (alpha)
+                std::memset(alpha, value[3], size_t(n));
+    }
+    static void copyAlpha(uint8_t* alpha, const uint8_t* src, int64_t n)
+    {
+        if constexpr (PB == 4)
+            if (alpha)
+                for (int64_t i = 0; i < n; ++i)
+                    alpha[i] = src[4 * i + 3];
+    }
+
     static void fill(uint8_t* dst, const uint8_t* value, int64_t n)
     {
         if constexpr (PB == 1) {
@@ -277,6 +300,7 @@ int decodeRle(RleInput& in, const RowOrder& order, int64_t width)
     int64_t rowIndex = 0;
     int64_t x = 0;
     uint8_t* row = order.row(0) + rowOffset;
+    uint8_t* alphaRow = order.alphaRow(0);
 
     // Moves to the next stored row when the current one is full; false once all rows are.
     auto advance = [&]() -> bool {
@@ -288,6 +312,7 @@ int decodeRle(RleInput& in, const RowOrder& order, int64_t width)
         if (++rowIndex >= order.height)
             return false;
         row = order.row(rowIndex) + rowOffset;
+        alphaRow = order.alphaRow(rowIndex);
         return true;
     };
 
@@ -306,6 +331,7 @@ int decodeRle(RleInput& in, const RowOrder& order, int64_t width)
             while (count > 0) {
                 const int64_t n = std::min(count, width - x);
                 Px::fill(row + x * Px::kOut, value, n);
+                Px::fillAlpha(alphaRow ? alphaRow + x : nullptr, value, n);
                 x += n;
                 count -= n;
                 if (!advance())
@@ -317,6 +343,7 @@ int decodeRle(RleInput& in, const RowOrder& order, int64_t width)
                 if (!in.ensure(n * PB))
                     return VESK_ERR_READ;
                 Px::copy(row + x * Px::kOut, in.data(), n);
+                Px::copyAlpha(alphaRow ? alphaRow + x : nullptr, in.data(), n);
                 in.consume(n * PB);
                 x += n;
                 count -= n;
@@ -342,7 +369,11 @@ int tgaReadData(TStream& stream, VeskDescription& d, uint8_t* rows, int64_t rows
     // Past the image ID and any colour map, whatever the image type.
     stream.Seek(readTgaHeader(h).pixelDataOffset(), SeekOrigin::Begin);
 
-    const RowOrder order{rows, stride, d.height, (h[hDescriptor] & kTopToBottom) != 0};
+    RowOrder order{rows, stride, d.height, (h[hDescriptor] & kTopToBottom) != 0};
+    if (fileBits == 32) {
+        order.alpha = d.alpha;
+        order.width = width;
+    }
     if (type < 8)
         return readUncompressed(stream, order, width, fileBits);
 

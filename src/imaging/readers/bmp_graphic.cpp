@@ -102,6 +102,29 @@ QImage readWithPlatform(TStream& stream)
 
 }  // namespace
 
+void TBitmapGraphic::takeAlpha(const QImage& image)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    if (argb.isNull() || argb.width() != Width() || argb.height() != Height())
+        return;
+    const int w = Width(), h = Height();
+    std::vector<uint8_t> alpha(size_t(w) * size_t(h));
+    const bool direct = ImageFormat() == ifRgb24;
+    for (int y = 0; y < h; ++y) {
+        const QRgb* src = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        uint8_t* dst = direct ? RowPointer(y) : nullptr;
+        for (int x = 0; x < w; ++x) {
+            alpha[size_t(y) * size_t(w) + size_t(x)] = uint8_t(qAlpha(src[x]));
+            if (dst) {
+                dst[3 * x] = uint8_t(qBlue(src[x]));
+                dst[3 * x + 1] = uint8_t(qGreen(src[x]));
+                dst[3 * x + 2] = uint8_t(qRed(src[x]));
+            }
+        }
+    }
+    AlphaPlane = std::move(alpha);
+}
+
 void TBitmapGraphic::ReadImage(TStream& stream, int)
 {
     // Positions below are counted from where the file starts.
@@ -132,7 +155,10 @@ void TBitmapGraphic::ReadImage(TStream& stream, int)
     }
     if (!decoded) {
         try {
-            AssignFromPlatformBitmap(readWithPlatform(*work));
+            const QImage image = readWithPlatform(*work);
+            AssignFromPlatformBitmap(image);
+            if (KeepAlpha && image.hasAlphaChannel())
+                takeAlpha(image);
         } catch (...) {
             Assign(nullptr);
             throw;

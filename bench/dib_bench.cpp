@@ -1,6 +1,6 @@
 // Whole-image costs of the bitmap: scaled drawing in both stretch modes,
 // palette writes through the converter cache, and the small transforms.
-#include "imaging/dib_graphic.h"
+#include "imaging/transforms.h"
 
 #include <QPainter>
 #include <benchmark/benchmark.h>

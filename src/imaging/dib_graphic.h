@@ -1,8 +1,11 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // TDibGraphic: the in-memory raster image of the image library. Pixels are
 // stored like the pixel array of a BMP file: rows bottom-up, each padded to a
 // multiple of four bytes; RowPointer(y) counts rows from the top.
+#include "imaging/dib_palette.h"
 #include "imaging/errors.h"
+#include "imaging/limits.h"
 #include "platform/graphic.h"
 
 #include <QImage>
@@ -10,29 +13,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-enum TImageFormat : uint8_t {
-    ifMonochrome = 0,    // 1 bpp, palette
-    ifGrayscale16 = 1,   // 4 bpp, palette
-    ifGrayscale256 = 2,  // 8 bpp, palette
-    ifColor16 = 3,       // 4 bpp, palette
-    ifColor256 = 4,      // 8 bpp, palette
-    ifRgb24 = 5,         // 24 bpp, blue-green-red
-};
-
-struct TPaletteEntry {
-    uint8_t peRed;
-    uint8_t peGreen;
-    uint8_t peBlue;
-    uint8_t peFlags;
-};
-
-struct TLogicalPalette {
-    uint16_t Version;
-    uint16_t EntryCount;
-    TPaletteEntry Entries[256];
-};
-static_assert(sizeof(TLogicalPalette) == 1028);
 
 #pragma pack(push, 1)
 struct TBitmapInfoHeader {
@@ -54,32 +34,9 @@ static_assert(sizeof(TBitmapInfoHeader) == 40);
 int BitsPerPixel(TImageFormat format);
 bool HasPalette(TImageFormat format);           // every format but ifRgb24
 const char* ImageFormatDescription(TImageFormat format);  // "True color", ...
-// The shared default palette of a palette format (built once at start-up).
-const TLogicalPalette& DefaultPalette(TImageFormat format);
-// ((width * bpp + 31) div 32) * 4, computed in 64 bits.
-int64_t DibRowStride(int64_t width, int bitsPerPixel);
-
-// Colour values are 0x00RRGGBB.
-inline uint32_t MakeColor(uint8_t r, uint8_t g, uint8_t b) { return (uint32_t(r) << 16) | (uint32_t(g) << 8) | b; }
-
-// Nearest palette entry for a colour, with a 1020-slot direct-mapped cache.
-class TRgbToPaletteConverter {
-public:
-    explicit TRgbToPaletteConverter(const TLogicalPalette& palette);
-    int16_t IndexOf(uint32_t color);
-    uint32_t Hits() const { return hits_; }
-    uint32_t Misses() const { return misses_; }
-
-private:
-    struct Slot {
-        uint32_t color;
-        int16_t index;
-    };
-    const TLogicalPalette& palette_;
-    Slot cache_[1020];
-    uint32_t hits_ = 0;
-    uint32_t misses_ = 0;
-};
+// Pixels per metre as the header stores them to dots per inch:
+// round(ppm * 127 / 5000), halves to even.
+int DpiFromPelsPerMeter(int32_t pelsPerMeter);
 
 class TDibGraphic : public TGraphic {
     QX_GRAPHIC_CLASS()
@@ -98,7 +55,8 @@ public:
     // To a TDibGraphic: the destination assigns from this bitmap. Any other
     // destination: "Cannot assign a %s to a %s".
     virtual void CopyTo(TGraphic* destination) const;
-    // To the platform bitmap: a 24-bit image of the same size with this drawn on it.
+    // To the platform bitmap: ToQImage() as a 24-bit image ("GetDIB failed"
+    // when memory runs short).
     QImage CopyToPlatformBitmap() const;
     // Scaled drawing: halftone (area averaging) for palette formats,
     // colour-on-colour (nearest pixel) for ifRgb24; unscaled when rect has
@@ -112,7 +70,8 @@ public:
     void SetHeight(int value) override;
     // Single-image mode: ReadImage(stream, ImageIndex).
     void ReadFromStream(TStream& stream) override;
-    void WriteToStream(TStream& stream) override;  // does nothing here
+    // The base has no writer: "Method %s not implemented for %s class".
+    void WriteToStream(TStream& stream) override;
 
     virtual int CountImages(TStream& stream);          // 1
     virtual void ReadImage(TStream& stream, int index); // does nothing here
@@ -196,54 +155,3 @@ private:
 // Picture row y as blue, green, red bytes: the row itself for ifRgb24,
 // otherwise `scratch` (at least 3 × width bytes) filled through GetPixelColor.
 const uint8_t* RowAsBgr(const TDibGraphic& bitmap, int y, std::vector<uint8_t>& scratch);
-
-// Base of all transforms.
-class TImageTransform {
-public:
-    virtual ~TImageTransform() = default;
-    // Applies the transform to `bitmap`; the bitmap changes only on success.
-    virtual void ApplyInPlace(TDibGraphic& bitmap);
-    // Writes the transformed source into `destination` (recreated with NewImage).
-    // The base fails with "Method %s not implemented for %s class".
-    virtual void ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination);
-    virtual const char* ClassName() const { return "TImageTransform"; }
-
-    std::function<void(TImageTransform& sender, int percent)> ProgressCallback;
-    uint8_t ReportedPercent = 255;
-
-protected:
-    // Reports clamp((position - min) * 100 div (max - min), 0, 100) when it
-    // changed; returns the percentage (0 without a callback).
-    int Progress(int position, int minimum, int maximum);
-};
-
-class TFlipVerticalTransform : public TImageTransform {
-public:
-    void ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination) override;
-    const char* ClassName() const override { return "TFlipVerticalTransform"; }
-};
-
-// Smooths ifMonochrome pictures into ifGrayscale16 with 2x2 box counts.
-class TAntiAliasTransform : public TImageTransform {
-public:
-    void ApplyInPlace(TDibGraphic& bitmap) override;  // only ifMonochrome bitmaps change
-    void ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination) override;
-    const char* ClassName() const override { return "TAntiAliasTransform"; }
-};
-
-// Inverts every colour: complements the stored values of ifRgb24, grey and
-// black-and-white pictures and the palette of ifColor16 and ifColor256 ones.
-class TNegativeTransform : public TImageTransform {
-public:
-    void ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination) override;
-    const char* ClassName() const override { return "TNegativeTransform"; }
-};
-
-// Cuts margins off; all zero copies the source; margins that leave no pixel
-// fail with "Invalid crop parameters".
-class TCropTransform : public TImageTransform {
-public:
-    int Left = 0, Top = 0, Right = 0, Bottom = 0;
-    void ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination) override;
-    const char* ClassName() const override { return "TCropTransform"; }
-};

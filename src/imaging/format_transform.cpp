@@ -22,8 +22,6 @@ inline uint32_t crowdingTerm(int32_t d2)
 
 inline int32_t clampByte(int32_t v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 
-uint16_t resolutionArgument(int dpi) { return static_cast<uint16_t>(std::clamp(dpi, 0, 65535)); }
-
 }  // namespace
 
 int PaletteThreshold(int distinctColours)

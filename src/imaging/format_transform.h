@@ -4,7 +4,7 @@
 // colours (a 15-bit histogram, a threshold that drops rare colours, and a
 // greedy spread selection when more colours remain than the palette holds)
 // and map the picture onto the palette with Floyd-Steinberg error diffusion.
-#include "imaging/dib_graphic.h"
+#include "imaging/transforms.h"
 
 #include <cstdint>
 

@@ -1,5 +1,7 @@
 #include "imaging/resize_transform.h"
 
+#include "imaging/row_bands.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -105,6 +107,49 @@ void verticalRow(const TDibGraphic& intermediate, const TContributor* taps, int3
         const float w = taps[k].Weight;
         for (size_t b = 0; b < n; ++b)
             sums[b] = std::fma(float(p[b]), w, sums[b]);
+    }
+}
+
+// Rows per band below which splitting costs more than it saves: a band
+// should carry at least about a million multiply-adds.
+int32_t minRowsPerBand(size_t tapsPerRow)
+{
+    constexpr size_t kTapsPerBand = size_t(1) << 18;  // times three channels
+    return int32_t(std::clamp<size_t>(kTapsPerBand / std::max<size_t>(tapsPerRow, 1), 1, size_t(INT32_MAX)));
+}
+
+// Source rows [first, last) through the horizontal pass into the intermediate image.
+void horizontalBand(const TDibGraphic& source, TDibGraphic& intermediate, const FlatContributors& columns,
+                    int32_t first, int32_t last)
+{
+    std::vector<uint8_t> scratch(source.ImageFormat() == ifRgb24 ? 0 : 3 * size_t(source.Width()));
+    for (int32_t y = first; y < last; ++y)
+        horizontalRow(RowAsBgr(source, y, scratch), intermediate.RowPointer(y), columns, intermediate.Width());
+}
+
+// Destination rows [first, last) through the vertical pass.
+void verticalBand(const TDibGraphic& intermediate, TDibGraphic& destination, const FlatContributors& rows,
+                  int32_t first, int32_t last)
+{
+    const int32_t dstW = destination.Width();
+    const size_t n = 3 * size_t(dstW);
+    std::vector<float> sums(n);
+    const bool direct = destination.ImageFormat() == ifRgb24;
+    for (int32_t i = first; i < last; ++i) {
+        const int32_t tap = rows.start[size_t(i)];
+        verticalRow(intermediate, rows.taps.data() + tap, rows.start[size_t(i) + 1] - tap, sums.data(), n);
+        if (direct) {
+            uint8_t* out = destination.RowPointer(i);
+            for (size_t b = 0; b < n; ++b)
+                out[b] = ResampleChannelToByte(sums[b]);
+        } else {
+            for (int32_t x = 0; x < dstW; ++x) {
+                const uint8_t blue = ResampleChannelToByte(sums[3 * size_t(x)]);
+                const uint8_t green = ResampleChannelToByte(sums[3 * size_t(x) + 1]);
+                const uint8_t red = ResampleChannelToByte(sums[3 * size_t(x) + 2]);
+                destination.SetPixelColor(x, i, MakeColor(red, green, blue));
+            }
+        }
     }
 }
 
@@ -262,32 +307,25 @@ void Resample(const TDibGraphic& source, TDibGraphic& destination, TResampleFunc
     const float xscale = ResampleScale(dstW, srcW);
     const float yscale = ResampleScale(dstH, srcH);
 
+    // Every row of either pass depends only on its inputs, so bands of rows
+    // run side by side and give the bytes a single thread gives.
     {
         const FlatContributors columns = flatten(BuildContributorLists(dstW, srcW, xscale, kernel, support));
-        std::vector<uint8_t> scratch(source.ImageFormat() == ifRgb24 ? 0 : 3 * size_t(srcW));
-        for (int32_t y = 0; y < srcH; ++y)
-            horizontalRow(RowAsBgr(source, y, scratch), intermediate.RowPointer(y), columns, dstW);
+        ForEachRowBand(srcH, minRowsPerBand(columns.taps.size()), [&](int32_t first, int32_t last) {
+            horizontalBand(source, intermediate, columns, first, last);
+        });
     }
 
     const FlatContributors rows = flatten(BuildContributorLists(dstH, srcH, yscale, kernel, support));
-    const size_t n = 3 * size_t(dstW);
-    std::vector<float> sums(n);
-    const bool direct = destination.ImageFormat() == ifRgb24;
-    for (int32_t i = 0; i < dstH; ++i) {
-        const int32_t first = rows.start[size_t(i)];
-        verticalRow(intermediate, rows.taps.data() + first, rows.start[size_t(i) + 1] - first, sums.data(), n);
-        if (direct) {
-            uint8_t* out = destination.RowPointer(i);
-            for (size_t b = 0; b < n; ++b)
-                out[b] = ResampleChannelToByte(sums[b]);
-        } else {
-            for (int32_t x = 0; x < dstW; ++x) {
-                const uint8_t blue = ResampleChannelToByte(sums[3 * size_t(x)]);
-                const uint8_t green = ResampleChannelToByte(sums[3 * size_t(x) + 1]);
-                const uint8_t red = ResampleChannelToByte(sums[3 * size_t(x) + 2]);
-                destination.SetPixelColor(x, i, MakeColor(red, green, blue));
-            }
-        }
+    if (destination.ImageFormat() == ifRgb24) {
+        const size_t tapsPerRow = rows.taps.size() / size_t(dstH) * size_t(dstW);
+        ForEachRowBand(dstH, minRowsPerBand(tapsPerRow), [&](int32_t first, int32_t last) {
+            verticalBand(intermediate, destination, rows, first, last);
+        });
+    } else {
+        // Palette colours go through the destination's nearest-colour cache,
+        // which one thread owns.
+        verticalBand(intermediate, destination, rows, 0, dstH);
     }
 }
 
@@ -396,11 +434,6 @@ void stretchAverage(const TDibGraphic& source, TDibGraphic& destination)
                 destination.SetPixelColor(x, y, MakeColor(bgr[2], bgr[1], bgr[0]));
         }
     }
-}
-
-uint16_t resolutionArgument(int dpi)
-{
-    return static_cast<uint16_t>(std::clamp(dpi, 0, 65535));
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 // intermediates noted below held as float and everything else evaluated in
 // long double; each accumulation step is one fused multiply-add rounded to
 // float; a channel becomes a byte by rounding to nearest, ties to even.
-#include "imaging/dib_graphic.h"
+#include "imaging/transforms.h"
 
 #include <cstdint>
 #include <vector>

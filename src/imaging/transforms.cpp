@@ -1,6 +1,6 @@
 // The transform base class and the small whole-bitmap transforms: vertical
 // flip, anti-aliasing of black-and-white pictures, negative and crop.
-#include "imaging/dib_graphic.h"
+#include "imaging/transforms.h"
 
 #include <algorithm>
 #include <array>
@@ -39,15 +39,12 @@ int TImageTransform::Progress(int position, int minimum, int maximum)
 
 namespace {
 
-// Resolution of a bitmap as the NewImage argument; 0 stays 0 only through a
-// later SetResolution call.
-uint16_t resolutionArg(int dpi) { return uint16_t(std::clamp(dpi, 0, 65535)); }
-
+// A resolution of 0 stays 0 only through the SetResolution calls after NewImage.
 void newImageLike(TDibGraphic& destination, const TDibGraphic& source, int width, int height,
                   const TLogicalPalette* palette)
 {
-    destination.NewImage(width, height, source.ImageFormat(), palette, resolutionArg(source.ResolutionX()),
-                         resolutionArg(source.ResolutionY()));
+    destination.NewImage(width, height, source.ImageFormat(), palette, resolutionArgument(source.ResolutionX()),
+                         resolutionArgument(source.ResolutionY()));
     destination.SetResolutionX(source.ResolutionX());
     destination.SetResolutionY(source.ResolutionY());
 }
@@ -129,8 +126,8 @@ void TAntiAliasTransform::ApplyOnDest(const TDibGraphic& source, TDibGraphic& de
         return;
     }
     const int w = source.Width(), h = source.Height();
-    destination.NewImage(w, h, ifGrayscale16, nullptr, resolutionArg(source.ResolutionX()),
-                         resolutionArg(source.ResolutionY()));
+    destination.NewImage(w, h, ifGrayscale16, nullptr, resolutionArgument(source.ResolutionX()),
+                         resolutionArgument(source.ResolutionY()));
     destination.SetResolutionX(source.ResolutionX());
     destination.SetResolutionY(source.ResolutionY());
 

@@ -4,6 +4,7 @@
 #include "imaging/codec/tga_header.h"
 #include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
+#include "imaging/transforms.h"
 #include "platform/byte_order.h"
 #include "platform/streams.h"
 

@@ -773,8 +773,18 @@ TEST(DibGraphic, StreamOperationsOfTheBase)
 
     TDibGraphic g;
     g.NewImage(1, 1, ifRgb24, nullptr, 96, 96);
-    g.WriteToStream(s);
     g.ReadImage(s, 1);
     EXPECT_EQ(s.Size(), 0);
     EXPECT_FALSE(g.IsEmpty());
+}
+
+TEST(DibGraphic, WritingWithoutAWriterFailsWithAMessage)
+{
+    // A picture class with no writer of its own must not report a save that
+    // wrote nothing as a success.
+    TDibGraphic g;
+    g.NewImage(1, 1, ifRgb24, nullptr, 96, 96);
+    TMemoryStream s;
+    EXPECT_EQ(messageOf([&] { g.WriteToStream(s); }), "Method \"WriteToStream\" not implemented for TDibGraphic class");
+    EXPECT_EQ(s.Size(), 0);
 }

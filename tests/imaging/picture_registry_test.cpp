@@ -421,6 +421,13 @@ TEST_F(PictureRegistryTest, FailedSavesResetTheCursor)
               "Graphic files of .xyz format are not supported or not registered");
     EXPECT_FALSE(busyCursorShown());
 
+    // PNG pictures are read, never written: the save fails instead of
+    // leaving an empty stream behind as if it had succeeded.
+    EXPECT_EQ(messageOf<ETavrinError>([&] { SavePictureToStream(grey16, out, "x.png"); }),
+              "Method \"WriteToStream\" not implemented for TPngGraphic class");
+    EXPECT_FALSE(busyCursorShown());
+    EXPECT_EQ(out.Size(), 0);
+
     // A second save after the failures still pairs busy and default.
     std::vector<bool> cursor;
     setBusyCursorHook([&](bool busy) { cursor.push_back(busy); });

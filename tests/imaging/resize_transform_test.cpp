@@ -1,9 +1,11 @@
 #include "imaging/resize_transform.h"
+#include "imaging/row_bands.h"
 
 #include "support/picture_builder.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -341,6 +343,74 @@ TEST(ResizeFiltered, RowPaddingAndPaletteOfOddSizes)
     for (int y = 0; y < 29; ++y)
         for (int x = 0; x < 11; ++x)
             ASSERT_EQ(viaRgb.GetPixelColor(x, y) & 255, viaPalette.GetPixelColor(x, y) & 255) << x << "," << y;
+}
+
+TEST(ResizeFiltered, RowsSplitOverWorkersGiveTheSingleThreadedBytes)
+{
+    // Pictures large enough for both passes to be cut into bands, odd sizes
+    // and odd worker counts so that bands are uneven, against the run on one
+    // thread: every byte, padding included, must be the same.
+    struct Case {
+        int srcW, srcH, dstW, dstH;
+        TImageFormat format;
+    } cases[] = {
+        {1001, 733, 517, 263, ifRgb24},     // shrinking both ways
+        {301, 203, 1201, 811, ifRgb24},     // enlarging both ways
+        {999, 64, 123, 1001, ifRgb24},      // shrinking across, enlarging down
+        {641, 481, 333, 257, ifColor256},   // palette source and destination
+        {513, 389, 255, 129, ifGrayscale16} // four-bit palette
+    };
+    for (const Case& c : cases) {
+        std::unique_ptr<TDibGraphic> src = MakePhotoLikePicture(c.srcW, c.srcH, 9);
+        if (c.format != ifRgb24) {
+            const std::unique_ptr<TDibGraphic> photo = std::move(src);
+            const int levels = BitsPerPixel(c.format) == 4 ? 16 : 256;
+            src = MakeIndexedPicture(c.srcW, c.srcH, c.format, DefaultPalette(c.format), [&](int x, int y) {
+                return int((photo->GetPixelColor(x, y) >> 8) & 255) * levels / 256;
+            });
+        }
+        SetRowBandWorkers(1);
+        TDibGraphic single;
+        filtered(c.dstW, c.dstH).ApplyOnDest(*src, single);
+        for (int workers : {2, 3, 7}) {
+            SetRowBandWorkers(workers);
+            TDibGraphic split;
+            filtered(c.dstW, c.dstH).ApplyOnDest(*src, split);
+            ASSERT_EQ(split.ImageFormat(), single.ImageFormat());
+            ASSERT_EQ(split.Width(), c.dstW);
+            ASSERT_EQ(split.Height(), c.dstH);
+            const size_t bytes = size_t(single.RowStride()) * size_t(c.dstH);
+            EXPECT_EQ(std::memcmp(split.Bits(), single.Bits(), bytes), 0)
+                << c.srcW << "x" << c.srcH << " -> " << c.dstW << "x" << c.dstH << " with " << workers << " workers";
+        }
+    }
+    SetRowBandWorkers(0);
+}
+
+TEST(RowBands, CoverEveryRowOnceAndPassTheFirstErrorOn)
+{
+    for (int workers : {1, 2, 5}) {
+        SetRowBandWorkers(workers);
+        for (int32_t rows : {1, 2, 7, 100, 1001}) {
+            std::vector<std::atomic<int>> seen(static_cast<size_t>(rows));
+            ForEachRowBand(rows, 3, [&](int32_t first, int32_t last) {
+                ASSERT_LE(first, last);
+                for (int32_t y = first; y < last; ++y)
+                    seen[size_t(y)]++;
+            });
+            for (int32_t y = 0; y < rows; ++y)
+                ASSERT_EQ(seen[size_t(y)].load(), 1) << workers << " workers, " << rows << " rows, row " << y;
+        }
+        // Every band throws: the one holding row 0 is the error that comes out.
+        std::string message;
+        try {
+            ForEachRowBand(1000, 1, [](int32_t first, int32_t) { throw ETavrinError(std::to_string(first)); });
+        } catch (const ETavrinError& e) {
+            message = e.message();
+        }
+        EXPECT_EQ(message, "0") << workers;
+    }
+    SetRowBandWorkers(0);
 }
 
 // --- unfiltered stretch ---------------------------------------------------

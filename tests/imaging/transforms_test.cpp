@@ -1,4 +1,4 @@
-#include "imaging/dib_graphic.h"
+#include "imaging/transforms.h"
 
 #include <gtest/gtest.h>
 

@@ -31,6 +31,20 @@ namespace bmp_fixture {
 
 using namespace le_bytes;
 
+std::vector<uint8_t> packRawRows(int width, int height, int bits, const std::vector<uint32_t>& values, bool topDown)
+{
+    const size_t stride = size_t((width * bits + 31) / 32) * 4;
+    const int bytes = bits / 8;
+    std::vector<uint8_t> rows(stride * size_t(height), 0);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = rows.data() + size_t(topDown ? y : height - 1 - y) * stride;
+        for (int x = 0; x < width; ++x)
+            for (int k = 0; k < bytes; ++k)
+                row[x * bytes + k] = uint8_t(values[size_t(y) * size_t(width) + size_t(x)] >> (8 * k));
+    }
+    return rows;
+}
+
 std::vector<uint8_t> packRows(int width, int height, int bits, const std::vector<uint32_t>& pixels)
 {
     const size_t stride = size_t((width * bits + 31) / 32) * 4;
@@ -72,7 +86,8 @@ std::vector<uint8_t> packRows(int width, int height, int bits, const std::vector
 size_t dataOffset(const BmpFile& f)
 {
     const size_t entry = f.headerSize == 12 ? 3 : 4;
-    return (f.bitmapArray ? 14 : 0) + 14 + f.headerSize + f.masks.size() * 4 + f.palette.size() * entry;
+    const size_t masksAfter = f.headerSize >= 52 ? 0 : f.masks.size() * 4;
+    return (f.bitmapArray ? 14 : 0) + 14 + f.headerSize + masksAfter + f.palette.size() * entry;
 }
 
 std::vector<uint8_t> build(const BmpFile& f)
@@ -112,12 +127,16 @@ std::vector<uint8_t> build(const BmpFile& f)
         put32(h, uint32_t(f.pelsPerMeterY));
         put32(h, f.colorsUsed);
         put32(h, 0);
+        if (f.headerSize >= 52)
+            for (uint32_t m : f.masks)
+                put32(h, m);
         h.resize(std::max<size_t>(h.size(), f.headerSize), 0);
         h.resize(f.headerSize - 4);
         putBytes(out, h);
     }
-    for (uint32_t m : f.masks)
-        put32(out, m);
+    if (f.headerSize < 52)
+        for (uint32_t m : f.masks)
+            put32(out, m);
     for (const Rgb& c : f.palette) {
         out.push_back(c.b);
         out.push_back(c.g);

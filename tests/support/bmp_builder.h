@@ -27,6 +27,12 @@ struct Rgb {
 // stores blue, green, red, 0), 0xRRGGBB reduced to 5-6-5 for 16 bits.
 std::vector<uint8_t> packRows(int width, int height, int bits, const std::vector<uint32_t>& pixels);
 
+// Rows of raw 16-, 24- or 32-bit pixel values, stored little-endian, each row
+// padded to 4 bytes; `values` top row first, stored bottom row first unless
+// `topDown`.
+std::vector<uint8_t> packRawRows(int width, int height, int bits, const std::vector<uint32_t>& values,
+                                 bool topDown = false);
+
 struct BmpFile {
     int32_t width = 1;
     int32_t height = 1;           // stored as given; negative means top-down rows
@@ -38,7 +44,7 @@ struct BmpFile {
     int32_t pelsPerMeterX = 2835;
     int32_t pelsPerMeterY = 2835;
     std::vector<Rgb> palette;     // stored entries (3 bytes each for OS/2 1.x, else 4)
-    std::vector<uint32_t> masks;  // bit-field masks written right after a 40-byte header
+    std::vector<uint32_t> masks;  // bit-field masks: after a header shorter than 52 bytes, else in it from byte 40
     std::vector<uint8_t> data;    // pixel data exactly as stored
     bool bitmapArray = false;     // prefix an OS/2 "BA" bitmap-array header
     int64_t dataOffsetDelta = 0;  // added to the data offset written in the file header

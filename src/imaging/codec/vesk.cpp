@@ -11,11 +11,6 @@
 
 const VeskCodec* const kVeskCodecs[kVeskCodecCount] = {&kBmpCodec, &kPcxCodec, &kTgaCodec};
 
-int64_t VeskRowStride(int64_t width, int bitsPerPixel)
-{
-    return ((width * bitsPerPixel + 31) / 32) * 4;
-}
-
 namespace {
 
 bool isSeparator(char c) { return c == ' ' || c == '\t' || c == ','; }

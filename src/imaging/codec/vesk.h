@@ -12,6 +12,7 @@
 // Untrusted input: a codec must never read or write outside the palette or
 // the pixel rows it is given, whatever the file says. The pixel rows passed to
 // the data step are exactly height * VeskRowStride(width, bitsPerPixel) bytes.
+#include "imaging/limits.h"
 #include "platform/streams.h"
 
 #include <cstdint>
@@ -101,8 +102,8 @@ extern const VeskCodec kTgaCodec;  // codec/tga_codec.cpp
 constexpr int kVeskCodecCount = 3;
 extern const VeskCodec* const kVeskCodecs[kVeskCodecCount];
 
-// ((width * bitsPerPixel + 31) div 32) * 4, in 64 bits.
-int64_t VeskRowStride(int64_t width, int bitsPerPixel);
+// The codec layer's name for the bitmap's row stride.
+constexpr int64_t VeskRowStride(int64_t width, int bitsPerPixel) { return DibRowStride(width, bitsPerPixel); }
 // True when `word` stands as a whole word (blanks, tabs or commas between
 // words) in `text`, ignoring ASCII letter case. Used for option and extension lists.
 bool VeskHasWord(const std::string& text, const std::string& word);

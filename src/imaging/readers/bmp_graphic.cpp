@@ -2,6 +2,7 @@
 #include "platform/byte_order.h"
 
 #include "imaging/codec/vesk.h"
+#include "imaging/readers/bmp_true_colour.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
 
@@ -17,9 +18,6 @@
 QX_DEFINE_GRAPHIC_CLASS(TBitmapGraphic, TDibGraphic);
 
 namespace {
-
-// Pixel stores above this size are refused before anything is allocated.
-constexpr int64_t kMaxPixelStoreBytes = int64_t(1) << 30;
 
 // Qt's reader limit is one process-wide setting. It is set once, while the
 // program starts and before any thread exists, rather than before each read:
@@ -43,18 +41,12 @@ int64_t readUpTo(TStream& stream, void* buffer, int64_t count)
     return done;
 }
 
-// Pixels per metre to dots per inch, rounded (halves to even); values that
-// are no resolution (negative, above 65535 dpi) become 0.
-int dpiFromPelsPerMeter(int32_t pelsPerMeter)
-{
-    const double dpi = std::nearbyint(double(pelsPerMeter) * 0.0254);
-    return (dpi < 0 || dpi > 65535) ? 0 : int(dpi);
-}
-
 [[noreturn]] void notValid() { throw EInvalidGraphic("Bitmap image is not valid"); }
 
-// Qt's BMP reader, for what the codec refuses. The whole stream is the file.
-QImage readWithPlatform(TStream& stream)
+// The whole stream as the second reader takes it: at least 14 bytes
+// ("Stream read error"), the signature "BM" and one colour plane ("Bitmap
+// image is not valid"), and a size that memory can hold ("Image is too large").
+QByteArray readForSecondReader(TStream& stream)
 {
     stream.Seek(0, SeekOrigin::Begin);
     const int64_t size = stream.Size();
@@ -79,7 +71,7 @@ QImage readWithPlatform(TStream& stream)
     if (readLe16(p + planesAt) != 1)
         notValid();
 
-    // The size the header claims, before Qt allocates anything for it: Qt
+    // The size the header claims, before anything is allocated for it: Qt
     // decodes palette pictures into a byte per pixel, all others into four.
     if (size >= planesAt + 4) {
         const bool os2 = headerSize == 12;
@@ -90,7 +82,13 @@ QImage readWithPlatform(TStream& stream)
         if (h > 0 && w > kMaxPixelStoreBytes / bytesPerPixel / h)
             throw EOutOfMemory("Image is too large");
     }
+    return bytes;
+}
 
+// Qt's BMP reader, for the palette pictures and header kinds the codec and
+// the true-colour path leave to it.
+QImage readWithQt(QByteArray& bytes)
+{
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "bmp");
@@ -155,18 +153,22 @@ void TBitmapGraphic::ReadImage(TStream& stream, int)
     }
     if (!decoded) {
         try {
-            const QImage image = readWithPlatform(*work);
-            AssignFromPlatformBitmap(image);
-            if (KeepAlpha && image.hasAlphaChannel())
-                takeAlpha(image);
+            QByteArray bytes = readForSecondReader(*work);
+            const auto* file = reinterpret_cast<const uint8_t*>(bytes.constData());
+            if (!ReadTrueColourBmp(file, bytes.size(), *this)) {
+                const QImage image = readWithQt(bytes);
+                AssignFromPlatformBitmap(image);
+                if (KeepAlpha && image.hasAlphaChannel())
+                    takeAlpha(image);
+            }
         } catch (...) {
             Assign(nullptr);
             throw;
         }
     }
 
-    SetResolutionX(dpiFromPelsPerMeter(pelsX));
-    SetResolutionY(dpiFromPelsPerMeter(pelsY));
+    SetResolutionX(resolutionOrZero(double(pelsX) * 0.0254));
+    SetResolutionY(resolutionOrZero(double(pelsY) * 0.0254));
 }
 
 void TBitmapGraphic::WriteToStream(TStream& stream) { WriteBitmapViaCodec(stream, *this, "File.bmp"); }

@@ -3,8 +3,10 @@
 //
 // The BMP codec reads the common kinds (1, 4, 8 and 24 bits per pixel,
 // uncompressed or run-length encoded, OS/2 1.x and Windows headers). Whatever
-// it refuses (16- and 32-bit pixels, bit fields, newer headers, damaged
-// run-length data) is read again by Qt's BMP reader.
+// it refuses goes to the second reader: true-colour pixels (16 and 32 bits
+// with any bit-field masks, top-down rows, headers of 52 and 56 bytes) by our
+// own path (readers/bmp_true_colour.h), everything else (newer headers of
+// palette pictures, damaged run-length data) by Qt's BMP reader.
 #include "imaging/dib_graphic.h"
 
 class TBitmapGraphic : public TDibGraphic {

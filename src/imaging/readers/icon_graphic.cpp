@@ -1,4 +1,5 @@
 #include "imaging/readers/icon_graphic.h"
+#include "imaging/limits.h"
 #include "platform/byte_order.h"
 
 #include "platform/exceptions.h"
@@ -19,8 +20,6 @@ namespace {
 constexpr int kIconHeaderSize = 6;
 constexpr int kEntrySize = 16;
 constexpr int kStandardIconSize = 32;
-// Pixel stores above this size are refused before anything is allocated.
-constexpr int64_t kMaxPixelStoreBytes = int64_t(1) << 30;
 
 
 bool isPng(const uint8_t* p) { return p[0] == 0x89 && p[1] == 'P' && p[2] == 'N' && p[3] == 'G'; }
@@ -70,8 +69,8 @@ void applyMask(const uint8_t* data, size_t size, int index, QImage& icon)
         colours = int64_t(1) << bits;
     if (bits > 8)
         colours = 0;
-    const int64_t colourStride = ((w * bits + 31) / 32) * 4;
-    const int64_t maskStride = ((w + 31) / 32) * 4;
+    const int64_t colourStride = DibRowStride(w, bits);
+    const int64_t maskStride = DibRowStride(w, 1);
     const int64_t maskAt = int64_t(offset) + headerSize + colours * 4 + colourStride * rows;
     if (colours > 256 || maskAt + maskStride * rows > int64_t(size))
         return;

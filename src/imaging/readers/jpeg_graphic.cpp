@@ -196,23 +196,12 @@ bool jpegReadRows(JpegState* state, uint8_t* bits, int64_t stride)
     throw Exception(state.err.message);
 }
 
-// The bitmap keeps its size in 32 bits; refuse anything beyond that before
-// memory is spent on it.
-void checkImageSize(uint64_t width, uint64_t height, TImageFormat format)
-{
-    const uint64_t stride = (width * uint64_t(BitsPerPixel(format)) + 31) / 32 * 4;
-    if (width > INT32_MAX || height > INT32_MAX || stride * height > uint64_t(INT32_MAX))
-        throw ETavrinError("Image is too large");
-}
-
 uint16_t densityToDpi(int unit, unsigned density)
 {
     if (unit == 1)
         return uint16_t(density);
-    if (unit == 2) {
-        const double dpi = std::nearbyint(double(density) * 2.54);
-        return dpi >= 0 && dpi <= 65535 ? uint16_t(dpi) : 0;
-    }
+    if (unit == 2)
+        return resolutionOrZero(double(density) * 2.54);
     return 0;
 }
 
@@ -235,7 +224,7 @@ void TJpegGraphic::ReadImage(TStream& stream, int)
     if (!jpegReadHeader(&state))
         raiseJpegFailure(state);
     const bool grey = state.cinfo.out_color_space == JCS_GRAYSCALE;
-    checkImageSize(state.cinfo.image_width, state.cinfo.image_height, grey ? ifGrayscale256 : ifRgb24);
+    checkImageSize(state.cinfo.image_width, state.cinfo.image_height, BitsPerPixel(grey ? ifGrayscale256 : ifRgb24));
 
     if (!jpegStart(&state))
         raiseJpegFailure(state);
@@ -248,7 +237,7 @@ void TJpegGraphic::ReadImage(TStream& stream, int)
         format = ifRgb24;
     else
         throw Exception("Unsupported color conversion request");
-    checkImageSize(state.cinfo.output_width, state.cinfo.output_height, format);
+    checkImageSize(state.cinfo.output_width, state.cinfo.output_height, BitsPerPixel(format));
 
     const uint16_t resX = densityToDpi(state.cinfo.density_unit, state.cinfo.X_density);
     const uint16_t resY = densityToDpi(state.cinfo.density_unit, state.cinfo.Y_density);

@@ -354,7 +354,7 @@ bool MetafileDibIsSound(const uint8_t* bmi, uint64_t bmiSize, uint64_t bitsSize,
     }
     if (headerSize + table > bmiSize)
         return false;
-    const uint64_t stride = ((uint64_t(w) * uint64_t(bits) + 31) / 32) * 4;
+    const uint64_t stride = uint64_t(DibRowStride(w, bits));
     if (stride > bitsSize || uint64_t(rows) > bitsSize / stride)
         return false;  // fewer pixel bytes than the header promises
     if (uint64_t(w) * uint64_t(rows) > (uint64_t(1) << 26))

@@ -53,8 +53,6 @@ constexpr uint32_t kEmfSignature = 0x464D4520;  // " EMF"
 constexpr int kPlaceableHeaderSize = 22;
 constexpr int kEmfHeaderSize = 88;  // up to and including the reference device's size in millimetres
 constexpr int kEmfMinimumStream = 101;
-// Pixel stores above this size are refused before anything is allocated.
-constexpr int64_t kMaxPixelStoreBytes = int64_t(1) << 30;
 
 [[noreturn]] void invalid() { throw EInvalidGraphic("Metafile is not valid"); }
 

@@ -14,8 +14,6 @@ QX_DEFINE_GRAPHIC_CLASS(TDcxGraphic, TPcxGraphic);
 namespace {
 
 constexpr uint32_t kDcxMagic = 987654321;
-// Pixel stores above this size are refused before anything is allocated.
-constexpr int64_t kMaxPixelStoreBytes = int64_t(1) << 30;
 
 
 [[noreturn]] void badDcxHeader() { throw EDcxError("The DCX file header is not valid"); }

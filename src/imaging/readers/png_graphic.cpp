@@ -293,20 +293,7 @@ bool pickFormat(int bitDepth, int colorType, TImageFormat& format)
     }
 }
 
-// The bitmap keeps its size in 32 bits; refuse anything beyond that before
-// memory is spent on it.
-void checkImageSize(uint64_t width, uint64_t height, TImageFormat format)
-{
-    const uint64_t stride = (width * uint64_t(BitsPerPixel(format)) + 31) / 32 * 4;
-    if (width > INT32_MAX || height > INT32_MAX || stride * height > uint64_t(INT32_MAX))
-        throw ETavrinError("Image is too large");
-}
-
-uint16_t physToDpi(png_uint_32 pixelsPerMetre)
-{
-    const double dpi = std::nearbyint(double(pixelsPerMetre) * 0.0254);
-    return dpi >= 0 && dpi <= 65535 ? uint16_t(dpi) : 0;
-}
+uint16_t physToDpi(png_uint_32 pixelsPerMetre) { return resolutionOrZero(double(pixelsPerMetre) * 0.0254); }
 
 } // namespace
 
@@ -340,7 +327,7 @@ void TPngGraphic::ReadImage(TStream& stream, int)
                                          png_get_valid(state.png, state.info, PNG_INFO_tRNS) != 0);
     if (withAlpha)
         format = ifRgb24;
-    checkImageSize(layout.width, layout.height, format);
+    checkImageSize(layout.width, layout.height, BitsPerPixel(format));
     if (withAlpha && uint64_t(layout.width) * layout.height * 4 > uint64_t(INT32_MAX))
         throw ETavrinError("Image is too large");
 

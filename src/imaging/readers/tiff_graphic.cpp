@@ -185,8 +185,7 @@ uint64_t divRoundHalfEven(uint64_t n, uint64_t d)
 
 uint16_t resolutionDpi(float value, uint16_t unit)
 {
-    const double dpi = std::nearbyint(unit == RESUNIT_INCH ? double(value) : double(value) * 2.54);
-    return dpi >= 0 && dpi <= 65535 ? uint16_t(dpi) : 0;
+    return resolutionOrZero(unit == RESUNIT_INCH ? double(value) : double(value) * 2.54);
 }
 
 bool isCcitt(uint16_t compression)
@@ -211,15 +210,6 @@ const char* compressionName(TIFF* tif, uint16_t compression)
     case COMPRESSION_JPEG: return "JPEG";
     default: return "";
     }
-}
-
-// The bitmap keeps its size in 32 bits; refuse anything beyond that before
-// memory is spent on it.
-void checkImageSize(uint64_t width, uint64_t height, TImageFormat format)
-{
-    const uint64_t stride = (width * uint64_t(BitsPerPixel(format)) + 31) / 32 * 4;
-    if (width > INT32_MAX || height > INT32_MAX || stride * height > uint64_t(INT32_MAX))
-        throw ETavrinError("Image is too large");
 }
 
 struct RgbaImage {
@@ -327,7 +317,7 @@ void TTiffGraphic::ReadImage(TStream& stream, int index)
         imagePalette = &palette;
     }
 
-    checkImageSize(width, height, format);
+    checkImageSize(width, height, BitsPerPixel(format));
     NewImage(int32_t(width), int32_t(height), format, imagePalette, resX, resY);
     alphaSample_ = 0;
     if (KeepAlpha && format == ifRgb24) {

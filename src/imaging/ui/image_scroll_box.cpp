@@ -95,8 +95,6 @@ void setScreenCursor(const std::optional<QCursor>& cursor)
     }
 }
 
-uint16_t resolutionArgument(int dpi) { return uint16_t(std::clamp(dpi, 0, 65535)); }
-
 } // namespace
 
 // Two cursor objects of our own rather than numbered entries in an

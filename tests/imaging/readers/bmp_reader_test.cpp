@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 using bmp_fixture::BmpFile;
@@ -350,6 +352,190 @@ TEST(BmpReader, BitFieldsAnd16And32BitGoToTheSecondReader)
                             << bits << " " << x << "," << y;
             }
     }
+}
+
+// --- bit-field masks of any width, and the header kinds that carry them
+
+// One channel of a bit-field layout: `bits` set bits from bit `shift` on.
+struct Field {
+    int bits, shift;
+    uint32_t mask() const { return uint32_t(((uint64_t(1) << bits) - 1) << shift); }
+    uint32_t top() const { return uint32_t((uint64_t(1) << bits) - 1); }
+};
+
+struct MaskCase {
+    const char* name;
+    int bits;
+    Field red, green, blue;
+    Field alpha;  // bits 0: no alpha mask
+};
+
+// A channel value as a byte: 5 and 6 bits shifted up as they always were,
+// every other width scaled to 0..255 and rounded.
+uint8_t expectedByte(uint32_t v, const Field& f)
+{
+    if (f.bits == 5)
+        return uint8_t(v << 3);
+    if (f.bits == 6)
+        return uint8_t(v << 2);
+    return uint8_t(std::lround(double(v) * 255.0 / double(f.top())));
+}
+
+// Channel value number `i` of a channel: 0 and the largest value first, then
+// values spread over the range.
+uint32_t channelValue(const Field& f, int i, int salt)
+{
+    if (i == 0)
+        return 0;
+    if (i == 1)
+        return f.top();
+    return uint32_t((uint64_t(i) * 2654435761u + uint64_t(salt) * 40503u) % (uint64_t(f.top()) + 1));
+}
+
+constexpr int kMaskW = 7, kMaskH = 3;
+
+class BmpMasks : public ::testing::TestWithParam<MaskCase> {};
+
+TEST_P(BmpMasks, DecodeEveryHeaderKindBothRowOrders)
+{
+    const MaskCase& c = GetParam();
+    std::vector<uint32_t> raw;
+    std::vector<uint32_t> want;
+    for (int i = 0; i < kMaskW * kMaskH; ++i) {
+        const uint32_t r = channelValue(c.red, i, 1), g = channelValue(c.green, i, 2), b = channelValue(c.blue, i, 3);
+        // Alpha bits are set (and must be ignored) wherever the layout has them.
+        const uint32_t a = c.alpha.bits ? c.alpha.mask() : 0;
+        raw.push_back((r << c.red.shift) | (g << c.green.shift) | (b << c.blue.shift) | a);
+        want.push_back(MakeColor(expectedByte(r, c.red), expectedByte(g, c.green), expectedByte(b, c.blue)));
+    }
+    for (uint32_t headerSize : {40u, 52u, 56u, 108u, 124u})
+        for (bool topDown : {false, true}) {
+            BmpFile f;
+            f.width = kMaskW;
+            f.height = topDown ? -kMaskH : kMaskH;
+            f.bits = uint16_t(c.bits);
+            f.headerSize = headerSize;
+            f.compression = 3;
+            f.masks = {c.red.mask(), c.green.mask(), c.blue.mask()};
+            if (c.alpha.bits && headerSize != 52) {
+                f.masks.push_back(c.alpha.mask());
+                if (headerSize == 40)
+                    f.compression = 6;  // four masks after the header
+            }
+            f.data = bmp_fixture::packRawRows(kMaskW, kMaskH, c.bits, raw, topDown);
+            auto g = readPicture<TBitmapGraphic>(bmp_fixture::build(f));
+            ASSERT_EQ(g->ImageFormat(), ifRgb24);
+            ASSERT_EQ(g->Width(), kMaskW);
+            ASSERT_EQ(g->Height(), kMaskH);
+            for (int y = 0; y < kMaskH; ++y)
+                for (int x = 0; x < kMaskW; ++x)
+                    ASSERT_EQ(g->GetPixelColor(x, y), want[size_t(y * kMaskW + x)])
+                        << "header " << headerSize << (topDown ? " top-down " : " ") << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AnyContiguousMasks, BmpMasks,
+    ::testing::Values(MaskCase{"R2G3B1", 16, {2, 13}, {3, 7}, {1, 2}, {0, 0}},
+                      MaskCase{"R3G10B3", 16, {3, 13}, {10, 3}, {3, 0}, {0, 0}},
+                      MaskCase{"R1G9B2A4", 16, {1, 11}, {9, 2}, {2, 0}, {4, 12}},
+                      MaskCase{"R4G4B4A4", 16, {4, 8}, {4, 4}, {4, 0}, {4, 12}},
+                      MaskCase{"R5G6B5", 16, {5, 11}, {6, 5}, {5, 0}, {0, 0}},
+                      MaskCase{"R5G5B5A1", 16, {5, 10}, {5, 5}, {5, 0}, {1, 15}},
+                      MaskCase{"R7G18B7", 32, {7, 25}, {18, 7}, {7, 0}, {0, 0}},
+                      MaskCase{"R10G10B10A2", 32, {10, 20}, {10, 10}, {10, 0}, {2, 30}},
+                      MaskCase{"R6G17B5A4", 32, {6, 26}, {17, 9}, {5, 4}, {4, 0}},
+                      MaskCase{"R8G12B8A4", 32, {8, 24}, {12, 12}, {8, 4}, {4, 0}},
+                      MaskCase{"B8G8R8A8", 32, {8, 8}, {8, 16}, {8, 24}, {8, 0}}),
+    [](const ::testing::TestParamInfo<MaskCase>& info) { return std::string(info.param.name); });
+
+TEST(BmpReader, MasksThatOverlapOrAreNotContiguousAreRefused)
+{
+    struct Case {
+        const char* name;
+        int bits;
+        std::vector<uint32_t> masks;  // red, green, blue (, alpha)
+    } cases[] = {
+        {"red and green overlap", 16, {0xF800, 0x0FE0, 0x001F}},
+        {"green has a gap", 16, {0xF800, 0x05E0, 0x001F}},
+        {"blue is empty", 16, {0xF800, 0x07E0, 0x0000}},
+        {"red beyond 16 bits", 16, {0x1F0000, 0x07E0, 0x001F}},
+        {"alpha overlaps blue", 16, {0x7C00, 0x03E0, 0x001F, 0x0018}},
+        {"alpha has a gap", 32, {0x00FF0000, 0x0000FF00, 0x000000FF, 0xA0000000}},
+        {"blue has a gap", 32, {0xFF000000, 0x00FF0000, 0x0000F0F0}},
+        {"all three overlap", 32, {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF}},
+    };
+    for (const Case& c : cases)
+        for (uint32_t headerSize : {40u, 56u, 124u}) {
+            BmpFile f;
+            f.width = 2;
+            f.height = 2;
+            f.bits = uint16_t(c.bits);
+            f.headerSize = headerSize;
+            f.compression = headerSize == 40 && c.masks.size() == 4 ? 6 : 3;
+            f.masks = c.masks;
+            f.data = bmp_fixture::packRawRows(2, 2, c.bits, {1, 2, 3, 4});
+            EXPECT_EQ(messageOf<EInvalidGraphic>([&] { readPicture<TBitmapGraphic>(bmp_fixture::build(f)); }),
+                      "Bitmap image is not valid")
+                << c.name << ", header " << headerSize;
+        }
+}
+
+TEST(BmpReader, UncompressedTrueColourUnderEveryHeaderKindBothRowOrders)
+{
+    // Without masks 16-bit pixels are 5-5-5 and 32-bit ones 8-8-8 in the low
+    // three bytes; 24-bit pixels are blue, green, red.
+    for (int bits : {16, 24, 32})
+        for (uint32_t headerSize : {40u, 52u, 56u, 108u, 124u})
+            for (bool topDown : {false, true}) {
+                std::vector<uint32_t> raw;
+                std::vector<uint32_t> want;
+                for (int i = 0; i < kW * kH; ++i) {
+                    const uint32_t r = uint32_t(i * 7 + 3) % 32, g = uint32_t(i * 11 + 1) % 32, b = uint32_t(31 - i);
+                    if (bits == 16) {
+                        raw.push_back((r << 10) | (g << 5) | b);
+                        want.push_back(MakeColor(uint8_t(r << 3), uint8_t(g << 3), uint8_t(b << 3)));
+                    } else {
+                        const uint32_t rgb = MakeColor(uint8_t(r * 8 + 1), uint8_t(g * 5), uint8_t(b * 7 + 2));
+                        raw.push_back(rgb | (bits == 32 ? 0xAB000000u : 0));  // the fourth byte is not read
+                        want.push_back(rgb);
+                    }
+                }
+                BmpFile f;
+                f.width = kW;
+                f.height = topDown ? -kH : kH;
+                f.bits = uint16_t(bits);
+                f.headerSize = headerSize;
+                if (headerSize >= 52)
+                    f.masks = {0x1, 0x2, 0x4, 0x8};  // ignored without compression 3
+                f.data = bmp_fixture::packRawRows(kW, kH, bits, raw, topDown);
+                auto g = readPicture<TBitmapGraphic>(bmp_fixture::build(f));
+                ASSERT_EQ(g->ImageFormat(), ifRgb24);
+                ASSERT_EQ(g->Height(), kH);
+                for (int y = 0; y < kH; ++y)
+                    for (int x = 0; x < kW; ++x)
+                        ASSERT_EQ(g->GetPixelColor(x, y), want[size_t(y * kW + x)])
+                            << bits << " bits, header " << headerSize << (topDown ? " top-down " : " ") << x << ","
+                            << y;
+            }
+}
+
+TEST(BmpReader, BitFieldRowsTheFileDoesNotHoldStayBlack)
+{
+    BmpFile f;
+    f.width = 2;
+    f.height = 3;
+    f.bits = 32;
+    f.compression = 3;
+    f.masks = {0xFF0000, 0xFF00, 0xFF};
+    f.data = bmp_fixture::packRawRows(2, 3, 32, {0x010203, 0x040506, 0x070809, 0x0A0B0C, 0x0D0E0F, 0x101112});
+    f.data.resize(8 + 3);  // the bottom row and part of the next
+    auto g = readPicture<TBitmapGraphic>(bmp_fixture::build(f));
+    EXPECT_EQ(g->GetPixelColor(0, 2), 0x0D0E0Fu);
+    EXPECT_EQ(g->GetPixelColor(1, 2), 0x101112u);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 2; ++x)
+            EXPECT_EQ(g->GetPixelColor(x, y), 0u) << x << "," << y;
 }
 
 TEST(BmpReader, TopDownRowsGoToTheSecondReader)

@@ -1,4 +1,5 @@
 #include "imaging/readers/tiff_graphic.h"
+#include "imaging/transforms.h"
 
 #include "platform/environment.h"
 #include "platform/streams.h"

@@ -43,7 +43,7 @@ const DirectoryEntry& entryOf(const ArchiveContents& archive, const std::string&
 TextureListing listingOf(const ArchiveContents& archive, const DirectoryEntry& entry)
 {
     TFileStream file(archive.dataFile, FileMode::OpenReadShareDenyWrite);
-    return readTextureDictionary(file, entry.offset);
+    return readTextureDictionary(file, entry.offset, dictionaryEntryEnd(entry.offset, entry.size, file.Size()));
 }
 
 // ---- textures ----
@@ -155,7 +155,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
         if (progress)
             std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", tally.dictionaries, dictionaries.size(),
                          display(entry->name).c_str());
-        const TextureListing listing = readTextureDictionary(data, entry->offset);
+        const TextureListing listing = readTextureDictionary(data, entry->offset, dictionaryEntryEnd(entry->offset, entry->size, data.Size()));
         if (listing.rows.empty())
             continue;
         const std::string folder = outDir + "/" + folders.take(safeFileName(entry->name), "");

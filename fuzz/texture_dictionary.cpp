@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int64_t offset = data[0] % 64;
     TReadOnlyMemoryStream stream(data + 1, int64_t(size - 1));
     const int64_t fileSize = int64_t(size - 1);
-    const TextureListing listing = readTextureDictionary(stream, offset);
+    const TextureListing listing = readTextureDictionary(stream, offset, fileSize);
     for (size_t i = 0; i < listing.rows.size(); ++i) {
         const TextureRow& r = listing.rows[i];
         if (r.pos != int64_t(i + 1) || r.name.size() > 32 || r.maskName.size() > 32)

@@ -434,7 +434,8 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
     {
         // Read under the shared lock; the file is closed before anything is shown.
         TFileStream file(ArchiveFileName, FileMode::OpenReadShareDenyWrite);
-        listing = readTextureDictionary(file, RxM->FieldByName("FPos").AsInteger());
+        const int64_t offset = RxM->FieldByName("FPos").AsInteger();
+        listing = readTextureDictionary(file, offset, dictionaryEntryEnd(offset, RxM->FieldByName("Size").AsInteger(), file.Size()));
     }
     {
         SuspendedGrid suspended(*QueryTXD);

@@ -1,5 +1,6 @@
 #include "formats/texture_dictionary.h"
 
+#include "formats/sectioned_dictionary_layout.h"
 #include "formats/texture_dictionary_layout.h"
 #include "platform/byte_order.h"
 #include "platform/streams.h"
@@ -52,7 +53,114 @@ private:
     int64_t windowStart_ = 0;
 };
 
+struct Section {
+    uint32_t type = 0;
+    int64_t size = 0;
+};
+
+// The section header at `offset`, when all 12 bytes lie before `end`.
+bool readSection(PieceReader& reader, int64_t offset, int64_t end, Section& out)
+{
+    uint8_t h[TxdSections::kSectionHeaderSize];
+    if (offset < 0 || end - offset < TxdSections::kSectionHeaderSize || !reader.readAt(offset, h, sizeof h))
+        return false;
+    out.type = readLe32(h);
+    out.size = readLe32(h + 4);
+    return true;
+}
+
+// True when the entry starts with the headers of a sectioned dictionary: the
+// dictionary section, its struct with the count, and a first texture whose
+// texture and struct sections both lie inside the entry.
+bool isSectionedDictionary(PieceReader& reader, int64_t at, int64_t end)
+{
+    using namespace TxdSections;
+    Section dict, info, texture, texStruct;
+    if (!readSection(reader, at, end, dict) || dict.type != kTypeDictionary ||
+        !readSection(reader, at + kDictionaryStructOffset, end, info) || info.type != kTypeStruct ||
+        info.size < kDictionaryStructSize || end - at < TxdSections::kFirstTextureOffset)
+        return false;
+    const int64_t t = at + TxdSections::kFirstTextureOffset;
+    if (!readSection(reader, t, end, texture))
+        return true;  // no texture at all: an empty sectioned dictionary
+    return texture.type == kTypeTexture && texture.size <= end - t - kSectionHeaderSize &&
+           readSection(reader, t + kTextureStructOffset, end, texStruct) && texStruct.type == kTypeStruct &&
+           texStruct.size <= texture.size - kSectionHeaderSize;
+}
+
 } // namespace
+
+TexelLayout sectionedTexelLayout(const uint8_t* header)
+{
+    using namespace TxdSections;
+    TexelLayout layout;
+    const uint32_t platform = readLe32(header + kPlatformOffset);
+    const uint32_t rasterFormat = readLe32(header + kRasterFormatOffset);
+    const uint32_t code = readLe32(header + kAlphaOrCodeOffset);
+    const uint32_t pixelLayout = layoutOfRasterFormat(rasterFormat);
+    const uint8_t depth = header[kDepthOffset];
+    const uint8_t levels = header[kLevelsOffset];
+    const uint8_t last = header[kCompressionOffset];
+    layout.width = readLe16(header + TxdLayout::kWidthOffset);
+    layout.height = readLe16(header + TxdLayout::kHeightOffset);
+    layout.levels = levels;
+    if (header[kRasterTypeOffset] != kRasterTypeTexture || levels == 0 || layout.width == 0 ||
+        layout.height == 0 || (rasterFormat & kFlagPalette4) != 0)
+        return {};
+    const bool palette8 = (rasterFormat & kFlagPalette8) != 0;
+
+    TexelFormat format = TexelFormat::Unknown;
+    if (platform == kPlatformOlder) {
+        if (palette8) {
+            format = last == kCompressionNone ? TexelFormat::Paletted8 : TexelFormat::Unknown;
+        } else if (last == kCompressionDxt1) {
+            format = TexelFormat::Dxt1;
+        } else if (last == kCompressionDxt3) {
+            format = TexelFormat::Dxt3;
+        } else if (last == kCompressionNone) {
+            switch (pixelLayout) {
+            case kLayout1555: format = TexelFormat::Argb1555; break;
+            case kLayout565: format = TexelFormat::Rgb565; break;
+            case kLayout4444: format = TexelFormat::Argb4444; break;
+            case kLayoutLum8: format = TexelFormat::Lum8; break;
+            case kLayout8888: format = TexelFormat::Bgra8888; break;
+            case kLayout888: format = TexelFormat::Bgrx888; break;
+            case kLayout555: format = TexelFormat::Rgb555; break;
+            default: break;
+            }
+        }
+    } else if (platform == kPlatformNewer) {
+        if ((last & kFlagCubeMap) != 0)
+            return {};
+        switch (code) {
+        case kCodeDxt1: format = TexelFormat::Dxt1; break;
+        case kCodeDxt3: format = TexelFormat::Dxt3; break;
+        case kCodeDxt5: format = TexelFormat::Dxt5; break;
+        case kCodeA8R8G8B8: format = TexelFormat::Bgra8888; break;
+        case kCodeX8R8G8B8: format = TexelFormat::Bgrx888; break;
+        case kCodeR5G6B5: format = TexelFormat::Rgb565; break;
+        case kCodeA1R5G5B5: format = TexelFormat::Argb1555; break;
+        case kCodeA4R4G4B4: format = TexelFormat::Argb4444; break;
+        case kCodeL8: format = TexelFormat::Lum8; break;
+        case kCodeP8: format = TexelFormat::Paletted8; break;
+        default: break;
+        }
+    }
+    // The palette flag and the layout must agree: a palette with texels that
+    // are no indices (or indices without a palette) is not read.
+    if (palette8 != (format == TexelFormat::Paletted8))
+        return {};
+    // The depth byte must fit the uncompressed layout it describes.
+    const int wantDepth = format == TexelFormat::Paletted8 || format == TexelFormat::Lum8 ? 8
+                          : format == TexelFormat::Bgra8888 || format == TexelFormat::Bgrx888 ? 32
+                          : texelFormatIsCompressed(format) || format == TexelFormat::Unknown ? 0
+                                                                                              : 16;
+    if (format == TexelFormat::Unknown || (wantDepth != 0 && depth != wantDepth))
+        return {};
+    layout.format = format;
+    layout.dxt1Alpha = format == TexelFormat::Dxt1 && pixelLayout == kLayout1555;
+    return layout;
+}
 
 std::string TextureRow::dimensions() const
 {
@@ -73,13 +181,103 @@ const char* textureTypeName(uint32_t kind)
     }
 }
 
-TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset)
+namespace {
+
+// A texture of a sectioned dictionary at `t`, whose section (12 + `size`
+// bytes) lies inside the entry: the row, with its kind fields only when its
+// layout is one that is read and every level lies inside the texture's
+// struct section with the size its layout gives.
+TextureRow sectionedTextureRow(PieceReader& reader, int64_t t, int64_t structEnd, int64_t n)
+{
+    using namespace TxdSections;
+    uint8_t header[kHeaderEnd];
+    TextureRow row;
+    row.pos = n;
+    if (!reader.readAt(t, header, kHeaderEnd))
+        return row;
+    row.name = fixedName(header + TxdLayout::kNameOffset, TxdLayout::kNameLength);
+    row.maskName = fixedName(header + TxdLayout::kMaskNameOffset, TxdLayout::kMaskNameLength);
+    row.width = readLe16(header + TxdLayout::kWidthOffset);
+    row.height = readLe16(header + TxdLayout::kHeightOffset);
+    row.kind = readLe32(header + TxdLayout::kKindOffset);
+
+    const TexelLayout layout = sectionedTexelLayout(header);
+    if (layout.format == TexelFormat::Unknown)
+        return row;
+    const int64_t imagePos = t + kHeaderEnd;
+    int64_t at = imagePos + (texelFormatIsPaletted(layout.format) ? TxdSections::kPaletteSize : 0);
+    int64_t levelZero = 0;
+    for (int k = 0; k < layout.levels; ++k) {
+        uint8_t sizeField[4];
+        if (structEnd - at < 4 || !reader.readAt(at, sizeField, 4))
+            return row;
+        const int64_t size = readLe32(sizeField);
+        const int64_t want = texelLevelBytes(layout.format, mipLevelSize(layout.width, k), mipLevelSize(layout.height, k));
+        if (size != want || size > structEnd - at - 4)
+            return row;
+        if (k == 0)
+            levelZero = size;
+        at += 4 + size;
+    }
+    row.hasData = true;
+    row.sectioned = true;
+    row.layout = layout;
+    row.type = texelFormatTypeName(layout.format);
+    row.bits = header[kDepthOffset];
+    row.paletted = texelFormatIsPaletted(layout.format);
+    row.imagePos = imagePos;
+    row.dataSize = levelZero;
+    return row;
+}
+
+// The texture list of a sectioned dictionary at `at`, bounded by `end`.
+// Every texture is reached through the sizes of the sections before it; a
+// texture whose own sections are broken ends the list.
+TextureListing readSectionedDictionary(PieceReader& reader, int64_t at, int64_t end)
+{
+    using namespace TxdSections;
+    TextureListing listing;
+    uint8_t countField[2];
+    if (!reader.readAt(at + TxdSections::kCountOffset, countField, 2))
+        return listing;
+    listing.storedCount = readLe16(countField);
+    int64_t t = at + TxdSections::kFirstTextureOffset;
+    for (int64_t n = 1; n <= listing.storedCount; ++n) {
+        Section texture, texStruct;
+        if (!readSection(reader, t, end, texture) || texture.type != kTypeTexture ||
+            !readSection(reader, t + kTextureStructOffset, end, texStruct) || texStruct.type != kTypeStruct ||
+            end - t < kHeaderEnd) {
+            listing.end = TextureListEnd::HeaderPastEnd;
+            return listing;
+        }
+        const int64_t textureEnd = t + kSectionHeaderSize + texture.size;
+        const int64_t structEnd = t + kTextureStructOffset + kSectionHeaderSize + texStruct.size;
+        if (texture.size > end - t - kSectionHeaderSize || structEnd > textureEnd ||
+            texStruct.size < kStructHeaderFields) {
+            // The header fields are there, but where the texture ends is not.
+            TextureRow row = sectionedTextureRow(reader, t, t, n);
+            listing.rows.push_back(std::move(row));
+            listing.end = TextureListEnd::DataPastEnd;
+            return listing;
+        }
+        listing.rows.push_back(sectionedTextureRow(reader, t, structEnd, n));
+        t = textureEnd;
+    }
+    return listing;
+}
+
+} // namespace
+
+TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, int64_t entryEnd)
 {
     TextureListing listing;
     const int64_t fileSize = stream.Size();
     if (dictionaryOffset < 0 || dictionaryOffset > fileSize)
         return listing;
     PieceReader reader(stream);
+    const int64_t end = std::min(entryEnd, fileSize);
+    if (isSectionedDictionary(reader, dictionaryOffset, end))
+        return readSectionedDictionary(reader, dictionaryOffset, end);
     uint8_t countField[4];
     if (fileSize - dictionaryOffset < kFirstTextureOffset ||
         !reader.readAt(dictionaryOffset + kCountOffset, countField, 4))

@@ -30,8 +30,8 @@ struct TextureRow {
     uint32_t kind = 0;        // the stored kind value
     // Set only for a recognised kind whose data lies wholly inside the file:
     bool hasData = false;
-    std::string type;         // "8bit paletted", "16bit", "32bit"
-    int bits = 0;             // 8, 16, 32
+    std::string type;         // "8bit paletted", "16bit", "32bit"; a sectioned texture's texelFormatTypeName
+    int bits = 0;             // 8, 16, 32; a sectioned texture's depth byte
     bool paletted = false;
     int64_t imagePos = 0;     // absolute offset just after the header (palette or data size field)
     int64_t dataSize = 0;     // the data size D (level 0's size in a sectioned dictionary)
@@ -62,8 +62,33 @@ struct TextureListing {
 const char* textureTypeName(uint32_t kind);
 
 // Reads the texture list of the dictionary starting at absolute offset
-// `dictionaryOffset` of the stream. Fails only when the stream itself fails.
-TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset);
+// `dictionaryOffset` of the stream, whose entry ends at `entryEnd` (its
+// offset plus its size; the file's length for a standalone dictionary).
+// Fails only when the stream itself fails.
+//
+// A dictionary that starts with the section headers of the sectioned layout
+// (sectioned_dictionary_layout.h) is read through its sections, bounded by
+// the entry: each texture is reached through the size of the one before it,
+// so a texture of a layout that is not read (a 4-bit palette, a cube map,
+// another platform, levels whose sizes do not fit the layout) is listed with
+// its header fields only and the list goes on; a texture whose own sections
+// are broken ends the list. Any other dictionary is read by the plain layout
+// of texture_dictionary_layout.h.
+TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, int64_t entryEnd);
+
+// Where a dictionary entry ends in a file of `fileSize` bytes: offset + size,
+// at most the file's end.
+inline int64_t dictionaryEntryEnd(int64_t offset, int64_t size, int64_t fileSize)
+{
+    return offset + size < fileSize ? offset + size : fileSize;
+}
+
+// The layout of a sectioned dictionary's texture from its 112 header bytes
+// (from the texture section's start); format Unknown for a texture of a
+// layout that is not read: a raster type other than a texture, no levels, a
+// width or height of 0, a 4-bit palette, a cube map, a platform other than 8
+// and 9, or a depth byte that does not fit the layout.
+TexelLayout sectionedTexelLayout(const uint8_t* header);
 
 // True when an entry with this name is read as a texture dictionary: ".txd"
 // occurs anywhere in it, with only the letters A to Z folded to lower case

@@ -37,6 +37,47 @@ bool sameFile(const std::string& a, const std::string& b)
            sa.st_ino == sb.st_ino;
 }
 
+// A texture of a sectioned dictionary: level 0 decoded to B, G, R, A, first
+// row at the top, whatever its layout.
+TextureTga buildSectionedTextureTga(TStream& archive, const TextureRef& texture)
+{
+    TextureTga result;
+    const TexelLayout& layout = texture.layout;
+    const int64_t fileSize = archive.Size();
+    const bool paletted = texelFormatIsPaletted(layout.format);
+    const int64_t sizeFieldPos = texture.imagePos + (paletted ? TxdLayout::kPaletteSize : 0);
+    if (layout.format == TexelFormat::Unknown || sizeFieldPos + 4 > fileSize) {
+        result.problem = sizeFieldPos + 4 > fileSize ? TextureProblem::PastEnd : TextureProblem::NoData;
+        return result;
+    }
+    archive.SetPosition(texture.imagePos);
+    uint8_t palette[TxdLayout::kPaletteSize];
+    if (paletted)
+        archive.ReadBuffer(palette, sizeof palette);
+    uint8_t sizeField[4];
+    archive.ReadBuffer(sizeField, sizeof sizeField);
+    const int64_t dataSize = readLe32(sizeField);
+    const int64_t want = texelLevelBytes(layout.format, layout.width, layout.height);
+    if (dataSize <= 0 || want <= 0 || dataSize != want) {
+        result.problem = dataSize <= 0 ? TextureProblem::EmptyData : TextureProblem::SizeMismatch;
+        return result;
+    }
+    if (dataSize > fileSize - sizeFieldPos - 4) {
+        result.problem = TextureProblem::PastEnd;
+        return result;
+    }
+    std::vector<uint8_t> level(static_cast<size_t>(dataSize));
+    archive.ReadBuffer(level.data(), dataSize);
+    std::vector<uint8_t>& out = result.bytes;
+    out.resize(static_cast<size_t>(kTgaHeaderSize + int64_t(layout.width) * layout.height * 4));
+    TextureRef header = texture;
+    header.width = layout.width;
+    header.height = layout.height;
+    putHeader(out.data(), header, true);
+    decodeTexelLevel(layout, palette, level.data(), layout.width, layout.height, out.data() + kTgaHeaderSize);
+    return result;
+}
+
 } // namespace
 
 TextureRef currentTextureRef(RecordTable& textures)
@@ -85,6 +126,8 @@ std::string textureProblemMessage(TextureProblem problem)
         return "The texture holds no texel data";
     case TextureProblem::PastEnd:
         return "The texture's data runs past the end of the file";
+    case TextureProblem::SizeMismatch:
+        return "The texture's stored size does not match its dimensions";
     }
     return "";
 }
@@ -105,6 +148,8 @@ TextureTga buildTextureTga(TStream& archive, const TextureRef& texture)
     if (result.problem != TextureProblem::None)
         return result;
 
+    if (texture.sectioned)
+        return buildSectionedTextureTga(archive, texture);
     const int64_t fileSize = archive.Size();
     archive.SetPosition(texture.imagePos);
     uint8_t palette[TxdLayout::kPaletteSize];

@@ -7,6 +7,10 @@
 //   palette   1024 bytes, 256 x (R, G, B, A)    only for a paletted texture
 //   D         i32, the number of texel bytes
 //   texels    D bytes: 8-bit palette indices; 32-bit B, G, R, A; 16-bit 5-5-5
+// A texture of a sectioned dictionary (TextureRef::sectioned) is decoded
+// instead, whatever its layout: level 0 becomes width x height pixels of
+// B, G, R, A, first row at the top, in a 32-bit TGA as for a 32-bit texture.
+//
 // The TGA: an 18-byte header (uncompressed true colour, width, height, 32 bits
 // with the first row at the top and 8 alpha bits for paletted and 32-bit
 // textures, 16 bits bottom-up for the others), then
@@ -57,6 +61,7 @@ enum class TextureProblem {
     NoData,       // no data offset: a kind that is not recognised, or a damaged dictionary
     EmptyData,    // a data size of 0 or less
     PastEnd,      // the texels run past the end of the file
+    SizeMismatch, // a sectioned texture's level 0 does not have the size its layout gives
 };
 
 // The message "Save as TGA" and the export refuse with.

@@ -88,7 +88,7 @@ TEST_F(TextureCommands, ExportWritesTheTextureTgaOrRefusesAndWritesNothing)
     // The same bytes the app builds for that row, and the picture they show
     // is the stored one (the sample's plasma texture, B, G, R, A texels).
     TFileStream img(dir.file("sample.img"), FileMode::OpenReadShareDenyWrite);
-    const TextureRow row = readTextureDictionary(img, 18432).rows.at(3);
+    const TextureRow row = readTextureDictionary(img, 18432, img.Size()).rows.at(3);
     const TextureTga expected = buildTextureTga(img, textureRefOf(row));
     EXPECT_EQ(readBytes(out), expected.bytes);
     const auto dicts = archive_sample::sampleArchiveDictionaries();
@@ -167,7 +167,7 @@ TEST_F(TextureCommands, ExportAllAsPngKeepsThePixelsAndAlpha)
         ASSERT_EQ(png.height(), t.height);
         // Against the TGA decoder's colours of the same texture.
         TFileStream f(dir.file("sample.txd"), FileMode::OpenReadShareDenyWrite);
-        const auto rows = readTextureDictionary(f, 0).rows;
+        const auto rows = readTextureDictionary(f, 0, f.Size()).rows;
         const auto row = std::find_if(rows.begin(), rows.end(), [&](const TextureRow& x) { return x.name == t.name; });
         ASSERT_NE(row, rows.end());
         TMemoryStream tga(buildTextureTga(f, textureRefOf(*row)).bytes);
@@ -221,7 +221,7 @@ TEST_F(TextureCommands, ImportWritesWhatTheAppWritesOrNothing)
         TextureRow row;
         {
             TFileStream f(img, FileMode::OpenReadShareDenyWrite);
-            for (const TextureRow& r : readTextureDictionary(f, 18432).rows)
+            for (const TextureRow& r : readTextureDictionary(f, 18432, f.Size()).rows)
                 if (r.name == texture)
                     row = r;
         }

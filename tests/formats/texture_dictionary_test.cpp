@@ -16,7 +16,7 @@ namespace {
 TextureListing readAt(const std::vector<uint8_t>& file, int64_t offset)
 {
     TReadOnlyMemoryStream s(file.data(), static_cast<int64_t>(file.size()));
-    return readTextureDictionary(s, offset);
+    return readTextureDictionary(s, offset, s.Size());
 }
 
 // The dictionary placed at `offset` of a file, with `tail` bytes after it.

@@ -7,6 +7,7 @@
 #include "imaging/picture_registry.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
+#include "support/texel_cases.h"
 #include "tests/texture/built_dictionary.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +110,54 @@ TEST(TextureTga, OtherKindsCopyTheirTexelsBehindABottomUp16BitHeader)
     const auto picture = LoadPictureFromStream(s, "TGA", 1);
     EXPECT_EQ(picture->GetPixelColor(0, 1) & 0xF80000u, 0xF80000u);  // red at the bottom
     EXPECT_EQ(picture->GetPixelColor(0, 0) & 0xF8F8F8u, 0x0000F8u);  // blue at the top
+}
+
+TEST(TextureTga, SectionedTexturesOfEveryLayoutShowLevelZeroAs32BitTopFirst)
+{
+    // One dictionary with a texture of each layout; the one after each case
+    // has mip levels, which the preview leaves out.
+    SectionedDictionary d;
+    const auto cases = texel_cases::allCases();
+    for (const auto& c : cases) {
+        SectionedTexture t = texel_cases::textureOf(c);
+        t.layout.levels = 3;
+        t.levels.push_back(texel_cases::filledLevel(c.layout.format, mipLevelSize(c.layout.width, 1),
+                                                    mipLevelSize(c.layout.height, 1), 0x5A));
+        t.levels.push_back(texel_cases::filledLevel(c.layout.format, mipLevelSize(c.layout.width, 2),
+                                                    mipLevelSize(c.layout.height, 2), 0xA5));
+        d.textures.push_back(t);
+    }
+    const auto file = buildSectionedDictionary(d);
+    TReadOnlyMemoryStream s(file.data(), int64_t(file.size()));
+    const auto rows = readTextureDictionary(s, 0, s.Size()).rows;
+    ASSERT_EQ(rows.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.label);
+        const TextureTga tga = tgaOf(file, refOf(rows[i]));
+        ASSERT_EQ(tga.problem, TextureProblem::None);
+        EXPECT_EQ(tga.bytes, cat(header(uint16_t(c.layout.width), uint16_t(c.layout.height), 32, 0x28), c.bgra));
+    }
+}
+
+TEST(TextureTga, ASectionedLevelWhoseSizeNoLongerFitsIsRefused)
+{
+    // The file changed after it was listed: level 0's size field now says
+    // one byte more than the layout gives, or nothing.
+    SectionedDictionary d;
+    d.textures.push_back(texel_cases::mipTexture("t", TexelFormat::Rgb565, 4, 4, 1));
+    std::vector<WrittenSectionedTexture> written;
+    auto file = buildSectionedDictionary(d, &written);
+    TReadOnlyMemoryStream s(file.data(), int64_t(file.size()));
+    const TextureRef ref = refOf(readTextureDictionary(s, 0, s.Size()).rows.at(0));
+    const size_t sizeField = size_t(written[0].levelOffsets[0]);
+    file[sizeField] = 33;
+    EXPECT_EQ(tgaOf(file, ref).problem, TextureProblem::SizeMismatch);
+    file[sizeField] = 0;
+    EXPECT_EQ(tgaOf(file, ref).problem, TextureProblem::EmptyData);
+    file.resize(sizeField + 10);
+    file[sizeField] = 32;
+    EXPECT_EQ(tgaOf(file, ref).problem, TextureProblem::PastEnd);
 }
 
 TEST(TextureTga, WidthAndHeightAreStoredLowByteFirst)

@@ -11,16 +11,12 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <unistd.h>
 
 namespace {
-
-std::string display(const std::string& cp1250)
-{
-    return fromCp1250(cp1250).toStdString();
-}
 
 // Where an entry's bytes are in a data file of `fileSize` bytes: `Size`
 // bytes from `FPos`, as far as the file goes.
@@ -44,31 +40,33 @@ EntrySpan spanOf(const DirectoryEntry& e, int64_t fileSize)
     return s;
 }
 
-void copyEntry(TFileStream& data, const EntrySpan& span, const std::string& out, FileSync sync)
+void seekToEntry(TFileStream& data, const EntrySpan& span)
 {
     data.SetPosition(span.offset);
     if (span.count > 0 && data.Position() != span.offset)
-        throw EReadError("Stream read error");
-    writeFileReplacing(out, data, span.count, sync);
+        throw EReadError("Stream read error", systemErrorDetail("cannot read", data.FileName(), EIO));
 }
 
 // ---- extract ----
 
 int runExtract(const QCommandLineParser&, const std::vector<std::string>& args)
 {
-    const ArchiveContents archive = readArchive(args[0]);
+    const ArchiveContents archive = openArchive(args[0]);
     const DirectoryEntry* entry = findEntry(archive.entries, args[1]);
     if (!entry)
-        throw Exception("No entry '" + args[1] + "' in " + args[0]);
+        throw Exception("No entry '" + escapeControlCharacters(args[1]) + "' in " + escapeControlCharacters(args[0]));
     TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
     const EntrySpan span = spanOf(*entry, data.Size());
     if (span.pastEnd)
-        throw Exception("Entry '" + display(entry->name) + "' starts past the end of " + archive.dataFile);
+        throw Exception("Entry '" + displayName(entry->name) + "' starts past the end of " +
+                        escapeControlCharacters(archive.dataFile));
     ArchiveGuard(args[0], archive).check(args[2]);
-    copyEntry(data, span, args[2], FileSync::Now);
+    seekToEntry(data, span);
+    writeFileReplacing(args[2], data, span.count, FileSync::Now);
     if (span.cut)
         std::fprintf(stderr, "Entry '%s' runs past the end of %s: %" PRId64 " of %" PRId64 " bytes written\n",
-                     display(entry->name).c_str(), archive.dataFile.c_str(), span.count, entry->size);
+                     displayName(entry->name).c_str(), escapeControlCharacters(archive.dataFile).c_str(), span.count,
+                     entry->size);
     return 0;
 }
 
@@ -76,7 +74,7 @@ int runExtract(const QCommandLineParser&, const std::vector<std::string>& args)
 
 int runExtractAll(const QCommandLineParser&, const std::vector<std::string>& args)
 {
-    const ArchiveContents archive = readArchive(args[0]);
+    const ArchiveContents archive = openArchive(args[0]);
     const std::string& outDir = args[1];
     // One open of the data file for the whole run, locked against writers.
     TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
@@ -86,7 +84,7 @@ int runExtractAll(const QCommandLineParser&, const std::vector<std::string>& arg
     struct Planned {
         const DirectoryEntry* entry;
         EntrySpan span;
-        std::string path;
+        std::string name;
     };
     std::vector<Planned> plan;
     plan.reserve(archive.entries.size());
@@ -99,33 +97,42 @@ int runExtractAll(const QCommandLineParser&, const std::vector<std::string>& arg
             ++pastEnd;
             continue;
         }
-        plan.push_back({&e, span, outDir + "/" + names.take(safeFileName(e.name))});
-        guard.check(plan.back().path);
+        plan.push_back({&e, span, names.take(safeFileName(e.name))});
+        guard.check(outDir + "/" + plan.back().name);
     }
 
-    makeFolder(outDir);
+    const OutputFolder out(outDir);
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     int64_t written = 0, cut = 0;
-    for (const Planned& p : plan) {
+    try {
+        for (const Planned& p : plan) {
+            if (progress)
+                std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", written + 1, plan.size(),
+                             displayName(p.entry->name).c_str());
+            seekToEntry(data, p.span);
+            // Flushed once for the whole run below, not file by file.
+            out.writeFile(p.name, data, p.span.count, FileSync::Deferred);
+            ++written;
+            cut += p.span.cut;
+        }
         if (progress)
-            std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", written + 1, plan.size(),
-                         display(p.entry->name).c_str());
-        // Flushed once for the whole run below, not file by file.
-        copyEntry(data, p.span, p.path, FileSync::Deferred);
-        ++written;
-        cut += p.span.cut;
+            std::fputs("\r\033[K", stderr);
+        out.syncFileSystem();
+    } catch (const Exception& e) {
+        if (progress)
+            std::fputs("\r\033[K", stderr);
+        std::fprintf(stderr, "%" PRId64 " of %s written; stopped: %s\n", written,
+                     counted(int64_t(plan.size()), "entry", "entries").c_str(), e.detail().c_str());
+        return 1;
     }
-    if (progress)
-        std::fputs("\r\033[K", stderr);
-    syncFileSystemOf(outDir);
 
     std::string notes;
     if (pastEnd > 0)
         notes += " (starting past the end of the data file: " + std::to_string(pastEnd) + ")";
     if (cut > 0)
         notes += ", " + std::to_string(cut) + " cut short by the end of the data file";
-    std::fprintf(stderr, "%" PRId64 " entries written to %s, %" PRId64 " skipped%s\n", written, outDir.c_str(), pastEnd,
-                 notes.c_str());
+    std::fprintf(stderr, "%s written to %s, %" PRId64 " skipped%s\n", counted(written, "entry", "entries").c_str(),
+                 escapeControlCharacters(outDir).c_str(), pastEnd, notes.c_str());
     return 0;
 }
 
@@ -152,6 +159,7 @@ const ToolCommand kExtractAllCommand{
     "from FPos, as far as the file goes). Names are made safe for the file system; names that clash (ignoring "
     "case) are numbered before their extension: name_2.ext, name_3.ext, ... Entries that start past the end of "
     "the data file are skipped. Nothing is written when a name would replace a file of the archive itself. "
+    "Symbolic links inside OUTDIR are never followed (one in the way stops the run). "
     "Progress goes to stderr when it is a terminal; a summary line ends the run.",
     {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
      {"OUTDIR", "The folder to write into; made when missing."}},

@@ -17,7 +17,7 @@ int run(const QCommandLineParser&, const std::vector<std::string>& args)
     for (const DirectoryEntry& e : archive.entries) {
         std::snprintf(numbers, sizeof numbers, "%" PRId64 "\t%" PRId64 "\t%" PRId64 "\t", e.pos, e.offset, e.size);
         out += numbers;
-        out += fromCp1250(e.name).toStdString();
+        out += displayName(e.name);  // control characters escaped: a name cannot forge a row
         out += '\n';
     }
     writeOut(out);
@@ -30,7 +30,8 @@ const ToolCommand kListCommand{
     "list",
     "List the entries of an archive directory (.dir) or a standalone dictionary (.txd).",
     "Prints the entry list that Open shows: a header line 'Pos FPos Size Name' and one line per entry, "
-    "tab-separated, in file order. FPos is the entry's byte offset in the data file, Size its size in bytes.",
+    "tab-separated, in file order. FPos is the entry's byte offset in the data file, Size its size in bytes. "
+    "Control characters in names are escaped (\\t, \\n, \\r, \\x1b, ...; a backslash as \\\\).",
     {{"ARCHIVE", "The .dir file (its data lives in the .img beside it) or a .txd file."}},
     nullptr,
     run,

@@ -14,10 +14,10 @@
 #include "platform/file_write.h"
 #include "platform/streams.h"
 #include "platform/text.h"
+#include "platform/write_journal.h"
 #include "imaging/import_pipeline.h"
 #include "texture/texture_import.h"
 #include "texture/texture_tga.h"
-
 
 #include <algorithm>
 #include <cinttypes>
@@ -27,35 +27,38 @@
 
 namespace {
 
-std::string display(const std::string& cp1250)
-{
-    return fromCp1250(cp1250).toStdString();
-}
-
 const DirectoryEntry& entryOf(const ArchiveContents& archive, const std::string& archivePath, const std::string& which)
 {
     const DirectoryEntry* e = findEntry(archive.entries, which);
     if (!e)
-        throw Exception("No entry '" + which + "' in " + archivePath);
+        throw Exception("No entry '" + escapeControlCharacters(which) + "' in " + escapeControlCharacters(archivePath));
     return *e;
+}
+
+// The entry's texture list, fenced to the entry's bytes (a standalone
+// dictionary: the whole file).
+TextureListing listingOf(const ArchiveContents& archive, TStream& data, const DirectoryEntry& entry)
+{
+    const int64_t fileSize = data.Size();
+    return readTextureDictionary(data, entry.offset, archive.standalone ? fileSize : entryEnd(entry, fileSize));
 }
 
 TextureListing listingOf(const ArchiveContents& archive, const DirectoryEntry& entry)
 {
     TFileStream file(archive.dataFile, FileMode::OpenReadShareDenyWrite);
-    return readTextureDictionary(file, entry.offset, dictionaryEntryEnd(entry.offset, entry.size, file.Size()));
+    return listingOf(archive, file, entry);
 }
 
 // ---- textures ----
 
 int runTextures(const QCommandLineParser&, const std::vector<std::string>& args)
 {
-    const ArchiveContents archive = readArchive(args[0]);
+    const ArchiveContents archive = openArchive(args[0]);
     const DirectoryEntry& entry = entryOf(archive, args[0], args[1]);
     std::string out = "Pos\tName\tDesc\tSize\tType\tDimensions\tImagePos\n";
     if (entryIsTextureDictionary(entry.name)) {
         for (const TextureRow& r : listingOf(archive, entry).rows) {
-            out += std::to_string(r.pos) + "\t" + display(r.name) + "\t" + display(r.maskName) + "\t";
+            out += std::to_string(r.pos) + "\t" + displayName(r.name) + "\t" + displayName(r.maskName) + "\t";
             out += (r.hasData ? std::to_string(r.dataSize) : "") + "\t" + r.type + "\t" + r.dimensions() + "\t";
             out += (r.hasData ? std::to_string(r.imagePos) : "") + "\n";
         }
@@ -70,15 +73,15 @@ const TextureRow& textureOf(const TextureListing& listing, const DirectoryEntry&
 {
     if (const TextureRow* row = findByPosOrName(listing.rows, which))
         return *row;
-    throw Exception("No texture '" + which + "' in entry '" + display(entry.name) + "'");
+    throw Exception("No texture '" + escapeControlCharacters(which) + "' in entry '" + displayName(entry.name) + "'");
 }
 
 int runExport(const QCommandLineParser&, const std::vector<std::string>& args)
 {
-    const ArchiveContents archive = readArchive(args[0]);
+    const ArchiveContents archive = openArchive(args[0]);
     const DirectoryEntry& entry = entryOf(archive, args[0], args[1]);
     if (!entryIsTextureDictionary(entry.name))
-        throw Exception("Entry '" + display(entry.name) + "' is not a texture dictionary");
+        throw Exception("Entry '" + displayName(entry.name) + "' is not a texture dictionary");
     const TextureListing listing = listingOf(archive, entry);
     const TextureRow& row = textureOf(listing, entry, args[2]);
     ArchiveGuard(args[0], archive).check(args[3]);
@@ -90,10 +93,10 @@ int runExport(const QCommandLineParser&, const std::vector<std::string>& args)
 
 int runImport(const QCommandLineParser&, const std::vector<std::string>& args)
 {
-    const ArchiveContents archive = readArchive(args[0]);
+    const ArchiveContents archive = openArchive(args[0]);
     const DirectoryEntry& entry = entryOf(archive, args[0], args[1]);
     if (!entryIsTextureDictionary(entry.name))
-        throw Exception("Entry '" + display(entry.name) + "' is not a texture dictionary");
+        throw Exception("Entry '" + displayName(entry.name) + "' is not a texture dictionary");
     const TextureListing listing = listingOf(archive, entry);
     std::unique_ptr<TDibGraphic> picture;
     bool refused = false;
@@ -111,7 +114,9 @@ int runImport(const QCommandLineParser&, const std::vector<std::string>& args)
         prepareImport(archive.dataFile, textureRefOf(textureOf(listing, entry, args[2])), driver);
     if (refused || !prepared.ready)
         return 1;
-    commitImport(archive.dataFile, prepared);
+    const JournalRecovery earlier = commitImport(archive.dataFile, prepared);
+    if (earlier.restored)
+        std::fprintf(stderr, "%s\n", earlier.message().c_str());
     return 0;
 }
 
@@ -125,7 +130,6 @@ void addExportAllOptions(QCommandLineParser& parser)
 }
 
 struct ExportTally {
-    int64_t dictionaries = 0;
     int64_t written = 0;
     int64_t bytes = 0;
     std::map<std::string, int64_t> skipped;  // reason -> count
@@ -135,59 +139,73 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
 {
     const bool png = parser.isSet(kPngOption);
     const std::string extension = png ? ".png" : ".tga";
-    const ArchiveContents archive = readArchive(args[0]);
-    const std::string& outDir = args[1];
-    makeFolder(outDir);
+    const ArchiveContents archive = openArchive(args[0]);
+    const OutputFolder out(args[1]);
 
-    std::vector<const DirectoryEntry*> dictionaries;
+    // One open of the data file for the whole run, locked against writers.
+    TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
+    const ArchiveGuard guard(args[0], archive);
+    // Every list is read first, so a run that stops can say how far it got.
+    struct Dictionary {
+        const DirectoryEntry* entry;
+        TextureListing listing;
+    };
+    std::vector<Dictionary> dictionaries;
+    int64_t textures = 0;
     for (const DirectoryEntry& e : archive.entries)
-        if (entryIsTextureDictionary(e.name))
-            dictionaries.push_back(&e);
+        if (entryIsTextureDictionary(e.name)) {
+            dictionaries.push_back({&e, listingOf(archive, data, e)});
+            textures += int64_t(dictionaries.back().listing.rows.size());
+        }
 
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     ExportTally tally;
     UniqueFileNames folders;
-    // One open of the data file for the whole run, locked against writers.
-    TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
-    const ArchiveGuard guard(args[0], archive);
-    for (const DirectoryEntry* entry : dictionaries) {
-        ++tally.dictionaries;
-        if (progress)
-            std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", tally.dictionaries, dictionaries.size(),
-                         display(entry->name).c_str());
-        const TextureListing listing = readTextureDictionary(data, entry->offset, dictionaryEntryEnd(entry->offset, entry->size, data.Size()));
-        if (listing.rows.empty())
-            continue;
-        const std::string folder = outDir + "/" + folders.take(safeFileName(entry->name), "");
-        makeFolder(folder);
-        UniqueFileNames files;
-        for (const TextureRow& row : listing.rows) {
-            const TextureRef texture = textureRefOf(row);
-            const TextureTga tga = buildTextureTga(data, texture);
-            if (tga.problem != TextureProblem::None) {
-                ++tally.skipped[textureProblemMessage(tga.problem)];
+    int64_t done = 0;
+    try {
+        for (const Dictionary& d : dictionaries) {
+            ++done;
+            if (progress)
+                std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", done, dictionaries.size(),
+                             displayName(d.entry->name).c_str());
+            if (d.listing.rows.empty())
                 continue;
-            }
-            std::vector<uint8_t> pngBytes;
-            if (png) {
-                pngBytes = pngOfTextureTga(tga.bytes, texture);
-                if (pngBytes.empty()) {
-                    ++tally.skipped["texel data shorter than the texture's dimensions"];
+            const OutputFolder folder = out.subFolder(folders.take(safeFileName(d.entry->name), ""));
+            UniqueFileNames files;
+            for (const TextureRow& row : d.listing.rows) {
+                const TextureRef texture = textureRefOf(row);
+                const TextureTga tga = buildTextureTga(data, texture);
+                if (tga.problem != TextureProblem::None) {
+                    ++tally.skipped[textureProblemMessage(tga.problem)];
                     continue;
                 }
+                std::vector<uint8_t> pngBytes;
+                if (png) {
+                    pngBytes = pngOfTextureTga(tga.bytes, texture);
+                    if (pngBytes.empty()) {
+                        ++tally.skipped["texel data shorter than the texture's dimensions"];
+                        continue;
+                    }
+                }
+                const std::vector<uint8_t>& bytes = png ? pngBytes : tga.bytes;
+                const std::string name = files.take(safeFileName(row.name), extension);
+                guard.check(folder.pathOf(name));
+                // Flushed once for the whole run below, not file by file.
+                folder.writeFile(name, bytes, FileSync::Deferred);
+                ++tally.written;
+                tally.bytes += int64_t(bytes.size());
             }
-            const std::vector<uint8_t>& bytes = png ? pngBytes : tga.bytes;
-            const std::string path = folder + "/" + files.take(safeFileName(row.name), extension);
-            guard.check(path);
-            // Flushed once for the whole run below, not file by file.
-            writeFileReplacing(path, bytes, FileSync::Deferred);
-            ++tally.written;
-            tally.bytes += int64_t(bytes.size());
         }
+        if (progress)
+            std::fputs("\r\033[K", stderr);
+        out.syncFileSystem();
+    } catch (const Exception& e) {
+        if (progress)
+            std::fputs("\r\033[K", stderr);
+        std::fprintf(stderr, "%" PRId64 " of %s written; stopped: %s\n", tally.written,
+                     counted(textures, "texture", "textures").c_str(), e.detail().c_str());
+        return 1;
     }
-    if (progress)
-        std::fputs("\r\033[K", stderr);
-    syncFileSystemOf(outDir);
 
     int64_t skipped = 0;
     std::string reasons;
@@ -197,8 +215,10 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
     }
     if (!reasons.empty())
         reasons += ")";
-    std::fprintf(stderr, "%" PRId64 " textures written from %" PRId64 " dictionaries to %s, %" PRId64 " skipped%s\n",
-                 tally.written, tally.dictionaries, outDir.c_str(), skipped, reasons.c_str());
+    std::fprintf(stderr, "%s written from %s to %s, %" PRId64 " skipped%s\n",
+                 counted(tally.written, "texture", "textures").c_str(),
+                 counted(int64_t(dictionaries.size()), "dictionary", "dictionaries").c_str(),
+                 escapeControlCharacters(out.path()).c_str(), skipped, reasons.c_str());
     return 0;
 }
 
@@ -209,8 +229,9 @@ const ToolCommand kTexturesCommand{
     "List the textures of a dictionary entry.",
     "Prints the texture list the app's texture grid shows for ENTRY: a header line "
     "'Pos Name Desc Size Type Dimensions ImagePos' and one line per texture in dictionary order, "
-    "tab-separated. Fields a texture does not have (an unknown kind, a damaged dictionary) print empty. "
-    "An entry that is not a texture dictionary prints the header alone.",
+    "tab-separated. Fields a texture does not have (an unknown kind, a damaged dictionary, data past the end "
+    "of the entry) print empty. Control characters in names are escaped (\\t, \\n, \\x1b, ...; a backslash "
+    "as \\\\). An entry that is not a texture dictionary prints the header alone.",
     {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
      {"ENTRY", "The entry's Pos number or its exact name; a .txd has the single entry 1."}},
     nullptr,
@@ -236,8 +257,9 @@ const ToolCommand kExportAllCommand{
     "Export every texture of every dictionary of an archive.",
     "Writes every texture of every texture dictionary of ARCHIVE as OUTDIR/<entry name>/<texture name>.tga "
     "(or .png with --png). Names are made safe for the file system; names that clash (ignoring case) are "
-    "numbered name_2, name_3, ... Textures without usable data are skipped. Progress goes to stderr when "
-    "it is a terminal; a summary line ends the run.",
+    "numbered name_2, name_3, ... Textures without usable data are skipped. Symbolic links inside OUTDIR are "
+    "never followed (one in the way stops the run). Progress goes to stderr when it is a terminal; a summary "
+    "line ends the run, also one that stops on an error.",
     {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
      {"OUTDIR", "The folder to write into; made when missing."}},
     addExportAllOptions,
@@ -251,7 +273,9 @@ const ToolCommand kImportCommand{
     "size (cubic B-spline), reduces it to the texture's format (256 colours with an optimised palette and "
     "dithering, or true colour) and writes it over TEXTURE's palette, data size and texels in the archive's "
     "data file: exactly the bytes the app writes, at the texture's place, and nothing else. The file's length "
-    "never changes; the bytes are flushed and read back, and written back as they were if anything fails. "
+    "never changes. The bytes replaced are first kept in a journal beside the data file (or in "
+    "$XDG_STATE_HOME/quarnix/), so an import cut off at any moment is undone by the next command or Open; "
+    "the new bytes are flushed and read back, and the old ones written back if anything fails. "
     "16-bit textures, and textures whose stored size does not match their dimensions, are refused.",
     {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
      {"ENTRY", "The dictionary entry's Pos number or its exact name; a .txd has the single entry 1."},

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,16 @@ extern const ToolCommand kExtractAllCommand;
 extern const ToolCommand kImportCommand;
 extern const ToolCommand kConvertCommand;
 extern const ToolCommand kSampleCommand;
+
+struct ArchiveContents;
+
+// readArchive(path), then undoes an import of its data file that was cut off
+// (under the import's exclusive lock), telling so in one line on stderr when
+// bytes were written back.
+ArchiveContents openArchive(const std::string& path);
+
+// "1 texture", "2 textures", "0 textures".
+std::string counted(int64_t count, const char* singular, const char* plural);
 
 // Prints errorBoxText(message) to stderr and returns 1.
 int reportError(const std::string& message);

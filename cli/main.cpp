@@ -2,11 +2,15 @@
 // archives through the same code and does the same jobs from a shell.
 #include "cli/commands.h"
 
+#include "formats/archive_directory.h"
 #include "imaging/picture_registry.h"
 #include "platform/exceptions.h"
+#include "platform/file_write.h"
+#include "platform/write_journal.h"
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
 #include <malloc.h>
 #include <exception>
@@ -109,7 +113,8 @@ int runCommand(const ToolCommand& c, const QStringList& args)
     try {
         return c.run(parser, values);
     } catch (const Exception& e) {
-        return reportError(e.message());
+        // The file and the system's reason where they are known.
+        return reportError(e.detail());
     } catch (const std::bad_alloc&) {
         return reportError("Out of memory");
     } catch (const std::exception& e) {
@@ -118,6 +123,20 @@ int runCommand(const ToolCommand& c, const QStringList& args)
 }
 
 } // namespace
+
+ArchiveContents openArchive(const std::string& path)
+{
+    ArchiveContents archive = readArchive(path);
+    const JournalRecovery recovery = recoverInterruptedWrite(archive.dataFile);
+    if (recovery.restored)
+        std::fprintf(stderr, "%s\n", recovery.message().c_str());
+    return archive;
+}
+
+std::string counted(int64_t count, const char* singular, const char* plural)
+{
+    return std::to_string(count) + " " + (count == 1 ? singular : plural);
+}
 
 int reportError(const std::string& message)
 {
@@ -135,7 +154,7 @@ int usageError(const ToolCommand& command, const std::string& problem)
 void writeOut(const std::string& text)
 {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
-        throw EWriteError("Stream write error");
+        throw EWriteError("Stream write error", systemErrorDetail("cannot write", "the standard output", errno));
 }
 
 std::string utf8(const QString& text)
@@ -150,6 +169,8 @@ int main(int argc, char** argv)
     // to the system and faulting it in again every time.
     mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
     mallopt(M_TRIM_THRESHOLD, 128 * 1024 * 1024);
+    // An interrupted export leaves no temporary file behind.
+    removeTemporaryFilesOnSignal();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quarnix-tool"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QX_VERSION));

@@ -10,6 +10,7 @@
 #include "platform/environment.h"
 #include "platform/streams.h"
 #include "platform/text.h"
+#include "platform/write_journal.h"
 #include "texture/texture_import.h"
 #include "texture/texture_tga.h"
 #include "texture/ui/form_image.h"
@@ -362,6 +363,7 @@ void TForm1::OpenArchive(const std::string& path)
         ArchiveFileName = locateDataFile(path);
         StandaloneTxd = false;
     }
+    RecoverArchive();
 
     setBusyCursor(true);
     OpenScope load(*this);
@@ -429,13 +431,18 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
     }
 
     setBusyCursor(true);
+    RecoverArchive();
     const int64_t dirId = RxM->FieldByName("Pos").AsInteger();
     TextureListing listing;
     {
-        // Read under the shared lock; the file is closed before anything is shown.
+        // Read under the shared lock; the file is closed before anything is
+        // shown. No texture reaches past its entry's end.
         TFileStream file(ArchiveFileName, FileMode::OpenReadShareDenyWrite);
-        const int64_t offset = RxM->FieldByName("FPos").AsInteger();
-        listing = readTextureDictionary(file, offset, dictionaryEntryEnd(offset, RxM->FieldByName("Size").AsInteger(), file.Size()));
+        const int64_t fileSize = file.Size();
+        const int64_t end = StandaloneTxd ? fileSize
+                                          : entryEnd(RxM->FieldByName("FPos").AsInteger(),
+                                                     RxM->FieldByName("Size").AsInteger(), fileSize);
+        listing = readTextureDictionary(file, RxM->FieldByName("FPos").AsInteger(), end);
     }
     {
         SuspendedGrid suspended(*QueryTXD);
@@ -479,6 +486,15 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
     } else {
         clearImageView();
     }
+}
+
+void TForm1::RecoverArchive()
+{
+    // Under the same exclusive lock as an import; told once, when bytes were
+    // written back.
+    const JournalRecovery recovery = recoverInterruptedWrite(ArchiveFileName);
+    if (recovery.restored)
+        dialogs().messageBox(kApplicationTitle, recovery.message());
 }
 
 void TForm1::QueryTXDAfterScroll(RecordTable* /*table*/)
@@ -562,10 +578,12 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
     FormImage->SizeForTexture(prepared.texture.width, prepared.texture.height);
     if (!dialogs().showImportPreview(*FormImage))
         return;
-    commitImport(ArchiveFileName, prepared, [&view](TDibGraphic& g) {
+    const JournalRecovery earlier = commitImport(ArchiveFileName, prepared, [&view](TDibGraphic& g) {
         if (view.OnBeforeSave)
             view.OnBeforeSave(view, g);
     });
+    if (earlier.restored)
+        dialogs().messageBox(kApplicationTitle, earlier.message());
     QueryTXDAfterScroll(nullptr);
 }
 

@@ -98,6 +98,10 @@ public:
     void GridTitleBtnClick(int column);
     void GridTXDTitleBtnClick(int column);
     void RxMAfterScroll(RecordTable& table);
+    // Undoes an import of ArchiveFileName that was cut off (a journal left
+    // beside the file or in the state folder), telling the user in a plain
+    // message box when bytes were written back.
+    void RecoverArchive();
     void QueryTXDAfterScroll(RecordTable* table);
     void BtnSaveTGAClick();
     void BtnImportClick();

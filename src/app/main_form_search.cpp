@@ -10,11 +10,6 @@
 #include <QString>
 
 namespace {
-std::string utf8FromCp1250(const std::string& bytes)
-{
-    return fromCp1250(bytes).toStdString();
-}
-
 // Characters the code page does not hold become "?", as the table would store them.
 std::string cp1250FromUtf8(const std::string& utf8)
 {
@@ -49,7 +44,7 @@ void TForm1::BtnFindClick(QObject* sender)
         return;
     if (sender) {
         // Cancel keeps the previous text, and still searches for it.
-        if (const std::optional<std::string> typed = dialogs().findInputBox(utf8FromCp1250(SearchText)))
+        if (const std::optional<std::string> typed = dialogs().findInputBox(cp1250ToUtf8(SearchText)))
             SearchText = cp1250FromUtf8(*typed);
     }
     if (SearchText.empty())

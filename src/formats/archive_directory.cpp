@@ -173,3 +173,12 @@ std::string nameFromUtf8(const std::string& which)
 {
     return toCp1250(QString::fromUtf8(which));
 }
+
+int64_t entryEnd(int64_t offset, int64_t size, int64_t fileSize)
+{
+    if (offset >= fileSize)
+        return fileSize;
+    if (offset < 0 || size <= 0)
+        return std::max<int64_t>(offset, 0);
+    return size > fileSize - offset ? fileSize : offset + size;
+}

@@ -27,6 +27,14 @@ struct DirectoryEntry {
     int64_t offset = 0;  // sector position * 2048, byte offset into the data file
 };
 
+// The end of an entry's bytes in a data file of `fileSize` bytes: FPos +
+// Size, clamped to the file's length (FPos itself when that is past it).
+int64_t entryEnd(int64_t offset, int64_t size, int64_t fileSize);
+inline int64_t entryEnd(const DirectoryEntry& entry, int64_t fileSize)
+{
+    return entryEnd(entry.offset, entry.size, fileSize);
+}
+
 // Reads the directory file at `dirPath` (UTF-8) with a shared lock: writers
 // are locked out while it is read, and a file another program holds for
 // writing cannot be opened. Raises EFOpenError "Cannot open file <path>".

@@ -271,11 +271,13 @@ TextureListing readSectionedDictionary(PieceReader& reader, int64_t at, int64_t 
 TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, int64_t entryEnd)
 {
     TextureListing listing;
-    const int64_t fileSize = stream.Size();
+    // The entry's end is the end of the file for everything below: no
+    // texture reaches into the bytes of the next entry.
+    const int64_t fileSize = std::clamp<int64_t>(entryEnd, 0, stream.Size());
     if (dictionaryOffset < 0 || dictionaryOffset > fileSize)
         return listing;
     PieceReader reader(stream);
-    const int64_t end = std::min(entryEnd, fileSize);
+    const int64_t end = fileSize;
     if (isSectionedDictionary(reader, dictionaryOffset, end))
         return readSectionedDictionary(reader, dictionaryOffset, end);
     uint8_t countField[4];

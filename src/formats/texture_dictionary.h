@@ -4,9 +4,12 @@
 // dictionary order. Only the texture headers and data sizes are read; texels
 // are never decoded here.
 //
-// The list is bounded by the stream's length, so a damaged or foreign file
-// can neither hang the reader nor exhaust memory, and no row ever points at
-// texture data that is not wholly inside the file:
+// The list is bounded by the end of the dictionary's entry (its FPos + Size
+// in the data file, a standalone dictionary's whole file), clamped to the
+// stream's length: everything past that end is treated as past the end of
+// the file. So a damaged or foreign file can neither hang the reader nor
+// exhaust memory, and no row ever points at texture data that is not wholly
+// inside its entry:
 // - a texture whose 112-byte header does not fit ends the list (not listed);
 // - a texture whose palette, data size field or texels would run past the
 //   end, or whose data size is negative, is listed with its header fields
@@ -63,8 +66,8 @@ const char* textureTypeName(uint32_t kind);
 
 // Reads the texture list of the dictionary starting at absolute offset
 // `dictionaryOffset` of the stream, whose entry ends at `entryEnd` (its
-// offset plus its size; the file's length for a standalone dictionary).
-// Fails only when the stream itself fails.
+// offset plus its size; the file's length for a standalone dictionary;
+// clamped to the stream's length). Fails only when the stream itself fails.
 //
 // A dictionary that starts with the section headers of the sectioned layout
 // (sectioned_dictionary_layout.h) is read through its sections, bounded by
@@ -75,13 +78,6 @@ const char* textureTypeName(uint32_t kind);
 // are broken ends the list. Any other dictionary is read by the plain layout
 // of texture_dictionary_layout.h.
 TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, int64_t entryEnd);
-
-// Where a dictionary entry ends in a file of `fileSize` bytes: offset + size,
-// at most the file's end.
-inline int64_t dictionaryEntryEnd(int64_t offset, int64_t size, int64_t fileSize)
-{
-    return offset + size < fileSize ? offset + size : fileSize;
-}
 
 // The layout of a sectioned dictionary's texture from its 112 header bytes
 // (from the texture section's start); format Unknown for a texture of a

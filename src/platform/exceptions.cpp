@@ -1,5 +1,9 @@
 #include "platform/exceptions.h"
 
+#include "platform/text.h"
+
+#include <cstring>
+
 std::string errorBoxText(const std::string& message)
 {
     if (!message.empty() && static_cast<unsigned char>(message.back()) > static_cast<unsigned char>('.'))
@@ -22,4 +26,9 @@ std::string formatMessage(const std::string& templ, std::initializer_list<std::s
         }
     }
     return out;
+}
+
+std::string systemErrorDetail(const std::string& what, const std::string& path, int errnum)
+{
+    return what + " " + escapeControlCharacters(path) + ": " + std::strerror(errnum);
 }

@@ -7,11 +7,19 @@
 class Exception : public std::exception {
 public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
+    // `detail` names the file and the system's reason ("cannot write
+    // out/a.tga: No space left on device"); the app shows the message, the
+    // command-line tool the detail.
+    Exception(std::string message, std::string detail)
+        : message_(std::move(message)), detail_(std::move(detail)) {}
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& message() const noexcept { return message_; }
+    // The detail when there is one, otherwise the message.
+    const std::string& detail() const noexcept { return detail_.empty() ? message_ : detail_; }
 
 private:
     std::string message_;
+    std::string detail_;
 };
 
 #define QX_DECLARE_ERROR(Name)                                  \
@@ -38,3 +46,7 @@ std::string errorBoxText(const std::string& message);
 // Fills the first "%s" of a message template with each argument in turn
 // ("%d" is filled the same way by callers passing a decimal string).
 std::string formatMessage(const std::string& templ, std::initializer_list<std::string> args);
+
+// "<what> <path>: <the system's text for errnum>", e.g. "cannot write
+// out/a.tga: No space left on device" (the path with control characters escaped).
+std::string systemErrorDetail(const std::string& what, const std::string& path, int errnum);

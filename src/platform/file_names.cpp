@@ -2,27 +2,70 @@
 
 #include "platform/text.h"
 
+#include <QString>
+
 #include <string_view>
+
+namespace {
+
+// True for the names Windows keeps for devices: CON, PRN, AUX, NUL, COM1 to
+// COM9 and LPT1 to LPT9, in any letter case, alone or with any extension.
+bool isReservedDeviceName(const std::string& name)
+{
+    const std::string base = asciiLower(name.substr(0, name.find('.')));
+    if (base == "con" || base == "prn" || base == "aux" || base == "nul")
+        return true;
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+// A file name ending in a dot or a blank, which Windows drops, gets a "_".
+std::string finished(std::string name)
+{
+    if (!name.empty() && (name.back() == '.' || name.back() == ' '))
+        name += '_';
+    return name;
+}
+
+std::string folded(const std::string& name)
+{
+    return QString::fromStdString(name).toCaseFolded().toStdString();
+}
+
+} // namespace
 
 std::string safeFileName(const std::string& cp1250)
 {
-    std::string name = fromCp1250(cp1250).toStdString();
+    std::string name = cp1250ToUtf8(cp1250);
     for (char& c : name) {
         const unsigned char u = static_cast<unsigned char>(c);
         if (u < 0x20 || u == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
             c = '_';
     }
     if (name.empty() || name == "." || name == "..")
-        name = "_" + name;
+        name.insert(0, 1, '_');
+    if (isReservedDeviceName(name)) {
+        const size_t dot = name.find('.');
+        name.insert(dot == std::string::npos ? name.size() : dot, "_");
+    }
     return name;
 }
 
 std::string UniqueFileNames::take(const std::string& base, const std::string& extension)
 {
-    for (int n = 1;; ++n) {
-        const std::string name = n == 1 ? base + extension : base + "_" + std::to_string(n) + extension;
-        if (taken_.insert(QString::fromStdString(name).toCaseFolded().toStdString()).second)
+    const std::string first = finished(base + extension);
+    if (taken_.insert(folded(first)).second)
+        return first;
+    // The next number to try for this base and extension: each number is
+    // tried once, so equal names cost the same as distinct ones.
+    const std::string key = folded(base) + '\0' + folded(extension);
+    int64_t& next = nextNumber_.try_emplace(key, 2).first->second;
+    for (;; ++next) {
+        const std::string name = finished(base + "_" + std::to_string(next) + extension);
+        if (taken_.insert(folded(name)).second) {
+            ++next;
             return name;
+        }
     }
 }
 

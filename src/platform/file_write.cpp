@@ -2,14 +2,20 @@
 
 #include "platform/exceptions.h"
 #include "platform/streams.h"
+#include "platform/text.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <system_error>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -19,16 +25,72 @@ namespace {
 // Bytes copied at a time from a stream into a new file.
 constexpr int64_t kCopyBlock = 1 << 20;
 
-mode_t newFileMode(const std::string& path)
+// ---- temporary files a signal removes ----
+
+// The temporary files being written just now, by path. A signal handler
+// removes them, so it may only read what it finds here: fixed storage, each
+// slot published with its flag once its path is complete.
+struct TemporarySlot {
+    std::atomic<bool> used{false};
+    char path[4096];
+};
+TemporarySlot gTemporaries[16];
+
+const int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+int registerTemporary(const std::string& path)
+{
+    if (path.size() >= sizeof gTemporaries[0].path)
+        return -1;
+    for (int i = 0; i < int(std::size(gTemporaries)); ++i) {
+        TemporarySlot& slot = gTemporaries[i];
+        if (slot.used.load(std::memory_order_acquire))
+            continue;
+        std::memcpy(slot.path, path.c_str(), path.size() + 1);
+        slot.used.store(true, std::memory_order_release);
+        return i;
+    }
+    return -1;
+}
+
+void unregisterTemporary(int slot)
+{
+    if (slot >= 0)
+        gTemporaries[slot].used.store(false, std::memory_order_release);
+}
+
+extern "C" void removeTemporariesAndDie(int signal)
+{
+    for (TemporarySlot& slot : gTemporaries)
+        if (slot.used.load(std::memory_order_acquire))
+            ::unlink(slot.path);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);  // delivered with the default action once this handler returns
+}
+
+// ---- writing ----
+
+[[noreturn]] void failCreate(const std::string& path, int errnum)
+{
+    throw EFCreateError("Cannot create file " + path, systemErrorDetail("cannot create", path, errnum));
+}
+
+[[noreturn]] void failWrite(const std::string& path, int errnum)
+{
+    throw EWriteError("Stream write error", systemErrorDetail("cannot write", path, errnum));
+}
+
+mode_t newFileMode(int dirFd, const std::string& name)
 {
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
         return st.st_mode & 07777;
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
 }
 
+// False with errno set when a write fails.
 bool writeAll(int fd, const uint8_t* p, int64_t size)
 {
     int64_t done = 0;
@@ -36,6 +98,8 @@ bool writeAll(int fd, const uint8_t* p, int64_t size)
         const ssize_t n = ::write(fd, p + done, static_cast<size_t>(std::min<int64_t>(size - done, 1 << 30)));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = ENOSPC;
         if (n <= 0)
             return false;
         done += n;
@@ -43,49 +107,129 @@ bool writeAll(int fd, const uint8_t* p, int64_t size)
     return true;
 }
 
-// Makes a temporary file beside `path`, has `fill` write the contents to its
-// descriptor (false: "Stream write error"; an exception propagates), flushes
-// it unless deferred and renames it over `path`. The temporary file never
-// outlives a failure.
-void replaceFile(const std::string& path, FileSync sync, const std::function<bool(int fd)>& fill)
+std::string randomSuffix()
 {
-    const std::string cannotCreate = "Cannot create file " + path;
-    std::vector<char> temp(path.begin(), path.end());
-    const char suffix[] = ".qx-XXXXXX";
-    temp.insert(temp.end(), suffix, suffix + sizeof suffix);  // with its NUL
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        throw EFCreateError(cannotCreate);
-    const char* tempPath = temp.data();
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char bytes[6] = {};
+    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) {
+        static std::atomic<unsigned> counter{0};
+        const unsigned v = unsigned(::getpid()) * 2654435761u + counter++;
+        for (int i = 0; i < 6; ++i)
+            bytes[i] = uint8_t(v >> (i * 5));
+    }
+    std::string s;
+    for (unsigned char b : bytes)
+        s += kChars[b % (sizeof kChars - 1)];
+    return s;
+}
+
+// Makes a temporary file beside `name` in the folder `dirFd`, has `fill`
+// write the contents to its descriptor (false: a write failed, errno says
+// why; an exception propagates), flushes it unless deferred and renames it
+// over `name`. Neither the temporary file nor the target follows a link.
+// The temporary file never outlives a failure, nor a signal the tool
+// handles. `path` is how messages name the target.
+void replaceFile(int dirFd, const std::string& name, const std::string& path, FileSync sync,
+                 const std::function<bool(int fd)>& fill)
+{
+    struct stat existing {};
+    if (::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(existing.st_mode))
+        throw EFCreateError("Cannot create file " + path,
+                            "not writing " + escapeControlCharacters(path) + ": it is a symbolic link");
+    const mode_t mode = newFileMode(dirFd, name);
+    const std::string folder = path.substr(0, path.size() - name.size());
+    std::string tempName;
+    int fd = -1;
+    int slot = -1;
+    {
+        SignalsHeldOff held;  // the file and its entry in the list of temporaries come together
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            tempName = name + ".qx-" + randomSuffix();
+            fd = ::openat(dirFd, tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd < 0)
+            failCreate(path, errno);
+        slot = registerTemporary(folder + tempName);
+    }
+    const auto discard = [&] {
+        SignalsHeldOff held;
+        ::unlinkat(dirFd, tempName.c_str(), 0);
+        unregisterTemporary(slot);
+    };
+    int errnum = 0;
     bool written = false;
     try {
-        written = ::fchmod(fd, newFileMode(path)) == 0 && fill(fd) && (sync == FileSync::Deferred || ::fsync(fd) == 0);
+        // File systems without Unix permissions (FAT and the like through
+        // FUSE) refuse to set them; the file is written all the same.
+        const bool moded = ::fchmod(fd, mode) == 0 || errno == ENOSYS || errno == EPERM || errno == EOPNOTSUPP;
+        if (!moded)
+            errnum = errno;
+        written = moded && fill(fd);
+        if (moded && !written)
+            errnum = errno;
+        if (written && sync == FileSync::Now && ::fsync(fd) != 0) {
+            errnum = errno;
+            written = false;
+        }
     } catch (...) {
         ::close(fd);
-        ::unlink(tempPath);
+        discard();
         throw;
     }
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-        ::unlink(tempPath);
-        throw EWriteError("Stream write error");
+    if (::close(fd) != 0 && written) {
+        errnum = errno;
+        written = false;
     }
-    if (::rename(tempPath, path.c_str()) != 0) {
-        ::unlink(tempPath);
-        throw EFCreateError(cannotCreate);
+    if (!written) {
+        discard();
+        failWrite(path, errnum);
     }
+    SignalsHeldOff held;  // renamed and struck off the list together
+    if (::renameat(dirFd, tempName.c_str(), dirFd, name.c_str()) != 0) {
+        errnum = errno;
+        ::unlinkat(dirFd, tempName.c_str(), 0);
+        unregisterTemporary(slot);
+        failCreate(path, errnum);
+    }
+    unregisterTemporary(slot);
 }
 
-} // namespace
-
-void writeFileReplacing(const std::string& path, const void* data, int64_t size, FileSync sync)
+// The folder part and the last component of a path ("a/b.tga" -> "a", "b.tga").
+void splitPath(const std::string& path, std::string& folder, std::string& name)
 {
-    replaceFile(path, sync, [&](int fd) { return writeAll(fd, static_cast<const uint8_t*>(data), size); });
+    const size_t slash = path.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void writeFileReplacing(const std::string& path, TStream& source, int64_t count, FileSync sync)
+void replaceFileAtPath(const std::string& path, FileSync sync, const std::function<bool(int fd)>& fill)
 {
-    replaceFile(path, sync, [&](int fd) {
+    std::string folder, name;
+    splitPath(path, folder, name);
+    if (name.empty() || name == "." || name == "..")
+        failCreate(path, EISDIR);
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        failCreate(path, errno);
+    try {
+        replaceFile(dirFd, name, path, sync, fill);
+    } catch (...) {
+        ::close(dirFd);
+        throw;
+    }
+    ::close(dirFd);
+}
+
+std::function<bool(int)> bytesFiller(const void* data, int64_t size)
+{
+    return [data, size](int fd) { return writeAll(fd, static_cast<const uint8_t*>(data), size); };
+}
+
+std::function<bool(int)> streamFiller(TStream& source, int64_t count)
+{
+    return [&source, count](int fd) {
         std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(count, 0, kCopyBlock)));
         for (int64_t done = 0; done < count;) {
             const int64_t want = std::min<int64_t>(count - done, kCopyBlock);
@@ -95,7 +239,19 @@ void writeFileReplacing(const std::string& path, TStream& source, int64_t count,
             done += want;
         }
         return true;
-    });
+    };
+}
+
+} // namespace
+
+void writeFileReplacing(const std::string& path, const void* data, int64_t size, FileSync sync)
+{
+    replaceFileAtPath(path, sync, bytesFiller(data, size));
+}
+
+void writeFileReplacing(const std::string& path, TStream& source, int64_t count, FileSync sync)
+{
+    replaceFileAtPath(path, sync, streamFiller(source, count));
 }
 
 void makeFolder(const std::string& folder)
@@ -103,15 +259,111 @@ void makeFolder(const std::string& folder)
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec || !std::filesystem::is_directory(folder, ec))
-        throw EFCreateError("Cannot create folder " + folder);
+        throw EFCreateError("Cannot create folder " + folder,
+                            systemErrorDetail("cannot create folder", folder, ec ? ec.value() : ENOTDIR));
 }
 
 void syncFileSystemOf(const std::string& folder)
 {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const bool synced = fd >= 0 && ::syncfs(fd) == 0;
+    const int errnum = errno;
     if (fd >= 0)
         ::close(fd);
     if (!synced)
-        throw EWriteError("Stream write error");
+        throw EWriteError("Stream write error", systemErrorDetail("cannot flush", folder, errnum));
+}
+
+// ---- OutputFolder ----
+
+OutputFolder::OutputFolder(const std::string& path) : path_(path)
+{
+    makeFolder(path);
+    fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0)
+        throw EFCreateError("Cannot create folder " + path, systemErrorDetail("cannot open folder", path, errno));
+}
+
+OutputFolder::OutputFolder(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+OutputFolder::OutputFolder(OutputFolder&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_))
+{
+    other.fd_ = -1;
+}
+
+OutputFolder::~OutputFolder()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::string OutputFolder::pathOf(const std::string& name) const
+{
+    return path_ + "/" + name;
+}
+
+OutputFolder OutputFolder::subFolder(const std::string& name) const
+{
+    const std::string path = pathOf(name);
+    if (::mkdirat(fd_, name.c_str(), 0777) != 0 && errno != EEXIST)
+        throw EFCreateError("Cannot create folder " + path, systemErrorDetail("cannot create folder", path, errno));
+    const int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const int errnum = errno;
+        struct stat st {};
+        if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+            throw EFCreateError("Cannot create folder " + path,
+                                "not writing into " + escapeControlCharacters(path) + ": it is a symbolic link");
+        throw EFCreateError("Cannot create folder " + path, systemErrorDetail("cannot create folder", path, errnum));
+    }
+    return OutputFolder(fd, path);
+}
+
+void OutputFolder::writeFile(const std::string& name, const void* data, int64_t size, FileSync sync) const
+{
+    replaceFile(fd_, name, pathOf(name), sync, bytesFiller(data, size));
+}
+
+void OutputFolder::writeFile(const std::string& name, TStream& source, int64_t count, FileSync sync) const
+{
+    replaceFile(fd_, name, pathOf(name), sync, streamFiller(source, count));
+}
+
+void OutputFolder::syncFileSystem() const
+{
+    if (::syncfs(fd_) != 0)
+        throw EWriteError("Stream write error", systemErrorDetail("cannot flush", path_, errno));
+}
+
+// ---- signals ----
+
+void removeTemporaryFilesOnSignal()
+{
+    struct sigaction action {};
+    action.sa_handler = removeTemporariesAndDie;
+    sigemptyset(&action.sa_mask);
+    for (int s : kHeldSignals)
+        sigaddset(&action.sa_mask, s);
+    for (int s : kHeldSignals) {
+        struct sigaction old {};
+        // A signal the caller's parent had ignored (nohup) stays ignored.
+        if (::sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        ::sigaction(s, &action, nullptr);
+    }
+}
+
+SignalsHeldOff::SignalsHeldOff()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : kHeldSignals)
+        sigaddset(&set, s);
+    static_assert(sizeof(sigset_t) <= sizeof previous_, "room for the previous signal mask");
+    ::pthread_sigmask(SIG_BLOCK, &set, reinterpret_cast<sigset_t*>(previous_));
+}
+
+SignalsHeldOff::~SignalsHeldOff()
+{
+    ::pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(previous_), nullptr);
 }

@@ -16,8 +16,11 @@ enum class FileSync { Now, Deferred };
 
 // Raises EFCreateError "Cannot create file %s" (the target's path) when the
 // temporary file cannot be made or renamed into place, EWriteError "Stream
-// write error" when writing or flushing fails. A target that existed keeps
-// its permission bits; a new one gets the usual ones (0666 less the umask).
+// write error" when writing or flushing fails; the error's detail names the
+// target and the system's reason. A target that existed keeps its
+// permission bits; a new one gets the usual ones (0666 less the umask); a
+// file system that cannot hold permissions is written all the same. A
+// target that is a symbolic link is refused (EFCreateError), never followed.
 void writeFileReplacing(const std::string& path, const void* data, int64_t size, FileSync sync = FileSync::Now);
 inline void writeFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes,
                                FileSync sync = FileSync::Now)
@@ -32,6 +35,58 @@ void writeFileReplacing(const std::string& path, TStream& source, int64_t count,
 // Makes `folder` and any missing parents; EFCreateError "Cannot create folder
 // %s" when that fails or the path is taken by something that is no folder.
 void makeFolder(const std::string& folder);
+
+// A folder that files are written into, opened once: its sub-folders and
+// files are made relative to it and never through a symbolic link, so a
+// link planted inside it cannot send a write elsewhere.
+class OutputFolder {
+public:
+    // Opens `path` (a link given as the path itself is followed), making it
+    // and its parents when missing; EFCreateError "Cannot create folder %s".
+    explicit OutputFolder(const std::string& path);
+    OutputFolder(OutputFolder&& other) noexcept;
+    OutputFolder& operator=(OutputFolder&&) = delete;
+    ~OutputFolder();
+
+    const std::string& path() const { return path_; }
+    // path() + "/" + name.
+    std::string pathOf(const std::string& name) const;
+    // The sub-folder `name`, made when missing; a symbolic link in its place
+    // is refused with EFCreateError "Cannot create folder %s".
+    OutputFolder subFolder(const std::string& name) const;
+    // writeFileReplacing for the file `name` of this folder.
+    void writeFile(const std::string& name, const void* data, int64_t size, FileSync sync) const;
+    void writeFile(const std::string& name, const std::vector<uint8_t>& bytes, FileSync sync) const
+    {
+        writeFile(name, bytes.data(), static_cast<int64_t>(bytes.size()), sync);
+    }
+    void writeFile(const std::string& name, TStream& source, int64_t count, FileSync sync) const;
+    // syncFileSystemOf for this folder.
+    void syncFileSystem() const;
+
+private:
+    OutputFolder(int fd, std::string path);
+    int fd_ = -1;
+    std::string path_;
+};
+
+// Installs handlers for SIGINT, SIGTERM, SIGHUP and SIGQUIT that remove the
+// temporary files being written at that moment and then end the program as
+// the signal would have (files already complete stay). For the tool.
+void removeTemporaryFilesOnSignal();
+
+// Holds SIGINT, SIGTERM, SIGHUP and SIGQUIT off the calling thread for its
+// lifetime; one that arrives meanwhile is delivered at the end.
+class SignalsHeldOff {
+public:
+    SignalsHeldOff();
+    ~SignalsHeldOff();
+    SignalsHeldOff(const SignalsHeldOff&) = delete;
+    SignalsHeldOff& operator=(const SignalsHeldOff&) = delete;
+
+private:
+    alignas(8) unsigned char previous_[128];
+};
 
 // Flushes everything written to the file system holding `folder` to the
 // storage device: the one sync after a run of FileSync::Deferred writes.

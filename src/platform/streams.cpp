@@ -1,11 +1,13 @@
 #include "platform/streams.h"
 
 #include "platform/exceptions.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,6 +144,18 @@ bool lockWhole(int fd, short type)
     fl.l_len = 0;
     return fcntl(fd, F_OFD_SETLK, &fl) == 0;
 }
+
+// The BSD lock of the same kind, so that programs that lock with flock see
+// ours and are seen. A file system that has no such locks is no refusal.
+bool flockWhole(int fd, int operation)
+{
+    while (::flock(fd, operation | LOCK_NB) != 0) {
+        if (errno == EINTR)
+            continue;
+        return errno != EWOULDBLOCK && errno != EAGAIN;
+    }
+    return true;
+}
 } // namespace
 
 TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path)
@@ -153,35 +167,36 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path)
     case FileMode::OpenReadShareDenyNone: flags |= O_RDONLY; break;
     case FileMode::OpenReadWriteExclusive: flags |= O_RDWR; break;
     }
+    const auto fail = [&](int errnum, const char* reason) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+        const bool create = mode == FileMode::Create;
+        std::string detail = create ? "cannot create " : "cannot open ";
+        detail += escapeControlCharacters(path) + ": " + (reason ? reason : std::strerror(errnum));
+        if (create)
+            throw EFCreateError("Cannot create file " + path, detail);
+        throw EFOpenError("Cannot open file " + path, detail);
+    };
     // Opened without waiting, so a named pipe in place of a file cannot stall
     // the program; only regular files are accepted below.
     fd_ = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
-    const std::string openMsg = "Cannot open file " + path;
-    if (fd_ < 0) {
-        if (mode == FileMode::Create)
-            throw EFCreateError("Cannot create file " + path);
-        throw EFOpenError(openMsg);
-    }
+    if (fd_ < 0)
+        fail(errno, nullptr);
     struct stat st {};
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
-        ::close(fd_);
-        fd_ = -1;
-        if (mode == FileMode::Create)
-            throw EFCreateError("Cannot create file " + path);
-        throw EFOpenError(openMsg);
-    }
+    if (fstat(fd_, &st) != 0)
+        fail(errno, nullptr);
+    if (!S_ISREG(st.st_mode))
+        fail(0, S_ISDIR(st.st_mode) ? "Is a directory" : "not a regular file");
+    if (fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0)
+        fail(errno, nullptr);
     bool locked = true;
     if (mode == FileMode::OpenReadShareDenyWrite)
-        locked = lockWhole(fd_, F_RDLCK);
+        locked = lockWhole(fd_, F_RDLCK) && flockWhole(fd_, LOCK_SH);
     else if (mode == FileMode::OpenReadWriteExclusive || mode == FileMode::Create)
-        locked = lockWhole(fd_, F_WRLCK);
-    if (!locked) {
-        ::close(fd_);
-        fd_ = -1;
-        if (mode == FileMode::Create)
-            throw EFCreateError("Cannot create file " + path);
-        throw EFOpenError(openMsg);
-    }
+        locked = lockWhole(fd_, F_WRLCK) && flockWhole(fd_, LOCK_EX);
+    if (!locked)
+        fail(0, "another program has it open");
 }
 
 TFileStream::~TFileStream()
@@ -246,5 +261,5 @@ void TFileStream::SetSize(int64_t newSize)
 void TFileStream::Flush()
 {
     if (fsync(fd_) != 0)
-        throw EWriteError("Stream write error");
+        throw EWriteError("Stream write error", systemErrorDetail("cannot flush", path_, errno));
 }

@@ -82,9 +82,10 @@ private:
 };
 
 // How a file is opened, and what other programs may do with it meanwhile.
-// Sharing is enforced with open-file-description locks: readers that lock
-// other writers out take a shared lock, an exclusive writer takes a write
-// lock; a lock that cannot be had is "Cannot open file %s".
+// Sharing is enforced with open-file-description locks and, beside them,
+// BSD flock locks of the same kind (so programs that use either are seen):
+// readers that lock other writers out take shared locks, an exclusive writer
+// exclusive ones; a lock that cannot be had is "Cannot open file %s".
 enum class FileMode {
     Create,                  // create or truncate, read/write; "Cannot create file %s"
     OpenReadShareDenyWrite,  // read; other programs may read, not write
@@ -105,6 +106,7 @@ public:
     // Flushes written data to the storage device; "Stream write error" on failure.
     void Flush() override;
     const std::string& FileName() const { return path_; }
+    int Handle() const { return fd_; }
 
 private:
     std::string path_;

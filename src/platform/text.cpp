@@ -68,6 +68,48 @@ std::string toCp1250(const QString& text)
     return out;
 }
 
+std::string cp1250ToUtf8(const std::string& bytes)
+{
+    return fromCp1250(bytes).toStdString();
+}
+
+std::string escapeControlCharacters(const std::string& utf8)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        unsigned code = 0x100;  // none
+        if (b < 0x20 || b == 0x7F)
+            code = b;
+        else if (b == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+                 static_cast<unsigned char>(utf8[i + 1]) <= 0x9F)
+            code = static_cast<unsigned char>(utf8[++i]);  // a C1 control, U+0080..U+009F
+        if (b == '\\') {
+            out += "\\\\";
+        } else if (code == '\t') {
+            out += "\\t";
+        } else if (code == '\n') {
+            out += "\\n";
+        } else if (code == '\r') {
+            out += "\\r";
+        } else if (code < 0x100) {
+            out += "\\x";
+            out += kHex[code >> 4];
+            out += kHex[code & 15];
+        } else {
+            out += static_cast<char>(b);
+        }
+    }
+    return out;
+}
+
+std::string displayName(const std::string& cp1250)
+{
+    return escapeControlCharacters(cp1250ToUtf8(cp1250));
+}
+
 int localeCompareIgnoreCase(const QString& a, const QString& b)
 {
     return collator().compare(a, b);

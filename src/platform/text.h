@@ -9,6 +9,19 @@
 // the C1 control of the same code, so every byte string round-trips.
 QString fromCp1250(const std::string& bytes);
 std::string toCp1250(const QString& text);
+// Windows-1250 bytes as UTF-8 text, every byte kept (see fromCp1250).
+std::string cp1250ToUtf8(const std::string& bytes);
+
+// Text made safe to print: every control character is written out, so that
+// a name can neither forge a line or a column of a listing nor send a
+// command to the terminal. Tab, newline and carriage return become \t, \n
+// and \r, the other bytes below 0x20 and 0x7F become \xHH (ESC is \x1b), a
+// backslash becomes \\; the C1 controls U+0080 to U+009F (bytes the code
+// page leaves undefined) become \xHH of their code. Everything else is kept.
+std::string escapeControlCharacters(const std::string& utf8);
+// A name from an archive (Windows-1250 bytes) as it is printed: UTF-8 with
+// its control characters escaped.
+std::string displayName(const std::string& cp1250);
 
 // Locale collation ignoring letter case: <0, 0, >0 like strcmp.
 int localeCompareIgnoreCase(const QString& a, const QString& b);

@@ -28,12 +28,6 @@ int64_t paletteBytes(const TextureRef& t)
     return importWritesTrueColour(t) ? 0 : TxdLayout::kPaletteSize;
 }
 
-// Writes all of `bytes` at `offset`; false when the stream takes fewer.
-bool writeAt(TStream& s, int64_t offset, const uint8_t* bytes, int64_t count)
-{
-    return s.Seek(offset, SeekOrigin::Begin) == offset && s.Write(bytes, count) == count;
-}
-
 bool readAt(TStream& s, int64_t offset, uint8_t* bytes, int64_t count)
 {
     return s.Seek(offset, SeekOrigin::Begin) == offset && s.ReadFully(bytes, count) == count;
@@ -186,54 +180,15 @@ std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& te
     return block;
 }
 
-void writeImportBlock(TStream& archive, const TextureRef& texture, const std::vector<uint8_t>& block)
+JournalRecovery writeImportBlock(TStream& archive, const TextureRef& texture, const std::vector<uint8_t>& block,
+                                 JournalStore& journal, const std::string& archiveFileName)
 {
     const ImportRefusal refusal = importDataRefusal(archive, texture);
     if (refusal != ImportRefusal::None)
         throw EImportError(importRefusalMessage(refusal));
-    const int64_t at = texture.imagePos;
-    const int64_t count = int64_t(block.size());
-    if (count != importBlockSize(texture))
+    if (int64_t(block.size()) != importBlockSize(texture))
         throw EImportError("The picture could not be encoded for this texture");
-
-    // The bytes replaced, kept to be written back if anything goes wrong.
-    std::vector<uint8_t> previous(block.size());
-    if (!readAt(archive, at, previous.data(), count))
-        throw EReadError("Stream read error");
-
-    const auto restoreAndFail = [&](const char* what) {
-        bool restored = false;
-        try {
-            restored = writeAt(archive, at, previous.data(), count);
-            archive.Flush();
-        } catch (const Exception&) {
-            restored = false;
-        }
-        if (!restored)
-            throw EWriteError(std::string("Stream write error: ") + what +
-                              "; the texture's previous bytes could not be written back");
-        throw EWriteError("Stream write error");
-    };
-
-    bool written = false;
-    try {
-        written = writeAt(archive, at, block.data(), count);
-    } catch (const Exception&) {
-        written = false;
-    }
-    if (!written)
-        restoreAndFail("the texture could not be written");
-    bool flushed = true;
-    try {
-        archive.Flush();
-    } catch (const Exception&) {
-        flushed = false;
-    }
-    if (!flushed)
-        restoreAndFail("the texture could not be flushed to the disk");
-    std::vector<uint8_t> check(block.size());
-    if (!readAt(archive, at, check.data(), count) || check != block)
-        restoreAndFail("the texture read back differs from what was written");
+    return writeJournalled(archive, archiveFileName, texture.imagePos, block, journal);
 }
 
 PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture,
@@ -262,19 +217,20 @@ PreparedImport prepareImport(const std::string& archiveFileName, const TextureRe
     return prepared;
 }
 
-void commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
+JournalRecovery commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
                   const std::function<void(TDibGraphic&)>& beforeSave)
 {
     if (!prepared.ready || !prepared.picture)
         throw EImportError("The picture was not prepared for this texture");
     // The block is built in full before the archive is opened for writing.
     const std::vector<uint8_t> block = buildImportBlock(*prepared.picture, prepared.texture, beforeSave);
-    writeImportBlockToFile(archiveFileName, prepared.texture, block);
+    return writeImportBlockToFile(archiveFileName, prepared.texture, block);
 }
 
-void writeImportBlockToFile(const std::string& archiveFileName, const TextureRef& texture,
-                            const std::vector<uint8_t>& block)
+JournalRecovery writeImportBlockToFile(const std::string& archiveFileName, const TextureRef& texture,
+                                       const std::vector<uint8_t>& block)
 {
     TFileStream archive(archiveFileName, FileMode::OpenReadWriteExclusive);
-    writeImportBlock(archive, texture, block);
+    FileJournalStore journal(archiveFileName);
+    return writeImportBlock(archive, texture, block, journal, archiveFileName);
 }

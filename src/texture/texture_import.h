@@ -12,6 +12,7 @@
 // the dictionary out of step with its stored sizes.
 #include "imaging/dib_graphic.h"
 #include "platform/exceptions.h"
+#include "platform/write_journal.h"
 #include "texture/texture_tga.h"
 
 #include <QSize>
@@ -73,17 +74,20 @@ std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& te
                                       const std::function<void(TDibGraphic&)>& beforeSave = {});
 
 // Writes `block` over the texture's bytes in `archive` (a stream opened for
-// reading and writing by the caller): checks the stored size again, keeps the
-// bytes it replaces, writes, flushes, reads the block back and compares. Any
-// failure writes the previous bytes back before it raises ("Stream write
-// error"); the stream's length never changes.
-void writeImportBlock(TStream& archive, const TextureRef& texture, const std::vector<uint8_t>& block);
+// reading and writing under the exclusive lock by the caller): checks the
+// stored size again, then replaces the bytes under a rollback journal kept
+// in `journal` (writeJournalled: journal made durable first, write, flush,
+// read back, journal removed). Any failure writes the previous bytes back
+// before it raises ("Stream write error"); the stream's length never
+// changes. Returns what recovering a journal left before did.
+JournalRecovery writeImportBlock(TStream& archive, const TextureRef& texture, const std::vector<uint8_t>& block,
+                                 JournalStore& journal, const std::string& archiveFileName = "the archive");
 
 // Opens the archive file for reading and writing with nobody else allowed in
 // ("Cannot open file %s" when another program has it open), then
-// writeImportBlock.
-void writeImportBlockToFile(const std::string& archiveFileName, const TextureRef& texture,
-                            const std::vector<uint8_t>& block);
+// writeImportBlock with the file's journal beside it (or in the state folder).
+JournalRecovery writeImportBlockToFile(const std::string& archiveFileName, const TextureRef& texture,
+                                       const std::vector<uint8_t>& block);
 
 // The one import sequence of the app and the tool. Whoever drives it says
 // how the user is told, asked and shown things.
@@ -113,6 +117,6 @@ PreparedImport prepareImport(const std::string& archiveFileName, const TextureRe
 
 // Everything after the user said Import: buildImportBlock (the picture is
 // mirrored in place), then writeImportBlockToFile. `beforeSave` as for
-// buildImportBlock.
-void commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
+// buildImportBlock. Returns what recovering an earlier journal did.
+JournalRecovery commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
                   const std::function<void(TDibGraphic&)>& beforeSave = {});

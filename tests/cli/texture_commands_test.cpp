@@ -14,6 +14,9 @@
 #include <QImage>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -88,7 +91,7 @@ TEST_F(TextureCommands, ExportWritesTheTextureTgaOrRefusesAndWritesNothing)
     // The same bytes the app builds for that row, and the picture they show
     // is the stored one (the sample's plasma texture, B, G, R, A texels).
     TFileStream img(dir.file("sample.img"), FileMode::OpenReadShareDenyWrite);
-    const TextureRow row = readTextureDictionary(img, 18432, img.Size()).rows.at(3);
+    const TextureRow row = readTextureDictionary(img, 18432, INT64_MAX).rows.at(3);
     const TextureTga expected = buildTextureTga(img, textureRefOf(row));
     EXPECT_EQ(readBytes(out), expected.bytes);
     const auto dicts = archive_sample::sampleArchiveDictionaries();
@@ -147,7 +150,7 @@ TEST_F(TextureCommands, ExportAllWritesEveryTextureUnderSafeUniqueNames)
     const std::string odd = dir.file("odd-out");
     r = runQuarnixTool({"export-all", archive, odd});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.err.find("5 textures written from 1 dictionaries"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("5 textures written from 1 dictionary to"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("1 skipped"), std::string::npos) << r.err;
     for (const char* name : {"Grass.tga", "grass_2.tga", "a_b.tga", "_...tga", "_.tga"})
         EXPECT_TRUE(fs::is_regular_file(odd + "/odd.txd/" + name)) << name;
@@ -167,7 +170,7 @@ TEST_F(TextureCommands, ExportAllAsPngKeepsThePixelsAndAlpha)
         ASSERT_EQ(png.height(), t.height);
         // Against the TGA decoder's colours of the same texture.
         TFileStream f(dir.file("sample.txd"), FileMode::OpenReadShareDenyWrite);
-        const auto rows = readTextureDictionary(f, 0, f.Size()).rows;
+        const auto rows = readTextureDictionary(f, 0, INT64_MAX).rows;
         const auto row = std::find_if(rows.begin(), rows.end(), [&](const TextureRow& x) { return x.name == t.name; });
         ASSERT_NE(row, rows.end());
         TMemoryStream tga(buildTextureTga(f, textureRefOf(*row)).bytes);
@@ -221,7 +224,7 @@ TEST_F(TextureCommands, ImportWritesWhatTheAppWritesOrNothing)
         TextureRow row;
         {
             TFileStream f(img, FileMode::OpenReadShareDenyWrite);
-            for (const TextureRow& r : readTextureDictionary(f, 18432, f.Size()).rows)
+            for (const TextureRow& r : readTextureDictionary(f, 18432, INT64_MAX).rows)
                 if (r.name == texture)
                     row = r;
         }
@@ -246,7 +249,7 @@ TEST_F(TextureCommands, ImportWritesWhatTheAppWritesOrNothing)
     EXPECT_EQ(r.err, "Sorry, can't replace 16bit images :(\n");
     r = runQuarnixTool({"import", dirFile(), "4", "plasma", dir.file("missing.png")});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "Cannot open file " + dir.file("missing.png") + ".\n");
+    EXPECT_EQ(r.err, "cannot open " + dir.file("missing.png") + ": " + std::strerror(ENOENT) + ".\n");
     r = runQuarnixTool({"import", dirFile(), "4", "plasma", dir.file("sample.dir")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Unknown picture file extension (.dir)"), std::string::npos) << r.err;

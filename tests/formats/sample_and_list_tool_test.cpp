@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -126,12 +129,12 @@ TEST_F(QuarnixTool, ErrorsAndUsage)
     RunResult r = runTool(scratch, {"list", missing});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Cannot open file " + missing + ".\n");
+    EXPECT_EQ(r.err, "cannot open " + missing + ": " + std::strerror(ENOENT) + ".\n");
 
     const std::string missingTxd = scratch.file("Missing.TXD");
     r = runTool(scratch, {"list", missingTxd});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "Cannot open file " + missingTxd + ".\n");
+    EXPECT_EQ(r.err, "cannot open " + missingTxd + ": " + std::strerror(ENOENT) + ".\n");
 
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"list"}, {"list", "a.dir", "b.dir"}, {"sample"}, {"sample", "x", "y"}}) {

@@ -13,10 +13,11 @@ using namespace archive_fixture;
 
 namespace {
 
-TextureListing readAt(const std::vector<uint8_t>& file, int64_t offset)
+// The dictionary's entry ends at `entryEnd` (the file's end by default).
+TextureListing readAt(const std::vector<uint8_t>& file, int64_t offset, int64_t entryEnd = INT64_MAX)
 {
     TReadOnlyMemoryStream s(file.data(), static_cast<int64_t>(file.size()));
-    return readTextureDictionary(s, offset, s.Size());
+    return readTextureDictionary(s, offset, entryEnd);
 }
 
 // The dictionary placed at `offset` of a file, with `tail` bytes after it.

@@ -16,6 +16,6 @@ inline BuiltDictionary buildAndList(const TextureDictionary& d)
     BuiltDictionary b;
     b.file = buildTextureDictionary(d);
     TReadOnlyMemoryStream s(b.file.data(), int64_t(b.file.size()));
-    b.rows = readTextureDictionary(s, 0, s.Size()).rows;
+    b.rows = readTextureDictionary(s, 0, INT64_MAX).rows;
     return b;
 }

@@ -9,6 +9,7 @@
 #include "platform/byte_order.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
+#include "support/memory_journal.h"
 #include "tests/texture/built_dictionary.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,14 @@ using Built = BuiltDictionary;
 Built build(const TextureDictionary& d)
 {
     return buildAndList(d);
+}
+
+// The in-place write with a journal kept in memory.
+void writeImportBlock(TStream& archive, const TextureRef& texture, const std::vector<uint8_t>& block)
+{
+    MemoryJournalStore journal;
+    ::writeImportBlock(archive, texture, block, journal);
+    EXPECT_FALSE(journal.record) << "the journal outlived a write that ended";
 }
 
 std::unique_ptr<TDibGraphic> rgbPicture(int w, int h, const std::vector<uint32_t>& topDownColours)

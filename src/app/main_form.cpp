@@ -567,8 +567,8 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
             return pictureFile;
         return dialogs().openPicture(OpenPictureDialog);
     };
-    driver.loadPicture = [&view](const std::string& file) -> TDibGraphic& {
-        view.LoadFromFile(file, 1);
+    driver.loadPicture = [&view](const std::string& file, bool keepAlpha) -> TDibGraphic& {
+        view.LoadFromFile(file, 1, keepAlpha);
         return view.Graphic();
     };
     driver.setBusy = [](bool busy) { setBusyCursor(busy); };

@@ -16,6 +16,7 @@
 
 #include <cstring>
 #include <sys/stat.h>
+#include <zlib.h>
 
 namespace {
 
@@ -249,7 +250,18 @@ std::vector<uint8_t> pngOfTextureTga(const std::vector<uint8_t>& tga, const Text
     QImageWriter writer(&buffer, "png");
     if (!writer.write(image))
         throw EWriteError("Stream write error");
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+    std::vector<uint8_t> png(bytes.begin(), bytes.end());
+    // An sRGB chunk right after the header: a reader then applies no gamma
+    // correction and gets back exactly these pixels.
+    constexpr size_t kAfterHeader = 8 + 4 + 4 + 13 + 4;  // signature, IHDR length, type, body, CRC
+    if (png.size() < kAfterHeader || std::memcmp(png.data() + 12, "IHDR", 4) != 0)
+        throw EWriteError("Stream write error");
+    uint8_t chunk[13] = {0, 0, 0, 1, 's', 'R', 'G', 'B', 0 /* perceptual */};
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), chunk + 4, 5);
+    for (int i = 0; i < 4; ++i)
+        chunk[9 + i] = uint8_t((crc >> (24 - 8 * i)) & 0xFF);  // big-endian, as every PNG number
+    png.insert(png.begin() + kAfterHeader, chunk, chunk + sizeof chunk);
+    return png;
 }
 
 std::string tgaFileNameForTexture(const std::string& textureName)

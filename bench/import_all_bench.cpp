@@ -35,12 +35,12 @@ struct Fixture {
     {
         // One texture's levels: the plasma picture block-compressed by the
         // import's own encoder, level by level.
-        const std::vector<uint8_t> rgb = archive_sample::plasma(kSide, kSide);
+        const std::vector<Rgba> picture = archive_sample::plasma(kSide, kSide);
         std::vector<uint8_t> level(size_t(kSide) * kSide * 4);
-        for (size_t i = 0; i < size_t(kSide) * kSide; ++i) {
-            level[4 * i] = rgb[3 * i];
-            level[4 * i + 1] = rgb[3 * i + 1];
-            level[4 * i + 2] = rgb[3 * i + 2];
+        for (size_t i = 0; i < picture.size(); ++i) {
+            level[4 * i] = picture[i].b;
+            level[4 * i + 1] = picture[i].g;
+            level[4 * i + 2] = picture[i].r;
             level[4 * i + 3] = 255;
         }
         TexelLayout layout;

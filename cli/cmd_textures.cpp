@@ -19,9 +19,7 @@
 #include "texture/texture_import.h"
 #include "texture/texture_tga.h"
 
-#include <QBuffer>
-#include <QImage>
-#include <QImageWriter>
+#include <QDir>
 
 #include <algorithm>
 #include <cinttypes>
@@ -112,22 +110,41 @@ int runExport(const QCommandLineParser&, const std::vector<std::string>& args)
 
 // ---- import ----
 
-int runImport(const QCommandLineParser&, const std::vector<std::string>& args)
+const QCommandLineOption kExactOption(
+    "exact", "A picture that already has the texture's size is not resampled; over an 8-bit paletted texture, "
+             "a picture of at most 256 colours keeps exactly its colours (its own palette, no dithering).");
+
+void addImportOptions(QCommandLineParser& parser)
+{
+    parser.addOption(kExactOption);
+}
+
+int runImport(const QCommandLineParser& parser, const std::vector<std::string>& args)
 {
     const ArchiveContents archive = openArchive(args[0]);
     const DirectoryEntry& entry = entryOf(archive, args[0], args[1]);
     if (!entryIsTextureDictionary(entry.name))
         throw Exception("Entry '" + displayName(entry.name) + "' is not a texture dictionary");
     const TextureListing listing = listingOf(archive, entry);
-    const TextureRef texture = textureRefOf(textureOf(listing, entry, args[2]));
-    if (texture.bits == 16) {
+    std::unique_ptr<TDibGraphic> picture;
+    bool refused = false;
+    ImportDriver driver;
+    driver.refuseSixteenBit = [&refused] {
         std::fprintf(stderr, "%s\n", kSixteenBitRefusal);
+        refused = true;
+    };
+    driver.choosePicture = [&args] { return std::optional<std::string>(args[3]); };
+    driver.loadPicture = [&picture](const std::string& file, bool keepAlpha) -> TDibGraphic& {
+        picture = LoadPictureFromFile(file, 1, keepAlpha);
+        return *picture;
+    };
+    ImportOptions options;
+    options.exact = parser.isSet(kExactOption);
+    const PreparedImport prepared =
+        prepareImport(archive.dataFile, textureRefOf(textureOf(listing, entry, args[2])), driver, options);
+    if (refused || !prepared.ready)
         return 1;
-    }
-    checkImportTarget(archive.dataFile, texture);
-    std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(args[3], 1);
-    PrepareImportPicture(*picture, importPictureSize(texture), importPictureFormat(texture));
-    const JournalRecovery earlier = writeImportBlockToFile(archive.dataFile, texture, buildImportBlock(*picture, texture));
+    const JournalRecovery earlier = commitImport(archive.dataFile, prepared);
     if (earlier.restored)
         std::fprintf(stderr, "%s\n", earlier.message().c_str());
     return 0;
@@ -140,45 +157,6 @@ const QCommandLineOption kPngOption("png", "Write PNG files instead of TGA (the 
 void addExportAllOptions(QCommandLineParser& parser)
 {
     parser.addOption(kPngOption);
-}
-
-// The same pixels as the TGA, as PNG: 32-bit TGAs (paletted and 32-bit
-// textures) keep their alpha; 16-bit ones go through the TGA decoder.
-// Empty when the texel data is shorter than its dimensions promise.
-std::vector<uint8_t> pngOfTga(const std::vector<uint8_t>& tga, const TextureRef& texture)
-{
-    QImage image;
-    if (tga[16] == 32) {
-        const int64_t pixels = int64_t(texture.width) * texture.height;
-        if (pixels == 0 || int64_t(tga.size() - 18) / 4 < pixels)
-            return {};
-        image = QImage(texture.width, texture.height, QImage::Format_ARGB32);
-        if (image.isNull())
-            throw EOutOfMemory("Out of memory");
-        for (int y = 0; y < texture.height; ++y)
-            std::memcpy(image.scanLine(y), tga.data() + 18 + int64_t(y) * texture.width * 4, size_t(texture.width) * 4);
-    } else {
-        TReadOnlyMemoryStream s(tga.data(), int64_t(tga.size()));
-        std::unique_ptr<TDibGraphic> picture;
-        try {
-            picture = LoadPictureFromStream(s, "TGA", 1);
-        } catch (const Exception&) {
-            return {};
-        }
-        image = QImage(picture->Width(), picture->Height(), QImage::Format_RGB32);
-        for (int y = 0; y < picture->Height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < picture->Width(); ++x)
-                line[x] = 0xFF000000u | picture->GetPixelColor(x, y);
-        }
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
-        throw EWriteError("Stream write error");
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 struct ExportTally {
@@ -233,7 +211,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
                 }
                 std::vector<uint8_t> pngBytes;
                 if (png) {
-                    pngBytes = pngOfTga(tga.bytes, texture);
+                    pngBytes = pngOfTextureTga(tga.bytes, texture);
                     if (pngBytes.empty()) {
                         ++tally.skipped["texel data shorter than the texture's dimensions"];
                         continue;
@@ -272,6 +250,156 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
                  counted(int64_t(dictionaries.size()), "dictionary", "dictionaries").c_str(),
                  escapeControlCharacters(out.path()).c_str(), skipped, reasons.c_str());
     return 0;
+}
+
+// ---- import-all ----
+
+void addImportAllOptions(QCommandLineParser& parser)
+{
+    parser.addOption(kExactOption);
+}
+
+// The pictures of a folder by their name without its extension (the last
+// "." on), preferring PNG, then TGA, then any other.
+std::map<std::string, std::string> picturesByStem(const std::string& folder)
+{
+    std::map<std::string, std::string> byStem;
+    std::map<std::string, int> rank;
+    const QDir dir(QString::fromStdString(folder));
+    for (const QString& name : dir.entryList(QDir::Files | QDir::NoDotAndDotDot)) {
+        const std::string file = name.toStdString();
+        const size_t dot = file.find_last_of('.');
+        if (dot == std::string::npos || dot == 0)
+            continue;
+        const std::string stem = file.substr(0, dot);
+        const QString ext = name.mid(int(dot) + 1).toLower();
+        const int r = ext == "png" ? 0 : ext == "tga" ? 1 : 2;
+        const auto it = rank.find(stem);
+        if (it == rank.end() || r < it->second) {
+            rank[stem] = r;
+            byStem[stem] = folder + "/" + file;
+        }
+    }
+    return byStem;
+}
+
+struct ImportTally {
+    int64_t imported = 0;
+    int64_t unchanged = 0;
+    int64_t failed = 0;
+    std::map<std::string, int64_t> skipped;  // reason -> count
+};
+
+int runImportAll(const QCommandLineParser& parser, const std::vector<std::string>& args)
+{
+    ImportOptions options;
+    options.exact = parser.isSet(kExactOption);
+    const ArchiveContents archive = openArchive(args[0]);
+    const std::string& inDir = args[1];
+    if (!QDir(QString::fromStdString(inDir)).exists())
+        throw Exception("No folder " + escapeControlCharacters(inDir));
+
+    // The pictures export-all wrote, texture by texture: the same walk, the
+    // same safe names and the same numbering of clashes. The lists are read
+    // first; the data file is closed before anything is written.
+    struct Planned {
+        TextureRef texture;
+        std::string picture;
+    };
+    std::vector<Planned> plan;
+    ImportTally tally;
+    {
+        TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
+        UniqueFileNames folders;
+        for (const DirectoryEntry& e : archive.entries) {
+            if (!entryIsTextureDictionary(e.name))
+                continue;
+            const TextureListing listing = listingOf(archive, data, e);
+            if (listing.rows.empty())
+                continue;
+            const std::string folder = inDir + "/" + folders.take(safeFileName(e.name), "");
+            const std::map<std::string, std::string> pictures = picturesByStem(folder);
+            UniqueFileNames files;
+            for (const TextureRow& row : listing.rows) {
+                const TextureRef texture = textureRefOf(row);
+                const TextureTga tga = buildTextureTga(data, texture);
+                // export-all --png writes no file for these, and takes no name.
+                if (tga.problem != TextureProblem::None || bgraOfTextureTga(tga.bytes, texture).empty())
+                    continue;
+                const std::string name = files.take(safeFileName(row.name), ".png");
+                const auto it = pictures.find(name.substr(0, name.size() - 4));
+                if (it == pictures.end()) {
+                    ++tally.skipped["no picture"];
+                    continue;
+                }
+                plan.push_back({texture, it->second});
+            }
+        }
+    }
+
+    const bool progress = ::isatty(STDERR_FILENO) == 1;
+    int64_t done = 0;
+    for (const Planned& p : plan) {
+        ++done;
+        if (progress)
+            std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", done, plan.size(),
+                         escapeControlCharacters(p.picture).c_str());
+        try {
+            // What export writes for the texture now, against the picture's
+            // own pixels: an unedited picture writes nothing.
+            std::vector<uint8_t> current;
+            {
+                TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
+                current = bgraOfTextureTga(buildTextureTga(data, p.texture).bytes, p.texture);
+            }
+            std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(p.picture, 1, true);
+            if (picture->Width() == p.texture.width && picture->Height() == p.texture.height) {
+                std::vector<uint8_t> alpha = picture->AlphaPlane;
+                if (pictureBgra(*picture, alpha) == current) {
+                    ++tally.unchanged;
+                    continue;
+                }
+            }
+            bool refused = false;
+            ImportDriver driver;
+            driver.refuseSixteenBit = [&refused] { refused = true; };
+            driver.choosePicture = [&p] { return std::optional<std::string>(p.picture); };
+            driver.loadPicture = [&picture, &p](const std::string&, bool keepAlpha) -> TDibGraphic& {
+                // The picture as read for the comparison, or without its alpha
+                // where the texture keeps none (the colour then as ever).
+                if (!keepAlpha)
+                    picture = LoadPictureFromFile(p.picture, 1, false);
+                return *picture;
+            };
+            const PreparedImport prepared = prepareImport(archive.dataFile, p.texture, driver, options);
+            if (refused) {
+                ++tally.failed;
+                ++tally.skipped[kSixteenBitRefusal];
+                continue;
+            }
+            const JournalRecovery earlier = commitImport(archive.dataFile, prepared);
+            if (earlier.restored)
+                std::fprintf(stderr, "%s%s\n", progress ? "\r\033[K" : "", earlier.message().c_str());
+            ++tally.imported;
+        } catch (const Exception& e) {
+            ++tally.failed;
+            ++tally.skipped[e.message()];
+        }
+    }
+    if (progress)
+        std::fputs("\r\033[K", stderr);
+
+    int64_t skipped = 0;
+    std::string reasons;
+    for (const auto& [reason, count] : tally.skipped) {
+        skipped += count;
+        reasons += (reasons.empty() ? " (" : "; ") + reason + ": " + std::to_string(count);
+    }
+    if (!reasons.empty())
+        reasons += ")";
+    std::fprintf(stderr, "%s imported, %" PRId64 " unchanged, %" PRId64 " skipped%s\n",
+                 counted(tally.imported, "texture", "textures").c_str(), tally.unchanged, skipped, reasons.c_str());
+    return tally.failed > 0 ? 1 : 0;
 }
 
 } // namespace
@@ -335,6 +463,21 @@ const ToolCommand kImportCommand{
      {"ENTRY", "The dictionary entry's Pos number or its exact name; a .txd has the single entry 1."},
      {"TEXTURE", "The texture's Pos number in its dictionary or its exact name."},
      {"PICTURE", "The picture file to import."}},
-    nullptr,
+    addImportOptions,
     runImport,
+};
+
+const ToolCommand kImportAllCommand{
+    "import-all",
+    "Import every picture of a folder written by export-all back over its texture.",
+    "The reverse of export-all: for every texture of every dictionary of ARCHIVE, the picture "
+    "DIR/<entry name>/<texture name>.<png|tga|...> named by export-all's rules (names made safe for the file "
+    "system, clashes numbered name_2, ...) is imported over it in place, as import does, each texture under a "
+    "journal of its own. A picture whose pixels equal what export writes for the texture now is left alone, so "
+    "an unedited export writes nothing. Progress goes to stderr when it is a terminal; a summary line "
+    "(imported, unchanged, skipped with the reason) ends the run, which exits 1 when any import failed.",
+    {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
+     {"DIR", "The folder export-all wrote (the same layout)."}},
+    addImportAllOptions,
+    runImportAll,
 };

@@ -35,6 +35,7 @@ extern const ToolCommand kExportAllCommand;
 extern const ToolCommand kExtractCommand;
 extern const ToolCommand kExtractAllCommand;
 extern const ToolCommand kImportCommand;
+extern const ToolCommand kImportAllCommand;
 extern const ToolCommand kConvertCommand;
 extern const ToolCommand kSampleCommand;
 

@@ -24,7 +24,7 @@ namespace {
 
 const ToolCommand* const kCommands[] = {
     &kListCommand,   &kTexturesCommand, &kExportCommand,  &kExportAllCommand, &kExtractCommand,
-    &kExtractAllCommand, &kImportCommand, &kConvertCommand, &kSampleCommand,
+    &kExtractAllCommand, &kImportCommand, &kImportAllCommand, &kConvertCommand, &kSampleCommand,
 };
 
 std::string usageLine(const ToolCommand& c)

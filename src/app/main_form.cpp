@@ -492,38 +492,29 @@ void TForm1::BtnImportClick()
 
 void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
 {
-    const TextureRef texture = currentTextureRef(*QueryTXD);
-    if (texture.present && texture.bits == 16) {
-        dialogs().messageBox(kApplicationTitle, kSixteenBitRefusal);
-        return;
-    }
-    // Before any dialog: a texture the block would not fit exactly is refused.
-    checkImportTarget(ArchiveFileName, texture);
-
-    std::string file;
-    if (pictureFile) {
-        file = *pictureFile;
-    } else {
-        const std::optional<std::string> chosen = dialogs().openPicture(OpenPictureDialog);
-        if (!chosen)
-            return;
-        file = *chosen;
-    }
     TImageScrollBox& view = *FormImage->ImageScrollBox;
-    view.LoadFromFile(file, 1);
-    setBusyCursor(true);
-    PrepareImportPicture(view.Graphic(), importPictureSize(texture), importPictureFormat(texture));
-    FormImage->SizeForTexture(texture.width, texture.height);
-    setBusyCursor(false);
+    ImportDriver driver;
+    driver.refuseSixteenBit = [this] { dialogs().messageBox(kApplicationTitle, kSixteenBitRefusal); };
+    driver.choosePicture = [this, &pictureFile]() -> std::optional<std::string> {
+        if (pictureFile)
+            return pictureFile;
+        return dialogs().openPicture(OpenPictureDialog);
+    };
+    driver.loadPicture = [&view](const std::string& file, bool keepAlpha) -> TDibGraphic& {
+        view.LoadFromFile(file, 1, keepAlpha);
+        return view.Graphic();
+    };
+    driver.setBusy = [](bool busy) { setBusyCursor(busy); };
+    const PreparedImport prepared = prepareImport(ArchiveFileName, currentTextureRef(*QueryTXD), driver);
+    if (!prepared.ready)
+        return;
+    FormImage->SizeForTexture(prepared.texture.width, prepared.texture.height);
     if (!dialogs().showImportPreview(*FormImage))
         return;
-
-    // The block is built in full before the archive is opened for writing.
-    const std::vector<uint8_t> block = buildImportBlock(view.Graphic(), texture, [&view](TDibGraphic& g) {
+    const JournalRecovery earlier = commitImport(ArchiveFileName, prepared, [&view](TDibGraphic& g) {
         if (view.OnBeforeSave)
             view.OnBeforeSave(view, g);
     });
-    const JournalRecovery earlier = writeImportBlockToFile(ArchiveFileName, texture, block);
     if (earlier.restored)
         dialogs().messageBox(kApplicationTitle, earlier.message());
     QueryTXDAfterScroll(nullptr);

@@ -293,7 +293,7 @@ TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, 
     if (dictionaryOffset < 0 || dictionaryOffset > fileSize)
         return listing;
     PieceReader reader(stream);
-    const int64_t end = std::min(entryEnd, fileSize);
+    const int64_t end = fileSize;
     if (isSectionedDictionary(reader, dictionaryOffset, end))
         return readSectionedDictionary(reader, dictionaryOffset, end);
     uint8_t countField[4];

@@ -74,8 +74,8 @@ const char* textureTypeName(uint32_t kind);
 
 // Reads the texture list of the dictionary starting at absolute offset
 // `dictionaryOffset` of the stream, whose entry ends at `entryEnd` (its
-// offset plus its size; the file's length for a standalone dictionary).
-// Fails only when the stream itself fails.
+// offset plus its size; the file's length for a standalone dictionary;
+// clamped to the stream's length). Fails only when the stream itself fails.
 //
 // A dictionary that starts with the section headers of the sectioned layout
 // (sectioned_dictionary_layout.h) is read through its sections, bounded by

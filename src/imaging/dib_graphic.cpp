@@ -112,6 +112,7 @@ void TDibGraphic::release()
 void TDibGraphic::NewImage(int32_t width, int32_t height, TImageFormat format, const TLogicalPalette* palette,
                            uint16_t resolutionX, uint16_t resolutionY)
 {
+    AlphaPlane.clear();
     // The palette may be this bitmap's own (or a default one); take a copy
     // before anything is cleared.
     TLogicalPalette newPalette{};

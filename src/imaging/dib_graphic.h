@@ -118,6 +118,15 @@ public:
 
     int ImageIndex = 1;
     bool MultiImage = false;
+    // Alpha beside the colour. When KeepAlpha is set before reading, a reader
+    // of a picture with transparency (PNG alpha or tRNS, 32-bit TGA, TIFF
+    // extra samples, 32-bit BMP, icons) leaves the picture's straight colour
+    // in the pixels, not flattened onto a background, and its alpha here:
+    // Width x Height bytes, top row first. Empty means opaque. Without
+    // KeepAlpha nothing here is filled and every reader's colours are as
+    // they always are. NewImage empties it; nothing else keeps it in step.
+    bool KeepAlpha = false;
+    std::vector<uint8_t> AlphaPlane;
     std::function<void(TDibGraphic&)> OnAfterDraw;
 
     // A deep-copied QImage of the picture, top row first (Indexed8 with the

@@ -8,6 +8,7 @@
 #include <QSize>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Brings `picture` to `size` (when given) with the import's resampling:
 // filtered, cubic B-spline, format kept; then to `format` (when given) with
@@ -16,6 +17,16 @@
 // in `format` keeps its pixels and palette. ETavrinError "Destination graphic
 // too small" when a side of `size` is below 2.
 void PrepareImportPicture(TDibGraphic& picture, std::optional<QSize> size, std::optional<TImageFormat> format);
+
+// An alpha plane of width x height bytes (top row first) brought to `size`
+// with the same filter as PrepareImportPicture's colour, clamped to 0..255.
+std::vector<uint8_t> ResampleAlphaPlane(const std::vector<uint8_t>& alpha, int width, int height, QSize size);
+
+// A picture of at most 256 distinct colours becomes ifColor256 with exactly
+// those colours as its palette (in the order they first occur, rows from the
+// top) and no dithering; true then. A picture already in ifColor256 is kept
+// as it is (true); one of more colours is left alone (false).
+bool ReduceToExactPalette(TDibGraphic& picture);
 
 // True for the formats the TGA writer takes as they are: 256 greys, 256
 // colours and true colour.

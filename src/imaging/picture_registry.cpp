@@ -202,7 +202,7 @@ std::string BuildPictureFilter(const TGraphicClass& base)
     return descriptions;
 }
 
-std::unique_ptr<TDibGraphic> LoadPictureFromContainer(TStream& s, const std::string& name)
+std::unique_ptr<TDibGraphic> LoadPictureFromContainer(TStream& s, const std::string& name, bool keepAlpha)
 {
     const Registry& r = started();
     std::string ext = PictureNameExtension(name);
@@ -214,19 +214,24 @@ std::unique_ptr<TDibGraphic> LoadPictureFromContainer(TStream& s, const std::str
         std::unique_ptr<TDibGraphic> reader = createDib(*it->graphicClass);
         if (!reader)
             break;
+        reader->KeepAlpha = keepAlpha;
         reader->ReadFromStream(s);
         auto picture = std::make_unique<TDibGraphic>();
         picture->Assign(reader.get());
+        if (reader->AlphaPlane.size() == size_t(picture->Width()) * size_t(picture->Height()))
+            picture->AlphaPlane = std::move(reader->AlphaPlane);
         return picture;
     }
     throw EInvalidGraphic(formatMessage("Unknown picture file extension (.%s)", {ext}));
 }
 
-std::unique_ptr<TDibGraphic> LoadPictureFromStream(TStream& s, const std::string& name, int imageIndex)
+std::unique_ptr<TDibGraphic> LoadPictureFromStream(TStream& s, const std::string& name, int imageIndex,
+                                                   bool keepAlpha)
 {
     if (!FindPictureFormat(name))
-        return LoadPictureFromContainer(s, name);
+        return LoadPictureFromContainer(s, name, keepAlpha);
     std::unique_ptr<TDibGraphic> picture = CreatePictureForName(name);
+    picture->KeepAlpha = keepAlpha;
     if (imageIndex != 0)
         picture->ImageIndex = imageIndex;
     else
@@ -235,10 +240,15 @@ std::unique_ptr<TDibGraphic> LoadPictureFromStream(TStream& s, const std::string
     return picture;
 }
 
-std::unique_ptr<TDibGraphic> LoadPictureFromFile(const std::string& fileName, int imageIndex)
+std::unique_ptr<TDibGraphic> LoadPictureFromFile(const std::string& fileName, int imageIndex, bool keepAlpha)
 {
     TFileStream file(fileName, FileMode::OpenReadShareDenyNone);
-    return LoadPictureFromStream(file, fileName, imageIndex);
+    std::unique_ptr<TDibGraphic> picture = LoadPictureFromStream(file, fileName, imageIndex, keepAlpha);
+    // A plane that does not match the picture (a reader that made it before
+    // changing its size) is no alpha at all.
+    if (picture->AlphaPlane.size() != size_t(picture->Width()) * size_t(picture->Height()))
+        picture->AlphaPlane.clear();
+    return picture;
 }
 
 void SavePictureToStream(const TDibGraphic& bitmap, TStream& s, const std::string& formatName,

@@ -67,15 +67,18 @@ std::string BuildPictureFilter(const TGraphicClass& base);
 // index becomes its image index. A name whose extension is not in the
 // registry is looked up in PictureFileFormats (newest first); not there
 // either: EInvalidGraphic "Unknown picture file extension (.%s)". Nothing is
-// left behind on failure.
-std::unique_ptr<TDibGraphic> LoadPictureFromStream(TStream& s, const std::string& name, int imageIndex);
+// left behind on failure. `keepAlpha` sets the picture's KeepAlpha before it
+// reads (TDibGraphic::AlphaPlane).
+std::unique_ptr<TDibGraphic> LoadPictureFromStream(TStream& s, const std::string& name, int imageIndex,
+                                                   bool keepAlpha = false);
 // Opens the file for reading shared with everyone ("Cannot open file %s"),
 // loads it by its name and closes it, also on failure.
-std::unique_ptr<TDibGraphic> LoadPictureFromFile(const std::string& fileName, int imageIndex);
+std::unique_ptr<TDibGraphic> LoadPictureFromFile(const std::string& fileName, int imageIndex,
+                                                 bool keepAlpha = false);
 // Loads through the picture container's list only (PictureFileFormats, newest
 // entry first) into a plain TDibGraphic; the open dialog's preview reads this way.
 // EInvalidGraphic "Unknown picture file extension (.%s)" when no entry matches.
-std::unique_ptr<TDibGraphic> LoadPictureFromContainer(TStream& s, const std::string& name);
+std::unique_ptr<TDibGraphic> LoadPictureFromContainer(TStream& s, const std::string& name, bool keepAlpha = false);
 
 // Saves the bitmap in the format that `formatName` selects: a new picture of
 // that class is assigned from the bitmap, shown to `beforeSave` (when set) and

@@ -1,17 +1,18 @@
 #include "texture/texture_import.h"
 
 #include "formats/texture_dictionary_layout.h"
+#include "imaging/codec/tga_header.h"
+#include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
+#include "imaging/format_transform.h"
 #include "imaging/transforms.h"
 #include "platform/byte_order.h"
 #include "platform/streams.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
-
-constexpr int64_t kTgaHeaderSize = 18;
-constexpr int64_t kTgaMapSize = 256 * 3;
 
 int64_t pixelCount(const TextureRef& t)
 {
@@ -72,11 +73,20 @@ QSize importPictureSize(const TextureRef& texture)
 
 TImageFormat importPictureFormat(const TextureRef& texture)
 {
+    if (texture.sectioned)
+        return texelFormatIsPaletted(texture.layout.format) ? ifColor256 : ifRgb24;
     return importWritesTrueColour(texture) ? ifRgb24 : ifColor256;
+}
+
+bool importKeepsAlpha(const TextureRef& texture)
+{
+    return texture.sectioned && texelLayoutHasAlpha(texture.layout);
 }
 
 int64_t importBlockSize(const TextureRef& texture)
 {
+    if (texture.sectioned)
+        return texelDataBytes(texture.layout);
     return paletteBytes(texture) + TxdLayout::kDataSizeFieldSize + expectedDataSize(texture);
 }
 
@@ -84,6 +94,16 @@ ImportRefusal importRowRefusal(const TextureRef& texture)
 {
     if (!texture.present)
         return ImportRefusal::NoTexture;
+    if (texture.sectioned) {
+        // Every layout the reader reads is importable, 16-bit ones included.
+        if (!texture.hasData || texture.imagePos < 0 || texture.layout.format == TexelFormat::Unknown ||
+            texture.layout.width != texture.width || texture.layout.height != texture.height ||
+            texture.layout.levels < 1)
+            return ImportRefusal::NoData;
+        if (texture.width < 2 || texture.height < 2)
+            return ImportRefusal::TooSmall;
+        return ImportRefusal::None;
+    }
     if (texture.bits == 16)
         return ImportRefusal::SixteenBit;
     // Only the two kinds whose layout the block reproduces: 32-bit, and
@@ -101,6 +121,25 @@ ImportRefusal importDataRefusal(TStream& archive, const TextureRef& texture)
     if (row != ImportRefusal::None)
         return row;
     const int64_t fileSize = archive.Size();
+    if (texture.sectioned) {
+        // Every stored level must have the size its layout and dimensions
+        // give, so that the block replaces exactly the bytes it covers.
+        const TexelLayout& layout = texture.layout;
+        int64_t at = texture.imagePos + (texelFormatIsPaletted(layout.format) ? TxdLayout::kPaletteSize : 0);
+        for (int k = 0; k < layout.levels; ++k) {
+            uint8_t field[4];
+            if (at > fileSize - 4 || !readAt(archive, at, field, 4))
+                return ImportRefusal::PastEnd;
+            const int64_t want =
+                texelLevelBytes(layout.format, mipLevelSize(layout.width, k), mipLevelSize(layout.height, k));
+            if (int64_t(readLe32(field)) != want)
+                return ImportRefusal::SizeMismatch;
+            if (want > fileSize - at - 4)
+                return ImportRefusal::PastEnd;
+            at += 4 + want;
+        }
+        return ImportRefusal::None;
+    }
     const int64_t sizeFieldAt = texture.imagePos + paletteBytes(texture);
     uint8_t field[4];
     if (sizeFieldAt > fileSize - 4 || !readAt(archive, sizeFieldAt, field, 4))
@@ -123,6 +162,117 @@ void checkImportTarget(const std::string& archiveFileName, const TextureRef& tex
         throw EImportError(importRefusalMessage(refusal));
 }
 
+std::vector<uint8_t> pictureBgra(const TDibGraphic& picture, const std::vector<uint8_t>& alpha)
+{
+    const int w = picture.Width(), h = picture.Height();
+    std::vector<uint8_t> bgra(size_t(w) * h * 4);
+    std::vector<uint8_t> scratch(size_t(w) * 3);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = RowAsBgr(picture, y, scratch);
+        uint8_t* out = bgra.data() + size_t(y) * w * 4;
+        for (int x = 0; x < w; ++x, out += 4) {
+            out[0] = row[3 * x];
+            out[1] = row[3 * x + 1];
+            out[2] = row[3 * x + 2];
+            out[3] = alpha.empty() ? 255 : alpha[size_t(y) * w + x];
+        }
+    }
+    return bgra;
+}
+
+namespace {
+
+// One mip level of colours mapped onto the palette of level 0 with the
+// import's dithering: its index bytes.
+std::vector<uint8_t> paletteIndicesOf(const std::vector<uint8_t>& bgra, int w, int h, const TLogicalPalette& palette)
+{
+    TDibGraphic level;
+    level.NewImage(w, h, ifRgb24, nullptr, 0, 0);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = level.RowPointer(y);
+        const uint8_t* in = bgra.data() + size_t(y) * w * 4;
+        for (int x = 0; x < w; ++x) {
+            row[3 * x] = in[4 * x];
+            row[3 * x + 1] = in[4 * x + 1];
+            row[3 * x + 2] = in[4 * x + 2];
+        }
+    }
+    TImageFormatTransform reduce;
+    reduce.TargetFormat = ifColor256;
+    reduce.OptimizePalette = false;
+    reduce.UseDithering = true;
+    reduce.TargetPalette = palette;
+    reduce.ApplyInPlace(level);
+    std::vector<uint8_t> indices(size_t(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            indices[size_t(y) * w + x] = uint8_t(level.GetPixelIndex(x, y));
+    return indices;
+}
+
+} // namespace
+
+std::vector<uint8_t> buildSectionedImportBlock(const TDibGraphic& picture, const TextureRef& texture,
+                                               const std::vector<uint8_t>& alpha,
+                                               const std::vector<uint8_t>& unreducedBgra)
+{
+    const TexelLayout& layout = texture.layout;
+    const bool paletted = texelFormatIsPaletted(layout.format);
+    if (!texture.sectioned || picture.Width() != layout.width || picture.Height() != layout.height ||
+        picture.ImageFormat() != importPictureFormat(texture) ||
+        (!alpha.empty() && alpha.size() != size_t(layout.width) * layout.height))
+        throw EImportError("The picture was not prepared for this texture");
+
+    std::vector<uint8_t> block(size_t(importBlockSize(texture)));
+    uint8_t* out = block.data();
+    int w = layout.width, h = layout.height;
+    if (paletted) {
+        // The palette of level 0, opaque; its indices as the reduction left them.
+        const TLogicalPalette& palette = picture.Palette();
+        for (int k = 0; k < 256; ++k, out += 4) {
+            const bool used = k < palette.EntryCount;
+            out[0] = used ? palette.Entries[k].peRed : 0;
+            out[1] = used ? palette.Entries[k].peGreen : 0;
+            out[2] = used ? palette.Entries[k].peBlue : 0;
+            out[3] = 255;
+        }
+        writeLe32(out, uint32_t(int64_t(w) * h));
+        out += 4;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                *out++ = uint8_t(picture.GetPixelIndex(x, y));
+        // Further levels from the colours before the reduction, each mapped
+        // onto level 0's palette.
+        std::vector<uint8_t> level =
+            unreducedBgra.size() == size_t(w) * h * 4 ? unreducedBgra : pictureBgra(picture, {});
+        for (int k = 1; k < layout.levels; ++k) {
+            level = nextMipLevel(level.data(), w, h);
+            w = std::max(1, w >> 1);
+            h = std::max(1, h >> 1);
+            const std::vector<uint8_t> indices = paletteIndicesOf(level, w, h, palette);
+            writeLe32(out, uint32_t(indices.size()));
+            out += 4;
+            std::memcpy(out, indices.data(), indices.size());
+            out += indices.size();
+        }
+        return block;
+    }
+    std::vector<uint8_t> level = pictureBgra(picture, texelLayoutHasAlpha(layout) ? alpha : std::vector<uint8_t>{});
+    for (int k = 0; k < layout.levels; ++k) {
+        if (k > 0) {
+            level = nextMipLevel(level.data(), w, h);
+            w = std::max(1, w >> 1);
+            h = std::max(1, h >> 1);
+        }
+        const int64_t bytes = texelLevelBytes(layout.format, w, h);
+        writeLe32(out, uint32_t(bytes));
+        out += 4;
+        encodeTexelLevel(layout, level.data(), w, h, out);
+        out += bytes;
+    }
+    return block;
+}
+
 std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& texture,
                                       const std::function<void(TDibGraphic&)>& beforeSave)
 {
@@ -139,14 +289,18 @@ std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& te
     // The TGA is only the carrier: check it is laid out as the block expects.
     const std::vector<uint8_t>& t = tga.bytes();
     const int64_t pixels = pixelCount(texture);
-    const int64_t dataStart = kTgaHeaderSize + (trueColour ? 0 : kTgaMapSize);
+    const int64_t dataStart = kTgaHeaderSize + (trueColour ? 0 : kTgaWrittenColourMapSize);
     const int64_t dataBytes = pixels * (trueColour ? 3 : 1);
-    const bool laidOut = int64_t(t.size()) >= dataStart + dataBytes && readLe16(&t[12]) == texture.width &&
-                         readLe16(&t[14]) == texture.height && t[0] == 0 &&
-                         (trueColour ? (t[1] == 0 && t[2] == 2 && t[16] == 24)
-                                     : (t[1] == 1 && t[2] == 1 && readLe16(&t[3]) == 0 && readLe16(&t[5]) == 256 &&
-                                        t[7] == 24 && t[16] == 8)) &&
-                         (t[17] & 0x30) == 0;  // bottom row first, left to right
+    bool laidOut = int64_t(t.size()) >= dataStart + dataBytes;
+    if (laidOut) {
+        const TgaHeader h = readTgaHeader(t.data());
+        laidOut = h.width == texture.width && h.height == texture.height && h.idLength == 0 &&
+                  (trueColour ? (h.colourMapType == 0 && h.imageType == 2 && h.bitsPerPixel == 24)
+                              : (h.colourMapType == 1 && h.imageType == 1 && h.colourMapFirst == 0 &&
+                                 h.colourMapLength == 256 && h.colourMapEntrySize == 24 && h.bitsPerPixel == 8)) &&
+                  (h.descriptor & 0x30) == 0 &&  // bottom row first, left to right
+                  h.pixelDataOffset() == dataStart;
+    }
     if (!laidOut)
         throw EImportError("The picture could not be encoded for this texture");
 
@@ -186,6 +340,66 @@ JournalRecovery writeImportBlock(TStream& archive, const TextureRef& texture, co
     if (int64_t(block.size()) != importBlockSize(texture))
         throw EImportError("The picture could not be encoded for this texture");
     return writeJournalled(archive, archiveFileName, texture.imagePos, block, journal);
+}
+
+PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture,
+                             const ImportDriver& driver, const ImportOptions& options)
+{
+    PreparedImport prepared;
+    prepared.texture = texture;
+    if (importRowRefusal(texture) == ImportRefusal::SixteenBit) {
+        if (driver.refuseSixteenBit)
+            driver.refuseSixteenBit();
+        return prepared;
+    }
+    // Before any dialog: a texture the block would not fit exactly is refused.
+    checkImportTarget(archiveFileName, texture);
+    const std::optional<std::string> file = driver.choosePicture();
+    if (!file)
+        return prepared;
+    const bool keepAlpha = importKeepsAlpha(texture);
+    TDibGraphic& picture = driver.loadPicture(*file, keepAlpha);
+    if (driver.setBusy)
+        driver.setBusy(true);
+    std::vector<uint8_t> alpha = keepAlpha ? std::move(picture.AlphaPlane) : std::vector<uint8_t>{};
+    picture.AlphaPlane.clear();
+    if (alpha.size() != size_t(picture.Width()) * size_t(picture.Height()))
+        alpha.clear();
+    const QSize size = importPictureSize(texture);
+    const bool resample = !(options.exact && picture.Width() == size.width() && picture.Height() == size.height());
+    if (resample) {
+        const int sourceWidth = picture.Width(), sourceHeight = picture.Height();
+        PrepareImportPicture(picture, size, std::nullopt);
+        // The alpha goes through the same filter as the colour.
+        if (!alpha.empty())
+            alpha = ResampleAlphaPlane(alpha, sourceWidth, sourceHeight, size);
+    }
+    const TImageFormat format = importPictureFormat(texture);
+    // The colours before the reduction: the mip levels of a paletted
+    // sectioned texture are made from them.
+    if (texture.sectioned && format == ifColor256 && texture.layout.levels > 1)
+        prepared.unreducedBgra = pictureBgra(picture, {});
+    if (!(options.exact && format == ifColor256 && ReduceToExactPalette(picture)))
+        PrepareImportPicture(picture, std::nullopt, format);
+    if (driver.setBusy)
+        driver.setBusy(false);
+    prepared.alpha = std::move(alpha);
+    prepared.picture = &picture;
+    prepared.ready = true;
+    return prepared;
+}
+
+JournalRecovery commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
+                             const std::function<void(TDibGraphic&)>& beforeSave)
+{
+    if (!prepared.ready || !prepared.picture)
+        throw EImportError("The picture was not prepared for this texture");
+    // The block is built in full before the archive is opened for writing.
+    const std::vector<uint8_t> block =
+        prepared.texture.sectioned
+            ? buildSectionedImportBlock(*prepared.picture, prepared.texture, prepared.alpha, prepared.unreducedBgra)
+            : buildImportBlock(*prepared.picture, prepared.texture, beforeSave);
+    return writeImportBlockToFile(archiveFileName, prepared.texture, block);
 }
 
 JournalRecovery writeImportBlockToFile(const std::string& archiveFileName, const TextureRef& texture,

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,10 @@ TImageFormat importPictureFormat(const TextureRef& texture);
 // Bytes of the block written at ImagePos.
 int64_t importBlockSize(const TextureRef& texture);
 
+// True where the import keeps the picture's alpha: a sectioned texture whose
+// layout holds alpha (8888, 1555, 4444, DXT1 with its 1-bit alpha, DXT3, DXT5).
+bool importKeepsAlpha(const TextureRef& texture);
+
 // Checks the row alone (no file read): no row, 16-bit, no data offset, too small.
 ImportRefusal importRowRefusal(const TextureRef& texture);
 // Checks the texture against the archive's bytes as they are now: the stored
@@ -72,6 +77,21 @@ void checkImportTarget(const std::string& archiveFileName, const TextureRef& tex
 std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& texture,
                                       const std::function<void(TDibGraphic&)>& beforeSave = {});
 
+// Width x height pixels of B, G, R, A, first row at the top, from a picture
+// and its alpha (empty: opaque).
+std::vector<uint8_t> pictureBgra(const TDibGraphic& picture, const std::vector<uint8_t>& alpha);
+
+// The block for a texture of a sectioned dictionary, from ImagePos to the end
+// of its last level: the palette (Paletted8: the picture's, alpha 255), then
+// every level's size field (as its layout gives it) and texels. Level 0 is
+// the picture (already at the texture's size and format) with `alpha` where
+// the layout holds alpha; level k + 1 is nextMipLevel of level k, unencoded;
+// each level is encoded by encodeTexelLevel, or for the palette mapped onto
+// level 0's palette with dithering (from `unreducedBgra` when given).
+std::vector<uint8_t> buildSectionedImportBlock(const TDibGraphic& picture, const TextureRef& texture,
+                                               const std::vector<uint8_t>& alpha,
+                                               const std::vector<uint8_t>& unreducedBgra);
+
 // Writes `block` over the texture's bytes in `archive` (a stream opened for
 // reading and writing under the exclusive lock by the caller): checks the
 // stored size again, then replaces the bytes under a rollback journal kept
@@ -87,3 +107,49 @@ JournalRecovery writeImportBlock(TStream& archive, const TextureRef& texture, co
 // writeImportBlock with the file's journal beside it (or in the state folder).
 JournalRecovery writeImportBlockToFile(const std::string& archiveFileName, const TextureRef& texture,
                                        const std::vector<uint8_t>& block);
+
+// The one import sequence of the app and the tool. Whoever drives it says
+// how the user is told, asked and shown things.
+struct ImportDriver {
+    // Shows kSixteenBitRefusal (the app: a plain message box).
+    std::function<void()> refuseSixteenBit;
+    // The picture file to import; nothing when the user cancelled.
+    std::function<std::optional<std::string>()> choosePicture;
+    // Loads the picture where it is previewed and returns it (the app: the
+    // preview dialog's view, which owns it).
+    // With `keepAlpha` the picture is read with its alpha beside its straight
+    // colour (TDibGraphic::KeepAlpha).
+    std::function<TDibGraphic&(const std::string& file, bool keepAlpha)> loadPicture;
+    // The busy cursor around the conversion; may be empty.
+    std::function<void(bool)> setBusy;
+};
+
+struct PreparedImport {
+    bool ready = false;             // false: refused as 16-bit, or no picture chosen
+    TextureRef texture;
+    TDibGraphic* picture = nullptr; // the converted picture, owned by the driver
+    // Sectioned textures: the picture's alpha at the texture's size (empty:
+    // opaque), read only where the layout holds alpha; and, for a paletted
+    // one with mip levels, its colours before the reduction (B, G, R, A).
+    std::vector<uint8_t> alpha;
+    std::vector<uint8_t> unreducedBgra;
+};
+
+struct ImportOptions {
+    // A picture that already has the texture's size is not resampled, and
+    // over the 8-bit palette one of at most 256 colours keeps exactly its
+    // colours (its own palette, no dithering).
+    bool exact = false;
+};
+
+// Everything up to the picture to preview: the 16-bit refusal (ready false),
+// checkImportTarget (raises EImportError), the choice of the picture (ready
+// false when cancelled), loading it, and PrepareImportPicture.
+PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture,
+                             const ImportDriver& driver, const ImportOptions& options = {});
+
+// Everything after the user said Import: buildImportBlock (the picture is
+// mirrored in place), then writeImportBlockToFile. `beforeSave` as for
+// buildImportBlock. Returns what recovering an earlier journal did.
+JournalRecovery commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
+                  const std::function<void(TDibGraphic&)>& beforeSave = {});

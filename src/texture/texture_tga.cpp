@@ -1,29 +1,33 @@
 #include "texture/texture_tga.h"
 
 #include "formats/texture_dictionary.h"
+#include "imaging/codec/tga_header.h"
+#include "imaging/picture_registry.h"
 #include "formats/texture_dictionary_layout.h"
 #include "platform/byte_order.h"
 #include "platform/environment.h"
 #include "platform/file_write.h"
 #include "platform/streams.h"
 
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
+
 #include <cstring>
 #include <sys/stat.h>
+#include <zlib.h>
 
 namespace {
 
-constexpr int kTgaHeaderSize = 18;
-
 void putHeader(uint8_t* h, const TextureRef& t, bool trueColour32)
 {
-    std::memset(h, 0, kTgaHeaderSize);
-    h[2] = 2;  // uncompressed true colour
-    h[12] = static_cast<uint8_t>(t.width & 0xFF);
-    h[13] = static_cast<uint8_t>((t.width >> 8) & 0xFF);
-    h[14] = static_cast<uint8_t>(t.height & 0xFF);
-    h[15] = static_cast<uint8_t>((t.height >> 8) & 0xFF);
-    h[16] = trueColour32 ? 32 : 16;
-    h[17] = trueColour32 ? 0x28 : 0;  // first row at the top, 8 alpha bits
+    TgaHeader header;
+    header.imageType = 2;  // uncompressed true colour
+    header.width = static_cast<uint16_t>(t.width);
+    header.height = static_cast<uint16_t>(t.height);
+    header.bitsPerPixel = trueColour32 ? 32 : 16;
+    header.descriptor = trueColour32 ? (kTgaTopToBottom | 8) : 0;  // first row at the top, 8 alpha bits
+    writeTgaHeader(header, h);
 }
 
 bool sameFile(const std::string& a, const std::string& b)
@@ -173,6 +177,73 @@ TextureTga buildTextureTga(TStream& archive, const TextureRef& texture)
         out.resize(static_cast<size_t>(kTgaHeaderSize + kept));
     }
     return result;
+}
+
+std::vector<uint8_t> bgraOfTextureTga(const std::vector<uint8_t>& tga, const TextureRef& texture)
+{
+    if (tga.size() < size_t(kTgaHeaderSize))
+        return {};
+    const TgaHeader header = readTgaHeader(tga.data());
+    const int64_t pixels = int64_t(texture.width) * texture.height;
+    if (header.bitsPerPixel == 32) {
+        if (pixels == 0 || int64_t(tga.size() - kTgaHeaderSize) / 4 < pixels)
+            return {};
+        const uint8_t* first = tga.data() + kTgaHeaderSize;
+        return std::vector<uint8_t>(first, first + pixels * 4);
+    }
+    TReadOnlyMemoryStream s(tga.data(), int64_t(tga.size()));
+    std::unique_ptr<TDibGraphic> picture;
+    try {
+        picture = LoadPictureFromStream(s, "TGA", 1);
+    } catch (const Exception&) {
+        return {};
+    }
+    std::vector<uint8_t> bgra(size_t(picture->Width()) * picture->Height() * 4);
+    uint8_t* p = bgra.data();
+    for (int y = 0; y < picture->Height(); ++y)
+        for (int x = 0; x < picture->Width(); ++x, p += 4) {
+            const uint32_t c = picture->GetPixelColor(x, y);
+            p[0] = uint8_t(c & 0xFF);
+            p[1] = uint8_t((c >> 8) & 0xFF);
+            p[2] = uint8_t((c >> 16) & 0xFF);
+            p[3] = 255;
+        }
+    return bgra;
+}
+
+std::vector<uint8_t> pngOfTextureTga(const std::vector<uint8_t>& tga, const TextureRef& texture)
+{
+    const std::vector<uint8_t> bgra = bgraOfTextureTga(tga, texture);
+    if (bgra.empty())
+        return {};
+    const bool withAlpha = readTgaHeader(tga.data()).bitsPerPixel == 32;
+    const int64_t pixels = int64_t(bgra.size() / 4);
+    // A 16-bit texture's TGA decodes at its own size, which is the texture's.
+    const int width = texture.width;
+    const int height = width > 0 ? int(pixels / width) : 0;
+    QImage image(width, height, withAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull())
+        throw EOutOfMemory("Out of memory");
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.scanLine(y), bgra.data() + int64_t(y) * width * 4, size_t(width) * 4);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image))
+        throw EWriteError("Stream write error");
+    std::vector<uint8_t> png(bytes.begin(), bytes.end());
+    // An sRGB chunk right after the header: a reader then applies no gamma
+    // correction and gets back exactly these pixels.
+    constexpr size_t kAfterHeader = 8 + 4 + 4 + 13 + 4;  // signature, IHDR length, type, body, CRC
+    if (png.size() < kAfterHeader || std::memcmp(png.data() + 12, "IHDR", 4) != 0)
+        throw EWriteError("Stream write error");
+    uint8_t chunk[13] = {0, 0, 0, 1, 's', 'R', 'G', 'B', 0 /* perceptual */};
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), chunk + 4, 5);
+    for (int i = 0; i < 4; ++i)
+        chunk[9 + i] = uint8_t((crc >> (24 - 8 * i)) & 0xFF);  // big-endian, as every PNG number
+    png.insert(png.begin() + kAfterHeader, chunk, chunk + sizeof chunk);
+    return png;
 }
 
 std::string tgaFileNameForTexture(const std::string& textureName)

@@ -76,6 +76,17 @@ TextureProblem textureRowProblem(const TextureRef& texture);
 // palette or the data size field raises EReadError "Stream read error".
 TextureTga buildTextureTga(TStream& archive, const TextureRef& texture);
 
+// The pixels of a TGA made by buildTextureTga as B, G, R, A, first row at the
+// top: a 32-bit TGA (paletted and 32-bit textures, and every layout of a
+// sectioned dictionary) as stored, alpha kept; a 16-bit one through the TGA
+// decoder, alpha 255. Empty when the texel data is shorter than the
+// texture's dimensions promise.
+std::vector<uint8_t> bgraOfTextureTga(const std::vector<uint8_t>& tga, const TextureRef& texture);
+
+// The same pixels as a PNG file (what `export-all --png` writes): alpha kept
+// for 32-bit TGAs, none for 16-bit ones. Empty as bgraOfTextureTga.
+std::vector<uint8_t> pngOfTextureTga(const std::vector<uint8_t>& tga, const TextureRef& texture);
+
 // The name "Save as TGA" proposes for a texture name: its extension (the
 // text from the last "." after the last "\" or ":") replaced by ".tga", or
 // ".tga" appended when there is none ("grass" -> "grass.tga", "sign.old" ->

@@ -6,6 +6,7 @@
 #include "imaging/dib_graphic.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -83,10 +84,16 @@ void ReadBitmapViaCodec(TStream& stream, TDibGraphic& bitmap, const std::string&
     }
 
     bitmap.NewImage(description.width, description.height, format, format == ifRgb24 ? nullptr : &palette, 0, 0);
+    std::vector<uint8_t> alpha;
+    if (bitmap.KeepAlpha && description.hasAlpha) {
+        alpha.assign(size_t(description.width) * size_t(description.height), 255);
+        description.alpha = alpha.data();
+    }
 
     if (vesk_read_data(stream, codec, description, bitmap.Bits(), int64_t(bitmap.Height()) * bitmap.RowStride()) !=
         VESK_OK)
         fail("vesk_read_data failed.");
+    bitmap.AlphaPlane = std::move(alpha);
 }
 
 void WriteBitmapViaCodec(TStream& stream, const TDibGraphic& bitmap, const std::string& codecFileName)

@@ -2,6 +2,7 @@
 // (3, 11) images, uncompressed or run-length encoded, and writes 8-bit
 // colour-mapped and 24-bit true-colour images. All positions are counted from
 // the start of the stream, where the TGA header lies.
+#include "imaging/codec/tga_header.h"
 #include "imaging/codec/vesk.h"
 
 #include <algorithm>
@@ -12,7 +13,7 @@
 
 namespace {
 
-constexpr int kHeaderSize = 18;
+constexpr int kHeaderSize = kTgaHeaderSize;
 constexpr int64_t kRleBufferSize = 16384;
 
 // Header field offsets.
@@ -23,13 +24,15 @@ enum : int {
     hMapFirst = 3,
     hMapLength = 5,
     hMapEntrySize = 7,
+    hXOrigin = 8,
+    hYOrigin = 10,
     hWidth = 12,
     hHeight = 14,
     hBitsPerPixel = 16,
     hDescriptor = 17,
 };
 
-constexpr uint8_t kTopToBottom = 0x20;
+constexpr uint8_t kTopToBottom = kTgaTopToBottom;
 
 unsigned u16At(const uint8_t* h, int offset) { return unsigned(h[offset]) | (unsigned(h[offset + 1]) << 8); }
 
@@ -93,6 +96,7 @@ int tgaReadHeader(const std::string&, TStream& stream, const std::string&, VeskD
     d.width = int32_t(u16At(d.tgaHeader, hWidth));
     d.height = int32_t(u16At(d.tgaHeader, hHeight));
     d.bitsPerPixel = bits;
+    d.hasAlpha = d.tgaHeader[hBitsPerPixel] == 32 ? 1 : 0;
     return VESK_OK;
 }
 
@@ -151,6 +155,10 @@ struct RowOrder {
     int64_t height;
     bool topFirst;
     uint8_t* row(int64_t n) const { return rows + (topFirst ? height - 1 - n : n) * stride; }
+    // The alpha of stored row `n` (top row first in the plane); null when not kept.
+    uint8_t* alpha = nullptr;
+    int64_t width = 0;
+    uint8_t* alphaRow(int64_t n) const { return alpha ? alpha + (topFirst ? n : height - 1 - n) * width : nullptr; }
 };
 
 int readUncompressed(TStream& stream, const RowOrder& order, int64_t width, int fileBits)
@@ -181,6 +189,9 @@ int readUncompressed(TStream& stream, const RowOrder& order, int64_t width, int 
                 row[3 * i + 1] = s[4 * i + 1];
                 row[3 * i + 2] = s[4 * i + 2];
             }
+            if (uint8_t* a = order.alphaRow(n))
+                for (int64_t i = 0; i < width; ++i)
+                    a[i] = s[4 * i + 3];
             break;
         }
         case 16:
@@ -232,6 +243,21 @@ template <int PB>
 struct RlePixels {
     static constexpr int kOut = PB == 1 ? 1 : PB == 2 ? 2 : 3;
 
+    // The fourth byte of 32-bit pixels, into the alpha row when it is kept.
+    static void fillAlpha(uint8_t* alpha, const uint8_t* value, int64_t n)
+    {
+        if constexpr (PB == 4)
+            if (alpha)
+                std::memset(alpha, value[3], size_t(n));
+    }
+    static void copyAlpha(uint8_t* alpha, const uint8_t* src, int64_t n)
+    {
+        if constexpr (PB == 4)
+            if (alpha)
+                for (int64_t i = 0; i < n; ++i)
+                    alpha[i] = src[4 * i + 3];
+    }
+
     static void fill(uint8_t* dst, const uint8_t* value, int64_t n)
     {
         if constexpr (PB == 1) {
@@ -274,6 +300,7 @@ int decodeRle(RleInput& in, const RowOrder& order, int64_t width)
     int64_t rowIndex = 0;
     int64_t x = 0;
     uint8_t* row = order.row(0) + rowOffset;
+    uint8_t* alphaRow = order.alphaRow(0);
 
     // Moves to the next stored row when the current one is full; false once all rows are.
     auto advance = [&]() -> bool {
@@ -285,6 +312,7 @@ int decodeRle(RleInput& in, const RowOrder& order, int64_t width)
         if (++rowIndex >= order.height)
             return false;
         row = order.row(rowIndex) + rowOffset;
+        alphaRow = order.alphaRow(rowIndex);
         return true;
     };
 
@@ -303,6 +331,7 @@ int decodeRle(RleInput& in, const RowOrder& order, int64_t width)
             while (count > 0) {
                 const int64_t n = std::min(count, width - x);
                 Px::fill(row + x * Px::kOut, value, n);
+                Px::fillAlpha(alphaRow ? alphaRow + x : nullptr, value, n);
                 x += n;
                 count -= n;
                 if (!advance())
@@ -314,6 +343,7 @@ int decodeRle(RleInput& in, const RowOrder& order, int64_t width)
                 if (!in.ensure(n * PB))
                     return VESK_ERR_READ;
                 Px::copy(row + x * Px::kOut, in.data(), n);
+                Px::copyAlpha(alphaRow ? alphaRow + x : nullptr, in.data(), n);
                 in.consume(n * PB);
                 x += n;
                 count -= n;
@@ -336,14 +366,14 @@ int tgaReadData(TStream& stream, VeskDescription& d, uint8_t* rows, int64_t rows
     if (stride * d.height > rowsSize)
         return VESK_ERR_ARGUMENT;
 
-    int64_t position = kHeaderSize + h[hIdLength];
-    if (h[hMapType] != 0) {
-        const int entryBits = h[hMapEntrySize] == 15 ? 16 : h[hMapEntrySize];
-        position += int64_t(entryBits) * u16At(h, hMapLength) / 8;
-    }
-    stream.Seek(position, SeekOrigin::Begin);
+    // Past the image ID and any colour map, whatever the image type.
+    stream.Seek(readTgaHeader(h).pixelDataOffset(), SeekOrigin::Begin);
 
-    const RowOrder order{rows, stride, d.height, (h[hDescriptor] & kTopToBottom) != 0};
+    RowOrder order{rows, stride, d.height, (h[hDescriptor] & kTopToBottom) != 0};
+    if (fileBits == 32) {
+        order.alpha = d.alpha;
+        order.width = width;
+    }
     if (type < 8)
         return readUncompressed(stream, order, width, fileBits);
 
@@ -373,14 +403,16 @@ int tgaWrite(const std::string&, TStream& stream, const std::string&, const Vesk
         return VESK_ERR_ARGUMENT;
 
     const bool mapped = bits == 8;
-    uint8_t header[kHeaderSize] = {};
-    header[hMapType] = mapped ? 1 : 0;
-    header[hImageType] = mapped ? 1 : 2;
-    putU16(header, hMapLength, mapped ? 256 : 0);
-    header[hMapEntrySize] = mapped ? 24 : 0;
-    putU16(header, hWidth, unsigned(d.width));
-    putU16(header, hHeight, unsigned(d.height));
-    header[hBitsPerPixel] = uint8_t(bits);
+    TgaHeader fields;
+    fields.colourMapType = mapped ? 1 : 0;
+    fields.imageType = mapped ? 1 : 2;
+    fields.colourMapLength = mapped ? 256 : 0;
+    fields.colourMapEntrySize = mapped ? 24 : 0;
+    fields.width = uint16_t(d.width);
+    fields.height = uint16_t(d.height);
+    fields.bitsPerPixel = uint8_t(bits);
+    uint8_t header[kHeaderSize];
+    writeTgaHeader(fields, header);
     if (!writeAll(stream, header, kHeaderSize))
         return VESK_ERR_WRITE;
 
@@ -403,6 +435,48 @@ int tgaWrite(const std::string&, TStream& stream, const std::string&, const Vesk
 }
 
 }  // namespace
+
+int64_t TgaHeader::pixelDataOffset() const
+{
+    int64_t offset = kHeaderSize + idLength;
+    if (colourMapType != 0)
+        offset += int64_t(colourMapEntrySize == 15 ? 16 : colourMapEntrySize) * colourMapLength / 8;
+    return offset;
+}
+
+TgaHeader readTgaHeader(const uint8_t* h)
+{
+    TgaHeader t;
+    t.idLength = h[hIdLength];
+    t.colourMapType = h[hMapType];
+    t.imageType = h[hImageType];
+    t.colourMapFirst = uint16_t(u16At(h, hMapFirst));
+    t.colourMapLength = uint16_t(u16At(h, hMapLength));
+    t.colourMapEntrySize = h[hMapEntrySize];
+    t.xOrigin = uint16_t(u16At(h, hXOrigin));
+    t.yOrigin = uint16_t(u16At(h, hYOrigin));
+    t.width = uint16_t(u16At(h, hWidth));
+    t.height = uint16_t(u16At(h, hHeight));
+    t.bitsPerPixel = h[hBitsPerPixel];
+    t.descriptor = h[hDescriptor];
+    return t;
+}
+
+void writeTgaHeader(const TgaHeader& t, uint8_t* h)
+{
+    h[hIdLength] = t.idLength;
+    h[hMapType] = t.colourMapType;
+    h[hImageType] = t.imageType;
+    putU16(h, hMapFirst, t.colourMapFirst);
+    putU16(h, hMapLength, t.colourMapLength);
+    h[hMapEntrySize] = t.colourMapEntrySize;
+    putU16(h, hXOrigin, t.xOrigin);
+    putU16(h, hYOrigin, t.yOrigin);
+    putU16(h, hWidth, t.width);
+    putU16(h, hHeight, t.height);
+    h[hBitsPerPixel] = t.bitsPerPixel;
+    h[hDescriptor] = t.descriptor;
+}
 
 const VeskCodec kTgaCodec{
     "Targa",

@@ -40,6 +40,12 @@ struct VeskDescription {
     int32_t bitsPerPixel;  // 1, 4, 8 or 24
     uint8_t tgaHeader[18]; // TGA codec: the file header, kept between the steps
     int64_t state[16];     // other codecs: their own values between the steps
+    // Alpha beside the colour: the header step sets hasAlpha when the file's
+    // pixels carry alpha (TGA: 32 bits per pixel); the caller may then point
+    // `alpha` at width x height bytes, top row first, which the data step
+    // fills. Left null, the alpha is dropped as always.
+    int32_t hasAlpha;
+    uint8_t* alpha;
 };
 
 // Codec palette: always 256 entries of red, green, blue; entries the file does

@@ -100,6 +100,29 @@ QImage readWithQt(QByteArray& bytes)
 
 }  // namespace
 
+void TBitmapGraphic::takeAlpha(const QImage& image)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    if (argb.isNull() || argb.width() != Width() || argb.height() != Height())
+        return;
+    const int w = Width(), h = Height();
+    std::vector<uint8_t> alpha(size_t(w) * size_t(h));
+    const bool direct = ImageFormat() == ifRgb24;
+    for (int y = 0; y < h; ++y) {
+        const QRgb* src = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        uint8_t* dst = direct ? RowPointer(y) : nullptr;
+        for (int x = 0; x < w; ++x) {
+            alpha[size_t(y) * size_t(w) + size_t(x)] = uint8_t(qAlpha(src[x]));
+            if (dst) {
+                dst[3 * x] = uint8_t(qBlue(src[x]));
+                dst[3 * x + 1] = uint8_t(qGreen(src[x]));
+                dst[3 * x + 2] = uint8_t(qRed(src[x]));
+            }
+        }
+    }
+    AlphaPlane = std::move(alpha);
+}
+
 void TBitmapGraphic::ReadImage(TStream& stream, int)
 {
     // Positions below are counted from where the file starts.
@@ -132,8 +155,12 @@ void TBitmapGraphic::ReadImage(TStream& stream, int)
         try {
             QByteArray bytes = readForSecondReader(*work);
             const auto* file = reinterpret_cast<const uint8_t*>(bytes.constData());
-            if (!ReadTrueColourBmp(file, bytes.size(), *this))
-                AssignFromPlatformBitmap(readWithQt(bytes));
+            if (!ReadTrueColourBmp(file, bytes.size(), *this)) {
+                const QImage image = readWithQt(bytes);
+                AssignFromPlatformBitmap(image);
+                if (KeepAlpha && image.hasAlphaChannel())
+                    takeAlpha(image);
+            }
         } catch (...) {
             Assign(nullptr);
             throw;

@@ -18,4 +18,9 @@ public:
     void ReadImage(TStream& stream, int index) override;
     // Writes an uncompressed BMP with a 40-byte header.
     void WriteToStream(TStream& stream) override;
+
+private:
+    // With KeepAlpha: the alpha of a picture Qt's reader gave with an alpha
+    // channel, and its straight colour.
+    void takeAlpha(const QImage& image);
 };

@@ -156,5 +156,27 @@ bool ReadTrueColourBmp(const uint8_t* file, int64_t size, TDibGraphic& picture)
         else
             decodeMaskedRow(in, out, width, bits, red, green, blue);
     }
+
+    // Alpha, for a reader that keeps it: the alpha mask of a masked file, or
+    // the one a header of 56 bytes or more names for uncompressed 32 bits.
+    if (picture.KeepAlpha && bits != 24) {
+        uint32_t alphaMask = masks.alpha;
+        if (compression == kUncompressed && bits == 32 && headerSize >= 56)
+            alphaMask = readLe32(h + 52);
+        if (bits < 32)
+            alphaMask &= (uint32_t(1) << bits) - 1;
+        if (alphaMask != 0 && usableMask(alphaMask, bits) && ((masks.red | masks.green | masks.blue) & alphaMask) == 0) {
+            const Channel alpha(alphaMask);
+            std::vector<uint8_t> plane(size_t(width) * size_t(height), 255);
+            const int bytes = bits / 8;
+            for (int64_t r = 0; r < rowsHeld; ++r) {
+                const uint8_t* in = file + dataOffset + r * stride;
+                uint8_t* out = plane.data() + size_t(topDown ? r : height - 1 - r) * size_t(width);
+                for (int x = 0; x < width; ++x, in += bytes)
+                    out[x] = alpha(bits == 16 ? readLe16(in) : readLe32(in));
+            }
+            picture.AlphaPlane = std::move(plane);
+        }
+    }
     return true;
 }

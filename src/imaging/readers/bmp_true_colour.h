@@ -11,8 +11,9 @@
 // 16-bit pixels are 5-5-5, 32-bit ones 8-8-8 in the low three bytes. Each
 // colour mask must be one run of 1 to 32 set bits inside the pixel, and no
 // two masks may share a bit; the alpha mask's bits inside the pixel, if any,
-// must form one run too, but the alpha channel is not read: the bitmap has
-// none. A channel of n bits becomes a byte as v << 3
+// must form one run too; the alpha channel is read only for a picture that
+// keeps alpha (TDibGraphic::AlphaPlane: the alpha mask, or for uncompressed
+// 32 bits the one a header of 56 bytes or more names). A channel of n bits becomes a byte as v << 3
 // (n = 5), v << 2 (n = 6), else round(v * 255 / (2^n - 1)).
 #include "imaging/dib_graphic.h"
 

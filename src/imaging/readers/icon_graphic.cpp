@@ -152,6 +152,22 @@ void TIconGraphic::ReadImage(TStream& stream, int)
 
     const int w = icon.width(), h = icon.height();
     NewImage(w, h, ifRgb24, nullptr, 0, 0);
+    if (KeepAlpha) {
+        // The icon's own colour, and its transparency beside it.
+        std::vector<uint8_t> alpha(size_t(w) * size_t(h));
+        for (int y = 0; y < h; ++y) {
+            const QRgb* src = reinterpret_cast<const QRgb*>(icon.constScanLine(y));
+            uint8_t* dst = RowPointer(y);
+            for (int x = 0; x < w; ++x, dst += 3) {
+                dst[0] = uint8_t(qBlue(src[x]));
+                dst[1] = uint8_t(qGreen(src[x]));
+                dst[2] = uint8_t(qRed(src[x]));
+                alpha[size_t(y) * size_t(w) + size_t(x)] = uint8_t(qAlpha(src[x]));
+            }
+        }
+        AlphaPlane = std::move(alpha);
+        return;
+    }
     // Drawn onto black: each pixel's colour weighted by its opacity.
     for (int y = 0; y < h; ++y) {
         const QRgb* src = reinterpret_cast<const QRgb*>(icon.constScanLine(y));

@@ -135,7 +135,10 @@ bool pngReadInfo(PngState* state, PngLayout* layout)
 }
 
 // Transformations, then the decoded layout, palette and resolution.
-bool pngPrepare(PngState* state, const PngOptions* options, bool bgrOrder, PngLayout* layout)
+// With `alpha` the rows come out as 8-bit blue, green, red, alpha whatever
+// the file holds (palette and grey expanded, tRNS made an alpha channel), and
+// nothing is composited onto a background: the colour stays the file's own.
+bool pngPrepare(PngState* state, const PngOptions* options, bool bgrOrder, bool alpha, PngLayout* layout)
 {
     png_structp png = state->png;
     png_infop info = state->info;
@@ -144,7 +147,11 @@ bool pngPrepare(PngState* state, const PngOptions* options, bool bgrOrder, PngLa
 
     if (layout->bitDepth == 16)
         png_set_strip_16(png);
-    if (bgrOrder)
+    if (alpha) {
+        png_set_expand(png);
+        png_set_gray_to_rgb(png);
+    }
+    if (bgrOrder || alpha)
         png_set_bgr(png);
 
     // An sRGB file is taken as it is: no gamma correction. (Its rendering
@@ -162,7 +169,9 @@ bool pngPrepare(PngState* state, const PngOptions* options, bool bgrOrder, PngLa
     }
 
     png_color_16p fileBackground = nullptr;
-    if (!options->ignoreFileBackground && png_get_bKGD(png, info, &fileBackground) && fileBackground) {
+    if (alpha) {
+        // Straight colour and its alpha, kept apart.
+    } else if (!options->ignoreFileBackground && png_get_bKGD(png, info, &fileBackground) && fileBackground) {
         png_set_background(png, fileBackground, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
     } else {
         png_color_16 background;
@@ -215,6 +224,18 @@ bool pngReadRows(PngState* state, uint8_t* bits, int64_t stride, png_uint_32 hei
     for (int pass = 0; pass < passes; ++pass)
         for (png_uint_32 y = 0; y < height; ++y)
             png_read_row(png, bits + int64_t(height - 1 - y) * stride, nullptr);
+    return true;
+}
+
+// Decodes every pass into rows of blue, green, red, alpha, top row first.
+bool pngReadRowsWithAlpha(PngState* state, uint8_t* pixels, size_t rowBytes, png_uint_32 height, int passes)
+{
+    png_structp png = state->png;
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < height; ++y)
+            png_read_row(png, pixels + size_t(y) * rowBytes, nullptr);
     return true;
 }
 
@@ -302,13 +323,48 @@ void TPngGraphic::ReadImage(TStream& stream, int)
     TImageFormat format = ifMonochrome;
     if (!pickFormat(layout.bitDepth, layout.colorType, format))
         throw EPNGError("PNG file is not valid or corrupted");
+    const bool withAlpha = KeepAlpha && ((layout.colorType & PNG_COLOR_MASK_ALPHA) != 0 ||
+                                         png_get_valid(state.png, state.info, PNG_INFO_tRNS) != 0);
+    if (withAlpha)
+        format = ifRgb24;
     checkImageSize(layout.width, layout.height, BitsPerPixel(format));
+    if (withAlpha && uint64_t(layout.width) * layout.height * 4 > uint64_t(INT32_MAX))
+        throw ETavrinError("Image is too large");
 
     const PngOptions options{IgnoreFileBackground, BackgroundColor};
-    if (!pngPrepare(&state, &options, format == ifRgb24, &layout))
+    if (!pngPrepare(&state, &options, format == ifRgb24, withAlpha, &layout))
         raisePngFailure(state);
     if (layout.gammaSet)
         FileGamma = layout.fileGamma;
+
+    if (withAlpha) {
+        const size_t rowBytes = size_t(layout.width) * 4;
+        if (layout.outBitDepth != 8 || layout.outChannels != 4 || layout.rowBytes != rowBytes)
+            throw EPNGError("PNG file is not valid or corrupted");
+        uint16_t resX = 0, resY = 0;
+        if (layout.hasPhys && layout.physUnit == PNG_RESOLUTION_METER) {
+            resX = physToDpi(layout.physX);
+            resY = physToDpi(layout.physY);
+        }
+        std::vector<uint8_t> pixels(rowBytes * layout.height);
+        NewImage(int32_t(layout.width), int32_t(layout.height), ifRgb24, nullptr, resX, resY);
+        if (!pngReadRowsWithAlpha(&state, pixels.data(), rowBytes, layout.height, layout.passes))
+            raisePngFailure(state);
+        std::vector<uint8_t> alpha(size_t(layout.width) * layout.height);
+        for (png_uint_32 y = 0; y < layout.height; ++y) {
+            const uint8_t* src = pixels.data() + size_t(y) * rowBytes;
+            uint8_t* dst = RowPointer(int(y));
+            uint8_t* a = alpha.data() + size_t(y) * layout.width;
+            for (png_uint_32 x = 0; x < layout.width; ++x, src += 4, dst += 3) {
+                dst[0] = src[0];
+                dst[1] = src[1];
+                dst[2] = src[2];
+                a[x] = src[3];
+            }
+        }
+        AlphaPlane = std::move(alpha);
+        return;
+    }
 
     // Rows are decoded straight into the bitmap, so what libpng will hand
     // over per row must be exactly the layout of the chosen format.

@@ -22,6 +22,12 @@ QX_DEFINE_GRAPHIC_CLASS(TTiffGraphic, TDibGraphic);
 
 namespace {
 
+// Straight colour from colour premultiplied by alpha.
+inline uint8_t unpremultiply(unsigned c, unsigned a)
+{
+    return a == 0 ? 0 : uint8_t(std::min(255u, (c * 255 + a / 2) / a));
+}
+
 // The largest block libtiff may allocate at once for one directory's data,
 // and the bound for every buffer this reader sizes from the file's numbers.
 constexpr uint64_t kMaxBufferBytes = INT32_MAX;
@@ -313,6 +319,16 @@ void TTiffGraphic::ReadImage(TStream& stream, int index)
 
     checkImageSize(width, height, BitsPerPixel(format));
     NewImage(int32_t(width), int32_t(height), format, imagePalette, resX, resY);
+    alphaSample_ = 0;
+    if (KeepAlpha && format == ifRgb24) {
+        uint16_t extraCount = 0;
+        uint16_t* extraTypes = nullptr;
+        if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) && extraCount >= 1 && extraTypes &&
+            (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA)) {
+            alphaSample_ = extraTypes[0] == EXTRASAMPLE_ASSOCALPHA ? 1 : 2;
+            AlphaPlane.assign(size_t(width) * height, 255);
+        }
+    }
 
     switch (compression) {
     case COMPRESSION_NONE:
@@ -420,7 +436,18 @@ bool TTiffGraphic::readWholeImage(void* handle, bool tiled, uint32_t rowsPerStri
         for (uint32_t r = 0; r < rows; ++r) {
             const uint32_t* values = raster.data() + size_t(r) * width;
             const int y = int(top + r);
-            if (direct) {
+            if (direct && alphaSample_ != 0) {
+                // libtiff hands over colour premultiplied by alpha, whatever the file holds.
+                uint8_t* p = RowPointer(y);
+                uint8_t* a = AlphaPlane.data() + size_t(y) * width;
+                for (uint32_t x = 0; x < width; ++x, p += 3) {
+                    const unsigned alpha = TIFFGetA(values[x]);
+                    p[0] = unpremultiply(TIFFGetB(values[x]), alpha);
+                    p[1] = unpremultiply(TIFFGetG(values[x]), alpha);
+                    p[2] = unpremultiply(TIFFGetR(values[x]), alpha);
+                    a[x] = uint8_t(alpha);
+                }
+            } else if (direct) {
                 uint8_t* p = RowPointer(y);
                 for (uint32_t x = 0; x < width; ++x, p += 3) {
                     p[0] = uint8_t(TIFFGetB(values[x]));
@@ -478,7 +505,17 @@ void TTiffGraphic::readStrips(void* handle, uint64_t lineSize, uint32_t rowsPerS
                 // Red, green, blue in the first three samples; a fourth is ignored.
                 const uint64_t available = lineSize >= 3 ? (lineSize - 3) / samples + 1 : 0;
                 const uint32_t count = uint32_t(std::min<uint64_t>(width, available));
-                if (direct) {
+                if (direct && samples == 4 && alphaSample_ != 0) {
+                    uint8_t* a = AlphaPlane.data() + size_t(y) * width;
+                    for (uint32_t x = 0; x < count; ++x, src += samples, dst += 3) {
+                        const unsigned alpha = src[3];
+                        const bool premultiplied = alphaSample_ == 1;
+                        dst[0] = premultiplied ? unpremultiply(src[2], alpha) : src[2];
+                        dst[1] = premultiplied ? unpremultiply(src[1], alpha) : src[1];
+                        dst[2] = premultiplied ? unpremultiply(src[0], alpha) : src[0];
+                        a[x] = uint8_t(alpha);
+                    }
+                } else if (direct) {
                     for (uint32_t x = 0; x < count; ++x, src += samples, dst += 3) {
                         dst[0] = src[2];
                         dst[1] = src[1];

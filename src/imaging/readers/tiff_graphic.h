@@ -24,4 +24,7 @@ private:
     // left as NewImage made it and false is returned.
     bool readWholeImage(void* tif, bool tiled, uint32_t rowsPerStrip);
     void readStrips(void* tif, uint64_t lineSize, uint32_t rowsPerStrip, uint64_t samples, int widenBits);
+    // With KeepAlpha, the kind of the file's alpha sample (the fourth):
+    // 0 none, 1 associated (colour premultiplied), 2 unassociated.
+    int alphaSample_ = 0;
 };

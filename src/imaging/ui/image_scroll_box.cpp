@@ -288,9 +288,9 @@ void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& formatN
     Redraw(true);
 }
 
-void TImageScrollBox::LoadFromFile(const std::string& fileName, int imageIndex)
+void TImageScrollBox::LoadFromFile(const std::string& fileName, int imageIndex, bool keepAlpha)
 {
-    std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(fileName, imageIndex);
+    std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(fileName, imageIndex, keepAlpha);
     replacePicture(std::move(picture));
     Redraw(true);
 }

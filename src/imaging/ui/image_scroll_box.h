@@ -100,7 +100,8 @@ public:
     void LoadFromStream(TStream& stream, const std::string& formatName, int imageIndex);
     // Loads a picture file (opened for reading, shared with everyone) by its
     // extension, as LoadFromStream.
-    void LoadFromFile(const std::string& fileName, int imageIndex);
+    // `keepAlpha` as for LoadPictureFromFile (TDibGraphic::AlphaPlane).
+    void LoadFromFile(const std::string& fileName, int imageIndex, bool keepAlpha = false);
     // Writes a copy of the picture in the named format; OnBeforeSave sees
     // that copy before it is written.
     void SaveToStream(TStream& stream, const std::string& formatName);

@@ -1,5 +1,6 @@
 // Reading and writing TGA images through the TGA codec (driven the way the
 // program drives it, through TTgaGraphic and the codec bridge).
+#include "imaging/codec/tga_header.h"
 #include "imaging/codec/vesk.h"
 #include "imaging/readers/tga_graphic.h"
 #include "support/tga_builder.h"
@@ -520,3 +521,34 @@ TEST(TgaWrite, WriterFailures)
 }
 
 } // namespace
+
+TEST(TgaHeaderFields, EachFieldAtItsOffsetLittleEndian)
+{
+    TgaHeader h;
+    h.idLength = 3;
+    h.colourMapType = 1;
+    h.imageType = 9;
+    h.colourMapFirst = 0x0102;
+    h.colourMapLength = 0x0304;
+    h.colourMapEntrySize = 24;
+    h.xOrigin = 0x0506;
+    h.yOrigin = 0x0708;
+    h.width = 0x012C;
+    h.height = 0x0A0B;
+    h.bitsPerPixel = 8;
+    h.descriptor = 0x28;
+    uint8_t bytes[18];
+    writeTgaHeader(h, bytes);
+    const std::vector<uint8_t> expected = {3, 1, 9, 0x02, 0x01, 0x04, 0x03, 24, 0x06, 0x05,
+                                           0x08, 0x07, 0x2C, 0x01, 0x0B, 0x0A, 8, 0x28};
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 18), expected);
+    const TgaHeader back = readTgaHeader(expected.data());
+    EXPECT_EQ(back.colourMapLength, 0x0304);
+    EXPECT_EQ(back.width, 0x012C);
+    EXPECT_TRUE(back.topToBottom());
+    // Header, 3 bytes of image ID, 0x304 entries of 3 bytes.
+    EXPECT_EQ(back.pixelDataOffset(), 18 + 3 + 0x304 * 3);
+    h.colourMapEntrySize = 15;  // counts as 16 bits
+    writeTgaHeader(h, bytes);
+    EXPECT_EQ(readTgaHeader(bytes).pixelDataOffset(), 18 + 3 + 0x304 * 2);
+}

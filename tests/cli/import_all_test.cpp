@@ -1,0 +1,281 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// quarnix-tool import-all and import over the layouts of a sectioned
+// dictionary: the round trip with export-all, edited pictures written into
+// every level, alpha kept, and refusals that write nothing.
+#include "formats/sectioned_dictionary_writer.h"
+#include "formats/texel_layout.h"
+#include "support/archive_builder.h"
+#include "support/archive_sample.h"
+#include "support/texel_cases.h"
+#include "support/tool_runner.h"
+#include "texture/texture_tga.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+using archive_fixture::ScratchDir;
+
+namespace {
+
+std::vector<uint8_t> readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeAll(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+const TexelFormat kFormats[] = {TexelFormat::Paletted8, TexelFormat::Bgra8888, TexelFormat::Bgrx888,
+                                TexelFormat::Argb1555,  TexelFormat::Rgb555,   TexelFormat::Rgb565,
+                                TexelFormat::Argb4444,  TexelFormat::Lum8,     TexelFormat::Dxt1,
+                                TexelFormat::Dxt3,      TexelFormat::Dxt5};
+
+std::string nameOf(TexelFormat f)
+{
+    std::string n = std::string("t_") + texelFormatTypeName(f);
+    for (char& c : n)
+        if (c == ' ')
+            c = '_';
+    return n;
+}
+
+// A 32-bit TGA, first row at the top, of width x height B, G, R, A pixels.
+std::vector<uint8_t> tga32(int w, int h, const std::vector<uint8_t>& bgra)
+{
+    std::vector<uint8_t> t(18, 0);
+    t[2] = 2;
+    t[12] = uint8_t(w);
+    t[14] = uint8_t(h);
+    t[16] = 32;
+    t[17] = 0x28;
+    t.insert(t.end(), bgra.begin(), bgra.end());
+    return t;
+}
+
+// 8 x 8 pixels: colour `left` on the left half, `right` on the right half.
+std::vector<uint8_t> halves(std::array<uint8_t, 4> left, std::array<uint8_t, 4> right)
+{
+    std::vector<uint8_t> bgra;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            for (int c = 0; c < 4; ++c)
+                bgra.push_back(x < 4 ? left[c] : right[c]);
+    return bgra;
+}
+
+class ImportAll : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        SectionedDictionary d;
+        for (TexelFormat f : kFormats)
+            d.textures.push_back(texel_cases::mipTexture(nameOf(f), f, 8, 8, 4, f == TexelFormat::Rgb555 ? 8 : 9));
+        writeAll(txd(), buildSectionedDictionary(d, &written));
+        original = readAll(txd());
+    }
+    std::string txd() const { return dir.file("real.txd"); }
+    std::string out() const { return dir.file("out"); }
+    std::string picture(TexelFormat f, const char* ext) const { return out() + "/real.txd/" + nameOf(f) + ext; }
+    // The bytes from a texture's ImagePos to the end of its last level.
+    std::pair<size_t, size_t> span(TexelFormat f) const
+    {
+        const size_t i = size_t(std::find(std::begin(kFormats), std::end(kFormats), f) - std::begin(kFormats));
+        TexelLayout layout;
+        layout.format = f;
+        layout.width = layout.height = 8;
+        layout.levels = 4;
+        return {size_t(written[i].imagePos), size_t(written[i].imagePos + texelDataBytes(layout))};
+    }
+    // Every byte outside the texture's span is as it was.
+    void expectOnlyChanged(TexelFormat f, const std::vector<uint8_t>& now) const
+    {
+        ASSERT_EQ(now.size(), original.size());
+        const auto [from, to] = span(f);
+        EXPECT_TRUE(std::equal(now.begin(), now.begin() + std::ptrdiff_t(from), original.begin()));
+        EXPECT_TRUE(std::equal(now.begin() + std::ptrdiff_t(to), now.end(), original.begin() + std::ptrdiff_t(to)));
+        EXPECT_FALSE(std::equal(now.begin() + std::ptrdiff_t(from), now.begin() + std::ptrdiff_t(to),
+                                original.begin() + std::ptrdiff_t(from)));
+    }
+    ScratchDir dir{"qx_import_all"};
+    std::vector<WrittenSectionedTexture> written;
+    std::vector<uint8_t> original;
+};
+
+TEST_F(ImportAll, AnUneditedExportImportedBackLeavesEveryByte)
+{
+    ASSERT_EQ(runQuarnixTool({"export-all", txd(), out(), "--png"}).exitCode, 0);
+    for (const bool exact : {true, false}) {
+        std::vector<std::string> args = {"import-all", txd(), out()};
+        if (exact)
+            args.push_back("--exact");
+        const ToolRun r = runQuarnixTool(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "0 textures imported, 11 unchanged, 0 skipped\n");
+        EXPECT_EQ(readAll(txd()), original);
+    }
+}
+
+TEST_F(ImportAll, AnEditedTrueColourPictureIsWrittenIntoEveryLevelWithItsAlpha)
+{
+    ASSERT_EQ(runQuarnixTool({"export-all", txd(), out(), "--png"}).exitCode, 0);
+    // Left half (B, G, R, A) = (10, 20, 30, 40), right half (200, 100, 50, 255),
+    // as a 32-bit TGA in place of the PNG.
+    const std::vector<uint8_t> edited = halves({10, 20, 30, 40}, {200, 100, 50, 255});
+    fs::remove(picture(TexelFormat::Bgra8888, ".png"));
+    writeAll(picture(TexelFormat::Bgra8888, ".tga"), tga32(8, 8, edited));
+    const ToolRun r = runQuarnixTool({"import-all", txd(), out(), "--exact"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "1 texture imported, 10 unchanged, 0 skipped\n");
+
+    const std::vector<uint8_t> now = readAll(txd());
+    expectOnlyChanged(TexelFormat::Bgra8888, now);
+    size_t at = span(TexelFormat::Bgra8888).first;
+    // Level 0: the picture's own pixels, alpha kept; each size field unchanged.
+    EXPECT_EQ(std::vector<uint8_t>(now.begin() + std::ptrdiff_t(at), now.begin() + std::ptrdiff_t(at + 4)),
+              (std::vector<uint8_t>{0, 1, 0, 0}));  // 256
+    EXPECT_EQ(std::vector<uint8_t>(now.begin() + std::ptrdiff_t(at + 4), now.begin() + std::ptrdiff_t(at + 4 + 256)),
+              edited);
+    at += 4 + 256;
+    // Level 1 (4 x 4) and level 2 (2 x 2): the halves stay apart.
+    for (const int side : {4, 2}) {
+        EXPECT_EQ(now[at], side * side * 4);
+        at += 4;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                const uint8_t* p = now.data() + at + 4 * size_t(y * side + x);
+                const std::vector<uint8_t> want =
+                    x < side / 2 ? std::vector<uint8_t>{10, 20, 30, 40} : std::vector<uint8_t>{200, 100, 50, 255};
+                EXPECT_EQ(std::vector<uint8_t>(p, p + 4), want) << side << ":" << x << "," << y;
+            }
+        at += size_t(side * side * 4);
+    }
+    // Level 3 (1 x 1): the rounded mean of the two halves,
+    // ((10+200+1) div 2, (20+100+1) div 2, (30+50+1) div 2, (40+255+1) div 2).
+    EXPECT_EQ(std::vector<uint8_t>(now.begin() + std::ptrdiff_t(at + 4), now.begin() + std::ptrdiff_t(at + 8)),
+              (std::vector<uint8_t>{105, 60, 40, 148}));
+
+    // Imported again, the picture now equals the texture: nothing is written.
+    EXPECT_EQ(runQuarnixTool({"import-all", txd(), out(), "--exact"}).err,
+              "0 textures imported, 11 unchanged, 0 skipped\n");
+    EXPECT_EQ(readAll(txd()), now);
+}
+
+TEST_F(ImportAll, EditedPicturesOfUncompressedLayoutsDecodeToExactlyTheirPixels)
+{
+    ASSERT_EQ(runQuarnixTool({"export-all", txd(), out(), "--png"}).exitCode, 0);
+    // Colours every one of these layouts holds exactly: red 0x84 = 16 of 31,
+    // green 0x82 = 32 of 63 (565), blue 0xFF; grey for the grey layout.
+    struct Edit {
+        TexelFormat format;
+        std::array<uint8_t, 4> left, right;
+        std::vector<uint8_t> leftTexel, rightTexel;  // from the layout table
+    };
+    const std::vector<Edit> edits = {
+        // 565: red 16 << 11 | green 32 << 5 | blue 31 = 0x841F; black 0.
+        {TexelFormat::Rgb565, {0xFF, 0x82, 0x84, 255}, {0, 0, 0, 255}, {0x1F, 0x84}, {0x00, 0x00}},
+        // 1555 with alpha: transparent left (alpha 0), opaque right: 0x7FFF, 0x8000.
+        {TexelFormat::Argb1555, {0xFF, 0xFF, 0xFF, 0}, {0, 0, 0, 255}, {0xFF, 0x7F}, {0x00, 0x80}},
+        // 4444: alpha 0x88 = 8, red 0x11 = 1, green 0x22 = 2, blue 0x33 = 3 -> 0x8123.
+        {TexelFormat::Argb4444, {0x33, 0x22, 0x11, 0x88}, {0xFF, 0xFF, 0xFF, 0xFF}, {0x23, 0x81}, {0xFF, 0xFF}},
+        // grey 0x40 and 0xC0.
+        {TexelFormat::Lum8, {0x40, 0x40, 0x40, 255}, {0xC0, 0xC0, 0xC0, 255}, {0x40}, {0xC0}},
+    };
+    for (const Edit& e : edits) {
+        if (e.format == TexelFormat::Argb4444) {
+            // As a PNG with an alpha channel (and an sRGB chunk, so no gamma).
+            TextureRef size;
+            size.width = size.height = 8;
+            writeAll(picture(e.format, ".png"), pngOfTextureTga(tga32(8, 8, halves(e.left, e.right)), size));
+            continue;
+        }
+        fs::remove(picture(e.format, ".png"));
+        writeAll(picture(e.format, ".tga"), tga32(8, 8, halves(e.left, e.right)));
+    }
+    const ToolRun r = runQuarnixTool({"import-all", txd(), out(), "--exact"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "4 textures imported, 7 unchanged, 0 skipped\n");
+    const std::vector<uint8_t> now = readAll(txd());
+    for (const Edit& e : edits) {
+        const size_t texel = e.leftTexel.size();
+        const size_t at = span(e.format).first + 4;
+        for (int x = 0; x < 8; ++x) {
+            const uint8_t* p = now.data() + at + texel * size_t(x);  // first row
+            EXPECT_EQ(std::vector<uint8_t>(p, p + texel), x < 4 ? e.leftTexel : e.rightTexel)
+                << texelFormatTypeName(e.format) << " x=" << x;
+        }
+    }
+}
+
+TEST_F(ImportAll, APalettedPictureOfFewColoursKeepsThemExactly)
+{
+    ASSERT_EQ(runQuarnixTool({"export-all", txd(), out(), "--png"}).exitCode, 0);
+    fs::remove(picture(TexelFormat::Paletted8, ".png"));
+    writeAll(picture(TexelFormat::Paletted8, ".tga"), tga32(8, 8, halves({1, 2, 3, 255}, {251, 252, 253, 255})));
+    ASSERT_EQ(runQuarnixTool({"import-all", txd(), out(), "--exact"}).exitCode, 0);
+    const std::vector<uint8_t> now = readAll(txd());
+    expectOnlyChanged(TexelFormat::Paletted8, now);
+    const size_t pal = span(TexelFormat::Paletted8).first;
+    const uint8_t* indices = now.data() + pal + 1024 + 4;
+    for (int x = 0; x < 8; ++x) {
+        const uint8_t* e = now.data() + pal + 4 * indices[x];  // R, G, B, A
+        const std::vector<uint8_t> want = x < 4 ? std::vector<uint8_t>{3, 2, 1, 255} : std::vector<uint8_t>{253, 252, 251, 255};
+        EXPECT_EQ(std::vector<uint8_t>(e, e + 4), want) << x;
+    }
+}
+
+TEST_F(ImportAll, ABlockCompressedPictureOfExactFlatBlocksComesBackExactly)
+{
+    ASSERT_EQ(runQuarnixTool({"export-all", txd(), out(), "--png"}).exitCode, 0);
+    fs::remove(picture(TexelFormat::Dxt5, ".png"));
+    const std::vector<uint8_t> edited = halves({0xFF, 0x00, 0x84, 0x80}, {0x00, 0xFF, 0x00, 0xFF});
+    writeAll(picture(TexelFormat::Dxt5, ".tga"), tga32(8, 8, edited));
+    ASSERT_EQ(runQuarnixTool({"import-all", txd(), out(), "--exact"}).exitCode, 0);
+    expectOnlyChanged(TexelFormat::Dxt5, readAll(txd()));
+    // Exported again, level 0 is the edited picture.
+    const ToolRun r = runQuarnixTool({"export", txd(), "1", nameOf(TexelFormat::Dxt5), dir.file("back.tga")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<uint8_t> back = readAll(dir.file("back.tga"));
+    ASSERT_EQ(back.size(), 18 + edited.size());
+    EXPECT_EQ(std::vector<uint8_t>(back.begin() + 18, back.end()), edited);
+}
+
+TEST(ImportRefusals, ALevelOfTheWrongSizeOrAMissingPictureWritesNothing)
+{
+    ScratchDir dir{"qx_import_refusal"};
+    SectionedDictionary d;
+    d.textures.push_back(texel_cases::mipTexture("broken", TexelFormat::Rgb565, 8, 8, 2));
+    d.textures.back().levelSizeFields = {std::nullopt, 999u};  // level 1 should be 32 bytes
+    d.textures.push_back(texel_cases::mipTexture("fine", TexelFormat::Rgb565, 8, 8, 2));
+    const std::string txd = dir.file("r.txd");
+    writeAll(txd, buildSectionedDictionary(d));
+    const std::vector<uint8_t> before = readAll(txd);
+    writeAll(dir.file("p.tga"), tga32(8, 8, halves({1, 2, 3, 255}, {4, 5, 6, 255})));
+    const ToolRun r = runQuarnixTool({"import", txd, "1", "broken", dir.file("p.tga")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("texture's data"), std::string::npos) << r.err;
+    EXPECT_EQ(readAll(txd), before);
+}
+
+TEST(ImportAllSample, TheSampleArchiveRoundTripsByteForByte)
+{
+    ScratchDir dir{"qx_import_sample"};
+    archive_sample::writeSampleFiles(dir.path());
+    const std::vector<uint8_t> img = readAll(dir.file("sample.img"));
+    ASSERT_EQ(runQuarnixTool({"export-all", dir.file("sample.dir"), dir.file("out"), "--png"}).exitCode, 0);
+    const ToolRun r = runQuarnixTool({"import-all", dir.file("sample.dir"), dir.file("out"), "--exact"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("0 textures imported"), 0u) << r.err;
+    EXPECT_EQ(readAll(dir.file("sample.img")), img);
+}
+
+} // namespace

@@ -5,7 +5,7 @@
 #include "formats/sectioned_dictionary_writer.h"
 #include "formats/texel_layout.h"
 #include "support/archive_builder.h"
-#include "support/archive_sample.h"
+#include "formats/archive_sample.h"
 #include "support/texel_cases.h"
 #include "support/tool_runner.h"
 #include "texture/texture_tga.h"

@@ -144,6 +144,21 @@ void expand16(uint8_t* row, int64_t width)
     }
 }
 
+// Blue, green, red of `width` (at least 1) four-byte pixels into the
+// three-byte pixels of a row. Each pixel but the last is stored as a whole
+// word whose fourth byte the next pixel's first byte then overwrites; the
+// last pixel writes its three bytes only, so nothing past the row's
+// 3 * width bytes is touched.
+void dropAlpha(uint8_t* row, const uint8_t* src, int64_t width)
+{
+    for (int64_t i = 0; i + 1 < width; ++i) {
+        uint32_t v;
+        std::memcpy(&v, src + 4 * i, 4);
+        std::memcpy(row + 3 * i, &v, 4);
+    }
+    std::memcpy(row + 3 * (width - 1), src + 4 * (width - 1), 3);
+}
+
 // Where stored row `n` goes in the bottom-up rows.
 struct RowOrder {
     uint8_t* rows;
@@ -175,12 +190,7 @@ int readUncompressed(TStream& stream, const RowOrder& order, int64_t width, int 
         case 32: {
             if (stream.ReadFully(scratch.get(), 4 * width) != 4 * width)
                 return VESK_ERR_READ;
-            const uint8_t* s = scratch.get();
-            for (int64_t i = 0; i < width; ++i) {
-                row[3 * i] = s[4 * i];
-                row[3 * i + 1] = s[4 * i + 1];
-                row[3 * i + 2] = s[4 * i + 2];
-            }
+            dropAlpha(row, scratch.get(), width);
             break;
         }
         case 16:
@@ -255,12 +265,8 @@ struct RlePixels {
     {
         if constexpr (PB == 1 || PB == 2 || PB == 3) {
             std::memcpy(dst, src, size_t(n) * PB);
-        } else {
-            for (int64_t i = 0; i < n; ++i) {
-                dst[3 * i] = src[4 * i];
-                dst[3 * i + 1] = src[4 * i + 1];
-                dst[3 * i + 2] = src[4 * i + 2];
-            }
+        } else if (n > 0) {
+            dropAlpha(dst, src, n);
         }
     }
 };

@@ -5,6 +5,7 @@
 #include "imaging/codec/vesk.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -145,13 +146,26 @@ void expand16(uint8_t* row, int64_t width)
 }
 
 // Blue, green, red of `width` (at least 1) four-byte pixels into the
-// three-byte pixels of a row. Each pixel but the last is stored as a whole
-// word whose fourth byte the next pixel's first byte then overwrites; the
-// last pixel writes its three bytes only, so nothing past the row's
-// 3 * width bytes is touched.
+// three-byte pixels of a row, writing nothing past the row's 3 * width
+// bytes. Four pixels at a time become two overlapping 8-byte stores (the
+// second overwrites the first's last two bytes, and the next group's
+// overwrites its own); the last pixels go one word at a time, each word's
+// fourth byte overwritten by the next pixel, the very last pixel's three
+// bytes alone.
 void dropAlpha(uint8_t* row, const uint8_t* src, int64_t width)
 {
-    for (int64_t i = 0; i + 1 < width; ++i) {
+    static_assert(std::endian::native == std::endian::little, "pixels are handled as little-endian words");
+    int64_t i = 0;
+    for (; i + 5 <= width; i += 4) {
+        uint64_t a, b;
+        std::memcpy(&a, src + 4 * i, 8);
+        std::memcpy(&b, src + 4 * i + 8, 8);
+        a = (a & 0xFFFFFFu) | ((a >> 8) & 0xFFFFFF000000u);
+        b = (b & 0xFFFFFFu) | ((b >> 8) & 0xFFFFFF000000u);
+        std::memcpy(row + 3 * i, &a, 8);
+        std::memcpy(row + 3 * i + 6, &b, 8);
+    }
+    for (; i + 1 < width; ++i) {
         uint32_t v;
         std::memcpy(&v, src + 4 * i, 4);
         std::memcpy(row + 3 * i, &v, 4);

@@ -27,30 +27,57 @@ inline void put(uint8_t* p, uint8_t b, uint8_t g, uint8_t r, uint8_t a)
     p[3] = a;
 }
 
-// Block by block (libsquish's whole-image call spreads its work over
-// threads that cost more than they save on a level of this size); each
-// block's R, G, B, A pixels go straight into place as B, G, R, A.
-void decodeBlocks(const TexelLayout& layout, const uint8_t* src, int width, int height, uint8_t* bgra)
+static_assert(std::endian::native == std::endian::little, "pixels are handled as little-endian words");
+
+// R, G, B, A in memory to B, G, R, A: bytes 0 and 2 of each word exchanged.
+inline uint32_t redBlueSwapped(uint32_t v, uint32_t alphaMask)
+{
+    return (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16) | alphaMask;
+}
+
+// Block rows [firstRow, lastRow) of pixel rows (firstRow a multiple of 4).
+// libsquish's whole-image call spreads its work over threads of its own, so
+// blocks are decoded one by one, a run of them at a time into a small
+// buffer; then their R, G, B, A pixels go into place as B, G, R, A. (Reading
+// a block back right after libsquish wrote it byte by byte would stall.)
+void decodeBlocks(const TexelLayout& layout, const uint8_t* src, int width, int height, int firstRow, int lastRow,
+                  uint8_t* bgra)
 {
     const int flags = layout.format == TexelFormat::Dxt1   ? squish::kDxt1
                       : layout.format == TexelFormat::Dxt3 ? squish::kDxt3
                                                            : squish::kDxt5;
     const int blockBytes = layout.format == TexelFormat::Dxt1 ? 8 : 16;
     const bool opaque = layout.format == TexelFormat::Dxt1 && !layout.dxt1Alpha;
-    static_assert(std::endian::native == std::endian::little, "pixels are handled as little-endian words");
     const uint32_t alphaMask = opaque ? 0xFF000000u : 0;
-    uint8_t block[64];
-    for (int by = 0; by < height; by += 4) {
-        for (int bx = 0; bx < width; bx += 4) {
-            squish::Decompress(block, src, flags);
-            src += blockBytes;
-            const int rows = std::min(4, height - by), cols = std::min(4, width - bx);
-            for (int y = 0; y < rows; ++y) {
-                uint32_t px[4];
-                std::memcpy(px, block + 16 * y, sizeof px);
-                for (uint32_t& v : px)  // R, G, B, A in memory: exchange bytes 0 and 2
-                    v = (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16) | alphaMask;
-                std::memcpy(bgra + 4 * (int64_t(by + y) * width + bx), px, size_t(cols) * 4);
+    const int blocksPerRow = int((int64_t(width) + 3) / 4);
+    const int64_t rowBytes = int64_t(width) * 4;
+    src += int64_t(firstRow / 4) * blocksPerRow * blockBytes;
+    constexpr int kRun = 64;
+    alignas(64) uint8_t decoded[kRun][64];
+    for (int by = firstRow; by < lastRow; by += 4) {
+        const int rows = std::min(4, height - by);
+        uint8_t* blockRow = bgra + int64_t(by) * rowBytes;
+        for (int first = 0; first < blocksPerRow; first += kRun) {
+            const int count = std::min(kRun, blocksPerRow - first);
+            for (int k = 0; k < count; ++k) {
+                squish::Decompress(decoded[k], src, flags);
+                src += blockBytes;
+            }
+            for (int k = 0; k < count; ++k) {
+                const int bx = 4 * (first + k);
+                uint32_t px[16];
+                std::memcpy(px, decoded[k], sizeof px);
+                for (uint32_t& v : px)
+                    v = redBlueSwapped(v, alphaMask);
+                uint8_t* dst = blockRow + int64_t(bx) * 4;
+                if (rows == 4 && bx + 4 <= width) {
+                    for (int y = 0; y < 4; ++y)
+                        std::memcpy(dst + y * rowBytes, px + 4 * y, 16);
+                } else {
+                    const size_t cols = size_t(std::min(4, width - bx));
+                    for (int y = 0; y < rows; ++y)
+                        std::memcpy(dst + y * rowBytes, px + 4 * y, cols * 4);
+                }
             }
         }
     }
@@ -58,30 +85,34 @@ void decodeBlocks(const TexelLayout& layout, const uint8_t* src, int width, int 
 
 } // namespace
 
-void decodeTexelLevel(const TexelLayout& layout, const uint8_t* palette, const uint8_t* src, int width,
-                      int height, uint8_t* bgra)
+int texelRowGroup(TexelFormat format) { return texelFormatIsCompressed(format) ? 4 : 1; }
+
+void decodeTexelRows(const TexelLayout& layout, const uint8_t* palette, const uint8_t* src, int width, int height,
+                     int firstRow, int lastRow, uint8_t* bgra)
 {
-    const int64_t pixels = int64_t(width) * height;
-    if (pixels <= 0)
+    firstRow = std::max(firstRow, 0);
+    lastRow = std::min(lastRow, height);
+    if (width <= 0 || firstRow >= lastRow)
         return;
+    const int64_t begin = int64_t(firstRow) * width, end = int64_t(lastRow) * width;
     switch (layout.format) {
     case TexelFormat::Paletted8:
-        for (int64_t i = 0; i < pixels; ++i) {
+        for (int64_t i = begin; i < end; ++i) {
             const uint8_t* e = palette + 4 * src[i];
             put(bgra + 4 * i, e[2], e[1], e[0], e[3]);
         }
         return;
     case TexelFormat::Bgra8888:
-        std::memcpy(bgra, src, size_t(pixels) * 4);
+        std::memcpy(bgra + 4 * begin, src + 4 * begin, size_t(end - begin) * 4);
         return;
     case TexelFormat::Bgrx888:
-        for (int64_t i = 0; i < pixels; ++i)
+        for (int64_t i = begin; i < end; ++i)
             put(bgra + 4 * i, src[4 * i], src[4 * i + 1], src[4 * i + 2], 255);
         return;
     case TexelFormat::Argb1555:
     case TexelFormat::Rgb555: {
         const bool alpha = layout.format == TexelFormat::Argb1555;
-        for (int64_t i = 0; i < pixels; ++i) {
+        for (int64_t i = begin; i < end; ++i) {
             const unsigned v = readLe16(src + 2 * i);
             put(bgra + 4 * i, widen5(v & 31), widen5((v >> 5) & 31), widen5((v >> 10) & 31),
                 alpha ? ((v & 0x8000) ? 255 : 0) : 255);
@@ -89,28 +120,34 @@ void decodeTexelLevel(const TexelLayout& layout, const uint8_t* palette, const u
         return;
     }
     case TexelFormat::Rgb565:
-        for (int64_t i = 0; i < pixels; ++i) {
+        for (int64_t i = begin; i < end; ++i) {
             const unsigned v = readLe16(src + 2 * i);
             put(bgra + 4 * i, widen5(v & 31), widen6((v >> 5) & 63), widen5((v >> 11) & 31), 255);
         }
         return;
     case TexelFormat::Argb4444:
-        for (int64_t i = 0; i < pixels; ++i) {
+        for (int64_t i = begin; i < end; ++i) {
             const unsigned v = readLe16(src + 2 * i);
             put(bgra + 4 * i, widen4(v & 15), widen4((v >> 4) & 15), widen4((v >> 8) & 15), widen4((v >> 12) & 15));
         }
         return;
     case TexelFormat::Lum8:
-        for (int64_t i = 0; i < pixels; ++i)
+        for (int64_t i = begin; i < end; ++i)
             put(bgra + 4 * i, src[i], src[i], src[i], 255);
         return;
     case TexelFormat::Dxt1:
     case TexelFormat::Dxt3:
     case TexelFormat::Dxt5:
-        decodeBlocks(layout, src, width, height, bgra);
+        decodeBlocks(layout, src, width, height, firstRow, lastRow, bgra);
         return;
     case TexelFormat::Unknown:
         break;
     }
-    std::memset(bgra, 0, size_t(pixels) * 4);
+    std::memset(bgra + 4 * begin, 0, size_t(end - begin) * 4);
+}
+
+void decodeTexelLevel(const TexelLayout& layout, const uint8_t* palette, const uint8_t* src, int width,
+                      int height, uint8_t* bgra)
+{
+    decodeTexelRows(layout, palette, src, width, height, 0, height, bgra);
 }

@@ -79,6 +79,17 @@ int64_t texelDataBytes(const TexelLayout& layout);
 void decodeTexelLevel(const TexelLayout& layout, const uint8_t* palette, const uint8_t* src, int width,
                       int height, uint8_t* bgra);
 
+// The rows a level decodes in whole groups of: 4 for block-compressed
+// formats (a block row), 1 for the others.
+int texelRowGroup(TexelFormat format);
+
+// Decodes rows [firstRow, lastRow) of the level as decodeTexelLevel does,
+// with `src` and `bgra` the starts of the whole level and picture; firstRow
+// is a multiple of texelRowGroup. Rows of different calls never share a byte,
+// so parts of a level may be decoded at the same time.
+void decodeTexelRows(const TexelLayout& layout, const uint8_t* palette, const uint8_t* src, int width, int height,
+                     int firstRow, int lastRow, uint8_t* bgra);
+
 // Encodes width x height pixels of B, G, R, A (first row at the top) into one
 // level of the layout's format (`out`: texelLevelBytes bytes). Not for
 // Paletted8, whose indices come from the colour reduction.

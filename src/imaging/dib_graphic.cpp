@@ -112,6 +112,12 @@ void TDibGraphic::release()
 void TDibGraphic::NewImage(int32_t width, int32_t height, TImageFormat format, const TLogicalPalette* palette,
                            uint16_t resolutionX, uint16_t resolutionY)
 {
+    newImage(width, height, format, palette, resolutionX, resolutionY, true);
+}
+
+void TDibGraphic::newImage(int32_t width, int32_t height, TImageFormat format, const TLogicalPalette* palette,
+                           uint16_t resolutionX, uint16_t resolutionY, bool zeroed)
+{
     AlphaPlane.clear();
     // The palette may be this bitmap's own (or a default one); take a copy
     // before anything is cleared.
@@ -171,7 +177,7 @@ void TDibGraphic::NewImage(int32_t width, int32_t height, TImageFormat format, c
         else
             SetResolutionY(screenDpiY());
 
-        store_.reset(static_cast<uint8_t*>(std::calloc(size_t(imageSize), 1)));
+        store_.reset(static_cast<uint8_t*>(zeroed ? std::calloc(size_t(imageSize), 1) : std::malloc(size_t(imageSize))));
         if (!store_)
             throw ETavrinError("CreateDibSection failed");
         bits_ = store_.get();
@@ -313,8 +319,9 @@ void TDibGraphic::Assign(const TGraphic* source)
         if (!dib || dib->IsEmpty() || dib->Width() <= 0 || dib->Height() <= 0)
             return;
         const int resX = dib->ResolutionX(), resY = dib->ResolutionY();
-        NewImage(dib->Width(), dib->Height(), dib->ImageFormat(), &dib->Palette(), resolutionArgument(resX),
-                 resolutionArgument(resY));
+        // Not zero-filled: the copy below writes every byte of the store.
+        newImage(dib->Width(), dib->Height(), dib->ImageFormat(), &dib->Palette(), resolutionArgument(resX),
+                 resolutionArgument(resY), false);
         // Once more, so that a resolution of 0 stays 0 instead of becoming the display's.
         SetResolutionX(resX);
         SetResolutionY(resY);

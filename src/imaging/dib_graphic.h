@@ -135,6 +135,10 @@ public:
 
 private:
     void release();
+    // NewImage; with `zeroed` false the pixel store is left as allocated,
+    // for a caller that overwrites every byte of it at once.
+    void newImage(int32_t width, int32_t height, TImageFormat format, const TLogicalPalette* palette,
+                  uint16_t resolutionX, uint16_t resolutionY, bool zeroed);
 
     TImageFormat format_ = ifMonochrome;
     // Aligned so that every field of the (packed) header sits at its natural alignment.

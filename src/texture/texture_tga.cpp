@@ -4,6 +4,7 @@
 #include "imaging/codec/tga_header.h"
 #include "imaging/picture_registry.h"
 #include "formats/texture_dictionary_layout.h"
+#include "imaging/row_bands.h"
 #include "platform/byte_order.h"
 #include "platform/environment.h"
 #include "platform/file_write.h"
@@ -13,7 +14,10 @@
 #include <QImage>
 #include <QImageWriter>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -35,6 +39,25 @@ bool sameFile(const std::string& a, const std::string& b)
     struct stat sa {}, sb {};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
+}
+
+// Decodes level 0 in bands of rows over the cores. A band of a block
+// format holds whole block rows; bands smaller than the work a thread is
+// worth are not split off (a plain copy of 32-bit texels never is).
+void decodeLevelInBands(const TexelLayout& layout, const uint8_t* palette, const uint8_t* level, uint8_t* bgra)
+{
+    const int width = layout.width, height = layout.height;
+    const int group = texelRowGroup(layout.format);
+    const int32_t groups = int32_t((int64_t(height) + group - 1) / group);
+    const int64_t pixelsPerGroup = std::max<int64_t>(1, int64_t(width) * group);
+    const int64_t minPixels = layout.format == TexelFormat::Bgra8888 ? INT64_MAX
+                              : texelFormatIsCompressed(layout.format) ? 16 * 1024
+                                                                       : 256 * 1024;
+    const int32_t minGroups = int32_t(std::clamp<int64_t>(minPixels / pixelsPerGroup, 1, INT32_MAX));
+    ForEachRowBand(groups, minGroups, [&](int32_t first, int32_t last) {
+        decodeTexelRows(layout, palette, level, width, height, first * group,
+                        int(std::min<int64_t>(int64_t(last) * group, height)), bgra);
+    });
 }
 
 // A texture of a sectioned dictionary: level 0 decoded to B, G, R, A, first
@@ -66,15 +89,16 @@ TextureTga buildSectionedTextureTga(TStream& archive, const TextureRef& texture)
         result.problem = TextureProblem::PastEnd;
         return result;
     }
-    std::vector<uint8_t> level(static_cast<size_t>(dataSize));
-    archive.ReadBuffer(level.data(), dataSize);
+    // Every byte of the level is read into it before it is used.
+    const std::unique_ptr<uint8_t[]> level(new uint8_t[static_cast<size_t>(dataSize)]);
+    archive.ReadBuffer(level.get(), dataSize);
     std::vector<uint8_t>& out = result.bytes;
     out.resize(static_cast<size_t>(kTgaHeaderSize + int64_t(layout.width) * layout.height * 4));
     TextureRef header = texture;
     header.width = layout.width;
     header.height = layout.height;
     putHeader(out.data(), header, true);
-    decodeTexelLevel(layout, palette, level.data(), layout.width, layout.height, out.data() + kTgaHeaderSize);
+    decodeLevelInBands(layout, palette, level.get(), out.data() + kTgaHeaderSize);
     return result;
 }
 

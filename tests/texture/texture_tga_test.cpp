@@ -5,6 +5,7 @@
 
 #include "formats/texture_dictionary.h"
 #include "imaging/picture_registry.h"
+#include "imaging/row_bands.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
 #include "support/texel_cases.h"
@@ -138,6 +139,58 @@ TEST(TextureTga, SectionedTexturesOfEveryLayoutShowLevelZeroAs32BitTopFirst)
         ASSERT_EQ(tga.problem, TextureProblem::None);
         EXPECT_EQ(tga.bytes, cat(header(uint16_t(c.layout.width), uint16_t(c.layout.height), 32, 0x28), c.bgra));
     }
+}
+
+TEST(TextureTga, ABlockTextureOfOddSizeDecodesAlikeInAnyNumberOfBands)
+{
+    // 301 x 203: the last block column and row are cut off. Every block is
+    // one colour whose 565 channels are 0 or full (so they widen exactly),
+    // with an alpha of its own for DXT5; all indices 0 pick colour0 / alpha0.
+    const int w = 301, h = 203, bw = (w + 3) / 4, bh = (h + 3) / 4;
+    auto colourOf = [](int bx, int by) { return unsigned(bx * 7 + by * 3) % 8; };  // bits: red, green, blue
+    auto alphaOf = [](int bx, int by) { return uint8_t((bx * 5 + by * 11) % 256); };
+    for (const TexelFormat format : {TexelFormat::Dxt1, TexelFormat::Dxt5}) {
+        const bool dxt5 = format == TexelFormat::Dxt5;
+        SCOPED_TRACE(dxt5 ? "DXT5" : "DXT1");
+        std::vector<uint8_t> level;
+        for (int by = 0; by < bh; ++by)
+            for (int bx = 0; bx < bw; ++bx) {
+                const unsigned c = colourOf(bx, by);
+                const unsigned v565 = ((c & 4) ? 0xF800u : 0) | ((c & 2) ? 0x07E0u : 0) | ((c & 1) ? 0x001Fu : 0);
+                if (dxt5)
+                    level.insert(level.end(), {alphaOf(bx, by), 0, 0, 0, 0, 0, 0, 0});
+                level.insert(level.end(), {uint8_t(v565), uint8_t(v565 >> 8), uint8_t(v565), uint8_t(v565 >> 8),
+                                           0, 0, 0, 0});
+            }
+        std::vector<uint8_t> expected = header(uint16_t(w), uint16_t(h), 32, 0x28);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const unsigned c = colourOf(x / 4, y / 4);
+                expected.insert(expected.end(), {uint8_t((c & 1) ? 255 : 0), uint8_t((c & 2) ? 255 : 0),
+                                                 uint8_t((c & 4) ? 255 : 0), dxt5 ? alphaOf(x / 4, y / 4) : uint8_t(255)});
+            }
+
+        SectionedTexture t;
+        t.name = "blocks";
+        t.layout.format = format;
+        t.layout.width = w;
+        t.layout.height = h;
+        t.levels = {level};
+        SectionedDictionary d;
+        d.textures.push_back(t);
+        const auto file = buildSectionedDictionary(d);
+        TReadOnlyMemoryStream s(file.data(), int64_t(file.size()));
+        const auto rows = readTextureDictionary(s, 0, s.Size()).rows;
+        ASSERT_EQ(rows.size(), 1u);
+        for (const int workers : {1, 2, 3, 8}) {
+            SCOPED_TRACE(workers);
+            SetRowBandWorkers(workers);
+            const TextureTga tga = tgaOf(file, refOf(rows[0]));
+            ASSERT_EQ(tga.problem, TextureProblem::None);
+            EXPECT_TRUE(tga.bytes == expected);
+        }
+    }
+    SetRowBandWorkers(0);
 }
 
 TEST(TextureTga, ASectionedLevelWhoseSizeNoLongerFitsIsRefused)

@@ -6,6 +6,7 @@
 #include "imaging/codec/vesk.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -148,6 +149,34 @@ void expand16(uint8_t* row, int64_t width)
     }
 }
 
+// Blue, green, red of `width` (at least 1) four-byte pixels into the
+// three-byte pixels of a row, writing nothing past the row's 3 * width
+// bytes. Four pixels at a time become two overlapping 8-byte stores (the
+// second overwrites the first's last two bytes, and the next group's
+// overwrites its own); the last pixels go one word at a time, each word's
+// fourth byte overwritten by the next pixel, the very last pixel's three
+// bytes alone.
+void dropAlpha(uint8_t* row, const uint8_t* src, int64_t width)
+{
+    static_assert(std::endian::native == std::endian::little, "pixels are handled as little-endian words");
+    int64_t i = 0;
+    for (; i + 5 <= width; i += 4) {
+        uint64_t a, b;
+        std::memcpy(&a, src + 4 * i, 8);
+        std::memcpy(&b, src + 4 * i + 8, 8);
+        a = (a & 0xFFFFFFu) | ((a >> 8) & 0xFFFFFF000000u);
+        b = (b & 0xFFFFFFu) | ((b >> 8) & 0xFFFFFF000000u);
+        std::memcpy(row + 3 * i, &a, 8);
+        std::memcpy(row + 3 * i + 6, &b, 8);
+    }
+    for (; i + 1 < width; ++i) {
+        uint32_t v;
+        std::memcpy(&v, src + 4 * i, 4);
+        std::memcpy(row + 3 * i, &v, 4);
+    }
+    std::memcpy(row + 3 * (width - 1), src + 4 * (width - 1), 3);
+}
+
 // Where stored row `n` goes in the bottom-up rows.
 struct RowOrder {
     uint8_t* rows;
@@ -184,11 +213,7 @@ int readUncompressed(TStream& stream, const RowOrder& order, int64_t width, int 
             if (stream.ReadFully(scratch.get(), 4 * width) != 4 * width)
                 return VESK_ERR_READ;
             const uint8_t* s = scratch.get();
-            for (int64_t i = 0; i < width; ++i) {
-                row[3 * i] = s[4 * i];
-                row[3 * i + 1] = s[4 * i + 1];
-                row[3 * i + 2] = s[4 * i + 2];
-            }
+            dropAlpha(row, s, width);
             if (uint8_t* a = order.alphaRow(n))
                 for (int64_t i = 0; i < width; ++i)
                     a[i] = s[4 * i + 3];
@@ -281,12 +306,8 @@ struct RlePixels {
     {
         if constexpr (PB == 1 || PB == 2 || PB == 3) {
             std::memcpy(dst, src, size_t(n) * PB);
-        } else {
-            for (int64_t i = 0; i < n; ++i) {
-                dst[3 * i] = src[4 * i];
-                dst[3 * i + 1] = src[4 * i + 1];
-                dst[3 * i + 2] = src[4 * i + 2];
-            }
+        } else if (n > 0) {
+            dropAlpha(dst, src, n);
         }
     }
 };

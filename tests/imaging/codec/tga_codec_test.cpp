@@ -161,6 +161,33 @@ TEST(TgaRead, ThirtyTwoBitTopFirstDropsAlpha)
     }
 }
 
+TEST(TgaRead, ThirtyTwoBitRowsWithoutPaddingKeepTheirNeighboursIntact)
+{
+    // 8 pixels a row fill the 24-byte rows exactly: a row's last pixel must
+    // not spill into the row above or below. Raw and run-length encoded.
+    const int width = 8, height = 3;
+    std::vector<uint8_t> pixels;
+    for (int i = 0; i < width * height; ++i)
+        pixels.insert(pixels.end(), {uint8_t(3 * i + 1), uint8_t(3 * i + 2), uint8_t(3 * i + 3), 0xEE});
+    for (const int type : {2, 10})
+        for (const uint8_t descriptor : {uint8_t(0x28), uint8_t(0x08)}) {
+            SCOPED_TRACE(type * 1000 + descriptor);
+            const TgaFile f = makeTga(type, 32, width, height, pixels, descriptor, RlePackets::RawOnly);
+            auto picture = readTga(f.bytes());
+            ASSERT_EQ(picture->RowStride(), 24);
+            for (int stored = 0; stored < height; ++stored) {
+                const int y = (descriptor & kTopFirst) ? stored : height - 1 - stored;
+                std::vector<uint8_t> want;
+                for (int x = 0; x < width; ++x) {
+                    const int i = stored * width + x;
+                    want.insert(want.end(), {uint8_t(3 * i + 1), uint8_t(3 * i + 2), uint8_t(3 * i + 3)});
+                }
+                const uint8_t* row = picture->RowPointer(y);
+                EXPECT_EQ(std::vector<uint8_t>(row, row + 24), want) << "stored row " << stored;
+            }
+        }
+}
+
 TEST(TgaRead, SixteenBitExpansionIgnoresTopBit)
 {
     for (int type : {2, 10}) {

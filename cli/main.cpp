@@ -4,6 +4,7 @@
 
 #include "imaging/picture_registry.h"
 #include "platform/exceptions.h"
+#include "platform/licence.h"
 
 #include <QCoreApplication>
 
@@ -171,7 +172,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (first == "-v" || first == "--version") {
-        std::printf("quarnix-tool %s\n", QX_VERSION);
+        std::printf("quarnix-tool %s\n%s", QX_VERSION, kLicenceNotice);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     for (const ToolCommand* c : kCommands) {

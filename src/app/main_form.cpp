@@ -58,27 +58,23 @@ public:
         try {
             if (form_.RxM->State() != TableState::Browsing)
                 form_.RxM->Cancel();
-            resume();
         } catch (...) {
             // Already on the way out with the first error; the user sees that one.
         }
+        // The suspension, when still running, is resumed by its guard.
     }
-    void suspend()
-    {
-        form_.RxM->DisableControls();
-        suspended_ = true;
-    }
+    void suspend() { suspended_.emplace(*form_.RxM); }
     void resume()
     {
         if (suspended_) {
-            suspended_ = false;
-            form_.RxM->EnableControls();
+            suspended_->resume();
+            suspended_.reset();
         }
     }
 
 private:
     TForm1& form_;
-    bool suspended_ = false;
+    std::optional<RecordTable::SuspendGuard> suspended_;
 };
 } // namespace
 
@@ -128,6 +124,7 @@ TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent)
     // registers the formats that stay out of that filter.
     FormImage = new TFormImage(this);
     FormImage->hide();
+    FormImage->ImageScrollBox->setGuard([this](const std::function<void()>& h) { guard(h); });
     setAcceptDrops(true);
 }
 
@@ -402,20 +399,6 @@ void TForm1::OpenArchive(const std::string& path)
     Grid->setFocus();
 }
 
-namespace {
-// Suspends a table's grid updates for a scope, resuming them on every way out.
-class SuspendedGrid {
-public:
-    explicit SuspendedGrid(RecordTable& table) : table_(table) { table_.DisableControls(); }
-    ~SuspendedGrid() { table_.EnableControls(); }
-    SuspendedGrid(const SuspendedGrid&) = delete;
-    SuspendedGrid& operator=(const SuspendedGrid&) = delete;
-
-private:
-    RecordTable& table_;
-};
-} // namespace
-
 void TForm1::RxMAfterScroll(RecordTable& /*table*/)
 {
     if (LoadingDirectory)
@@ -437,7 +420,7 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
         listing = readTextureDictionary(file, RxM->FieldByName("FPos").AsInteger());
     }
     {
-        SuspendedGrid suspended(*QueryTXD);
+        RecordTable::SuspendGuard suspended(*QueryTXD);
         RecordField& pos = QueryTXD->FieldByName("Pos");
         RecordField& dir = QueryTXD->FieldByName("DirID");
         RecordField& name = QueryTXD->FieldByName("Name");

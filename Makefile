@@ -17,19 +17,27 @@ deps:
 # keeps the generator it was made with, so no later command rejects it.
 generator = $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja)
 
+# WERROR=ON: a warning in our own code fails the build. `make test` and
+# `make test-sanitized` turn it on; other commands keep what the build
+# folder has, so that switching between them rebuilds nothing.
+werror = $(if $(WERROR),-DQX_WERROR=$(WERROR))
+
 configure: deps
-	@cmake -S . -B $(BUILD) $(call generator,$(BUILD)) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BUILD) $(call generator,$(BUILD)) -DCMAKE_BUILD_TYPE=Release $(werror) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Builds the app, writes a sample archive into build/sample/ and starts the
-# app there, so that the first "Open" shows the sample.
-run: build
+# Builds the app and the tool (nothing else), writes a sample archive into
+# build/sample/ and starts the app there, so that the first "Open" shows the
+# sample.
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target quarnix quarnix-tool
 	@$(BUILD)/quarnix-tool sample $(BUILD)/sample
 	cd $(BUILD)/sample && ../quarnix
 
 # Builds and runs every test; the CTest summary comes last.
+test: WERROR ?= ON
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
@@ -62,9 +70,15 @@ test-sanitized: deps
 	@$(SAN_ENV) cmake --build $(SAN_BUILD) -j $(JOBS) --target qx_tests
 	cd $(SAN_BUILD) && $(SAN_ENV) QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-bench: build
+# Builds the benchmarks and runs every one of them (the programs, not the
+# folders beside them); one that fails is named at the end and fails the run.
+bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target qx_benches
-	@for b in $(BUILD)/bench_*; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
+	@failed=""; for b in $(BUILD)/bench_*; do \
+	  [ -f "$$b" ] && [ -x "$$b" ] || continue; \
+	  echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || failed="$$failed $$b"; \
+	done; \
+	[ -z "$$failed" ] || { echo "failed:$$failed"; exit 1; }
 
 fuzz: deps
 	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) $(call generator,$(FUZZ_BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_FUZZ=ON >/dev/null

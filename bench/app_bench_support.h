@@ -25,7 +25,7 @@ public:
     std::optional<std::string> findInputBox(const std::string&) override { return std::nullopt; }
     std::optional<ReplaceRequest> replaceDialog() override { return request; }
     std::optional<std::string> openPicture(const FileDialogSetup&) override { return std::nullopt; }
-    bool showImportPreview(TFormImage&) override { return false; }
+    bool showImportPreview(ModalForm&) override { return false; }
 
     ReplaceRequest request;
     std::string lastMessage;

@@ -7,6 +7,7 @@
 #include "platform/exceptions.h"
 #include "platform/file_write.h"
 #include "platform/write_journal.h"
+#include "platform/licence.h"
 
 #include <QCoreApplication>
 
@@ -192,7 +193,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (first == "-v" || first == "--version") {
-        std::printf("quarnix-tool %s\n", QX_VERSION);
+        std::printf("quarnix-tool %s\n%s", QX_VERSION, kLicenceNotice);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     for (const ToolCommand* c : kCommands) {

@@ -62,6 +62,9 @@ install(FILES ${QX_DATA}/${QX_APP_ID}.mime.xml DESTINATION ${CMAKE_INSTALL_DATAD
 install(FILES ${QX_DATA}/icons/${QX_APP_ID}.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${QX_ICON_PNG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
 install(FILES ${QX_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The licence (GPL-2.0-or-later), in the machine-readable form a Debian
+# package carries as its copyright file.
+install(FILES ${QX_DATA}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quarnix)
 
 # The installed and packaged files are those of the release build; the
 # sanitized build (QX_SANITIZE) builds only the tests and the tool, and

@@ -21,6 +21,10 @@ WMF, EMF, PNG, JPEG, TIFF) over a texture in place.
 .
 quarnix-tool, the command-line companion, lists, extracts, exports and
 imports the same way from a shell.")
+# Licensed GPL-2.0-or-later: the package carries the licence as its
+# copyright file (data/copyright, installed by cmake/Install.cmake) and the
+# licence text itself.
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quarnix.org/")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -2,6 +2,7 @@
 #include "app/main_form.h"
 #include "app/program_info.h"
 #include "platform/environment.h"
+#include "platform/handler_guard.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -85,11 +86,16 @@ int main(int argc, char** argv)
     });
 
     TForm1 form;
+    // Controls without a guard of their own (the preview dialog's view, ...)
+    // report their errors in the main window's error box too.
+    setApplicationGuard([&form](const std::function<void()>& work) { form.guard(work); });
     form.show();
     // A file named on the command line (an archive directory or a dictionary,
     // as a file manager passes it) is opened as Open would, once the window
     // is up; its errors show in the error box.
     if (!line.file.empty())
         QTimer::singleShot(0, &form, [&form, path = line.file] { form.guard([&] { form.OpenArchive(path); }); });
-    return app.exec();
+    const int code = app.exec();
+    setApplicationGuard(nullptr);
+    return code;
 }

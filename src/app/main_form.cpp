@@ -61,27 +61,23 @@ public:
         try {
             if (form_.RxM->State() != TableState::Browsing)
                 form_.RxM->Cancel();
-            resume();
         } catch (...) {
             // Already on the way out with the first error; the user sees that one.
         }
+        // The suspension, when still running, is resumed by its guard.
     }
-    void suspend()
-    {
-        form_.RxM->DisableControls();
-        suspended_ = true;
-    }
+    void suspend() { suspended_.emplace(*form_.RxM); }
     void resume()
     {
         if (suspended_) {
-            suspended_ = false;
-            form_.RxM->EnableControls();
+            suspended_->resume();
+            suspended_.reset();
         }
     }
 
 private:
     TForm1& form_;
-    bool suspended_ = false;
+    std::optional<RecordTable::SuspendGuard> suspended_;
 };
 
 std::vector<GridColumn> gridColumns(const std::vector<TableColumn>& columns)
@@ -139,6 +135,7 @@ TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent)
     // registers the formats that stay out of that filter.
     FormImage = new TFormImage(this);
     FormImage->hide();
+    FormImage->ImageScrollBox->setGuard([this](const std::function<void()>& h) { guard(h); });
     setAcceptDrops(true);
 }
 

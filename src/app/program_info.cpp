@@ -1,5 +1,7 @@
 #include "app/program_info.h"
 
+#include "platform/licence.h"
+
 AppCommandLine parseAppCommandLine(const std::vector<std::string>& args)
 {
     for (const std::string& a : args) {
@@ -49,5 +51,5 @@ std::string appHelpText()
 
 std::string appVersionText(const std::string& version)
 {
-    return "quarnix " + version + "\n";
+    return "quarnix " + version + "\n" + kLicenceNotice;
 }

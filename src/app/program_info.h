@@ -22,5 +22,5 @@ AppCommandLine parseAppCommandLine(const std::vector<std::string>& args);
 
 // "Usage: quarnix [options] [FILE]" and what the program does.
 std::string appHelpText();
-// "quarnix <version>"
+// "quarnix <version>" and the licence notice below it.
 std::string appVersionText(const std::string& version);

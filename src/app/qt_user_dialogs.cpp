@@ -2,19 +2,37 @@
 
 #include "imaging/ui/file_filter.h"
 #include "imaging/ui/picture_open_dialog.h"
-#include "texture/ui/form_image.h"
 
 #include "search/ui/find_input_box.h"
 #include "search/ui/replace_form.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QStringList>
+#include <QStyle>
+
+#include <algorithm>
 
 namespace {
 QString qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// Widens a message box so that a window manager's title bar shows all of its
+// caption: Qt leaves room for the caption in a small title font only, and
+// most title bars use a bold one beside an icon and up to three buttons.
+void fitCaption(QMessageBox& box)
+{
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    const int titleBar = std::max(box.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &box), 20);
+    const int width = QFontMetrics(titleFont).horizontalAdvance(box.windowTitle()) + 5 * titleBar;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+}
 
 std::optional<std::string> runFileDialog(QWidget* parent, const FileDialogSetup& setup, bool save)
 {
@@ -62,6 +80,7 @@ bool QtUserDialogs::confirm(const std::string& caption, const std::string& text)
 {
     // No parent: the box stands centred on the screen.
     QMessageBox box(QMessageBox::Question, qs(caption), qs(text), QMessageBox::Ok | QMessageBox::Cancel);
+    fitCaption(box);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Cancel);
     return box.exec() == QMessageBox::Ok;
@@ -70,12 +89,14 @@ bool QtUserDialogs::confirm(const std::string& caption, const std::string& text)
 void QtUserDialogs::errorBox(const std::string& caption, const std::string& text)
 {
     QMessageBox box(QMessageBox::Critical, qs(caption), qs(text), QMessageBox::Ok, parent_);
+    fitCaption(box);
     box.exec();
 }
 
 void QtUserDialogs::messageBox(const std::string& caption, const std::string& text)
 {
     QMessageBox box(QMessageBox::NoIcon, qs(caption), qs(text), QMessageBox::Ok);
+    fitCaption(box);
     box.exec();
 }
 
@@ -103,7 +124,7 @@ std::optional<std::string> QtUserDialogs::openPicture(const FileDialogSetup& dia
     return runPictureOpenDialog(parent_, dialog);
 }
 
-bool QtUserDialogs::showImportPreview(TFormImage& form)
+bool QtUserDialogs::showImportPreview(ModalForm& form)
 {
-    return form.exec() == QDialog::Accepted;
+    return form.showModal();
 }

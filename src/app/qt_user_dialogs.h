@@ -25,7 +25,7 @@ public:
     std::optional<std::string> findInputBox(const std::string& text) override;
     std::optional<ReplaceRequest> replaceDialog() override;
     std::optional<std::string> openPicture(const FileDialogSetup& dialog) override;
-    bool showImportPreview(TFormImage& form) override;
+    bool showImportPreview(ModalForm& form) override;
 
 private:
     QWidget* parent_;

@@ -251,16 +251,7 @@ RecordGrid::~RecordGrid()
 
 void RecordGrid::runHandler(const std::function<void()>& handler)
 {
-    if (guard_) {
-        guard_(handler);
-        return;
-    }
-    try {
-        handler();
-    } catch (...) {
-        // Without a guard there is nobody to tell; an exception must not
-        // cross the event loop.
-    }
+    runInGuard(guard_, handler);
 }
 
 int RecordGrid::visibleRowCount() const

@@ -6,6 +6,7 @@
 // click and scroll-bar action into the table operation it stands for, so the
 // table's AfterScroll event fires exactly as for any other cursor move. The
 // grid never keeps a cursor of its own: it follows the table's current row.
+#include "platform/handler_guard.h"
 #include "tables/record_table.h"
 
 #include <QAbstractTableModel>
@@ -85,8 +86,6 @@ public:
     static const QColor kBackground;   // #FFFBF0
     static const QColor kCurrentRow;   // #00FFFF
 
-    using Guard = std::function<void(const std::function<void()>&)>;
-
     RecordGrid(RecordTable& table, std::vector<GridColumn> columns, QWidget* parent = nullptr);
     ~RecordGrid() override;
 
@@ -96,8 +95,8 @@ public:
     const std::string& columnField(int column) const { return columns_.at(static_cast<size_t>(column)).field; }
 
     // Every user-initiated action of the grid runs inside this guard (the
-    // main window's error box guard).
-    void setGuard(Guard guard) { guard_ = std::move(guard); }
+    // main window's error box guard); without one, inside the application's.
+    void setGuard(HandlerGuard guard) { guard_ = std::move(guard); }
     // Asked before Ctrl+Delete deletes the current row; true = delete.
     void setDeleteConfirmation(std::function<bool()> confirm) { confirmDelete_ = std::move(confirm); }
     // Runs after Ctrl+Delete has deleted a row (inside the guard).
@@ -156,7 +155,7 @@ private:
     std::vector<GridColumn> columns_;
     RecordTableModel* model_ = nullptr;
     QScrollBar* nav_ = nullptr;
-    Guard guard_;
+    HandlerGuard guard_;
     std::function<bool()> confirmDelete_;
     std::function<void()> afterDelete_;
     std::function<void(int)> titleClick_;

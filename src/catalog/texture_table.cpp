@@ -5,20 +5,6 @@
 
 using namespace TextureField;
 
-namespace {
-// Suspends a table's grid updates for a scope, resuming them on every way out.
-class SuspendedGrid {
-public:
-    explicit SuspendedGrid(RecordTable& table) : table_(table) { table_.DisableControls(); }
-    ~SuspendedGrid() { table_.EnableControls(); }
-    SuspendedGrid(const SuspendedGrid&) = delete;
-    SuspendedGrid& operator=(const SuspendedGrid&) = delete;
-
-private:
-    RecordTable& table_;
-};
-} // namespace
-
 std::unique_ptr<RecordTable> makeTextureTable()
 {
     return std::make_unique<RecordTable>(
@@ -50,7 +36,9 @@ std::vector<TableColumn> textureGridColumns()
 
 void fillTextureTable(RecordTable& table, const TextureListing& listing, int64_t dirId)
 {
-    SuspendedGrid suspended(table);
+    // Grid updates resume on every way out; a failing resume during an
+    // error's unwinding leaves that first error to be shown.
+    RecordTable::SuspendGuard suspended(table);
     RecordField& pos = table.FieldByName(kPos);
     RecordField& dir = table.FieldByName(kDirId);
     RecordField& name = table.FieldByName(kName);

@@ -24,12 +24,19 @@ struct FileDialogSetup {
 };
 
 // The replace dialog's answer after "Replace all" (texts UTF-8).
-class TFormImage;
-
 struct ReplaceRequest {
     std::string textToFind;
     std::string replacement;
     bool caseSensitive = false;
+};
+
+// A dialog that its owner has built and filled (the import preview), shown
+// modally through UserDialogs; the port knows nothing else of it.
+class ModalForm {
+public:
+    virtual ~ModalForm() = default;
+    // Shows the form modally until it closes: true when it was accepted.
+    virtual bool showModal() = 0;
 };
 
 class UserDialogs {
@@ -66,5 +73,5 @@ public:
 
     // Shows the import preview dialog modally: true when it closed with
     // "Import", false for "Cancel" or its close box.
-    virtual bool showImportPreview(TFormImage& form) = 0;
+    virtual bool showImportPreview(ModalForm& form) = 0;
 };

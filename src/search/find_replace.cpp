@@ -16,11 +16,10 @@ namespace {
 // its own failures so the error that ended the scan is the one reported.
 class ScanScope {
 public:
-    ScanScope(RecordTable& table, bool busy) : table_(table), busy_(busy)
+    ScanScope(RecordTable& table, bool busy) : table_(table), busy_(busy), suspended_(table)
     {
         if (busy_)
             setBusyCursor(true);
-        table_.DisableControls();
     }
     ~ScanScope()
     {
@@ -33,10 +32,7 @@ public:
         }
         if (busy_)
             setBusyCursor(false);
-        try {
-            table_.EnableControls();
-        } catch (...) {
-        }
+        // The grid's suspension is resumed by its guard.
     }
     ScanScope(const ScanScope&) = delete;
     ScanScope& operator=(const ScanScope&) = delete;
@@ -46,13 +42,14 @@ public:
         finished_ = true;
         if (busy_)
             setBusyCursor(false);
-        table_.EnableControls();
+        suspended_.resume();
     }
 
 private:
     RecordTable& table_;
     bool busy_;
     bool finished_ = false;
+    RecordTable::SuspendGuard suspended_;
 };
 
 const char* const kPosField = EntryField::kPos;

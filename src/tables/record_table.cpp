@@ -99,34 +99,36 @@ std::u16string foldedKey(const std::string& bytes)
 
 } // namespace
 
-// Keeps grid updates suspended for a scope, resuming even when an AfterScroll
-// handler raises inside it.
-class RecordTable::SuspendGuard {
-public:
-    explicit SuspendGuard(RecordTable& t) : table_(t), uncaught_(std::uncaught_exceptions())
-    {
-        table_.DisableControls();
-    }
-    ~SuspendGuard() noexcept(false)
-    {
-        if (std::uncaught_exceptions() > uncaught_) {
-            // Already unwinding: a failure of a grid during the resume must not
-            // end the program; the first error is the one reported.
-            try {
-                table_.EnableControls();
-            } catch (...) {
-            }
-        } else {
-            table_.EnableControls();
-        }
-    }
-    SuspendGuard(const SuspendGuard&) = delete;
-    SuspendGuard& operator=(const SuspendGuard&) = delete;
+// ---------------------------------------------------------------- SuspendGuard
 
-private:
-    RecordTable& table_;
-    int uncaught_;
-};
+RecordTable::SuspendGuard::SuspendGuard(RecordTable& table)
+    : table_(table), uncaught_(std::uncaught_exceptions())
+{
+    table_.DisableControls();
+}
+
+RecordTable::SuspendGuard::~SuspendGuard() noexcept(false)
+{
+    if (!suspended_)
+        return;
+    if (std::uncaught_exceptions() > uncaught_) {
+        try {
+            resume();
+        } catch (...) {
+            // Already unwinding: the error on its way out is the one reported.
+        }
+    } else {
+        resume();
+    }
+}
+
+void RecordTable::SuspendGuard::resume()
+{
+    if (!suspended_)
+        return;
+    suspended_ = false;
+    table_.EnableControls();
+}
 
 // ---------------------------------------------------------------- RecordField
 
@@ -336,14 +338,6 @@ int RecordTable::RecNo() const
     if (state_ == TableState::Inserting || current_ < 0)
         return 0;
     return current_ + 1;
-}
-
-void RecordTable::SetFiltered(bool on)
-{
-    if (filtered_ == on)
-        return;
-    filtered_ = on;
-    notifyRefreshAll();
 }
 
 int64_t RecordTable::CreationNumber() const
@@ -945,12 +939,6 @@ const std::string& RecordTable::RowText(int row, int field) const
     static const std::string empty;
     const Value& v = postedValue(row, field);
     return v.written ? v.text : empty;
-}
-
-bool RecordTable::RowBoolean(int row, int field) const
-{
-    const Value& v = postedValue(row, field);
-    return v.written && v.integer != 0;
 }
 
 int64_t RecordTable::RowCreationNumber(int row) const

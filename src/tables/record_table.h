@@ -179,7 +179,6 @@ public:
     int RecNo() const;
     bool IsNumbered() const { return !filtered_; }
     bool IsFiltered() const { return filtered_; }
-    void SetFiltered(bool on);
 
     // Creation number of the current row (1 for the first row added after
     // the table was created, emptied or deleted down to no rows); 0 when none.
@@ -213,7 +212,6 @@ public:
     // Numbered tables only: current := row `number` (1-based) when in range,
     // else nothing. Fires no AfterScroll.
     void GoToRowNumber(int number);
-    void SetRecNo(int number) { GoToRowNumber(number); }
 
     // ---- editing ----
     void Append();
@@ -234,6 +232,25 @@ public:
     void EnableControls();
     bool ControlsDisabled() const { return suspendCount_ > 0; }
     int SuspendCount() const { return suspendCount_; }
+    // Suspends the table's grid updates for a scope and resumes them on
+    // every way out. resume() ends the suspension at once; a failure of a
+    // grid's refresh then reaches the caller. The destructor resumes a
+    // suspension still running: its failure reaches the caller too, unless
+    // an exception is already on its way out; then it is dropped, so that
+    // the first error is the one reported (and the program is not ended).
+    class SuspendGuard {
+    public:
+        explicit SuspendGuard(RecordTable& table);
+        ~SuspendGuard() noexcept(false);
+        SuspendGuard(const SuspendGuard&) = delete;
+        SuspendGuard& operator=(const SuspendGuard&) = delete;
+        void resume();
+
+    private:
+        RecordTable& table_;
+        int uncaught_;
+        bool suspended_ = true;
+    };
     // Observers are not owned; one that goes away first must remove itself.
     void AddObserver(RecordTableObserver* observer);
     void RemoveObserver(RecordTableObserver* observer);
@@ -261,7 +278,6 @@ public:
     bool RowIsNull(int row, int field) const;
     int64_t RowInteger(int row, int field) const;
     const std::string& RowText(int row, int field) const;
-    bool RowBoolean(int row, int field) const;
     int64_t RowCreationNumber(int row) const;
 
 private:
@@ -276,8 +292,6 @@ private:
         std::vector<Value> values;
         int64_t creation = 0;
     };
-    class SuspendGuard;
-
     const Value* currentValue(int field) const;
     const Value& postedValue(int row, int field) const;
     Value& writableValue(int field);

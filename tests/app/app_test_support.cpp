@@ -84,8 +84,9 @@ std::optional<std::string> ScriptedDialogs::openPicture(const FileDialogSetup& d
     return answer;
 }
 
-bool ScriptedDialogs::showImportPreview(TFormImage& form)
+bool ScriptedDialogs::showImportPreview(ModalForm& shown)
 {
+    TFormImage& form = dynamic_cast<TFormImage&>(shown);
     // Shown as the real dialog would be (so its view lays the picture out),
     // looked at, and closed again.
     form.show();

@@ -64,7 +64,7 @@ public:
     };
     std::vector<PreviewSeen> previews;
     std::optional<std::string> openPicture(const FileDialogSetup& dialog) override;
-    bool showImportPreview(TFormImage& form) override;
+    bool showImportPreview(ModalForm& form) override;
 };
 
 // TForm1 with a scripted dialogs object and counters for the hooks.

@@ -168,6 +168,7 @@ TEST_F(ImportTest, PreviewDialogSizesFollowTheTexture)
     d.textures.push_back(paletted("small", 64, 64));
     d.textures.push_back(paletted("big", 512, 512));
     d.textures.push_back(paletted("tall", 128, 1024));
+    d.textures.push_back(paletted("between", 256, 300));   // 300 + 50 lies between 306 and 512
     const std::string txd = dir.file("sizes.txd");
     archive_fixture::writeBytes(txd, buildTextureDictionary(d));
     form->script().openAnswers.push_back(txd);
@@ -179,7 +180,7 @@ TEST_F(ImportTest, PreviewDialogSizesFollowTheTexture)
         bool vertBar;
     };
     for (const Case& c : {Case{1, 256, 306, 256, 256, false}, Case{2, 512, 512, 512, 462, true},
-                          Case{3, 256, 512, 256, 462, true}}) {
+                          Case{3, 256, 512, 256, 462, true}, Case{4, 256, 350, 256, 300, false}}) {
         SCOPED_TRACE(c.texture);
         form->guard([&] { form->QueryTXD->Locate("Pos", c.texture); });
         importWith(photo, false);

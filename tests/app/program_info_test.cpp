@@ -47,3 +47,10 @@ TEST(AppCommandLine, ReadsAtMostOneFileHelpVersionAndUsageErrors)
     }
     EXPECT_EQ(parseAppCommandLine({"--frob"}).problem, "unknown option '--frob'");
 }
+
+TEST(AppVersionText, TheVersionLineThenTheLicence)
+{
+    const std::string text = appVersionText("1.2");
+    EXPECT_EQ(text.rfind("quarnix 1.2\nLicense GPL-2.0-or-later: GNU GPL version 2 or later", 0), 0u) << text;
+    EXPECT_EQ(text.back(), '\n');
+}

@@ -5,7 +5,9 @@
 #include "tests/app/app_test_support.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -123,6 +125,39 @@ TEST_F(QtUserDialogsTest, ReplaceDialogIsNewEachTimeAndOwnedByTheWindow)
         ran);
     EXPECT_EQ(dialogs.replaceDialog(), std::nullopt);
     EXPECT_TRUE(ran);
+}
+
+TEST_F(QtUserDialogsTest, MessageBoxesAreWideEnoughForTheirWholeCaption)
+{
+    // Room for the caption in a bold title font, beside a title bar's icon
+    // and its buttons (each about as wide as the bar is high).
+    const auto needed = [](QMessageBox& box) {
+        QFont bold = box.font();
+        bold.setBold(true);
+        return QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + 4 * 20;
+    };
+    const std::string caption = "Brel Quarnix :) with a caption longer than its text";
+    const std::vector<std::function<void()>> boxes = {
+        [&] { dialogs.errorBox(caption, "x."); },
+        [&] { dialogs.messageBox(caption, "1"); },
+        [&] { (void)dialogs.confirm(caption, "Delete record?"); },
+    };
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        SCOPED_TRACE(i);
+        int width = 0, wanted = 0;
+        whenOpen<QMessageBox>(
+            &owner,
+            [&](QMessageBox& box) {
+                EXPECT_EQ(box.windowTitle().toStdString(), caption);
+                width = box.width();
+                wanted = needed(box);
+                box.done(0);
+            },
+            ran);
+        boxes[i]();
+        ASSERT_TRUE(ran);
+        EXPECT_GE(width, wanted);
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "app/column_fit.h"
 #include "platform/exceptions.h"
+#include "platform/handler_guard.h"
 #include "tests/app/app_test_support.h"
 
 #include <QHeaderView>
@@ -256,6 +257,31 @@ TEST(GridNavigation, HandlerErrorsGoThroughTheGuard)
     QTest::keyClick(f.grid.get(), Qt::Key_Down);
     sendWheel(f.grid->viewport(), -120);
     EXPECT_EQ(caught, (std::vector<std::string>{"broken handler", "broken handler"}));
+    EXPECT_EQ(f.table->CurrentIndex(), 22);   // the moves took place
+}
+
+TEST(GridNavigation, WithoutAGuardOfItsOwnErrorsReachTheApplicationsGuard)
+{
+    GridFixture f(true, 50);
+    f.place(16, 20);
+    std::vector<std::string> caught;
+    setApplicationGuard([&](const std::function<void()>& h) {
+        try {
+            h();
+        } catch (const Exception& e) {
+            caught.push_back(e.message());
+        }
+    });
+    f.table->SetAfterScroll([](RecordTable&) { throw Exception("broken handler"); });
+    QTest::keyClick(f.grid.get(), Qt::Key_Down);
+    setApplicationGuard(nullptr);
+    EXPECT_EQ(caught, std::vector<std::string>{"broken handler"});
+
+    // With no guard anywhere the error is still told, on the error stream.
+    testing::internal::CaptureStderr();
+    QTest::keyClick(f.grid.get(), Qt::Key_Down);
+    const std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_NE(told.find("broken handler"), std::string::npos) << told;
     EXPECT_EQ(f.table->CurrentIndex(), 22);   // the moves took place
 }
 

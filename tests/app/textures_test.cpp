@@ -195,6 +195,45 @@ TEST_F(TexturesTest, AMissingDataFileReachesTheErrorBoxWithTheListEmpty)
     EXPECT_EQ(form->RxM->RecNo(), 4);
 }
 
+namespace {
+// A texture grid whose refresh fails once armed.
+struct FailingRefresh : RecordTableObserver {
+    bool armed = false;
+    void refreshAll(RecordTable&) override
+    {
+        if (armed)
+            throw Exception("grid refresh failed");
+    }
+    void currentChanged(RecordTable&) override {}
+};
+} // namespace
+
+TEST_F(TexturesTest, AFailedListingWhoseGridRefreshAlsoFailsShowsTheFirstError)
+{
+    open(dir.file("sample.dir"));
+    FailingRefresh grid;
+    form->QueryTXD->AddObserver(&grid);
+    // The listing fails at its first row; resuming the texture grid's updates
+    // on the way out fails as well.
+    form->QueryTXD->SetAfterScroll([&](RecordTable&) {
+        grid.armed = true;
+        throw Exception("texture row refused");
+    });
+    form->guard([&] { form->RxM->First(); });
+    ASSERT_EQ(form->script().errors.size(), 1u);
+    EXPECT_EQ(form->script().errors[0].text, "texture row refused.");
+    EXPECT_FALSE(form->QueryTXD->ControlsDisabled());
+
+    // A refresh that fails at the end of a listing that went well is reported.
+    grid.armed = false;
+    form->QueryTXD->SetAfterScroll([&](RecordTable&) { grid.armed = true; });
+    form->guard([&] { form->RxM->First(); });
+    ASSERT_EQ(form->script().errors.size(), 2u);
+    EXPECT_EQ(form->script().errors[1].text, "grid refresh failed.");
+    EXPECT_FALSE(form->QueryTXD->ControlsDisabled());
+    form->QueryTXD->RemoveObserver(&grid);
+}
+
 TEST_F(TexturesTest, TexturesWithoutUsableDataShowNothingAndCannotBeSaved)
 {
     // A 32-bit texture, then one of an unknown kind: the unknown one is last

@@ -263,6 +263,7 @@ TEST(ToolConventions, HelpVersionAndUsageErrors)
     r = runQuarnixTool({"--version"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.rfind("quarnix-tool ", 0), 0u);
+    EXPECT_NE(r.out.find("\nLicense GPL-2.0-or-later: GNU GPL version 2 or later"), std::string::npos) << r.out;
 
     const std::vector<std::vector<std::string>> usage = {
         {}, {"frobnicate"}, {"--frob"}, {"textures", "a.dir"}, {"export", "a", "b", "c", "d", "e"},

@@ -16,7 +16,8 @@ metainfo=$usr/share/metainfo/$id.metainfo.xml
 mime=$usr/share/mime/packages/$id.xml
 for f in bin/quarnix bin/quarnix-tool "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" \
          "share/mime/packages/$id.xml" "share/icons/hicolor/scalable/apps/$id.svg" \
-         "share/icons/hicolor/256x256/apps/$id.png" share/man/man1/quarnix.1 share/man/man1/quarnix-tool.1; do
+         "share/icons/hicolor/256x256/apps/$id.png" share/man/man1/quarnix.1 share/man/man1/quarnix-tool.1 \
+         share/doc/quarnix/copyright; do
   [ -f "$usr/$f" ] || fail "not installed: $f"
 done
 
@@ -29,6 +30,8 @@ out=$(appstreamcli validate --no-net "$metainfo" 2>&1) || fail "appstreamcli val
 entry() { sed -n "s/^$1=//p" "$desktop"; }
 [ "$(entry Exec)" = "quarnix %f" ] || fail "Exec=$(entry Exec)"
 [ "$(entry Icon)" = "$id" ] || fail "Icon=$(entry Icon)"
+grep -q '<project_license>GPL-2.0-or-later</project_license>' "$metainfo" || fail "metainfo project_license"
+grep -qx 'License: GPL-2.0-or-later' "$usr/share/doc/quarnix/copyright" || fail "copyright file licence"
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" || fail "metainfo launchable"
 declared=$(sed -n 's/.*<mime-type type="\([^"]*\)".*/\1/p' "$mime" | sort | tr '\n' ';')
 listed=$(entry MimeType | tr ';' '\n' | sed '/^$/d' | sort | tr '\n' ';')
@@ -55,7 +58,11 @@ done
 
 # The installed programs answer --version and --help without a display.
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-[ "$("$usr/bin/quarnix" --version)" = "quarnix $version" ] || fail "quarnix --version"
-[ "$("$usr/bin/quarnix-tool" --version)" = "quarnix-tool $version" ] || fail "quarnix-tool --version"
+# The version line, then the licence.
+for prog in quarnix quarnix-tool; do
+  out=$("$usr/bin/$prog" --version) || fail "$prog --version"
+  [ "$(head -1 <<<"$out")" = "$prog $version" ] || fail "$prog --version: $out"
+  grep -q '^License GPL-2.0-or-later: ' <<<"$out" || fail "$prog --version names no licence: $out"
+done
 "$usr/bin/quarnix" --help | head -1 | grep -qx 'Usage: quarnix \[options\] \[FILE\]' || fail "quarnix --help"
 echo "installed and valid: $id $version"

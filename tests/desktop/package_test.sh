@@ -26,12 +26,16 @@ dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/quarnix usr/bin/quarnix-tool "usr/share/applications/$id.desktop" \
          "usr/share/metainfo/$id.metainfo.xml" "usr/share/mime/packages/$id.xml" \
          "usr/share/icons/hicolor/scalable/apps/$id.svg" "usr/share/icons/hicolor/256x256/apps/$id.png" \
-         usr/share/man/man1/quarnix.1 usr/share/man/man1/quarnix-tool.1; do
+         usr/share/man/man1/quarnix.1 usr/share/man/man1/quarnix-tool.1 usr/share/doc/quarnix/copyright; do
   [ -f "$work/root/$f" ] || fail "not in the package: $f"
 done
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-[ "$("$work/root/usr/bin/quarnix-tool" --version)" = "quarnix-tool $version" ] || fail "quarnix-tool --version"
-[ "$("$work/root/usr/bin/quarnix" --version)" = "quarnix $version" ] || fail "quarnix --version"
+grep -qx 'License: GPL-2.0-or-later' "$work/root/usr/share/doc/quarnix/copyright" || fail "copyright file licence"
+for prog in quarnix-tool quarnix; do
+  out=$("$work/root/usr/bin/$prog" --version) || fail "$prog --version"
+  [ "$(head -1 <<<"$out")" = "$prog $version" ] || fail "$prog --version: $out"
+  grep -q '^License GPL-2.0-or-later: ' <<<"$out" || fail "$prog --version names no licence: $out"
+done
 "$work/root/usr/bin/quarnix-tool" sample "$work/sample" >/dev/null
 "$work/root/usr/bin/quarnix-tool" list "$work/sample/sample.dir" | head -1 | grep -qx $'Pos\tFPos\tSize\tName' ||
   fail "quarnix-tool list"

@@ -329,6 +329,60 @@ TEST(Suspension, CountedAndSilentButEventsStillFire)
     EXPECT_EQ(grid.lastCurrentSeen, 0);
 }
 
+TEST(Suspension, TheGuardResumesOnEveryWayOutAndKeepsTheFirstError)
+{
+    auto t = entryTableWithRows(3, 0);
+    struct FailingGrid : GridRecorder {
+        bool fail = false;
+        void refreshAll(RecordTable& table) override
+        {
+            GridRecorder::refreshAll(table);
+            if (fail)
+                throw Exception("refresh failed");
+        }
+    } grid;
+    t->AddObserver(&grid);
+
+    {   // resumed early, once
+        RecordTable::SuspendGuard suspended(*t);
+        t->Next();
+        EXPECT_EQ(t->SuspendCount(), 1);
+        suspended.resume();
+        EXPECT_EQ(t->SuspendCount(), 0);
+        EXPECT_EQ(grid.refreshes, 1);
+    }
+    EXPECT_EQ(grid.refreshes, 1);
+
+    // A refresh that fails at the end of a scope reaches the caller.
+    grid.fail = true;
+    const auto messageOf = [](const std::function<void()>& f) -> std::string {
+        try {
+            f();
+        } catch (const Exception& e) {
+            return e.message();
+        }
+        return "";
+    };
+    EXPECT_EQ(messageOf([&] { RecordTable::SuspendGuard suspended(*t); }), "refresh failed");
+    EXPECT_EQ(t->SuspendCount(), 0);
+    EXPECT_EQ(messageOf([&] {
+                  RecordTable::SuspendGuard suspended(*t);
+                  suspended.resume();
+              }),
+              "refresh failed");
+    EXPECT_EQ(t->SuspendCount(), 0);
+
+    // Left by an error: the suspension ends, the refresh's own failure is
+    // dropped and the first error is the one that arrives.
+    EXPECT_EQ(messageOf([&] {
+                  RecordTable::SuspendGuard suspended(*t);
+                  throw Exception("scan failed");
+              }),
+              "scan failed");
+    EXPECT_EQ(t->SuspendCount(), 0);
+    t->RemoveObserver(&grid);
+}
+
 TEST(Suspension, GridNotifiedOfRowsWhenNotSuspended)
 {
     auto t = makeEntryTable();

@@ -258,16 +258,7 @@ QWidget* TImageScrollBox::DisplayControl() const { return display_; }
 
 void TImageScrollBox::runEventWork(const std::function<void()>& work)
 {
-    if (guard_) {
-        guard_(work);
-        return;
-    }
-    try {
-        work();
-    } catch (...) {
-        // Without a guard there is nobody to tell; an exception must not
-        // cross the event loop.
-    }
+    runInGuard(guard_, work);
 }
 
 // --- loading, saving, clearing

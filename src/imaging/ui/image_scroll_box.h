@@ -13,6 +13,7 @@
 // called. A picture replaced before it was ever shown thus costs no scaling.
 #include "imaging/dib_graphic.h"
 #include "imaging/resize_transform.h"
+#include "platform/handler_guard.h"
 #include "platform/streams.h"
 
 #include <QAbstractScrollArea>
@@ -156,10 +157,8 @@ public:
 
     // Work started by window events (a resize's redraw, mouse handling, the
     // scaling a paint needs) runs inside this guard, normally the main
-    // window's error box guard. Without one, an error there ends that work
-    // quietly: no exception may cross the event loop.
-    using Guard = std::function<void(const std::function<void()>&)>;
-    void setGuard(Guard guard) { guard_ = std::move(guard); }
+    // window's error box guard; without one, inside the application's.
+    void setGuard(HandlerGuard guard) { guard_ = std::move(guard); }
 
     std::function<void(TImageScrollBox& sender, float zoom)> OnZoomChange;
     std::function<void(TImageScrollBox& sender, TDibGraphic& graphic)> OnBeforeSave;
@@ -226,5 +225,5 @@ private:
     int vertRange_ = 0;
     int displayLeft_ = 0;  // the display control's place at scroll position 0
     int displayTop_ = 0;
-    Guard guard_;
+    HandlerGuard guard_;
 };

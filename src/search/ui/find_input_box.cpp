@@ -39,6 +39,9 @@ int DialogUnits::y(int units) const
 FindInputBox::FindInputBox(const QString& text, QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Find"));
+    // A tool-window border: the caption and a close button (Cancel), no
+    // minimise or maximise button.
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setModal(true);
 
     Prompt = new QLabel(QStringLiteral("String"), this);

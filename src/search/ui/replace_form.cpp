@@ -39,8 +39,14 @@ TFormReplace::TFormReplace(QWidget* owner) : QDialog(owner)
     // Flat edits: a one-pixel line instead of the sunken frame.
     for (QLineEdit* edit : {EditFrom, EditTo})
         edit->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid palette(dark); }"));
+    // Flat buttons that still read as buttons: a thin frame, darker while the
+    // pointer is over one or it has the focus, sunken while pressed.
     for (QPushButton* button : {BtnReplaceAll, BtnCancel}) {
         button->setFlat(true);
+        button->setStyleSheet(QStringLiteral(
+            "QPushButton { border: 1px solid palette(mid); background: transparent; }"
+            "QPushButton:hover, QPushButton:focus { border: 1px solid palette(shadow); background: palette(light); }"
+            "QPushButton:pressed { border: 1px solid palette(shadow); background: palette(mid); }"));
         // Neither is a default button, and a focused one does not become one:
         // Enter must not close the dialog.
         button->setAutoDefault(false);

@@ -90,3 +90,8 @@ void TFormImage::showEvent(QShowEvent* event)
     }
     FormShow();
 }
+
+bool TFormImage::showModal()
+{
+    return exec() == QDialog::Accepted;
+}

@@ -4,12 +4,13 @@
 // "Import" and "Cancel" below it. The main window creates it once, hidden,
 // and shows it modally for each import.
 #include "imaging/ui/image_scroll_box.h"
+#include "platform/user_dialogs.h"
 
 #include <QDialog>
 
 class QPushButton;
 
-class TFormImage : public QDialog {
+class TFormImage : public QDialog, public ModalForm {
     Q_OBJECT
 public:
     static constexpr int kDesignClientWidth = 256;
@@ -31,6 +32,9 @@ public:
     // Sizes the client area for a texture of width x height:
     // min(512, max(width, 256)) x min(512, max(height + 50, 306)).
     void SizeForTexture(int width, int height);
+
+    // ModalForm: true when closed with "Import".
+    bool showModal() override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

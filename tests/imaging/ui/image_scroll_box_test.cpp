@@ -465,6 +465,28 @@ TEST_F(ImageScrollBoxTest, AResizeWhoseRedrawFailsReportsThroughTheGuard)
     EXPECT_EQ(reported, std::vector<std::string>{"no redraw"});
 }
 
+TEST_F(ImageScrollBoxTest, WithoutAGuardOfItsOwnAFailedResizeRedrawReachesTheApplicationsGuard)
+{
+    load(100, 100);
+    std::vector<std::string> reported;
+    setApplicationGuard([&](const std::function<void()>& work) {
+        try {
+            work();
+        } catch (const Exception& e) {
+            reported.push_back(e.message());
+        }
+    });
+    view->OnRedraw = [](const TDibGraphic&) { throw Exception("no redraw"); };
+    view->resize(300, 100);
+    setApplicationGuard(nullptr);
+    EXPECT_EQ(reported, std::vector<std::string>{"no redraw"});
+
+    testing::internal::CaptureStderr();
+    view->resize(200, 100);
+    const std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_NE(told.find("no redraw"), std::string::npos) << told;
+}
+
 // --- the display copy
 
 TEST_F(ImageScrollBoxTest, TheDisplayCopyEqualsTheScaledPictureWhenPaintedOrAskedFor)

@@ -70,6 +70,13 @@ TEST_F(FindInputBoxTest, LaidOutInDialogUnitsOfItsFont)
     EXPECT_EQ(box->Prompt->text().toStdString(), "String");
     EXPECT_EQ(box->BtnOK->text().toStdString(), "OK");
     EXPECT_EQ(box->BtnCancel->text().toStdString(), "Cancel");
+    // A tool-window border: caption and close button, no minimise or maximise.
+    const Qt::WindowFlags flags = box->windowFlags();
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
+    EXPECT_TRUE(flags & Qt::CustomizeWindowHint);
+    EXPECT_TRUE(flags & Qt::WindowTitleHint);
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMinMaxButtonsHint);
     EXPECT_EQ(box->size(), QSize(du.x(180), du.y(63)));
     EXPECT_EQ(box->Prompt->pos(), QPoint(du.x(8), du.y(8)));
     EXPECT_EQ(box->Edit->pos(), QPoint(du.x(8), du.y(19)));

@@ -83,6 +83,30 @@ TEST_F(ReplaceFormTest, ControlsWhereTheDesignPutsThem)
     EXPECT_TRUE(form->BtnCancel->isFlat());
 }
 
+TEST_F(ReplaceFormTest, TheFlatButtonsShowAFrameThatDarkensOnFocus)
+{
+    open();
+    // The colour of a button's left edge, half way down, as painted.
+    const auto edge = [](QPushButton* button) {
+        const QImage image = button->grab().toImage();
+        return image.pixelColor(0, image.height() / 2);
+    };
+    const QColor window = form->palette().color(QPalette::Window);
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    for (QPushButton* button : {form->BtnReplaceAll, form->BtnCancel}) {
+        SCOPED_TRACE(button->text().toStdString());
+        form->EditFrom->setFocus();
+        const QColor resting = edge(button);
+        EXPECT_NE(resting, window);
+        button->setFocus();
+        ASSERT_TRUE(button->hasFocus());
+        const QColor focused = edge(button);
+        EXPECT_NE(focused, window);
+        EXPECT_LT(focused.lightness(), resting.lightness());
+    }
+}
+
 TEST_F(ReplaceFormTest, CentredOverItsOwner)
 {
     searchtest::app();

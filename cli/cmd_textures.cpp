@@ -77,7 +77,9 @@ int runTextures(const QCommandLineParser& parser, const std::vector<std::string>
                 out += std::string("\t") + texelFormatName(layout.format) + "\t";
                 out += r.hasData ? std::to_string(layout.levels) + "\t" + (texelLayoutHasAlpha(layout) ? "yes" : "no")
                                  : "\t";
-                out += "\t" + (r.sectioned ? std::to_string(r.platform) : std::string());
+                out += '\t';
+                if (r.sectioned)
+                    out += std::to_string(r.platform);
             }
             out += "\n";
         }

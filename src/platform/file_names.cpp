@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <string_view>
 
 namespace {
@@ -45,8 +46,8 @@ std::string safeFileName(const std::string& cp1250)
     if (name.empty() || name == "." || name == "..")
         name.insert(0, 1, '_');
     if (isReservedDeviceName(name)) {
-        const size_t dot = name.find('.');
-        name.insert(dot == std::string::npos ? name.size() : dot, "_");
+        const size_t dot = std::min(name.find('.'), name.size());
+        name = name.substr(0, dot) + '_' + name.substr(dot);
     }
     return name;
 }

@@ -84,11 +84,13 @@ TEST_F(ArchiveSafety, EveryCommandThatOpensTheDataFileUndoesAnImportCutOff)
         EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1),
                   "An interrupted import was undone: texture bytes at offset 140 restored\n");
         EXPECT_FALSE(fs::exists(txd + ".quarnix-journal"));
-        if (command[0] != "import")
+        if (command[0] != "import") {
             EXPECT_EQ(readBytes(txd), before);
+        }
         // What the command read was the restored texture, never the torn one.
-        if (command[0] == "extract")
+        if (command[0] == "extract") {
             EXPECT_EQ(readBytes(out + ".raw"), before);
+        }
         // Told once: the next command has nothing to say.
         const ToolRun again = runQuarnixTool({"textures", txd, "1"});
         EXPECT_EQ(again.err, "");

@@ -139,8 +139,9 @@ TEST(CompressedEncoding, Dxt1AlphaIsOneBitWithItsRasterAndOpaqueWithout)
             const uint8_t* p = back.data() + 4 * (size_t(y) * 8 + x);
             const uint8_t* q = picture.data() + 4 * (size_t(y) * 8 + x);
             EXPECT_EQ(p[3], x < 4 ? 0 : 255) << x << "," << y;
-            if (x >= 4)
+            if (x >= 4) {
                 EXPECT_TRUE(p[0] == q[0] && p[1] == q[1] && p[2] == q[2]) << x << "," << y;
+            }
         }
     }
 

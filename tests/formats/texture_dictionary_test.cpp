@@ -262,8 +262,9 @@ TEST(TextureDictionary, NoTextureReachesPastTheEndOfItsEntry)
             if (c.rows == 2) {
                 EXPECT_EQ(l.rows[1].hasData, c.secondHasData);
                 EXPECT_EQ(l.rows[1].name, "two");
-                if (!c.secondHasData)
+                if (!c.secondHasData) {
                     EXPECT_EQ(l.rows[1].imagePos, 0);
+                }
             }
         }
     }

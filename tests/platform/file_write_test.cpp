@@ -154,8 +154,9 @@ TEST(WriteFile, AFileSystemWithoutPermissionsIsWrittenAllTheSame)
         }
         return 1;
     });
-    if (code != kSkipped)
+    if (code != kSkipped) {
         EXPECT_EQ(code, 0);
+    }
     EXPECT_EQ(entriesIn(dir.path()), 3u);
 }
 

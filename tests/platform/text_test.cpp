@@ -72,9 +72,10 @@ TEST(FileNames, ClashesAreNumberedOncePerName)
     for (int i = 1; i <= 5000; ++i) {
         const std::string name = many.take("same", ".txd");
         EXPECT_TRUE(seen.insert(name).second) << name;
-        if (i == 1)
+        if (i == 1) {
             EXPECT_EQ(name, "same.txd");
-        else if (i == 5000)
+        } else if (i == 5000) {
             EXPECT_EQ(name, "same_5000.txd");
+        }
     }
 }

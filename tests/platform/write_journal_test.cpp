@@ -306,8 +306,9 @@ TEST(WriteJournal, AFailureOfEachStepLeavesTheOldOrTheNewBytes)
             EXPECT_EQ(e.message(), "Stream write error");
             EXPECT_NE(e.detail().find("previous bytes are back in place"), std::string::npos) << e.detail();
         }
-        if (step == JournalWrite || step == JournalFlush)
+        if (step == JournalWrite || step == JournalFlush) {
             EXPECT_EQ(file->writes, 0) << "the file was written without a journal";
+        }
         file.reset();
         EXPECT_EQ(readBytes(f.data), step == JournalRemove ? f.after : f.before);
         // A journal left by the failed removal finds the new bytes in place.

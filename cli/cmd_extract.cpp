@@ -44,7 +44,7 @@ void seekToEntry(TFileStream& data, const EntrySpan& span)
 {
     data.SetPosition(span.offset);
     if (span.count > 0 && data.Position() != span.offset)
-        throw EReadError("Stream read error", systemErrorDetail("cannot read", data.FileName(), EIO));
+        throw streamReadError(systemErrorDetail("cannot read", data.FileName(), EIO));
 }
 
 // ---- extract ----

@@ -155,7 +155,7 @@ int usageError(const ToolCommand& command, const std::string& problem)
 void writeOut(const std::string& text)
 {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
-        throw EWriteError("Stream write error", systemErrorDetail("cannot write", "the standard output", errno));
+        throw streamWriteError(systemErrorDetail("cannot write", "the standard output", errno));
 }
 
 std::string utf8(const QString& text)

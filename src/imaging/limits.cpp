@@ -9,10 +9,10 @@
 void checkImageSize(uint64_t width, uint64_t height, int bitsPerPixel)
 {
     if (width > uint64_t(INT32_MAX) || height > uint64_t(INT32_MAX))
-        throw ETavrinError("Image is too large");
+        throw ETavrinError(kImageTooLarge);
     const uint64_t stride = uint64_t(DibRowStride(int64_t(width), bitsPerPixel));
     if (height != 0 && stride > uint64_t(kMaxImageBytes) / height)
-        throw ETavrinError("Image is too large");
+        throw ETavrinError(kImageTooLarge);
 }
 
 uint16_t resolutionArgument(int dpi) { return uint16_t(std::clamp(dpi, 0, 65535)); }

@@ -4,6 +4,33 @@
 
 #include <cstring>
 
+EReadError streamReadError(std::string detail)
+{
+    return EReadError("Stream read error", std::move(detail));
+}
+
+EWriteError streamWriteError(std::string detail)
+{
+    return EWriteError("Stream write error", std::move(detail));
+}
+
+EFOpenError cannotOpen(const std::string& path, std::string detail)
+{
+    return EFOpenError("Cannot open file " + path, std::move(detail));
+}
+
+EFCreateError cannotCreate(const std::string& path, std::string detail)
+{
+    return EFCreateError("Cannot create file " + path, std::move(detail));
+}
+
+const char* const kImageTooLarge = "Image is too large";
+
+EOutOfMemory imageTooLarge()
+{
+    return EOutOfMemory(kImageTooLarge);
+}
+
 std::string errorBoxText(const std::string& message)
 {
     if (!message.empty() && static_cast<unsigned char>(message.back()) > static_cast<unsigned char>('.'))

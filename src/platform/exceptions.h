@@ -33,10 +33,21 @@ QX_DECLARE_ERROR(EFOpenError);    // "Cannot open file %s"
 QX_DECLARE_ERROR(EFCreateError);  // "Cannot create file %s"
 QX_DECLARE_ERROR(EReadError);     // "Stream read error"
 QX_DECLARE_ERROR(EWriteError);    // "Stream write error"
+// The stream errors with their one text each; `detail` names the file and
+// the system's reason where there is one (see Exception).
+EReadError streamReadError(std::string detail = {});    // "Stream read error"
+EWriteError streamWriteError(std::string detail = {});  // "Stream write error"
+EFOpenError cannotOpen(const std::string& path, std::string detail = {});      // "Cannot open file <path>"
+EFCreateError cannotCreate(const std::string& path, std::string detail = {});  // "Cannot create file <path>"
+
 // The platform picture container's invalid-picture error.
 QX_DECLARE_ERROR(EInvalidGraphic);
 // Raised by code that cannot get the memory a picture or table needs.
 QX_DECLARE_ERROR(EOutOfMemory);
+
+// The text of a picture or table too large to be held in memory.
+extern const char* const kImageTooLarge;  // "Image is too large"
+EOutOfMemory imageTooLarge();
 
 // The text the error box shows for a message: a full stop is added when the
 // message is not empty and its last character's code is above that of "."

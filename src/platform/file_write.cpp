@@ -72,12 +72,12 @@ extern "C" void removeTemporariesAndDie(int signal)
 
 [[noreturn]] void failCreate(const std::string& path, int errnum)
 {
-    throw EFCreateError("Cannot create file " + path, systemErrorDetail("cannot create", path, errnum));
+    throw cannotCreate(path, systemErrorDetail("cannot create", path, errnum));
 }
 
 [[noreturn]] void failWrite(const std::string& path, int errnum)
 {
-    throw EWriteError("Stream write error", systemErrorDetail("cannot write", path, errnum));
+    throw streamWriteError(systemErrorDetail("cannot write", path, errnum));
 }
 
 mode_t newFileMode(int dirFd, const std::string& name)
@@ -136,8 +136,7 @@ void replaceFile(int dirFd, const std::string& name, const std::string& path, Fi
     struct stat existing {};
     if (refuseLink && ::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(existing.st_mode))
-        throw EFCreateError("Cannot create file " + path,
-                            "not writing " + escapeControlCharacters(path) + ": it is a symbolic link");
+        throw cannotCreate(path, "not writing " + escapeControlCharacters(path) + ": it is a symbolic link");
     const mode_t mode = newFileMode(dirFd, name);
     const std::string folder = path.substr(0, path.size() - name.size());
     std::string tempName;
@@ -273,7 +272,7 @@ void syncFileSystemOf(const std::string& folder)
     if (fd >= 0)
         ::close(fd);
     if (!synced)
-        throw EWriteError("Stream write error", systemErrorDetail("cannot flush", folder, errnum));
+        throw streamWriteError(systemErrorDetail("cannot flush", folder, errnum));
 }
 
 // ---- OutputFolder ----
@@ -334,7 +333,7 @@ void OutputFolder::writeFile(const std::string& name, TStream& source, int64_t c
 void OutputFolder::syncFileSystem() const
 {
     if (::syncfs(fd_) != 0)
-        throw EWriteError("Stream write error", systemErrorDetail("cannot flush", path_, errno));
+        throw streamWriteError(systemErrorDetail("cannot flush", path_, errno));
 }
 
 // ---- signals ----

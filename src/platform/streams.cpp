@@ -19,7 +19,7 @@ int64_t TStream::Size()
     return end;
 }
 
-void TStream::SetSize(int64_t) { throw EWriteError("Stream write error"); }
+void TStream::SetSize(int64_t) { throw streamWriteError(); }
 
 int64_t TStream::ReadFully(void* buffer, int64_t count)
 {
@@ -37,13 +37,13 @@ int64_t TStream::ReadFully(void* buffer, int64_t count)
 void TStream::ReadBuffer(void* buffer, int64_t count)
 {
     if (count != 0 && ReadFully(buffer, count) != count)
-        throw EReadError("Stream read error");
+        throw streamReadError();
 }
 
 void TStream::WriteBuffer(const void* buffer, int64_t count)
 {
     if (count != 0 && Write(buffer, count) != count)
-        throw EWriteError("Stream write error");
+        throw streamWriteError();
 }
 
 int64_t TStream::CopyFrom(TStream& source, int64_t count)
@@ -175,8 +175,8 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path)
         std::string detail = create ? "cannot create " : "cannot open ";
         detail += escapeControlCharacters(path) + ": " + (reason ? reason : std::strerror(errnum));
         if (create)
-            throw EFCreateError("Cannot create file " + path, detail);
-        throw EFOpenError("Cannot open file " + path, detail);
+            throw cannotCreate(path, detail);
+        throw cannotOpen(path, detail);
     };
     // Opened without waiting, so a named pipe in place of a file cannot stall
     // the program; only regular files are accepted below.
@@ -248,18 +248,18 @@ int64_t TFileStream::Size()
 {
     struct stat st {};
     if (fstat(fd_, &st) != 0)
-        throw EReadError("Stream read error");
+        throw streamReadError();
     return static_cast<int64_t>(st.st_size);
 }
 
 void TFileStream::SetSize(int64_t newSize)
 {
     if (ftruncate(fd_, static_cast<off_t>(newSize)) != 0)
-        throw EWriteError("Stream write error");
+        throw streamWriteError();
 }
 
 void TFileStream::Flush()
 {
     if (fsync(fd_) != 0)
-        throw EWriteError("Stream write error", systemErrorDetail("cannot flush", path_, errno));
+        throw streamWriteError(systemErrorDetail("cannot flush", path_, errno));
 }

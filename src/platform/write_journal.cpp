@@ -176,11 +176,11 @@ JournalFileOps systemJournalFileOps()
         if (fd >= 0)
             ::close(fd);
         if (!synced)
-            throw EWriteError("Stream write error", systemErrorDetail("cannot flush folder", folder, errnum));
+            throw streamWriteError(systemErrorDetail("cannot flush folder", folder, errnum));
     };
     ops.remove = [](const std::string& path) {
         if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-            throw EWriteError("Stream write error", systemErrorDetail("cannot remove", path, errno));
+            throw streamWriteError(systemErrorDetail("cannot remove", path, errno));
     };
     return ops;
 }
@@ -227,7 +227,7 @@ void FileJournalStore::save(const std::vector<uint8_t>& record)
             std::unique_ptr<TStream> journal = ops_.create(path);
             created = true;
             if (journal->Write(record.data(), int64_t(record.size())) != int64_t(record.size()))
-                throw EWriteError("Stream write error", systemErrorDetail("cannot write", path, ENOSPC));
+                throw streamWriteError(systemErrorDetail("cannot write", path, ENOSPC));
             journal->Flush();
             journal.reset();
             ops_.syncFolder(folderOf(path));
@@ -323,7 +323,7 @@ JournalRecovery writeJournalled(TStream& file, const std::string& path, int64_t 
     r.newCrc = crc32Of(block.data(), block.size());
     r.old.resize(block.size());
     if (offset < 0 || count > r.fileSize - offset || !readAt(file, offset, r.old.data(), count))
-        throw EReadError("Stream read error", systemErrorDetail("cannot read", path, EIO));
+        throw streamReadError(systemErrorDetail("cannot read", path, EIO));
     store.save(encode(r));
     const std::string journal = store.savedLocation();
 
@@ -340,7 +340,7 @@ JournalRecovery writeJournalled(TStream& file, const std::string& path, int64_t 
         } catch (const Exception&) {
             // The file holds its previous bytes: the next open removes the journal.
         }
-        throw EWriteError("Stream write error", "cannot write " + escapeControlCharacters(path) + ": " + what +
+        throw streamWriteError("cannot write " + escapeControlCharacters(path) + ": " + what +
                                                     "; the texture's previous bytes are back in place");
     };
 

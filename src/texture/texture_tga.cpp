@@ -255,13 +255,13 @@ std::vector<uint8_t> pngOfTextureTga(const std::vector<uint8_t>& tga, const Text
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
     if (!writer.write(image))
-        throw EWriteError("Stream write error");
+        throw streamWriteError();
     std::vector<uint8_t> png(bytes.begin(), bytes.end());
     // An sRGB chunk right after the header: a reader then applies no gamma
     // correction and gets back exactly these pixels.
     constexpr size_t kAfterHeader = 8 + 4 + 4 + 13 + 4;  // signature, IHDR length, type, body, CRC
     if (png.size() < kAfterHeader || std::memcmp(png.data() + 12, "IHDR", 4) != 0)
-        throw EWriteError("Stream write error");
+        throw streamWriteError();
     uint8_t chunk[13] = {0, 0, 0, 1, 's', 'R', 'G', 'B', 0 /* perceptual */};
     const uLong crc = crc32(crc32(0L, Z_NULL, 0), chunk + 4, 5);
     for (int i = 0; i < 4; ++i)
@@ -292,6 +292,6 @@ void exportTextureTga(const std::string& archiveFileName, const TextureRef& text
     // is written; and the file written is never the archive itself, which a
     // rename over it would replace.
     if (sameFile(archiveFileName, fileName))
-        throw EFCreateError(formatMessage("Cannot create file %s", {fileName}));
+        throw cannotCreate(fileName);
     writeFileReplacing(fileName, tga.bytes);
 }

@@ -51,23 +51,23 @@ QByteArray readForSecondReader(TStream& stream)
     stream.Seek(0, SeekOrigin::Begin);
     const int64_t size = stream.Size();
     if (size < 14)
-        throw EReadError("Stream read error");
+        throw streamReadError();
     if (size > int64_t(std::numeric_limits<int32_t>::max()))
         notValid();
     QByteArray bytes(qsizetype(size), Qt::Uninitialized);
     if (readUpTo(stream, bytes.data(), size) != size)
-        throw EReadError("Stream read error");
+        throw streamReadError();
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.constData());
     if (p[0] != 'B' || p[1] != 'M')
         notValid();
     // The plane count sits after the width and height, which are 16-bit in a
     // 12-byte header and 32-bit in all others.
     if (size < 18)
-        throw EReadError("Stream read error");
+        throw streamReadError();
     const uint32_t headerSize = readLe32(p + 14);
     const int64_t planesAt = headerSize == 12 ? 22 : 26;
     if (size < planesAt + 2)
-        throw EReadError("Stream read error");
+        throw streamReadError();
     if (readLe16(p + planesAt) != 1)
         notValid();
 
@@ -80,7 +80,7 @@ QByteArray readForSecondReader(TStream& stream)
         const int bits = readLe16(p + planesAt + 2);
         const int64_t bytesPerPixel = bits <= 8 ? 1 : 4;
         if (h > 0 && w > kMaxPixelStoreBytes / bytesPerPixel / h)
-            throw EOutOfMemory("Image is too large");
+            throw imageTooLarge();
     }
     return bytes;
 }

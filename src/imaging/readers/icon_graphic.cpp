@@ -118,14 +118,14 @@ void TIconGraphic::ReadImage(TStream& stream, int)
 {
     const int64_t left = std::max<int64_t>(stream.Size() - stream.Position(), 0);
     if (left < kIconHeaderSize)
-        throw EReadError("Stream read error");
+        throw streamReadError();
     if (left > int64_t(std::numeric_limits<int32_t>::max()))
         notValid();
     QByteArray bytes(qsizetype(left), Qt::Uninitialized);
     const int64_t got = std::max<int64_t>(stream.ReadFully(bytes.data(), left), 0);
     bytes.truncate(qsizetype(got));
     if (got < kIconHeaderSize)
-        throw EReadError("Stream read error");
+        throw streamReadError();
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.constData());
     if (readLe16(p + 2) > 1)
         notValid();
@@ -141,13 +141,13 @@ void TIconGraphic::ReadImage(TStream& stream, int)
         notValid();
     const QSize dims = reader.size();
     if (dims.isValid() && dims.height() > 0 && dims.width() > kMaxPixelStoreBytes / 4 / dims.height())
-        throw EOutOfMemory("Image is too large");
+        throw imageTooLarge();
     QImage icon = reader.read();
     if (icon.isNull())
         notValid();
     icon = icon.convertToFormat(QImage::Format_ARGB32);
     if (icon.isNull())
-        throw EOutOfMemory("Image is too large");
+        throw imageTooLarge();
     applyMask(p, size_t(got), chosen, icon);
 
     const int w = icon.width(), h = icon.height();

@@ -523,7 +523,7 @@ void TMetaFileGraphic::ReadImage(TStream& stream, int)
         invalid();
     if (info.width > std::numeric_limits<int32_t>::max() || info.height > std::numeric_limits<int32_t>::max() ||
         DibRowStride(info.width, 24) > kMaxPixelStoreBytes / info.height)
-        throw EOutOfMemory("Image is too large");
+        throw imageTooLarge();
     // A placeable metafile needs at least the metafile header after its own.
     if (info.kind == MetafileKind::Placeable && bytes.size() < size_t(kPlaceableHeaderSize + 18))
         invalid();
@@ -544,7 +544,7 @@ void TMetaFileGraphic::ReadImage(TStream& stream, int)
     const int w = int(info.width), h = int(info.height);
     QImage canvas(w, h, QImage::Format_RGB32);
     if (canvas.isNull())
-        throw EOutOfMemory("Image is too large");
+        throw imageTooLarge();
     canvas.fill(Qt::white);
     {
         QPainter painter(&canvas);

@@ -45,7 +45,7 @@ void checkPictureSize(TStream& stream)
     const int result = vesk_read_header(codecFile, stream, codec, std::string(), d);
     stream.Seek(start, SeekOrigin::Begin);
     if (result == VESK_OK && VeskRowStride(d.width, d.bitsPerPixel) * d.height > kMaxPixelStoreBytes)
-        throw EOutOfMemory("Image is too large");
+        throw imageTooLarge();
 }
 
 }  // namespace

@@ -329,7 +329,7 @@ void TPngGraphic::ReadImage(TStream& stream, int)
         format = ifRgb24;
     checkImageSize(layout.width, layout.height, BitsPerPixel(format));
     if (withAlpha && uint64_t(layout.width) * layout.height * 4 > uint64_t(INT32_MAX))
-        throw ETavrinError("Image is too large");
+        throw ETavrinError(kImageTooLarge);
 
     const PngOptions options{IgnoreFileBackground, BackgroundColor};
     if (!pngPrepare(&state, &options, format == ifRgb24, withAlpha, &layout))

@@ -362,7 +362,7 @@ void TTiffGraphic::ReadImage(TStream& stream, int index)
 
     if (faxRows) {
         if (lineSize == 0 || lineSize > kMaxBufferBytes)
-            throw ETavrinError("Image is too large");
+            throw ETavrinError(kImageTooLarge);
         std::vector<uint8_t> line(lineSize);
         const size_t copyBytes = size_t(std::min<uint64_t>(lineSize, uint64_t(stride)));
         for (uint32_t y = 0; y < height; ++y) {
@@ -422,7 +422,7 @@ bool TTiffGraphic::readWholeImage(void* handle, bool tiled, uint32_t rowsPerStri
         bandRows = std::min<uint64_t>(height, (wanted + unit - 1) / unit * unit);
     }
     if (bandRows * width * 4 > kMaxBufferBytes)
-        throw ETavrinError("Image is too large");
+        throw ETavrinError(kImageTooLarge);
     std::vector<uint32_t> raster(size_t(bandRows * width));
 
     const bool direct = ImageFormat() == ifRgb24;
@@ -474,14 +474,14 @@ void TTiffGraphic::readStrips(void* handle, uint64_t lineSize, uint32_t rowsPerS
     if (lineSize == 0 || stripSize == 0)
         throw ETiffError(prefixed("TIFFReadEncodedStrip"));
     if (lineSize > kMaxBufferBytes || stripSize > kMaxBufferBytes)
-        throw ETavrinError("Image is too large");
+        throw ETavrinError(kImageTooLarge);
     // Left uninitialised: only what libtiff decodes into it is ever read, so
     // a strip that claims far more than the file holds costs no memory.
     std::unique_ptr<uint8_t[]> strip;
     try {
         strip.reset(new uint8_t[size_t(stripSize)]);
     } catch (const std::bad_alloc&) {
-        throw ETavrinError("Image is too large");
+        throw ETavrinError(kImageTooLarge);
     }
     const uint64_t stride = uint64_t(RowStride());
     const bool direct = ImageFormat() == ifRgb24;

@@ -48,8 +48,6 @@ struct FileDescriptor {
     }
 };
 
-[[noreturn]] void cannotOpen(const std::string& fileName) { throw EFOpenError("Cannot open file " + fileName); }
-
 // The whole of a regular file of at most kMaxPreviewFileBytes. Opening does
 // not wait (a pipe named like a picture would otherwise block the read until
 // a writer appears), and nothing but a regular file is read.
@@ -58,11 +56,11 @@ std::vector<uint8_t> readPreviewFile(const std::string& fileName)
     FileDescriptor file;
     file.fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (file.fd < 0)
-        cannotOpen(fileName);
+        throw cannotOpen(fileName);
     struct stat st {};
     if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
         int64_t(st.st_size) > kMaxPreviewFileBytes)
-        cannotOpen(fileName);
+        throw cannotOpen(fileName);
     std::vector<uint8_t> bytes(size_t(st.st_size));
     size_t got = 0;
     while (got < bytes.size()) {
@@ -70,7 +68,7 @@ std::vector<uint8_t> readPreviewFile(const std::string& fileName)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw EReadError("Stream read error");
+            throw streamReadError();
         if (n == 0)
             break;  // the file became shorter meanwhile: the reader sees what is there
         got += size_t(n);

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Quarnix: the two everyday commands are `make run` and `make test`.
 BUILD       ?= build
 FUZZ_BUILD  ?= build-fuzz

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the benchmarks of the main window share: dialogs that answer Open
 // with one path and the replace dialog with a set request, and end the run

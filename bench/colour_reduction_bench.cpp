@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Colour reduction: the greedy palette selection (incremental against the
 // plain recomputation), the palette build and the dithering of a picture.
 #include "imaging/format_transform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decoding a 2048 x 2048 colour picture through the PNG, JPEG and TIFF
 // readers, against the same library decoding the same bytes into a plain
 // buffer. The readers' own work (format checks, row placement, colour order)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whole-image costs of the bitmap: scaled drawing in both stretch modes,
 // palette writes through the converter cache, and the small transforms.
 #include "imaging/transforms.h"

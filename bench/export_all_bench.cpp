@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quarnix-tool export-all of an archive holding 2,000 textures of 256 x 256
 // at 32 bits (100 dictionaries of 20), against copying the same bytes with
 // cp. export-all makes its files durable with one file-system sync at the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Importing a 1024 x 1024 photograph over a 256 x 256 8-bit texture, from
 // the picture file to the bytes on disk: load, resample, reduce, mirror,
 // encode, write (flushed and read back). Measured against ImageMagick doing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Opening a large archive directory: parsing the records, reading the file,
 // and filling the entry table the way the Open command does (append, write,
 // post per row with grid updates suspended, then a sort on Pos).

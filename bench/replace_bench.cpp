@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Replace (F5) over an archive of 20,000 entries, 2,000 of them texture
 // dictionaries of 30 textures. Every row the scan passes runs the entry
 // table's after-scroll handling: a dictionary row reads its texture list and

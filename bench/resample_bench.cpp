@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Resampling and the convert pipeline on a photo-like 1024 x 1024 picture.
 #include "imaging/import_pipeline.h"
 #include "imaging/resize_transform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Record table speed: sorting a large entry table on a text and on an integer
 // field, filling it, and locating a row. Collation follows the user's locale
 // (LC_ALL / LANG), so run it under the locale of interest.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Moving through an archive in the main window: each step onto a texture
 // dictionary reads its texture list, fills the texture table and grid, and
 // builds, decodes and lays out the preview of its last texture.

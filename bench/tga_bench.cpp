@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decoding TGA images from memory: a 2048 x 2048 run-length encoded 32-bit
 // image (mixed runs and literal pixels, and all literal), and the same image
 // uncompressed at 24 bits.

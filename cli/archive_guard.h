@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Output files of the tool's commands never take the place of the archive
 // they are read from: a file renamed over the .dir, the .img or a .txd would

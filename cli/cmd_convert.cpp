@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quarnix-tool convert PICTURE OUT.tga [--size WxH] [--format rgb24|color256]
 // Loads a picture of any registered format, prepares it as the texture import
 // does (resample to WxH, reduce to true colour or 256 colours) and writes it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quarnix-tool extract / extract-all: the raw bytes of archive entries, as
 // they lie in the data file, each written to a file of its own.
 #include "cli/commands.h"

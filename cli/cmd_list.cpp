@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quarnix-tool list ARCHIVE: the entry list that Open would show.
 #include "cli/commands.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quarnix-tool sample DIR: writes a small archive and a standalone dictionary
 // with colourful textures of every kind, to try the tool on.
 #include "cli/commands.h"

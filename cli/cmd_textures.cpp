@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quarnix-tool textures / export / export-all: the texture list of a
 // dictionary entry and its textures as TGA (or PNG), through the same reader
 // and the same texture-to-TGA conversion as the app's texture grid, preview

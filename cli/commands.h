@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // quarnix-tool's commands. Each command declares its arguments and options
 // for the tool's command-line parser and a function that runs it once they

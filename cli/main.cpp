@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quarnix-tool: the headless companion of the Quarnix app. It opens the same
 // archives through the same code and does the same jobs from a shell.
 #include "cli/commands.h"

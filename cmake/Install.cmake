@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Quarnix as an installed desktop program: the two programs, the desktop
 # entry, the icon, the two file types, the AppStream metainfo and the man
 # pages, with tests that check them with the desktop's own validators.

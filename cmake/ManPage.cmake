@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Writes the man page of one program with help2man (cmake -P).
 #   -DHELP2MAN=path -DPROGRAM=path -DOUT=page.1 -DNAME="what it does" -DSOURCE="Quarnix 1.0"
 # For quarnix-tool, the help of every command listed by its --help goes into

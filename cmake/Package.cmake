@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Debian package: `cmake --build build --target package` (or `make
 # package` at the top) writes build/quarnix_<version>_<arch>.deb with CPack.
 # Included after cmake/Install.cmake, whose install rules fill the package.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the BMP reader (codec first, Qt's BMP reader second) over memory.
 #include "fuzz_support.h"
 #include "imaging/readers/bmp_graphic.h"

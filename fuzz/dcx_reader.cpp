@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the DCX reader over memory: the page count and the first two pages.
 #include "imaging/readers/pcx_graphic.h"
 #include "platform/streams.h"

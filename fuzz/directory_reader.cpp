@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Feeds arbitrary bytes to the archive directory parser, and the same bytes as
 // a path to the naming rules, checking what every result must satisfy.
 #include "formats/archive_directory.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the metafile reader on enhanced metafiles (libemf2svg) over memory.
 #include "fuzz_support.h"
 #include "imaging/readers/metafile_graphic.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the picture-reader fuzz targets share: read a picture from the fuzz
 // input and touch its whole pixel store, so that the sanitizers see any row

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the icon reader (Qt's ICO reader behind it) over memory.
 #include "fuzz_support.h"
 #include "imaging/readers/icon_graphic.h"

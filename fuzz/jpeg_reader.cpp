@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Feeds arbitrary bytes to the JPEG reader: it must fail with an exception or
 // produce a picture whose rows all lie in its pixel store, never crash or leak.
 #include "fuzz_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the PCX reader over memory.
 #include "fuzz_support.h"
 #include "imaging/readers/pcx_graphic.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes loading by name: the first byte chooses one of the registered
 // extensions (or, past their count, a name the registry does not know), the
 // rest is the picture stream.

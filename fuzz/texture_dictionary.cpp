@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Feeds arbitrary bytes to the texture dictionary reader, plain and
 // sectioned (as a dictionary at an offset the input's first byte chooses),
 // then builds and decodes the TGA of every listed texture, checking that no

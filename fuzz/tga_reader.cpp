@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the TGA reader: any byte string is read as a TGA stream. A picture
 // that reads must also survive a write and a second read unchanged.
 #include "imaging/readers/tga_graphic.h"

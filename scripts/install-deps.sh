@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian packages that Quarnix's build, tests, benchmarks,
 # packaging and fuzzing need: only those missing, with sudo when not root.
 # Idempotent.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Remakes docs/screenshot.png: the app on a virtual display with the sample
 # archive open, a dictionary entry current and one of its textures shown;
 # and docs/screenshot-layouts.png: the sample's sectioned dictionary

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Build helper: renders the scalable icon to a square PNG of the given size,
 // for desktops that look for a bitmap icon.
 //   render_icon ICON.svg SIZE OUT.png

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Fitting grid columns to the grid's client width.
 #include <QFontMetrics>

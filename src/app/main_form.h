@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // TForm1: the main window. It owns the two record tables, their grids, the
 // image view, the dialogs' set-up and the global values through which the

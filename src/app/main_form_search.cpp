@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TForm1's Find and Replace: the F3, F4 and F5 keys and their two handlers.
 // The scans themselves are in search/find_replace; the texts typed in the
 // boxes are Unicode, the entry table's are Windows-1250 bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the app's command line asks for, and what the app says about itself
 // on it. The help and the version are answered before any window or display

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The desktop's dialogs behind UserDialogs.
 #include "platform/user_dialogs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The main window's toolbar strip: flat tool buttons and separators laid out
 // left to right, wrapping onto further rows when the strip is too narrow.

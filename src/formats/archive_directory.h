@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The archive directory file (.dir) and the naming rules that tie it to its
 // data file (.img) and tell it apart from a standalone texture dictionary.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Writes archives: directory records, and .dir/.img pairs built from a list
 // of named entries. Used to make sample archives and test fixtures; the

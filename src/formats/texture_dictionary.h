@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Reading a texture dictionary's texture list (layout in
 // texture_dictionary_layout.h) into plain rows, one per texture, in

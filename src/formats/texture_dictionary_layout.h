@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The byte layout of a texture dictionary, shared by its reader and writer.
 // All numbers are little-endian; offsets are from the start of the dictionary

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/texture_dictionary_writer.h"
 
 #include "platform/byte_order.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Builds texture dictionary bytes in the layout of texture_dictionary_layout.h,
 // for sample archives and test fixtures. Every field the layout describes can

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Error classes of the image library. Each derives directly from Exception.
 #include "platform/exceptions.h"

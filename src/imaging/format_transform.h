@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // TImageFormatTransform: converts a bitmap to another pixel format. For the
 // 16- and 256-colour formats it can build a palette from the picture's own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imaging/import_pipeline.h"
 
 #include "imaging/format_transform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The picture preparation shared by the texture import and `quarnix-tool
 // convert`: resample to the texture's size, reduce to its pixel format, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imaging/picture_registry.h"
 
 #include "imaging/readers/bmp_graphic.h"

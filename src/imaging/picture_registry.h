@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The registry of picture formats: file extensions (or bare format names such
 // as "TGA") mapped to picture classes, each derived from TDibGraphic.

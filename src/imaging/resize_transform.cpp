@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imaging/resize_transform.h"
 
 #include "imaging/row_bands.h"

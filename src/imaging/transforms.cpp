@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The transform base class and the small whole-bitmap transforms: vertical
 // flip, anti-aliasing of black-and-white pictures, negative and crop.
 #include "imaging/transforms.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Little-endian numbers in file bytes (archives and pictures).
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the core needs to know of the desktop it runs on, without depending on
 // widgets: the display resolution, the busy cursor, warnings to the user and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Error classes. Every failure in Quarnix is a C++ exception derived from
 // Exception, carrying the message text (UTF-8) that the error box shows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Names from an archive turned into names of files on disk: made safe for
 // any common file system, and kept apart from each other when they clash.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Writing a whole new file without ever leaving a half-written one: the bytes
 // go to a fresh temporary file beside the target, are flushed to the storage

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The abstract picture that the picture-format registry and the picture
 // container work with, and the class descriptors that stand for "a picture

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Byte streams: the memory and file streams every reader and writer works on.
 // Positions and sizes are 64-bit. Read/Write return the count actually moved;

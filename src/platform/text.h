@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Text services: archive and texture names are single-byte Windows-1250 text.
 // Comparisons and casing follow the user's locale on the decoded text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // UserDialogs: every modal interaction of the program with its user.
 //

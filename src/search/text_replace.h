@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The text rules of Find and Replace over single-byte Windows-1250 text.
 //

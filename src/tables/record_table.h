@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // RecordTable: the in-memory table behind every list of the program.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Importing a picture over a texture: the checks that come before anything is
 // asked or written, the block of bytes that replaces the texture's data, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "texture/texture_tga.h"
 
 #include "formats/texture_dictionary.h"

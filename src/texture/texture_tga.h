@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Turning a texture's stored texels into a TGA image in memory, for the
 // preview in the main window and for "Save as TGA". No pixel is interpreted:

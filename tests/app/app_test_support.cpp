@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "tests/app/app_test_support.h"
 
 #include "support/gui_test_app.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Shared pieces of the app's tests: the QApplication, a scripted UserDialogs
 // and a main window that records what the image view and key preview saw.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/error_box.h"
 
 #include "platform/environment.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Import Texture through the main window with scripted dialogs: the bytes
 // written over 32-bit and 8-bit textures and every byte outside them, the
 // refusals before any dialog, Cancel, the preview dialog's sizes, the new

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The app's command line: what it asks for, read before and after Qt has
 // taken its own options out.
 #include "app/program_info.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/qt_user_dialogs.h"
 
 #include "search/ui/find_input_box.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/record_grid.h"
 #include "catalog/entry_table.h"
 #include "catalog/texture_table.h"

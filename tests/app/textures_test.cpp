@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window with textures: stepping onto dictionary entries lists their
 // textures and shows the last one, the texture grid's moves show the current
 // texture, "Fit Height" fits it, and "Save as TGA" writes it; failures reach

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quarnix-tool extract and extract-all: the raw bytes of entries, bounded by
 // the data file, under safe and unique names; and no output of the tool ever
 // takes the place of a file of the archive it reads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quarnix-tool textures, export and export-all, and the tool's command-line
 // conventions, run as the program built beside this test program.
 #include "formats/archive_directory.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the build into a scratch prefix and checks what a desktop finds
 # there: the programs, the desktop entry, the file types, the icon, the
 # metainfo and the man pages, with the desktop's own validators.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the Debian package from the finished build (CPack only, into a
 # scratch folder), unpacks it into a scratch root and runs the tool from
 # there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The sample archive, and `quarnix-tool list` / `quarnix-tool sample` run as
 // the built executable that sits next to this test program.
 #include "formats/archive_directory.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading a texture dictionary's list: the row fields, absolute offsets, the
 // name rule, and the bounds that keep damaged files from producing rows that
 // point outside the file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imaging/dib_graphic.h"
 
 #include "platform/environment.h"

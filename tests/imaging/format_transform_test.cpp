@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imaging/format_transform.h"
 
 #include "support/colour_selection_reference.h"

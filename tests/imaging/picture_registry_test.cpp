@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The picture-format registry: registrations and their order, lookups by
 // name, loading and saving by name, the dialog filter, the busy cursor.
 #include "imaging/picture_registry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The quiet-thread scope: code running on a worker thread neither shows
 // warnings nor changes the busy cursor, and other threads are unaffected.
 #include "platform/environment.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writing a new file from a stream: all of it or nothing, and never a
 // temporary file left behind.
 #include "platform/exceptions.h"

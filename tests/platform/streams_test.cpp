@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/environment.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"

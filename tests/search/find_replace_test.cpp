@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "search/find_replace.h"
 #include "catalog/entry_table.h"
 #include "catalog/texture_table.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "search/text_replace.h"
 
 #include "platform/text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Fixtures for tests of archives: directory files with odd records, large
 // directories, small texture dictionaries, and scratch folders to write them

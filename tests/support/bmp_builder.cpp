@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "support/bmp_builder.h"
 
 #include <algorithm>

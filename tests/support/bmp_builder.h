@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // BMP files built byte by byte for the reader tests: every depth, OS/2 and
 // Windows headers of any size, run-length data as given, bit-field files.

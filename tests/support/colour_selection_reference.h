@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The greedy spread selection of the palette build written out plainly, for
 // checking the incremental version against it: every pick recomputes each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The one QApplication of a test or benchmark program that needs widgets:
 // made on first use, on the platform that needs no display unless the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Icon files built byte by byte for the reader tests: each image a
 // BITMAPINFOHEADER, its colour table, the colour rows and the AND mask.

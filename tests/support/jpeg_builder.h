@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // JPEG fixtures written with libjpeg's own compressor, in memory.
 #include <cstdint>

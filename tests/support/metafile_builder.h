@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Small metafiles built byte by byte for the reader tests: placeable Windows
 // metafiles and enhanced metafiles that fill rectangles with solid colours.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // PCX and DCX files built byte by byte for the reader tests.
 #include <array>

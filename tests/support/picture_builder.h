@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Bitmaps built in code for the imaging tests and benchmarks.
 #include "imaging/dib_graphic.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // PNG fixtures written with libpng's own writer, in memory.
 #include <cstdint>

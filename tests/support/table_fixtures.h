@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Builders of record-table contents for tests and benchmarks.
 #include "tables/record_table.h"

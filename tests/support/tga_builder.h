@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Builds TGA byte streams for tests, benchmarks and fuzz seeds: every image
 // type, pixel depth and row order, colour maps with offsets, image IDs, and

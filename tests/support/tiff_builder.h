@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // TIFF fixtures written with libtiff's own writer, in memory, plus small
 // byte-level edits of the written file for cases the writer will not make.

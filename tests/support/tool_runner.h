@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Runs the quarnix-tool built next to the running test program. The test
 // programs that use it depend on the tool in the build, so a test never runs

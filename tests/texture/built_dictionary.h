@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A dictionary built in memory and listed by the reader, for the texture tests.
 #include "formats/texture_dictionary.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Texture import: the block of bytes for 32-bit and 8-bit textures, the
 // refusals made before anything is written, and the in-place write that
 // either leaves the new texture or the archive exactly as it was.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Texture to TGA: the header, the three kinds' pixel data, the 32-bit byte
 // exchange of the export, the refusals that keep every read inside the
 // texture's own bytes, the export file name and the export file itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The BMP codec: reads OS/2 1.x (12-byte header) and Windows 3.0 / OS/2 2.0
 // style bitmaps (headers of 16 to 64 bytes) at 1, 4, 8 and 24 bits per pixel,
 // uncompressed or run-length encoded (RLE8, RLE4), and writes uncompressed

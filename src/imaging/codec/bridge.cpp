@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The codec bridge: turns a codec's neutral picture description into a
 // TDibGraphic and back. The codecs read into and write from the bitmap's own
 // pixel store, whose row layout is theirs.

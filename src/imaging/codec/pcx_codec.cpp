@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The PCX codec: reads run-length encoded PCX files of versions 0, 1, 2, 3
 // and 5 with 1 bit x 1 plane, 1 bit x 4 planes, 4 bits x 1 plane, 8 bits x 1
 // plane (with the 256-colour palette at the end of the file) and 8 bits x 3

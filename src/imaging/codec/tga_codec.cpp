@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The TGA codec: reads colour-mapped (1, 9), true-colour (2, 10) and grey
 // (3, 11) images, uncompressed or run-length encoded, and writes 8-bit
 // colour-mapped and 24-bit true-colour images. All positions are counted from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The codec table, codec selection by extension and the dispatch of the codec
 // operations. The dispatcher checks what callers pass in (codec index, sizes,
 // row buffer) before a codec sees it, and turns exceptions escaping a codec

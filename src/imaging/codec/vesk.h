@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The codec layer: one codec per file format, each working on a neutral
 // picture description (size, bits per pixel, a 256-entry RGB palette and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imaging/readers/icon_graphic.h"
 #include "imaging/limits.h"
 #include "platform/byte_order.h"

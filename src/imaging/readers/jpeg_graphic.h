@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // TJpegGraphic: a bitmap image that reads JPEG files through libjpeg.
 #include "imaging/dib_graphic.h"

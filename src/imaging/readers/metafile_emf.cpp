@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Record filters that stand between metafiles and the converters.
 //
 // libemf2svg and libwmf trust the counts, offsets and bitmap sizes inside

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // TMetaFileGraphic: a bitmap image that reads WMF and EMF files.
 //

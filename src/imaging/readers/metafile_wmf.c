@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* Windows metafile to SVG through libwmf's SVG device.
  *
  * This translation unit is plain C and includes libwmf only: libwmf's headers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // TPcxGraphic reads PCX files; TDcxGraphic reads one page of a DCX file as PCX.
 #include "imaging/dib_graphic.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // TPngGraphic: a bitmap image that reads PNG files through libpng.
 #include "imaging/dib_graphic.h"

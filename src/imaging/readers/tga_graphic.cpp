@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imaging/readers/tga_graphic.h"
 
 #include "imaging/codec/vesk.h"

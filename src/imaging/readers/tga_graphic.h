@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // TTgaGraphic: a bitmap image that reads and writes TGA images through the
 // TGA codec of the codec layer.

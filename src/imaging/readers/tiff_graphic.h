@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // TTiffGraphic: a bitmap image that reads TIFF files through libtiff.
 #include "imaging/dib_graphic.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // File dialog filters: our "description|patterns|description|patterns..."
 // form (several patterns joined by ";") in Qt's name-filter syntax.

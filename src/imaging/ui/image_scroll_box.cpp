@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imaging/ui/image_scroll_box.h"
 
 #include "imaging/picture_registry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imaging/ui/picture_open_dialog.h"
 
 #include "imaging/picture_registry.h"

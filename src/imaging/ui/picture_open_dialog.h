@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The picture-open dialog: Qt's own file dialog (not the desktop's native
 // one, which could not hold the pane) offering the picture formats' filter,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "search/ui/find_input_box.h"
 
 #include <QFontMetrics>

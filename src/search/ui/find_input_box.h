@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The Find input box: a small modal box with the caption "Find", the prompt
 // "String" above a one-line edit of at most 255 characters that opens holding

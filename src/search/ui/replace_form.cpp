@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "search/ui/replace_form.h"
 
 #include <QApplication>

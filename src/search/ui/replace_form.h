@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // TFormReplace: the replace dialog. A modal tool window with the caption
 // "Replace" and a 352 x 105 client area, centred over the window that owns

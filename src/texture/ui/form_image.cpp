@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "texture/ui/form_image.h"
 
 #include "imaging/picture_registry.h"

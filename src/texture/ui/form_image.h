@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // TFormImage: the import preview dialog. It shows the picture about to be
 // imported, already brought to the texture's size and pixel format, with

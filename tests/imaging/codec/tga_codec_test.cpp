@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading and writing TGA images through the TGA codec (driven the way the
 // program drives it, through TTgaGraphic and the codec bridge).
 #include "imaging/codec/tga_header.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The codec table, codec selection by extension, the dispatcher's checks and
 // the bridge's failure messages.
 #include "imaging/codec/vesk.h"

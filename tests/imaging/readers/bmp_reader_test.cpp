@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TBitmapGraphic and the BMP codec: every depth and header kind, run-length
 // data (also damaged), the second reader for what the codec refuses, the
 // resolution, the reader options and the messages.

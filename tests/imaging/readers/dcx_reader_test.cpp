@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TDcxGraphic: pages by image index, the page count and the page table checks.
 #include "imaging/readers/pcx_graphic.h"
 #include "support/bmp_builder.h"

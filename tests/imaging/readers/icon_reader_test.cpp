@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TIconGraphic: the image choice, every depth, transparent pixels drawn
 // black, and the messages.
 #include "imaging/readers/icon_graphic.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The record filters in front of libwmf and libemf2svg: sound records (and
 // bitmaps) pass and are drawn, records that claim more than they hold are
 // left out, object numbers stay right, and the inputs that made the

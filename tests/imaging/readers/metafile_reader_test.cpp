@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TMetaFileGraphic: sizes computed from the headers, placeable Windows
 // metafiles through libwmf and enhanced metafiles through libemf2svg drawn
 // onto white with their frame mapped onto the bitmap, and the messages.

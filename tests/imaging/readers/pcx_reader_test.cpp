@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TPcxGraphic and the PCX codec: every bits/planes combination, versions,
 // runs across line ends (and the "trunc" option), data that ends early,
 // odd bytes-per-line values, short headers and the messages.

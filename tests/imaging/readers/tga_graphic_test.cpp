@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TTgaGraphic: streams positioned after other data, writing at the current
 // position, and the image index playing no part.
 #include "imaging/readers/tga_graphic.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The image view: zoom modes and the geometry they give, scroll bars,
 // centring, loading and clearing, the setters, the redraw guard, dragging
 // with the mouse, the smoothed copy of black-and-white pictures and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The picture-open dialog: its filter, the preview pane's label, button and
 // box, loads off the user-interface thread, and the "Preview" window.
 #include "support/gui_test_app.h"

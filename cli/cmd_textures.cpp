@@ -241,7 +241,8 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
                 }
                 const std::vector<uint8_t>& bytes = png ? pngBytes : tga.bytes;
                 const std::string name = files.take(safeFileName(row.name), extension);
-                guard.check(folder.pathOf(name));
+                if (!folder.madeNow())  // a folder made just now holds no file of the archive
+                    guard.check(folder.pathOf(name));
                 // Flushed once for the whole run below, not file by file.
                 folder.writeFile(name, bytes, FileSync::Deferred);
                 ++tally.written;

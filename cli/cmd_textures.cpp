@@ -9,6 +9,7 @@
 #include "formats/archive_directory.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/picture_registry.h"
+#include "imaging/png_writer.h"
 #include "platform/exceptions.h"
 #include "platform/file_names.h"
 #include "platform/file_write.h"
@@ -18,10 +19,6 @@
 #include "imaging/import_pipeline.h"
 #include "texture/texture_import.h"
 #include "texture/texture_tga.h"
-
-#include <QBuffer>
-#include <QImage>
-#include <QImageWriter>
 
 #include <algorithm>
 #include <cinttypes>
@@ -147,38 +144,44 @@ void addExportAllOptions(QCommandLineParser& parser)
 // Empty when the texel data is shorter than its dimensions promise.
 std::vector<uint8_t> pngOfTga(const std::vector<uint8_t>& tga, const TextureRef& texture)
 {
-    QImage image;
+    PngRows rows;
+    std::unique_ptr<TDibGraphic> picture;
     if (tga[16] == 32) {
         const int64_t pixels = int64_t(texture.width) * texture.height;
         if (pixels == 0 || int64_t(tga.size() - 18) / 4 < pixels)
             return {};
-        image = QImage(texture.width, texture.height, QImage::Format_ARGB32);
-        if (image.isNull())
-            throw EOutOfMemory("Out of memory");
-        for (int y = 0; y < texture.height; ++y)
-            std::memcpy(image.scanLine(y), tga.data() + 18 + int64_t(y) * texture.width * 4, size_t(texture.width) * 4);
+        rows.width = texture.width;
+        rows.height = texture.height;
+        rows.alpha = true;
+        // The TGA's first row is the top one; B, G, R, A become R, G, B, A.
+        rows.row = [&tga, &texture](int y, uint8_t* out) {
+            const uint8_t* in = tga.data() + 18 + int64_t(y) * texture.width * 4;
+            for (int x = 0; x < texture.width; ++x, in += 4, out += 4) {
+                out[0] = in[2];
+                out[1] = in[1];
+                out[2] = in[0];
+                out[3] = in[3];
+            }
+        };
     } else {
         TReadOnlyMemoryStream s(tga.data(), int64_t(tga.size()));
-        std::unique_ptr<TDibGraphic> picture;
         try {
             picture = LoadPictureFromStream(s, "TGA", 1);
         } catch (const Exception&) {
             return {};
         }
-        image = QImage(picture->Width(), picture->Height(), QImage::Format_RGB32);
-        for (int y = 0; y < picture->Height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < picture->Width(); ++x)
-                line[x] = 0xFF000000u | picture->GetPixelColor(x, y);
-        }
+        rows.width = picture->Width();
+        rows.height = picture->Height();
+        rows.row = [&picture, scratch = std::vector<uint8_t>(size_t(rows.width) * 3)](int y, uint8_t* out) mutable {
+            const uint8_t* in = RowAsBgr(*picture, y, scratch);
+            for (int x = 0; x < picture->Width(); ++x, in += 3, out += 3) {
+                out[0] = in[2];
+                out[1] = in[1];
+                out[2] = in[0];
+            }
+        };
     }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
-        throw EWriteError("Stream write error");
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+    return encodePng(rows);
 }
 
 struct ExportTally {

@@ -124,7 +124,9 @@ int runImport(const QCommandLineParser&, const std::vector<std::string>& args)
     checkImportTarget(archive.dataFile, texture);
     std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(args[3], 1);
     PrepareImportPicture(*picture, importPictureSize(texture), importPictureFormat(texture));
-    const JournalRecovery earlier = writeImportBlockToFile(archive.dataFile, texture, buildImportBlock(*picture, texture));
+    const std::vector<uint8_t> block = buildImportBlock(*picture, texture);
+    picture.reset();  // not needed while the block is written
+    const JournalRecovery earlier = writeImportBlockToFile(archive.dataFile, texture, block);
     if (earlier.restored)
         std::fprintf(stderr, "%s\n", earlier.message().c_str());
     return 0;

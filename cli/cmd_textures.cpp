@@ -10,6 +10,7 @@
 #include "formats/archive_directory.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/picture_registry.h"
+#include "imaging/png_writer.h"
 #include "platform/exceptions.h"
 #include "platform/file_names.h"
 #include "platform/file_write.h"
@@ -222,7 +223,8 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
                 }
                 const std::vector<uint8_t>& bytes = png ? pngBytes : tga.bytes;
                 const std::string name = files.take(safeFileName(row.name), extension);
-                guard.check(folder.pathOf(name));
+                if (!folder.madeNow())  // a folder made just now holds no file of the archive
+                    guard.check(folder.pathOf(name));
                 // Flushed once for the whole run below, not file by file.
                 folder.writeFile(name, bytes, FileSync::Deferred);
                 ++tally.written;

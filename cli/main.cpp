@@ -168,9 +168,12 @@ int main(int argc, char** argv)
 {
     // Commands that write many files allocate and free a texture-sized buffer
     // for each: keep freed memory for the next one instead of handing it back
-    // to the system and faulting it in again every time.
-    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 128 * 1024 * 1024);
+    // to the system and faulting it in again every time. Buffers above 16 MiB
+    // (a 2048 x 2048 texture at 32 bits) come from the system and go back to
+    // it as soon as they are freed, so that one big picture's buffers are not
+    // kept after their use and the peak stays what is in use at once.
+    mallopt(M_MMAP_THRESHOLD, 16 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
     // An interrupted export leaves no temporary file behind.
     removeTemporaryFilesOnSignal();
     QCoreApplication app(argc, argv);

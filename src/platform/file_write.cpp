@@ -81,11 +81,10 @@ extern "C" void removeTemporariesAndDie(int signal)
     throw streamWriteError(systemErrorDetail("cannot write", path, errnum));
 }
 
-mode_t newFileMode(int dirFd, const std::string& name)
+// The permission bits of a new file: 0666 less the process's umask (which
+// can only be read by setting it).
+unsigned usualNewFileMode()
 {
-    struct stat st {};
-    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-        return st.st_mode & 07777;
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
@@ -108,19 +107,31 @@ bool writeAll(int fd, const uint8_t* p, int64_t size)
     return true;
 }
 
+// Six characters for a temporary name. The generator is seeded once per
+// thread from the system's random source; a clash only costs another try,
+// as the file is made with O_EXCL.
 std::string randomSuffix()
 {
     static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    unsigned char bytes[6] = {};
-    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) {
-        static std::atomic<unsigned> counter{0};
-        const unsigned v = unsigned(::getpid()) * 2654435761u + counter++;
-        for (int i = 0; i < 6; ++i)
-            bytes[i] = uint8_t(v >> (i * 5));
+    thread_local uint64_t state = [] {
+        uint64_t seed = 0;
+        if (::getrandom(&seed, sizeof seed, 0) != ssize_t(sizeof seed)) {
+            static std::atomic<unsigned> counter{0};
+            seed = uint64_t(::getpid()) * 2654435761u + counter++;
+        }
+        return seed;
+    }();
+    // splitmix64
+    state += 0x9E3779B97F4A7C15ull;
+    uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    std::string s(6, ' ');
+    for (char& c : s) {
+        c = kChars[z % (sizeof kChars - 1)];
+        z /= (sizeof kChars - 1);
     }
-    std::string s;
-    for (unsigned char b : bytes)
-        s += kChars[b % (sizeof kChars - 1)];
     return s;
 }
 
@@ -130,15 +141,25 @@ std::string randomSuffix()
 // over `name`. Nothing is written through a link: a link in the target's
 // place is refused when `refuseLink`, otherwise replaced by the new file.
 // The temporary file never outlives a failure, nor a signal the tool
-// handles. `path` is how messages name the target.
+// handles. `path` is how messages name the target. In a folder this
+// process has just made (`freshFolder`) there is no earlier file whose
+// permissions to keep: the file is made with 0666 less the umask straight
+// away and the target is not looked at (a link planted there meanwhile is
+// replaced by the rename, never written through).
 void replaceFile(int dirFd, const std::string& name, const std::string& path, FileSync sync, bool refuseLink,
-                 const std::function<bool(int fd)>& fill)
+                 const std::function<bool(int fd)>& fill, unsigned newFileMode, bool freshFolder = false)
 {
-    struct stat existing {};
-    if (refuseLink && ::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(existing.st_mode))
-        throw cannotCreate(path, "not writing " + escapeControlCharacters(path) + ": it is a symbolic link");
-    const mode_t mode = newFileMode(dirFd, name);
+    // The permission bits the temporary file is given after it is made, or
+    // none when creating it gave it the right ones.
+    bool setMode = !freshFolder;
+    mode_t mode = 0;
+    if (!freshFolder) {
+        struct stat existing {};
+        const bool exists = ::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+        if (refuseLink && exists && S_ISLNK(existing.st_mode))
+            throw cannotCreate(path, "not writing " + escapeControlCharacters(path) + ": it is a symbolic link");
+        mode = exists && S_ISREG(existing.st_mode) ? existing.st_mode & 07777 : mode_t(newFileMode);
+    }
     const std::string folder = path.substr(0, path.size() - name.size());
     std::string tempName;
     int fd = -1;
@@ -147,7 +168,8 @@ void replaceFile(int dirFd, const std::string& name, const std::string& path, Fi
         SignalsHeldOff held;  // the file and its entry in the list of temporaries come together
         for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
             tempName = name + ".qx-" + randomSuffix();
-            fd = ::openat(dirFd, tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            fd = ::openat(dirFd, tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          setMode ? 0600 : 0666);
             if (fd < 0 && errno != EEXIST)
                 break;
         }
@@ -165,7 +187,8 @@ void replaceFile(int dirFd, const std::string& name, const std::string& path, Fi
     try {
         // File systems without Unix permissions (FAT and the like through
         // FUSE) refuse to set them; the file is written all the same.
-        const bool moded = ::fchmod(fd, mode) == 0 || errno == ENOSYS || errno == EPERM || errno == EOPNOTSUPP;
+        const bool moded =
+            !setMode || ::fchmod(fd, mode) == 0 || errno == ENOSYS || errno == EPERM || errno == EOPNOTSUPP;
         if (!moded)
             errnum = errno;
         written = moded && fill(fd);
@@ -175,6 +198,11 @@ void replaceFile(int dirFd, const std::string& name, const std::string& path, Fi
             errnum = errno;
             written = false;
         }
+        // A deferred file starts on its way to the disk now, without waiting
+        // for it, so that the one sync at the end of the run has little
+        // left to wait for.
+        if (written && sync == FileSync::Deferred)
+            ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     } catch (...) {
         ::close(fd);
         discard();
@@ -216,7 +244,7 @@ void replaceFileAtPath(const std::string& path, FileSync sync, const std::functi
     if (dirFd < 0)
         failCreate(path, errno);
     try {
-        replaceFile(dirFd, name, path, sync, false, fill);
+        replaceFile(dirFd, name, path, sync, false, fill, usualNewFileMode());
     } catch (...) {
         ::close(dirFd);
         throw;
@@ -278,7 +306,7 @@ void syncFileSystemOf(const std::string& folder)
 
 // ---- OutputFolder ----
 
-OutputFolder::OutputFolder(const std::string& path) : path_(path)
+OutputFolder::OutputFolder(const std::string& path) : path_(path), newFileMode_(usualNewFileMode())
 {
     makeFolder(path);
     fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -286,9 +314,13 @@ OutputFolder::OutputFolder(const std::string& path) : path_(path)
         throw EFCreateError("Cannot create folder " + path, systemErrorDetail("cannot open folder", path, errno));
 }
 
-OutputFolder::OutputFolder(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+OutputFolder::OutputFolder(int fd, std::string path, unsigned newFileMode, bool madeNow)
+    : fd_(fd), path_(std::move(path)), newFileMode_(newFileMode), madeNow_(madeNow)
+{
+}
 
-OutputFolder::OutputFolder(OutputFolder&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_))
+OutputFolder::OutputFolder(OutputFolder&& other) noexcept
+    : fd_(other.fd_), path_(std::move(other.path_)), newFileMode_(other.newFileMode_), madeNow_(other.madeNow_)
 {
     other.fd_ = -1;
 }
@@ -307,7 +339,8 @@ std::string OutputFolder::pathOf(const std::string& name) const
 OutputFolder OutputFolder::subFolder(const std::string& name) const
 {
     const std::string path = pathOf(name);
-    if (::mkdirat(fd_, name.c_str(), 0777) != 0 && errno != EEXIST)
+    const bool made = ::mkdirat(fd_, name.c_str(), 0777) == 0;
+    if (!made && errno != EEXIST)
         throw EFCreateError("Cannot create folder " + path, systemErrorDetail("cannot create folder", path, errno));
     const int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
@@ -318,17 +351,17 @@ OutputFolder OutputFolder::subFolder(const std::string& name) const
                                 "not writing into " + escapeControlCharacters(path) + ": it is a symbolic link");
         throw EFCreateError("Cannot create folder " + path, systemErrorDetail("cannot create folder", path, errnum));
     }
-    return OutputFolder(fd, path);
+    return OutputFolder(fd, path, newFileMode_, made);
 }
 
 void OutputFolder::writeFile(const std::string& name, const void* data, int64_t size, FileSync sync) const
 {
-    replaceFile(fd_, name, pathOf(name), sync, true, bytesFiller(data, size));
+    replaceFile(fd_, name, pathOf(name), sync, true, bytesFiller(data, size), newFileMode_, madeNow_);
 }
 
 void OutputFolder::writeFile(const std::string& name, TStream& source, int64_t count, FileSync sync) const
 {
-    replaceFile(fd_, name, pathOf(name), sync, true, streamFiller(source, count));
+    replaceFile(fd_, name, pathOf(name), sync, true, streamFiller(source, count), newFileMode_, madeNow_);
 }
 
 void OutputFolder::syncFileSystem() const

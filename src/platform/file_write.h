@@ -15,6 +15,10 @@ class TStream;
 // files at once (one file-system sync at the end of a bulk export).
 enum class FileSync { Now, Deferred };
 
+// A file written with FileSync::Deferred is handed to the storage device's
+// queue as soon as it is complete (without waiting), so the later sync only
+// waits for what is still on its way.
+//
 // Raises EFCreateError "Cannot create file %s" (the target's path) when the
 // temporary file cannot be made or renamed into place, EWriteError "Stream
 // write error" when writing or flushing fails; the error's detail names the
@@ -44,6 +48,8 @@ class OutputFolder {
 public:
     // Opens `path` (a link given as the path itself is followed), making it
     // and its parents when missing; EFCreateError "Cannot create folder %s".
+    // The umask is read here, once for every file written through this
+    // folder and its sub-folders.
     explicit OutputFolder(const std::string& path);
     OutputFolder(OutputFolder&& other) noexcept;
     OutputFolder& operator=(OutputFolder&&) = delete;
@@ -65,11 +71,17 @@ public:
     void writeFile(const std::string& name, TStream& source, int64_t count, FileSync sync) const;
     // syncFileSystemOf for this folder.
     void syncFileSystem() const;
+    // True for a sub-folder made by subFolder (it was not there before): its
+    // files are new, so they are written without looking for earlier ones
+    // in their place (and get 0666 less the umask).
+    bool madeNow() const { return madeNow_; }
 
 private:
-    OutputFolder(int fd, std::string path);
+    OutputFolder(int fd, std::string path, unsigned newFileMode, bool madeNow);
     int fd_ = -1;
     std::string path_;
+    unsigned newFileMode_ = 0;  // 0666 less the umask when the folder was first opened
+    bool madeNow_ = false;
 };
 
 // Installs handlers for SIGINT, SIGTERM, SIGHUP and SIGQUIT that remove the

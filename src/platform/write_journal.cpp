@@ -6,6 +6,7 @@
 #include "platform/streams.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -40,17 +41,15 @@ struct Record {
     std::vector<uint8_t> old;
 };
 
-std::vector<uint8_t> encode(const Record& r)
+// The journal's first kHeaderSize bytes for `r`.
+std::array<uint8_t, kHeaderSize> encodeHeader(const Record& r, int64_t length)
 {
-    std::vector<uint8_t> bytes(kHeaderSize + r.old.size() + kTrailerSize);
+    std::array<uint8_t, kHeaderSize> bytes{};
     std::memcpy(bytes.data(), kMagic, 8);
     writeLe64(&bytes[8], uint64_t(r.offset));
-    writeLe64(&bytes[16], uint64_t(r.length));
+    writeLe64(&bytes[16], uint64_t(length));
     writeLe64(&bytes[24], uint64_t(r.fileSize));
     writeLe32(&bytes[32], r.newCrc);
-    if (!r.old.empty())
-        std::memcpy(&bytes[kHeaderSize], r.old.data(), r.old.size());
-    writeLe32(&bytes[bytes.size() - 4], crc32Of(bytes.data(), bytes.size() - 4));
     return bytes;
 }
 
@@ -81,6 +80,23 @@ bool readAt(TStream& s, int64_t offset, uint8_t* out, int64_t count)
     }
 }
 
+// Bytes read back at a time to compare with what was written.
+constexpr int64_t kCheckPiece = 1 << 20;
+
+// True when the file holds `bytes` at `offset`; read back a piece at a time.
+bool holds(TStream& s, int64_t offset, const std::vector<uint8_t>& bytes)
+{
+    const int64_t count = int64_t(bytes.size());
+    std::vector<uint8_t> piece(size_t(std::min(count, kCheckPiece)));
+    for (int64_t done = 0; done < count;) {
+        const int64_t n = std::min(count - done, kCheckPiece);
+        if (!readAt(s, offset + done, piece.data(), n) || std::memcmp(piece.data(), bytes.data() + done, size_t(n)) != 0)
+            return false;
+        done += n;
+    }
+    return count > 0 || readAt(s, offset, piece.data(), 0);
+}
+
 // Writes, flushes and reads back; true when the file then holds `bytes` at `offset`.
 bool putAndCheck(TStream& s, int64_t offset, const std::vector<uint8_t>& bytes)
 {
@@ -92,8 +108,7 @@ bool putAndCheck(TStream& s, int64_t offset, const std::vector<uint8_t>& bytes)
     } catch (const Exception&) {
         // What counts is what the file holds now.
     }
-    std::vector<uint8_t> check(bytes.size());
-    return readAt(s, offset, check.data(), count) && check == bytes;
+    return holds(s, offset, bytes);
 }
 
 bool exists(const std::string& path)
@@ -147,6 +162,11 @@ void makeStateFolder(const std::string& folder)
 
 uint32_t crc32Of(const uint8_t* data, size_t count)
 {
+    return crc32Continue(0, data, count);
+}
+
+uint32_t crc32Continue(uint32_t previous, const uint8_t* data, size_t count)
+{
     static const auto table = [] {
         std::array<uint32_t, 256> t{};
         for (uint32_t i = 0; i < 256; ++i) {
@@ -157,7 +177,7 @@ uint32_t crc32Of(const uint8_t* data, size_t count)
         }
         return t;
     }();
-    uint32_t crc = 0xFFFFFFFFu;
+    uint32_t crc = previous ^ 0xFFFFFFFFu;
     for (size_t i = 0; i < count; ++i)
         crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
@@ -213,7 +233,20 @@ FileJournalStore::FileJournalStore(const std::string& dataFile, JournalFileOps o
 {
 }
 
+void JournalStore::saveParts(const std::vector<Part>& parts)
+{
+    std::vector<uint8_t> record;
+    for (const Part& p : parts)
+        record.insert(record.end(), p.data, p.data + p.size);
+    save(record);
+}
+
 void FileJournalStore::save(const std::vector<uint8_t>& record)
+{
+    saveParts({Part{record.data(), record.size()}});
+}
+
+void FileJournalStore::saveParts(const std::vector<Part>& parts)
 {
     std::string reasons;
     const std::string stateJournal = journalPathInStateFolder(dataFile_);
@@ -226,8 +259,9 @@ void FileJournalStore::save(const std::vector<uint8_t>& record)
                 makeStateFolder(folderOf(path));
             std::unique_ptr<TStream> journal = ops_.create(path);
             created = true;
-            if (journal->Write(record.data(), int64_t(record.size())) != int64_t(record.size()))
-                throw streamWriteError(systemErrorDetail("cannot write", path, ENOSPC));
+            for (const Part& p : parts)
+                if (journal->Write(p.data, int64_t(p.size)) != int64_t(p.size))
+                    throw streamWriteError(systemErrorDetail("cannot write", path, ENOSPC));
             journal->Flush();
             journal.reset();
             ops_.syncFolder(folderOf(path));
@@ -324,7 +358,11 @@ JournalRecovery writeJournalled(TStream& file, const std::string& path, int64_t 
     r.old.resize(block.size());
     if (offset < 0 || count > r.fileSize - offset || !readAt(file, offset, r.old.data(), count))
         throw streamReadError(systemErrorDetail("cannot read", path, EIO));
-    store.save(encode(r));
+    // Saved as its three parts: the previous bytes are not copied again.
+    const std::array<uint8_t, kHeaderSize> header = encodeHeader(r, count);
+    uint8_t trailer[kTrailerSize];
+    writeLe32(trailer, crc32Continue(crc32Of(header.data(), header.size()), r.old.data(), r.old.size()));
+    store.saveParts({{header.data(), header.size()}, {r.old.data(), r.old.size()}, {trailer, kTrailerSize}});
     const std::string journal = store.savedLocation();
 
     const auto restoreAndFail = [&](const std::string& what) {
@@ -357,8 +395,7 @@ JournalRecovery writeJournalled(TStream& file, const std::string& path, int64_t 
     } catch (const Exception&) {
         restoreAndFail("the texture could not be flushed to the disk");
     }
-    std::vector<uint8_t> check(block.size());
-    if (!readAt(file, offset, check.data(), count) || check != block)
+    if (!holds(file, offset, block))
         restoreAndFail("the texture read back differs from what was written");
     try {
         store.remove(journal);

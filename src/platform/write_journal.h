@@ -51,6 +51,14 @@ public:
     virtual ~JournalStore() = default;
     // Makes `record` durable; raises EJournalError when it cannot anywhere.
     virtual void save(const std::vector<uint8_t>& record) = 0;
+    // The same for the record made of `parts`, one after the other, so that
+    // a large one never has to sit in memory joined up. The default joins
+    // them and calls save().
+    struct Part {
+        const uint8_t* data;
+        size_t size;
+    };
+    virtual void saveParts(const std::vector<Part>& parts);
     // Every journal found, as its raw bytes, with where it is.
     struct Found {
         std::string location;
@@ -68,6 +76,8 @@ class FileJournalStore : public JournalStore {
 public:
     explicit FileJournalStore(const std::string& dataFile, JournalFileOps ops = systemJournalFileOps());
     void save(const std::vector<uint8_t>& record) override;
+    // Writes the parts one after the other into the journal file.
+    void saveParts(const std::vector<Part>& parts) override;
     std::vector<Found> find() override;
     void remove(const std::string& location) override;
     std::string savedLocation() const override { return saved_; }
@@ -125,3 +135,6 @@ JournalRecovery writeJournalled(TStream& file, const std::string& path, int64_t 
 
 // The CRC-32 (as zlib's crc32) of `count` bytes.
 uint32_t crc32Of(const uint8_t* data, size_t count);
+// The CRC-32 of bytes that come in pieces: crc32Of(a + b) is
+// crc32Continue(crc32Of(a), b) (and crc32Of(nothing) is 0).
+uint32_t crc32Continue(uint32_t crc, const uint8_t* data, size_t count);

@@ -31,6 +31,66 @@ int64_t paletteBytes(const TextureRef& t)
     return importWritesTrueColour(t) ? 0 : TxdLayout::kPaletteSize;
 }
 
+// Bytes of the TGA the picture is encoded as (header, colour map, pixels).
+int64_t tgaSizeFor(const TextureRef& t)
+{
+    return kTgaHeaderSize + (importWritesTrueColour(t) ? pixelCount(t) * 3 : kTgaMapSize + pixelCount(t));
+}
+
+// Turns the TGA's bytes (checked to be laid out as buildImportBlock expects)
+// into the block, in the same memory: no second picture-sized buffer.
+//   32-bit: B, G, R at 18 + 3i become B, G, R, 255 at 4 + 4i, after the data
+//           size field. Done from the last pixel back: pixel i's new place
+//           lies past every pixel before it once i >= 14; the first 16 are
+//           kept aside and written last.
+//   8-bit:  the map's R, G, B (stored B, G, R) become the palette's R, G, B,
+//           255; the indices move from 18 + 768 to 1024 + 4, also from the
+//           back; the map is kept aside first, as the palette covers it.
+std::vector<uint8_t> blockInTgaBytes(std::vector<uint8_t>&& tga, const TextureRef& texture)
+{
+    const int64_t pixels = pixelCount(texture);
+    std::vector<uint8_t> bytes = std::move(tga);
+    bytes.resize(size_t(std::max(importBlockSize(texture), int64_t(bytes.size()))));
+    uint8_t* b = bytes.data();
+    if (importWritesTrueColour(texture)) {
+        constexpr int64_t kAside = 16;
+        const int64_t aside = std::min(pixels, kAside);
+        uint8_t first[kAside * 3];
+        std::memcpy(first, b + kTgaHeaderSize, size_t(aside * 3));
+        for (int64_t i = pixels - 1; i >= aside; --i) {
+            const uint8_t* in = b + kTgaHeaderSize + 3 * i;
+            const uint8_t blue = in[0], green = in[1], red = in[2];
+            uint8_t* out = b + 4 + 4 * i;
+            out[0] = blue;
+            out[1] = green;
+            out[2] = red;
+            out[3] = 255;
+        }
+        for (int64_t i = 0; i < aside; ++i) {
+            uint8_t* out = b + 4 + 4 * i;
+            out[0] = first[3 * i];
+            out[1] = first[3 * i + 1];
+            out[2] = first[3 * i + 2];
+            out[3] = 255;
+        }
+        writeLe32(b, uint32_t(pixels * 4));
+    } else {
+        uint8_t map[kTgaMapSize];
+        std::memcpy(map, b + kTgaHeaderSize, sizeof map);
+        std::memmove(b + TxdLayout::kPaletteSize + 4, b + kTgaHeaderSize + kTgaMapSize, size_t(pixels));
+        for (int k = 0; k < 256; ++k) {
+            uint8_t* out = b + 4 * k;
+            out[0] = map[3 * k + 2];
+            out[1] = map[3 * k + 1];
+            out[2] = map[3 * k];
+            out[3] = 255;
+        }
+        writeLe32(b + TxdLayout::kPaletteSize, uint32_t(pixels));
+    }
+    bytes.resize(size_t(importBlockSize(texture)));
+    return bytes;
+}
+
 bool readAt(TStream& s, int64_t offset, uint8_t* bytes, int64_t count)
 {
     return s.Seek(offset, SeekOrigin::Begin) == offset && s.ReadFully(bytes, count) == count;
@@ -285,6 +345,8 @@ std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& te
     TFlipVerticalTransform flip;
     flip.ApplyInPlace(picture);
     TMemoryStream tga;
+    // Room for the block as well: it is made in the TGA's own bytes.
+    tga.bytes().reserve(size_t(std::max(importBlockSize(texture), tgaSizeFor(texture))));
     SavePictureToStream(picture, tga, "TGA", beforeSave);
 
     // The TGA is only the carrier: check it is laid out as the block expects.
@@ -305,31 +367,7 @@ std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& te
     if (!laidOut)
         throw EImportError("The picture could not be encoded for this texture");
 
-    std::vector<uint8_t> block(size_t(importBlockSize(texture)));
-    uint8_t* out = block.data();
-    if (trueColour) {
-        writeLe32(out, uint32_t(pixels * 4));
-        out += 4;
-        const uint8_t* in = t.data() + dataStart;
-        for (int64_t i = 0; i < pixels; ++i, in += 3, out += 4) {
-            out[0] = in[0];
-            out[1] = in[1];
-            out[2] = in[2];
-            out[3] = 255;
-        }
-    } else {
-        const uint8_t* map = t.data() + kTgaHeaderSize;
-        for (int k = 0; k < 256; ++k, out += 4) {
-            out[0] = map[3 * k + 2];
-            out[1] = map[3 * k + 1];
-            out[2] = map[3 * k];
-            out[3] = 255;
-        }
-        writeLe32(out, uint32_t(pixels));
-        out += 4;
-        std::memcpy(out, t.data() + dataStart, size_t(pixels));
-    }
-    return block;
+    return blockInTgaBytes(std::move(tga.bytes()), texture);
 }
 
 JournalRecovery writeImportBlock(TStream& archive, const TextureRef& texture, const std::vector<uint8_t>& block,

@@ -4,6 +4,7 @@
 #include "formats/texture_dictionary.h"
 #include "imaging/codec/tga_header.h"
 #include "imaging/picture_registry.h"
+#include "imaging/png_writer.h"
 #include "formats/texture_dictionary_layout.h"
 #include "imaging/row_bands.h"
 #include "platform/byte_order.h"
@@ -11,16 +12,11 @@
 #include "platform/file_write.h"
 #include "platform/streams.h"
 
-#include <QBuffer>
-#include <QImage>
-#include <QImageWriter>
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
-#include <zlib.h>
 
 namespace {
 
@@ -238,37 +234,46 @@ std::vector<uint8_t> bgraOfTextureTga(const std::vector<uint8_t>& tga, const Tex
 
 std::vector<uint8_t> pngOfTextureTga(const std::vector<uint8_t>& tga, const TextureRef& texture)
 {
-    const std::vector<uint8_t> bgra = bgraOfTextureTga(tga, texture);
-    if (bgra.empty())
+    if (tga.size() < size_t(kTgaHeaderSize))
         return {};
+    PngRows rows;
+    // An sRGB chunk: a reader then applies no gamma correction and gets back
+    // exactly these pixels.
+    rows.srgbIntent = 0;
+    std::vector<uint8_t> bgra;
     const bool withAlpha = readTgaHeader(tga.data()).bitsPerPixel == 32;
-    const int64_t pixels = int64_t(bgra.size() / 4);
-    // A 16-bit texture's TGA decodes at its own size, which is the texture's.
-    const int width = texture.width;
-    const int height = width > 0 ? int(pixels / width) : 0;
-    QImage image(width, height, withAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    if (image.isNull())
-        throw EOutOfMemory("Out of memory");
-    for (int y = 0; y < height; ++y)
-        std::memcpy(image.scanLine(y), bgra.data() + int64_t(y) * width * 4, size_t(width) * 4);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
-        throw streamWriteError();
-    std::vector<uint8_t> png(bytes.begin(), bytes.end());
-    // An sRGB chunk right after the header: a reader then applies no gamma
-    // correction and gets back exactly these pixels.
-    constexpr size_t kAfterHeader = 8 + 4 + 4 + 13 + 4;  // signature, IHDR length, type, body, CRC
-    if (png.size() < kAfterHeader || std::memcmp(png.data() + 12, "IHDR", 4) != 0)
-        throw streamWriteError();
-    uint8_t chunk[13] = {0, 0, 0, 1, 's', 'R', 'G', 'B', 0 /* perceptual */};
-    const uLong crc = crc32(crc32(0L, Z_NULL, 0), chunk + 4, 5);
-    for (int i = 0; i < 4; ++i)
-        chunk[9 + i] = uint8_t((crc >> (24 - 8 * i)) & 0xFF);  // big-endian, as every PNG number
-    png.insert(png.begin() + kAfterHeader, chunk, chunk + sizeof chunk);
-    return png;
+    const uint8_t* first = nullptr;
+    if (withAlpha) {
+        // The 32-bit TGA's rows are read in place, top row first.
+        const int64_t pixels = int64_t(texture.width) * texture.height;
+        if (pixels == 0 || int64_t(tga.size() - kTgaHeaderSize) / 4 < pixels)
+            return {};
+        first = tga.data() + kTgaHeaderSize;
+        rows.width = texture.width;
+        rows.height = texture.height;
+    } else {
+        // A 16-bit texture's TGA decodes at its own size, which is the texture's.
+        bgra = bgraOfTextureTga(tga, texture);
+        if (bgra.empty() || texture.width <= 0)
+            return {};
+        first = bgra.data();
+        rows.width = texture.width;
+        rows.height = int(int64_t(bgra.size() / 4) / texture.width);
+    }
+    rows.alpha = withAlpha;
+    const int width = rows.width;
+    rows.row = [first, width, withAlpha](int y, uint8_t* out) {
+        const uint8_t* in = first + int64_t(y) * width * 4;
+        const int step = withAlpha ? 4 : 3;
+        for (int x = 0; x < width; ++x, in += 4, out += step) {
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
+            if (withAlpha)
+                out[3] = in[3];
+        }
+    };
+    return encodePng(rows);
 }
 
 std::string tgaFileNameForTexture(const std::string& textureName)

@@ -19,6 +19,7 @@
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -231,4 +232,44 @@ TEST(OutputFolder, NeverFollowsALinkInsideIt)
     sub.writeFile("t.tga", pattern(10), FileSync::Now);
     EXPECT_EQ(readBytes(outPath + "/y.txd/t.tga"), pattern(10));
     EXPECT_EQ(sub.path(), outPath + "/y.txd");
+}
+
+TEST(OutputFolder, PermissionsOfNewAndReplacedFiles)
+{
+    // In a process of its own with a umask of 027 (the umask is read once per
+    // process), so the expected bits differ from 0666 and from what 022 gives.
+    ScratchDir dir("qx_file_write");
+    const std::string outPath = dir.file("out");
+    const int code = inChild([&] {
+        ::umask(027);
+        const OutputFolder out(outPath);
+        const OutputFolder made = out.subFolder("new.txd");  // made by this call
+        if (!made.madeNow())
+            return 1;
+        made.writeFile("a.tga", pattern(100), FileSync::Deferred);
+        made.writeFile("a.tga", pattern(50), FileSync::Deferred);  // the same name again: replaced
+        fs::create_directories(outPath + "/old.txd");
+        writeBytes(outPath + "/old.txd/b.tga", {9});
+        ::chmod((outPath + "/old.txd/b.tga").c_str(), 0604);
+        const OutputFolder old = out.subFolder("old.txd");
+        if (old.madeNow())
+            return 2;
+        old.writeFile("b.tga", pattern(10), FileSync::Deferred);
+        old.writeFile("c.tga", pattern(10), FileSync::Deferred);
+        out.syncFileSystem();
+        return 0;
+    });
+    ASSERT_EQ(code, 0);
+    const auto modeOf = [](const std::string& p) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(modeOf(outPath + "/new.txd/a.tga"), 0640u);
+    EXPECT_EQ(readBytes(outPath + "/new.txd/a.tga"), pattern(50));
+    EXPECT_EQ(modeOf(outPath + "/old.txd/b.tga"), 0604u) << "a replaced file keeps its bits";
+    EXPECT_EQ(readBytes(outPath + "/old.txd/b.tga"), pattern(10));
+    EXPECT_EQ(modeOf(outPath + "/old.txd/c.tga"), 0640u);
+    EXPECT_EQ(entriesIn(outPath + "/new.txd"), 1u) << "a temporary file was left behind";
+    EXPECT_EQ(entriesIn(outPath + "/old.txd"), 2u) << "a temporary file was left behind";
 }

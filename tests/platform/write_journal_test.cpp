@@ -9,6 +9,7 @@
 #include "platform/streams.h"
 #include "support/archive_builder.h"
 #include "support/journal_fixture.h"
+#include "support/memory_journal.h"
 
 #include <gtest/gtest.h>
 
@@ -367,4 +368,60 @@ TEST(WriteJournal, Crc32IsTheUsualOne)
 {
     const std::vector<uint8_t> text = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(crc32Of(text.data(), text.size()), 0xCBF43926u);
+}
+
+namespace {
+
+// A stream in memory whose block write lands with the byte at `flipAt` of
+// the block changed (none when negative).
+class FlippingStream : public TStream {
+public:
+    explicit FlippingStream(std::vector<uint8_t> bytes) : inner(std::move(bytes)) {}
+    int64_t Read(void* b, int64_t n) override { return inner.Read(b, n); }
+    int64_t Seek(int64_t o, SeekOrigin from) override { return inner.Seek(o, from); }
+    int64_t Size() override { return inner.Size(); }
+    int64_t Write(const void* b, int64_t n) override
+    {
+        if (flipAt < 0 || flipAt >= n)
+            return inner.Write(b, n);
+        std::vector<uint8_t> bad(static_cast<const uint8_t*>(b), static_cast<const uint8_t*>(b) + n);
+        bad[size_t(flipAt)] ^= 0x01;
+        flipAt = -1;
+        return inner.Write(bad.data(), n);
+    }
+    TMemoryStream inner;
+    int64_t flipAt = -1;
+};
+
+} // namespace
+
+TEST(WriteJournal, ALargeBlockReadBackFindsOneChangedByteAnywhere)
+{
+    // A block of a few MiB and an odd tail, so that it is read back in
+    // several pieces with a short last one.
+    const size_t length = (3u << 20) + 17;
+    const int64_t at = 4096;
+    const std::vector<uint8_t> before = pattern(length + 3 * size_t(at), 5);
+    const std::vector<uint8_t> block = pattern(length, 77);
+    std::vector<uint8_t> after = before;
+    std::copy(block.begin(), block.end(), after.begin() + at);
+    for (int64_t flip : {int64_t(-1), int64_t(0), int64_t(length / 2), int64_t(length - 17), int64_t(length - 1)}) {
+        SCOPED_TRACE(flip);
+        FlippingStream file(before);
+        file.flipAt = flip;
+        MemoryJournalStore store;
+        if (flip < 0) {
+            writeJournalled(file, "models.img", at, block, store);
+            EXPECT_EQ(file.inner.bytes(), after);
+        } else {
+            try {
+                writeJournalled(file, "models.img", at, block, store);
+                ADD_FAILURE() << "the changed byte went unnoticed";
+            } catch (const EWriteError& e) {
+                EXPECT_NE(e.detail().find("read back differs"), std::string::npos) << e.detail();
+            }
+            EXPECT_EQ(file.inner.bytes(), before) << "the previous bytes are not back";
+        }
+        EXPECT_FALSE(store.record) << "a journal was left";
+    }
 }

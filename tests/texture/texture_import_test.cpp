@@ -118,6 +118,34 @@ TEST(TextureImport, TexelsRunFromThePictureTopRowAndAlphaIsAlways255)
               (std::vector<uint8_t>{0xFF, 0xEE, 0xDD, 0xFF, 0x03, 0x02, 0x01, 0xFF}));
 }
 
+TEST(TextureImport, EveryTexelOfTrueColourBlocksOfManySizes)
+{
+    // Sizes on both sides of the first pixels the block is built around
+    // (2 x 2 = 4 pixels, 4 x 4 = 16, 3 x 6 = 18, 5 x 7 = 35) and a larger one.
+    for (auto [w, h] : {std::pair{2, 2}, std::pair{4, 4}, std::pair{3, 6}, std::pair{5, 7}, std::pair{61, 33}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        TextureDictionary d;
+        d.textures.push_back(makeTexture32("t", "", uint16_t(w), uint16_t(h),
+                                           std::vector<Rgba>(size_t(w * h), Rgba{1, 2, 3, 4})));
+        const Built b = build(d);
+        const TextureRef t = textureRefOf(b.rows.at(0));
+        std::vector<uint32_t> colours(size_t(w * h));
+        for (size_t i = 0; i < colours.size(); ++i)
+            colours[i] = uint32_t(i * 0x0A0B0D + 0x102030) & 0xFFFFFF;
+        auto picture = rgbPicture(w, h, colours);
+        const std::vector<uint8_t> block = buildImportBlock(*picture, t);
+        std::vector<uint8_t> expected(4 + 4 * colours.size());
+        writeLe32(expected.data(), uint32_t(4 * colours.size()));
+        for (size_t i = 0; i < colours.size(); ++i) {  // B, G, R, 255, top row first
+            expected[4 + 4 * i] = uint8_t(colours[i]);
+            expected[5 + 4 * i] = uint8_t(colours[i] >> 8);
+            expected[6 + 4 * i] = uint8_t(colours[i] >> 16);
+            expected[7 + 4 * i] = 255;
+        }
+        EXPECT_EQ(block, expected);
+    }
+}
+
 TEST(TextureImport, PalettedBlockHoldsThePaletteInTextureOrderThenSizeAndIndices)
 {
     TextureDictionary d;

@@ -34,7 +34,7 @@ int64_t paletteBytes(const TextureRef& t)
 // Bytes of the TGA the picture is encoded as (header, colour map, pixels).
 int64_t tgaSizeFor(const TextureRef& t)
 {
-    return kTgaHeaderSize + (importWritesTrueColour(t) ? pixelCount(t) * 3 : kTgaMapSize + pixelCount(t));
+    return kTgaHeaderSize + (importWritesTrueColour(t) ? pixelCount(t) * 3 : kTgaWrittenColourMapSize + pixelCount(t));
 }
 
 // Turns the TGA's bytes (checked to be laid out as buildImportBlock expects)
@@ -75,9 +75,9 @@ std::vector<uint8_t> blockInTgaBytes(std::vector<uint8_t>&& tga, const TextureRe
         }
         writeLe32(b, uint32_t(pixels * 4));
     } else {
-        uint8_t map[kTgaMapSize];
+        uint8_t map[kTgaWrittenColourMapSize];
         std::memcpy(map, b + kTgaHeaderSize, sizeof map);
-        std::memmove(b + TxdLayout::kPaletteSize + 4, b + kTgaHeaderSize + kTgaMapSize, size_t(pixels));
+        std::memmove(b + TxdLayout::kPaletteSize + 4, b + kTgaHeaderSize + kTgaWrittenColourMapSize, size_t(pixels));
         for (int k = 0; k < 256; ++k) {
             uint8_t* out = b + 4 * k;
             out[0] = map[3 * k + 2];

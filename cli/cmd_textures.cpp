@@ -163,6 +163,19 @@ void addExportAllOptions(QCommandLineParser& parser)
     parser.addOption(kPngOption);
 }
 
+// " (reason: n; reason: n)" for a summary line, "" when nothing was
+// skipped; `total` becomes the number skipped.
+std::string skippedReasons(const std::map<std::string, int64_t>& skipped, int64_t& total)
+{
+    std::string reasons;
+    total = 0;
+    for (const auto& [reason, count] : skipped) {
+        total += count;
+        reasons += (reasons.empty() ? " (" : "; ") + reason + ": " + std::to_string(count);
+    }
+    return reasons.empty() ? reasons : reasons + ")";
+}
+
 struct ExportTally {
     int64_t written = 0;
     int64_t bytes = 0;
@@ -243,13 +256,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
     }
 
     int64_t skipped = 0;
-    std::string reasons;
-    for (const auto& [reason, count] : tally.skipped) {
-        skipped += count;
-        reasons += (reasons.empty() ? " (" : "; ") + reason + ": " + std::to_string(count);
-    }
-    if (!reasons.empty())
-        reasons += ")";
+    const std::string reasons = skippedReasons(tally.skipped, skipped);
     std::fprintf(stderr, "%s written from %s to %s, %" PRId64 " skipped%s\n",
                  counted(tally.written, "texture", "textures").c_str(),
                  counted(int64_t(dictionaries.size()), "dictionary", "dictionaries").c_str(),
@@ -395,13 +402,7 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
         std::fputs("\r\033[K", stderr);
 
     int64_t skipped = 0;
-    std::string reasons;
-    for (const auto& [reason, count] : tally.skipped) {
-        skipped += count;
-        reasons += (reasons.empty() ? " (" : "; ") + reason + ": " + std::to_string(count);
-    }
-    if (!reasons.empty())
-        reasons += ")";
+    const std::string reasons = skippedReasons(tally.skipped, skipped);
     std::fprintf(stderr, "%s imported, %" PRId64 " unchanged, %" PRId64 " skipped%s\n",
                  counted(tally.imported, "texture", "textures").c_str(), tally.unchanged, skipped, reasons.c_str());
     return tally.failed > 0 ? 1 : 0;

@@ -52,7 +52,8 @@ inline std::vector<uint8_t> thirtyTextureDictionary()
 inline std::vector<uint8_t> thirtyTextureSectionedDictionary()
 {
     SectionedDictionary d;
-    const TexelFormat formats[] = {TexelFormat::Paletted8, TexelFormat::Rgb565, TexelFormat::Dxt1, TexelFormat::Bgra8888};
+    const TexelFormat formats[] = {TexelFormat::Paletted8, TexelFormat::Rgb565, TexelFormat::Dxt1,
+                                   TexelFormat::Bgra8888};
     auto texture = [](const std::string& name, TexelFormat format, int size, int levels) {
         SectionedTexture t;
         t.name = name;

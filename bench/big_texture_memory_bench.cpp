@@ -115,6 +115,6 @@ void Import4096(benchmark::State& state)
 }
 BENCHMARK(Import4096)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

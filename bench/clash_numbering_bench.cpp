@@ -44,7 +44,7 @@ void BM_EmptyNames(benchmark::State& state)
     nameAll(state, std::vector<std::string>(kNames, ""));
 }
 
-} // namespace
+}  // namespace
 
 BENCHMARK(BM_DistinctNames)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EqualNames)->Unit(benchmark::kMillisecond);

@@ -44,7 +44,11 @@ void BM_SelectColours_Plain(benchmark::State& state)
         benchmark::DoNotOptimize(c.data());
     }
 }
-BENCHMARK(BM_SelectColours_Plain)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_SelectColours_Plain)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 void BM_BuildPalette_Photo256(benchmark::State& state)
 {

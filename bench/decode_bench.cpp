@@ -13,9 +13,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -152,7 +152,10 @@ void BM_PngLibraryAlone(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * kSize * kSize * 3);
 }
 
-void BM_PngReader(benchmark::State& state) { decodeOurs<TPngGraphic>(state, pngFile()); }
+void BM_PngReader(benchmark::State& state)
+{
+    decodeOurs<TPngGraphic>(state, pngFile());
+}
 
 // --- libjpeg alone
 
@@ -161,7 +164,10 @@ struct JpegErrors {
     jmp_buf jump;
 };
 
-void jpegFail(j_common_ptr cinfo) { longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1); }
+void jpegFail(j_common_ptr cinfo)
+{
+    longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
+}
 
 bool jpegDecodePlain(jpeg_decompress_struct* cinfo, JpegErrors* err, const std::vector<uint8_t>* file, uint8_t* pixels)
 {
@@ -200,7 +206,10 @@ void BM_JpegLibraryAlone(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * kSize * kSize * 3);
 }
 
-void BM_JpegReader(benchmark::State& state) { decodeOurs<TJpegGraphic>(state, jpegFile()); }
+void BM_JpegReader(benchmark::State& state)
+{
+    decodeOurs<TJpegGraphic>(state, jpegFile());
+}
 
 // --- libtiff alone
 
@@ -218,15 +227,24 @@ tmsize_t tiffRead(thandle_t h, void* buf, tmsize_t size)
     m->pos += n;
     return tmsize_t(n);
 }
-tmsize_t tiffWrite(thandle_t, void*, tmsize_t) { return -1; }
+tmsize_t tiffWrite(thandle_t, void*, tmsize_t)
+{
+    return -1;
+}
 toff_t tiffSeek(thandle_t h, toff_t off, int whence)
 {
     auto* m = static_cast<TiffMemory*>(h);
     m->pos = (whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->pos : m->file->size()) + off;
     return m->pos;
 }
-int tiffClose(thandle_t) { return 0; }
-toff_t tiffSize(thandle_t h) { return static_cast<TiffMemory*>(h)->file->size(); }
+int tiffClose(thandle_t)
+{
+    return 0;
+}
+toff_t tiffSize(thandle_t h)
+{
+    return static_cast<TiffMemory*>(h)->file->size();
+}
 int tiffMap(thandle_t h, void** base, toff_t* size)
 {
     auto* m = static_cast<TiffMemory*>(h);
@@ -264,9 +282,12 @@ void BM_TiffLibraryAlone(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * kSize * kSize * 3);
 }
 
-void BM_TiffReader(benchmark::State& state) { decodeOurs<TTiffGraphic>(state, tiffFile()); }
+void BM_TiffReader(benchmark::State& state)
+{
+    decodeOurs<TTiffGraphic>(state, tiffFile());
+}
 
-} // namespace
+}  // namespace
 
 BENCHMARK(BM_PngLibraryAlone)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PngReader)->Unit(benchmark::kMillisecond);

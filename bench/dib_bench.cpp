@@ -32,10 +32,22 @@ void drawScaled(benchmark::State& state, TImageFormat format, int srcSide, int d
     state.SetItemsProcessed(state.iterations() * int64_t(srcSide) * srcSide);
 }
 
-void BM_DrawHalftoneShrink(benchmark::State& s) { drawScaled(s, ifColor256, 1024, 256, 256); }
-void BM_DrawNearestShrink(benchmark::State& s) { drawScaled(s, ifRgb24, 1024, 442, 146); }
-void BM_DrawUnscaled(benchmark::State& s) { drawScaled(s, ifRgb24, 512, 512, 512); }
-void BM_DrawHalftoneZoomedClipped(benchmark::State& s) { drawScaled(s, ifColor256, 256, 442, 146); }
+void BM_DrawHalftoneShrink(benchmark::State& s)
+{
+    drawScaled(s, ifColor256, 1024, 256, 256);
+}
+void BM_DrawNearestShrink(benchmark::State& s)
+{
+    drawScaled(s, ifRgb24, 1024, 442, 146);
+}
+void BM_DrawUnscaled(benchmark::State& s)
+{
+    drawScaled(s, ifRgb24, 512, 512, 512);
+}
+void BM_DrawHalftoneZoomedClipped(benchmark::State& s)
+{
+    drawScaled(s, ifColor256, 256, 442, 146);
+}
 
 void BM_SetPixelColorPalette(benchmark::State& state)
 {
@@ -60,11 +72,20 @@ void runTransform(benchmark::State& state, TImageFormat format)
     state.SetItemsProcessed(state.iterations() * 2048 * 2048);
 }
 
-void BM_FlipRgb24(benchmark::State& s) { runTransform<TFlipVerticalTransform>(s, ifRgb24); }
-void BM_AntiAliasMono(benchmark::State& s) { runTransform<TAntiAliasTransform>(s, ifMonochrome); }
-void BM_NegativeRgb24(benchmark::State& s) { runTransform<TNegativeTransform>(s, ifRgb24); }
+void BM_FlipRgb24(benchmark::State& s)
+{
+    runTransform<TFlipVerticalTransform>(s, ifRgb24);
+}
+void BM_AntiAliasMono(benchmark::State& s)
+{
+    runTransform<TAntiAliasTransform>(s, ifMonochrome);
+}
+void BM_NegativeRgb24(benchmark::State& s)
+{
+    runTransform<TNegativeTransform>(s, ifRgb24);
+}
 
-} // namespace
+}  // namespace
 
 BENCHMARK(BM_DrawHalftoneShrink)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawNearestShrink)->Unit(benchmark::kMillisecond);

@@ -5,9 +5,9 @@
 // end, so cp is measured both alone and followed by the same sync, and once
 // copying the 2,000 files export-all wrote rather than the one data file
 // (with and without that sync). The PNG export is timed beside the TGA one.
+#include "formats/archive_sample.h"
 #include "formats/archive_writer.h"
 #include "support/archive_builder.h"
-#include "formats/archive_sample.h"
 #include "support/tool_runner.h"
 
 #include <benchmark/benchmark.h>
@@ -64,8 +64,8 @@ void timeCommand(benchmark::State& state, const std::string& command, const std:
             return;
         }
     }
-    state.counters["textures_per_s"] =
-        benchmark::Counter(double(kDictionaries * kTexturesEach) * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["textures_per_s"] = benchmark::Counter(
+        double(kDictionaries * kTexturesEach) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void ExportAll2000Textures(benchmark::State& state)
@@ -110,6 +110,6 @@ void CopySameFiles(benchmark::State& state, bool sync)
 BENCHMARK_CAPTURE(CopySameFiles, cp_r, false)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK_CAPTURE(CopySameFiles, cp_r_and_sync, true)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

@@ -4,11 +4,11 @@
 // the same archive. The pictures are export-all's own PNGs with every pixel
 // changed, so every texture is resampled-free (--exact), rebuilt level by
 // level and block-compressed again.
+#include "formats/archive_sample.h"
 #include "formats/archive_writer.h"
 #include "formats/sectioned_dictionary_writer.h"
 #include "formats/texel_layout.h"
 #include "support/archive_builder.h"
-#include "formats/archive_sample.h"
 #include "support/tool_runner.h"
 
 #include <QImage>
@@ -78,7 +78,8 @@ struct Fixture {
 
         // The edited pictures: export-all's PNGs, every pixel inverted.
         pictures = dir.file("pictures");
-        if (std::system((quarnixToolPath() + " export-all " + archive + " " + pictures + " --png 2>/dev/null").c_str()) != 0)
+        if (std::system((quarnixToolPath() + " export-all " + archive + " " + pictures + " --png 2>/dev/null").c_str())
+            != 0)
             return;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(pictures)) {
             if (!entry.is_regular_file())
@@ -105,14 +106,14 @@ void ExportAll2000Dxt1Textures(benchmark::State& state)
         std::error_code ec;
         std::filesystem::remove_all(out, ec);
         state.ResumeTiming();
-        if (std::system((quarnixToolPath() + " export-all " + f.archive + " " + out + " --png 2>/dev/null").c_str()) != 0) {
+        if (std::system((quarnixToolPath() + " export-all " + f.archive + " " + out + " --png 2>/dev/null").c_str())
+            != 0) {
             state.SkipWithError("export-all failed");
             return;
         }
     }
-    state.counters["textures_per_s"] = benchmark::Counter(double(kDictionaries * kTexturesEach) *
-                                                              double(state.iterations()),
-                                                          benchmark::Counter::kIsRate);
+    state.counters["textures_per_s"] = benchmark::Counter(
+        double(kDictionaries * kTexturesEach) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(ExportAll2000Dxt1Textures)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
@@ -121,20 +122,21 @@ void ImportAll2000EditedDxt1Textures(benchmark::State& state)
     Fixture& f = fixture();
     for (auto _ : state) {
         state.PauseTiming();
-        std::filesystem::copy_file(f.pristine, f.dir.file("big.img"), std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(f.pristine, f.dir.file("big.img"),
+                                   std::filesystem::copy_options::overwrite_existing);
         state.ResumeTiming();
-        if (std::system((quarnixToolPath() + " import-all " + f.archive + " " + f.pictures + " --exact 2>/dev/null")
-                            .c_str()) != 0) {
+        if (std::system(
+                (quarnixToolPath() + " import-all " + f.archive + " " + f.pictures + " --exact 2>/dev/null").c_str())
+            != 0) {
             state.SkipWithError("import-all failed");
             return;
         }
     }
-    state.counters["textures_per_s"] = benchmark::Counter(double(kDictionaries * kTexturesEach) *
-                                                              double(state.iterations()),
-                                                          benchmark::Counter::kIsRate);
+    state.counters["textures_per_s"] = benchmark::Counter(
+        double(kDictionaries * kTexturesEach) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(ImportAll2000EditedDxt1Textures)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

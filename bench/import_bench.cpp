@@ -79,8 +79,8 @@ void ImageMagickConvert(benchmark::State& state)
         state.SkipWithError("ImageMagick's convert is not installed");
         return;
     }
-    const std::string command = std::string(convert) + " " + f.photo +
-                                " -resize 256x256! -dither FloydSteinberg -colors 256 " + f.dir.file("out.tga");
+    const std::string command = std::string(convert) + " " + f.photo
+                                + " -resize 256x256! -dither FloydSteinberg -colors 256 " + f.dir.file("out.tga");
     for (auto _ : state) {
         if (std::system(command.c_str()) != 0) {
             state.SkipWithError("convert failed");
@@ -174,6 +174,6 @@ BENCHMARK(ImageMagickResizeCameraPhoto)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

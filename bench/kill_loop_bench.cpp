@@ -35,7 +35,7 @@ void BM_KillLoop(benchmark::State& state)
     state.counters["import_ms"] = double(loop.importMicroseconds()) / 1000.0;
 }
 
-} // namespace
+}  // namespace
 
 BENCHMARK(BM_KillLoop)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_MAIN();

@@ -2,9 +2,9 @@
 // Opening a large archive directory: parsing the records, reading the file,
 // and filling the entry table the way the Open command does (append, write,
 // post per row with grid updates suspended, then a sort on Pos).
-#include "formats/archive_directory.h"
 #include "catalog/entry_table.h"
 #include "catalog/texture_table.h"
+#include "formats/archive_directory.h"
 #include "support/archive_builder.h"
 #include "tables/record_table.h"
 
@@ -123,6 +123,6 @@ void BM_OpenDirectoryIntoEntryTable(benchmark::State& state)
 }
 BENCHMARK(BM_OpenDirectoryIntoEntryTable)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

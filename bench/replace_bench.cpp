@@ -7,9 +7,9 @@
 // data file, so the run measures the handling, not the disk.
 #include "app/main_form.h"
 #include "app_bench_support.h"
+#include "formats/archive_sample.h"
 #include "formats/archive_writer.h"
 #include "support/archive_builder.h"
-#include "formats/archive_sample.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
@@ -19,7 +19,10 @@
 
 namespace {
 
-QApplication& app() { return guiTestApp(); }
+QApplication& app()
+{
+    return guiTestApp();
+}
 
 void ReplaceOverTwentyThousandEntries(benchmark::State& state)
 {
@@ -73,6 +76,6 @@ void ReplaceOverTwentyThousandEntries(benchmark::State& state)
 }
 BENCHMARK(ReplaceOverTwentyThousandEntries)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

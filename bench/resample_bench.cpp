@@ -29,13 +29,28 @@ void resample(benchmark::State& state, int size, TResampleKernel kernel)
     }
 }
 
-void BM_Resample_1024_to_256_CubicBSpline(benchmark::State& state) { resample(state, 256, rkCubicBSpline); }
-BENCHMARK(BM_Resample_1024_to_256_CubicBSpline)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
+void BM_Resample_1024_to_256_CubicBSpline(benchmark::State& state)
+{
+    resample(state, 256, rkCubicBSpline);
+}
+BENCHMARK(BM_Resample_1024_to_256_CubicBSpline)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
 
-void BM_Resample_1024_to_2048_CubicBSpline(benchmark::State& state) { resample(state, 2048, rkCubicBSpline); }
-BENCHMARK(BM_Resample_1024_to_2048_CubicBSpline)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+void BM_Resample_1024_to_2048_CubicBSpline(benchmark::State& state)
+{
+    resample(state, 2048, rkCubicBSpline);
+}
+BENCHMARK(BM_Resample_1024_to_2048_CubicBSpline)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
-void BM_Resample_1024_to_256_Lanczos3(benchmark::State& state) { resample(state, 256, rkLanczos3); }
+void BM_Resample_1024_to_256_Lanczos3(benchmark::State& state)
+{
+    resample(state, 256, rkLanczos3);
+}
 BENCHMARK(BM_Resample_1024_to_256_Lanczos3)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 void BM_Stretch_1024_to_256_Halftone(benchmark::State& state)
@@ -66,7 +81,10 @@ void BM_ConvertPipeline_1024_to_256_Color256(benchmark::State& state)
         benchmark::DoNotOptimize(picture.Bits());
     }
 }
-BENCHMARK(BM_ConvertPipeline_1024_to_256_Color256)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ConvertPipeline_1024_to_256_Color256)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 

@@ -2,9 +2,9 @@
 // Record table speed: sorting a large entry table on a text and on an integer
 // field, filling it, and locating a row. Collation follows the user's locale
 // (LC_ALL / LANG), so run it under the locale of interest.
-#include "support/table_fixtures.h"
 #include "catalog/entry_table.h"
 #include "catalog/texture_table.h"
+#include "support/table_fixtures.h"
 #include "tables/record_table.h"
 
 #include <benchmark/benchmark.h>
@@ -73,6 +73,6 @@ void BM_LocateLastPos(benchmark::State& state)
 }
 BENCHMARK(BM_LocateLastPos)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

@@ -13,9 +13,9 @@
 //   app does it; reports the mean, 99th percentile and slowest step.
 #include "app/main_form.h"
 #include "app_bench_support.h"
+#include "formats/archive_sample.h"
 #include "formats/archive_writer.h"
 #include "support/archive_builder.h"
-#include "formats/archive_sample.h"
 
 #include <QApplication>
 #include <QTest>
@@ -28,7 +28,10 @@
 
 namespace {
 
-QApplication& app() { return guiTestApp(); }
+QApplication& app()
+{
+    return guiTestApp();
+}
 
 // An archive of `entries` entries, every tenth (from the sixth on) a dictionary.
 std::string writeArchiveFile(archive_fixture::ScratchDir& dir, int entries, bool sectioned = false)
@@ -110,7 +113,8 @@ void HoldDownThroughArchive(benchmark::State& state)
             const auto handled = std::chrono::steady_clock::now();
             QApplication::processEvents();  // the grid and the view paint
             handling.push_back(std::chrono::duration<double, std::milli>(handled - start).count());
-            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
             steps.push_back(ms);
             if (!form->QueryTXD->IsEmpty())
                 dictionarySteps.push_back(ms);
@@ -137,6 +141,6 @@ void HoldDownThroughArchive(benchmark::State& state)
 }
 BENCHMARK(HoldDownThroughArchive)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

@@ -23,8 +23,10 @@ const std::vector<uint8_t>& image(int type, int bits, tga_fixture::RlePackets pa
     auto it = cache.find(key);
     if (it == cache.end()) {
         const auto pixels = tga_fixture::patternPixels(kSize * kSize, bits / 8, 7);
-        it = cache.emplace(key, tga_fixture::makeTga(type, bits, kSize, kSize, pixels, tga_fixture::kTopFirst, packets)
-                                    .bytes())
+        it = cache
+                 .emplace(
+                     key,
+                     tga_fixture::makeTga(type, bits, kSize, kSize, pixels, tga_fixture::kTopFirst, packets).bytes())
                  .first;
     }
     return it->second;
@@ -41,11 +43,20 @@ void decode(benchmark::State& state, const std::vector<uint8_t>& bytes)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes.size()));
 }
 
-void BM_TgaRle32Mixed(benchmark::State& state) { decode(state, image(10, 32, tga_fixture::RlePackets::Greedy)); }
-void BM_TgaRle32RawPackets(benchmark::State& state) { decode(state, image(10, 32, tga_fixture::RlePackets::RawOnly)); }
-void BM_TgaUncompressed24(benchmark::State& state) { decode(state, image(2, 24, tga_fixture::RlePackets::Greedy)); }
+void BM_TgaRle32Mixed(benchmark::State& state)
+{
+    decode(state, image(10, 32, tga_fixture::RlePackets::Greedy));
+}
+void BM_TgaRle32RawPackets(benchmark::State& state)
+{
+    decode(state, image(10, 32, tga_fixture::RlePackets::RawOnly));
+}
+void BM_TgaUncompressed24(benchmark::State& state)
+{
+    decode(state, image(2, 24, tga_fixture::RlePackets::Greedy));
+}
 
-} // namespace
+}  // namespace
 
 BENCHMARK(BM_TgaRle32Mixed)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_TgaRle32RawPackets)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);

@@ -59,8 +59,8 @@ int runExtract(const QCommandLineParser&, const std::vector<std::string>& args)
     TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
     const EntrySpan span = spanOf(*entry, data.Size());
     if (span.pastEnd)
-        throw Exception("Entry '" + displayName(entry->name) + "' starts past the end of " +
-                        escapeControlCharacters(archive.dataFile));
+        throw Exception("Entry '" + displayName(entry->name) + "' starts past the end of "
+                        + escapeControlCharacters(archive.dataFile));
     ArchiveGuard(args[0], archive).check(args[2]);
     seekToEntry(data, span);
     writeFileReplacing(args[2], data, span.count, FileSync::Now);
@@ -137,7 +137,7 @@ int runExtractAll(const QCommandLineParser&, const std::vector<std::string>& arg
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 const ToolCommand kExtractCommand{
     "extract",

@@ -25,7 +25,7 @@ int run(const QCommandLineParser&, const std::vector<std::string>& args)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 const ToolCommand kListCommand{
     "list",

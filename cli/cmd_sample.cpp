@@ -3,8 +3,8 @@
 // with colourful textures of every kind, to try the tool on.
 #include "cli/commands.h"
 
-#include "platform/exceptions.h"
 #include "formats/archive_sample.h"
+#include "platform/exceptions.h"
 
 #include <filesystem>
 #include <system_error>
@@ -25,7 +25,7 @@ int run(const QCommandLineParser&, const std::vector<std::string>& args)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 const ToolCommand kSampleCommand{
     "sample",

@@ -9,6 +9,7 @@
 
 #include "formats/archive_directory.h"
 #include "formats/texture_dictionary.h"
+#include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
 #include "imaging/png_writer.h"
 #include "platform/exceptions.h"
@@ -17,7 +18,6 @@
 #include "platform/streams.h"
 #include "platform/text.h"
 #include "platform/write_journal.h"
-#include "imaging/import_pipeline.h"
 #include "texture/texture_import.h"
 #include "texture/texture_tga.h"
 
@@ -114,9 +114,10 @@ int runExport(const QCommandLineParser&, const std::vector<std::string>& args)
 
 // ---- import ----
 
-const QCommandLineOption kExactOption(
-    "exact", "A picture that already has the texture's size is not resampled; over an 8-bit paletted texture, "
-             "a picture of at most 256 colours keeps exactly its colours (its own palette, no dithering).");
+const QCommandLineOption
+    kExactOption("exact",
+                 "A picture that already has the texture's size is not resampled; over an 8-bit paletted texture, "
+                 "a picture of at most 256 colours keeps exactly its colours (its own palette, no dithering).");
 
 void addImportOptions(QCommandLineParser& parser)
 {
@@ -408,7 +409,7 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
     return tally.failed > 0 ? 1 : 0;
 }
 
-} // namespace
+}  // namespace
 
 const ToolCommand kTexturesCommand{
     "textures",

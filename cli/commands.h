@@ -12,14 +12,14 @@
 #include <vector>
 
 struct ToolArgument {
-    const char* name;         // "ARCHIVE"
+    const char* name;  // "ARCHIVE"
     const char* description;
 };
 
 struct ToolCommand {
-    const char* name;         // "list"
-    const char* summary;      // one line for the tool's own help
-    const char* description;  // the command's help, a few sentences
+    const char* name;                     // "list"
+    const char* summary;                  // one line for the tool's own help
+    const char* description;              // the command's help, a few sentences
     std::vector<ToolArgument> arguments;  // all required, in order
     // Adds the command's options (may be null).
     void (*addOptions)(QCommandLineParser& parser);

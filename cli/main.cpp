@@ -7,15 +7,15 @@
 #include "imaging/picture_registry.h"
 #include "platform/exceptions.h"
 #include "platform/file_write.h"
-#include "platform/write_journal.h"
 #include "platform/licence.h"
+#include "platform/write_journal.h"
 
 #include <QCoreApplication>
 
 #include <cerrno>
 #include <cstdio>
-#include <malloc.h>
 #include <exception>
+#include <malloc.h>
 #include <new>
 
 #ifndef QX_VERSION
@@ -25,8 +25,8 @@
 namespace {
 
 const ToolCommand* const kCommands[] = {
-    &kListCommand,   &kTexturesCommand, &kExportCommand,  &kExportAllCommand, &kExtractCommand,
-    &kExtractAllCommand, &kImportCommand, &kImportAllCommand, &kConvertCommand, &kSampleCommand,
+    &kListCommand,       &kTexturesCommand, &kExportCommand,    &kExportAllCommand, &kExtractCommand,
+    &kExtractAllCommand, &kImportCommand,   &kImportAllCommand, &kConvertCommand,   &kSampleCommand,
 };
 
 std::string usageLine(const ToolCommand& c)
@@ -108,7 +108,7 @@ int runCommand(const ToolCommand& c, const QStringList& args)
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != qsizetype(c.arguments.size()))
         return usageError(c, positional.size() < qsizetype(c.arguments.size()) ? "missing arguments"
-                                                                                : "too many arguments");
+                                                                               : "too many arguments");
     std::vector<std::string> values;
     for (const QString& p : positional)
         values.push_back(utf8(p));
@@ -124,7 +124,7 @@ int runCommand(const ToolCommand& c, const QStringList& args)
     }
 }
 
-} // namespace
+}  // namespace
 
 ArchiveContents openArchive(const std::string& path)
 {

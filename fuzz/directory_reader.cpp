@@ -18,10 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const uint8_t* rec = data + 32 * i;
         if (e.pos != static_cast<int64_t>(i + 1) || e.name.size() > 24 || e.name.find('\0') != std::string::npos)
             std::abort();
-        if (std::memcmp(e.name.data(), rec + 8, e.name.size()) != 0 || (e.name.size() < 24 && rec[8 + e.name.size()] != 0))
+        if (std::memcmp(e.name.data(), rec + 8, e.name.size()) != 0
+            || (e.name.size() < 24 && rec[8 + e.name.size()] != 0))
             std::abort();
-        if (e.offset < 0 || e.size < 0 || e.offset % 2048 != 0 || e.size % 2048 != 0 ||
-            e.offset / 2048 > 0xFFFFFFFFLL || e.size / 2048 > 0xFFFFFFFFLL)
+        if (e.offset < 0 || e.size < 0 || e.offset % 2048 != 0 || e.size % 2048 != 0 || e.offset / 2048 > 0xFFFFFFFFLL
+            || e.size / 2048 > 0xFFFFFFFFLL)
             std::abort();
     }
 

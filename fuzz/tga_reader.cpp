@@ -32,10 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     written.Seek(0, SeekOrigin::Begin);
     TTgaGraphic again;
     again.ReadFromStream(written);
-    if (again.Width() != picture.Width() || again.Height() != picture.Height() ||
-        again.ImageFormat() != picture.ImageFormat() ||
-        std::memcmp(again.Bits(), picture.Bits(), size_t(storeSize)) != 0 ||
-        std::memcmp(&again.Palette(), &picture.Palette(), sizeof(TLogicalPalette)) != 0)
+    if (again.Width() != picture.Width() || again.Height() != picture.Height()
+        || again.ImageFormat() != picture.ImageFormat()
+        || std::memcmp(again.Bits(), picture.Bits(), size_t(storeSize)) != 0
+        || std::memcmp(&again.Palette(), &picture.Palette(), sizeof(TLogicalPalette)) != 0)
         __builtin_trap();
     return 0;
 }

@@ -18,7 +18,7 @@ void showError(UserDialogs& dialogs, const std::string& message)
         // A box that cannot be shown has nobody to tell; the program goes on.
     }
 }
-} // namespace
+}  // namespace
 
 void runGuarded(UserDialogs& dialogs, const std::function<void()>& handler)
 {

@@ -42,13 +42,12 @@ int answerCommandLine(const AppCommandLine& line)
     case AppCommandLine::Action::UsageError:
         std::fprintf(stderr, "quarnix: %s\n%s", line.problem.c_str(), appHelpText().c_str());
         return 2;
-    case AppCommandLine::Action::Run:
-        break;
+    case AppCommandLine::Action::Run: break;
     }
     return -1;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -62,8 +61,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral(QX_VERSION));
     // Ties the windows to the installed desktop entry (its name and icon).
     QGuiApplication::setDesktopFileName(QStringLiteral(QX_APP_ID));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(QX_APP_ID),
-                                                 QIcon(QStringLiteral(":/icons/" QX_APP_ID ".svg"))));
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral(QX_APP_ID), QIcon(QStringLiteral(":/icons/" QX_APP_ID ".svg"))));
 
     // Qt has taken its own options out of argv; what is left is ours. The
     // file name is kept as the bytes it was given as, so any name the file

@@ -8,29 +8,29 @@
 #include "catalog/texture_table.h"
 #include "formats/archive_directory.h"
 #include "formats/texture_dictionary.h"
+#include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
-#include "platform/graphic.h"
 #include "platform/environment.h"
+#include "platform/graphic.h"
 #include "platform/streams.h"
 #include "platform/text.h"
 #include "platform/write_journal.h"
 #include "texture/texture_import.h"
 #include "texture/texture_tga.h"
 #include "texture/ui/form_image.h"
-#include "imaging/import_pipeline.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QMimeData>
-#include <QUrl>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QPainter>
 #include <QScreen>
 #include <QSplitterHandle>
 #include <QStyle>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <qdrawutil.h>
 
@@ -88,7 +88,7 @@ std::vector<GridColumn> gridColumns(const std::vector<TableColumn>& columns)
         out.push_back({c.field, c.width});
     return out;
 }
-} // namespace
+}  // namespace
 
 BevelSplitter::BevelSplitter(Qt::Orientation orientation, QWidget* parent) : QSplitter(orientation, parent) {}
 
@@ -99,8 +99,7 @@ QSplitterHandle* BevelSplitter::createHandle()
 
 // ---- form ----
 
-TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent)
-    : QWidget(parent), dialogs_(std::move(dialogs))
+TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent) : QWidget(parent), dialogs_(std::move(dialogs))
 {
     if (!dialogs_)
         dialogs_ = std::make_unique<QtUserDialogs>(this);
@@ -293,9 +292,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         auto* key = static_cast<QKeyEvent*>(event);
         // The same event travelling on to a parent after a handler ran (the
         // focus may have gone meanwhile, with a dialog that opened and closed).
-        const bool travelling = key == previewedKey_ && key->timestamp() == previewedKeyTime_ &&
-                                previewedKeyWidget_ && previewedKeyWidget_ != widget &&
-                                widget->isAncestorOf(previewedKeyWidget_);
+        const bool travelling = key == previewedKey_ && key->timestamp() == previewedKeyTime_ && previewedKeyWidget_
+                                && previewedKeyWidget_ != widget && widget->isAncestorOf(previewedKeyWidget_);
         if (!travelling && widget->window() == this && (focus ? widget == focus : widget == this)) {
             previewedKey_ = key;
             previewedKeyTime_ = key->timestamp();
@@ -531,7 +529,7 @@ bool namesArchive(const std::string& path)
 {
     return namesTextureDictionary(path) || asciiLower(fileExtension(path)) == ".dir";
 }
-} // namespace
+}  // namespace
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event)
 {

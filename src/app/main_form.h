@@ -38,7 +38,7 @@ protected:
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kDesignWidth = 715;     // outer size at design
+    static constexpr int kDesignWidth = 715;  // outer size at design
     static constexpr int kDesignHeight = 468;
     static constexpr int kMinWidth = 503;
     static constexpr int kMinHeight = 196;
@@ -54,11 +54,11 @@ public:
     void setDialogs(std::unique_ptr<UserDialogs> dialogs);
 
     // ---- global values ----
-    std::string ArchiveFileName;     // file texture bytes are read from and written to
-    bool StandaloneTxd = false;      // the open file is a standalone dictionary
-    bool LoadingDirectory = false;   // the entry table is being filled from a directory file
-    bool FillingTextures = false;    // the texture table is being emptied and filled
-    std::string SearchText;          // last Find text
+    std::string ArchiveFileName;    // file texture bytes are read from and written to
+    bool StandaloneTxd = false;     // the open file is a standalone dictionary
+    bool LoadingDirectory = false;  // the entry table is being filled from a directory file
+    bool FillingTextures = false;   // the texture table is being emptied and filled
+    std::string SearchText;         // last Find text
 
     // ---- components ----
     std::unique_ptr<RecordTable> RxM;       // entry table
@@ -69,15 +69,15 @@ public:
     QToolButton* BtnSaveTGA = nullptr;
     ToggleToolButton* BtnZoom = nullptr;
     QToolButton* BtnImport = nullptr;
-    RecordGrid* Grid = nullptr;             // entry grid
-    QWidget* Panel1 = nullptr;              // right-hand panel
-    RecordGrid* GridTXD = nullptr;          // texture grid
+    RecordGrid* Grid = nullptr;     // entry grid
+    QWidget* Panel1 = nullptr;      // right-hand panel
+    RecordGrid* GridTXD = nullptr;  // texture grid
     BevelSplitter* Splitter1 = nullptr;
     TImageScrollBox* ImageScrollBox1 = nullptr;  // shows the current texture
-    FileDialogSetup OD;                      // Open
-    FileDialogSetup SD;                      // Save as TGA
-    FileDialogSetup OpenPictureDialog;       // Import Texture
-    TFormImage* FormImage = nullptr;         // the import preview dialog, created hidden
+    FileDialogSetup OD;                          // Open
+    FileDialogSetup SD;                          // Save as TGA
+    FileDialogSetup OpenPictureDialog;           // Import Texture
+    TFormImage* FormImage = nullptr;             // the import preview dialog, created hidden
 
     // ---- handlers ----
     void FormCreate();

@@ -16,7 +16,7 @@ std::string cp1250FromUtf8(const std::string& utf8)
 {
     return toCp1250(QString::fromStdString(utf8));
 }
-} // namespace
+}  // namespace
 
 void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers /*shift*/)
 {
@@ -27,14 +27,9 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers /*shift*/)
         // Asks while there is nothing to search again for.
         BtnFindClick(SearchText.empty() ? this : nullptr);
         break;
-    case Qt::Key_F4:
-        BtnFindClick(this);
-        break;
-    case Qt::Key_F5:
-        BtnReplaceClick(nullptr);
-        break;
-    default:
-        break;
+    case Qt::Key_F4: BtnFindClick(this); break;
+    case Qt::Key_F5: BtnReplaceClick(nullptr); break;
+    default: break;
     }
 }
 

@@ -19,7 +19,10 @@
 #include <algorithm>
 
 namespace {
-QString qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString qs(const std::string& s)
+{
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // Widens a message box so that a window manager's title bar shows all of its
 // caption: Qt leaves room for the caption in a small title font only, and
@@ -60,7 +63,7 @@ std::optional<std::string> runFileDialog(QWidget* parent, const FileDialogSetup&
         return std::nullopt;
     return files.first().toStdString();
 }
-} // namespace
+}  // namespace
 
 QString toQtFileFilter(const std::string& filter)
 {

@@ -57,10 +57,8 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const
             return QString();
         return table_.DisplayQString(index.row(), field);
     case Qt::TextAlignmentRole:
-        return QVariant::fromValue(Qt::AlignVCenter
-                                   | (table_.IsRightAligned(field) ? Qt::AlignRight : Qt::AlignLeft));
-    default:
-        return {};
+        return QVariant::fromValue(Qt::AlignVCenter | (table_.IsRightAligned(field) ? Qt::AlignRight : Qt::AlignLeft));
+    default: return {};
     }
 }
 
@@ -159,7 +157,7 @@ void RecordGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const QRect textRect = option.rect.adjusted(2, 0, -2, 0);
     // A number too wide for its column shows that digits are missing.
     const QString shown = fitCellText(index.data(Qt::DisplayRole).toString(), QFontMetrics(option.font),
-                                     textRect.width(), align.testFlag(Qt::AlignRight));
+                                      textRect.width(), align.testFlag(Qt::AlignRight));
     painter->drawText(textRect, int(align | Qt::TextSingleLine), shown);
     painter->restore();
 }
@@ -177,7 +175,7 @@ std::vector<int> fieldIndexesOf(RecordTable& table, const std::vector<GridColumn
         indexes.push_back(table.FieldByName(c.field).Index());
     return indexes;
 }
-} // namespace
+}  // namespace
 
 RecordGrid::RecordGrid(RecordTable& table, std::vector<GridColumn> columns, QWidget* parent)
     : QTableView(parent), columns_(std::move(columns))
@@ -459,21 +457,13 @@ void RecordGrid::onScrollAction(int action)
                 t.MoveBy(bottomRow() - t.CurrentIndex() + 1);
         });
         break;
-    case QAbstractSlider::SliderPageStepSub:
-        runHandler([&] { t.MoveBy(-visibleRowCount()); });
-        break;
-    case QAbstractSlider::SliderPageStepAdd:
-        runHandler([&] { t.MoveBy(visibleRowCount()); });
-        break;
-    case QAbstractSlider::SliderToMinimum:
-        runHandler([&] { t.First(); });
-        break;
-    case QAbstractSlider::SliderToMaximum:
-        runHandler([&] { t.Last(); });
-        break;
+    case QAbstractSlider::SliderPageStepSub: runHandler([&] { t.MoveBy(-visibleRowCount()); }); break;
+    case QAbstractSlider::SliderPageStepAdd: runHandler([&] { t.MoveBy(visibleRowCount()); }); break;
+    case QAbstractSlider::SliderToMinimum: runHandler([&] { t.First(); }); break;
+    case QAbstractSlider::SliderToMaximum: runHandler([&] { t.Last(); }); break;
     case QAbstractSlider::SliderMove:
         if (!numbered)
-            return;   // acted on when the thumb is released
+            return;  // acted on when the thumb is released
         {
             const int number = nav_->sliderPosition();
             runHandler([&] {
@@ -484,8 +474,7 @@ void RecordGrid::onScrollAction(int action)
             });
         }
         break;
-    default:
-        break;
+    default: break;
     }
     syncNavigationBar();
 }
@@ -559,12 +548,8 @@ void RecordGrid::keyPressEvent(QKeyEvent* event)
         else
             setFocusedColumn(lastColumn);
         break;
-    case Qt::Key_Left:
-        setFocusedColumn(focusedColumn_ - 1);
-        break;
-    case Qt::Key_Right:
-        setFocusedColumn(focusedColumn_ + 1);
-        break;
+    case Qt::Key_Left: setFocusedColumn(focusedColumn_ - 1); break;
+    case Qt::Key_Right: setFocusedColumn(focusedColumn_ + 1); break;
     case Qt::Key_Tab:
         if (focusedColumn_ < lastColumn) {
             setFocusedColumn(focusedColumn_ + 1);
@@ -596,9 +581,7 @@ void RecordGrid::keyPressEvent(QKeyEvent* event)
                 afterDelete_();
         });
         break;
-    default:
-        handled = false;
-        break;
+    default: handled = false; break;
     }
     if (handled)
         event->accept();
@@ -685,8 +668,8 @@ bool RecordGrid::focusNextPrevChild(bool)
 
 bool RecordGrid::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::Wheel &&
-        (watched == nav_ || watched == horizontalHeader() || watched == horizontalHeader()->viewport())) {
+    if (event->type() == QEvent::Wheel
+        && (watched == nav_ || watched == horizontalHeader() || watched == horizontalHeader()->viewport())) {
         handleWheel(static_cast<QWheelEvent*>(event));
         return true;
     }

@@ -84,8 +84,8 @@ private:
 class RecordGrid : public QTableView {
     Q_OBJECT
 public:
-    static const QColor kBackground;   // #FFFBF0
-    static const QColor kCurrentRow;   // #00FFFF
+    static const QColor kBackground;  // #FFFBF0
+    static const QColor kCurrentRow;  // #00FFFF
 
     RecordGrid(RecordTable& table, std::vector<GridColumn> columns, QWidget* parent = nullptr);
     ~RecordGrid() override;

@@ -107,7 +107,7 @@ QPixmap canvas()
     pm.fill(Qt::transparent);
     return pm;
 }
-} // namespace
+}  // namespace
 
 QIcon exitIcon()
 {

@@ -35,7 +35,7 @@ protected:
 
 private:
     struct Item {
-        QToolButton* button = nullptr;   // nullptr for a separator
+        QToolButton* button = nullptr;  // nullptr for a separator
     };
     int itemWidth(const Item& item) const;
     // Places the items for `width` (when `apply`) and returns the row count.

@@ -7,16 +7,15 @@ using namespace EntryField;
 
 std::unique_ptr<RecordTable> makeEntryTable()
 {
-    return std::make_unique<RecordTable>(
-        "RxM",
-        std::vector<FieldDef>{
-            {kPos, FieldKind::Integer, 0},
-            {kName, FieldKind::Text, 24},
-            {kSize, FieldKind::Integer, 0},
-            {kString, FieldKind::Text, 1000},
-            {kFPos, FieldKind::Integer, 0},
-        },
-        false);
+    return std::make_unique<RecordTable>("RxM",
+                                         std::vector<FieldDef>{
+                                             {kPos, FieldKind::Integer, 0},
+                                             {kName, FieldKind::Text, 24},
+                                             {kSize, FieldKind::Integer, 0},
+                                             {kString, FieldKind::Text, 1000},
+                                             {kFPos, FieldKind::Integer, 0},
+                                         },
+                                         false);
 }
 
 std::vector<TableColumn> entryGridColumns()

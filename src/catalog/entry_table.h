@@ -17,7 +17,7 @@ constexpr const char* kName = "Name";
 constexpr const char* kSize = "Size";
 constexpr const char* kString = "String";  // the text Find and Replace work on
 constexpr const char* kFPos = "FPos";
-} // namespace EntryField
+}  // namespace EntryField
 
 // A grid column: the field it shows and its width in pixels.
 struct TableColumn {

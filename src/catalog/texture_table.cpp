@@ -7,26 +7,25 @@ using namespace TextureField;
 
 std::unique_ptr<RecordTable> makeTextureTable()
 {
-    return std::make_unique<RecordTable>(
-        "QueryTXD",
-        std::vector<FieldDef>{
-            {kPos, FieldKind::Integer, 0},
-            {kDirId, FieldKind::Integer, 0},
-            {kName, FieldKind::Text, 32},
-            {kDesc, FieldKind::Text, 32},
-            {kSize, FieldKind::Integer, 0},
-            {kType, FieldKind::Text, 40},
-            {kDimensions, FieldKind::Text, 40},
-            {kImagePos, FieldKind::Integer, 0},
-            {kPaletted, FieldKind::Boolean, 0},
-            {kWidth, FieldKind::Integer, 0},
-            {kHeight, FieldKind::Integer, 0},
-            {kBits, FieldKind::Integer, 0},
-            {kFormat, FieldKind::Integer, 0},
-            {kLevels, FieldKind::Integer, 0},
-            {kAlpha, FieldKind::Boolean, 0},
-        },
-        true);
+    return std::make_unique<RecordTable>("QueryTXD",
+                                         std::vector<FieldDef>{
+                                             {kPos, FieldKind::Integer, 0},
+                                             {kDirId, FieldKind::Integer, 0},
+                                             {kName, FieldKind::Text, 32},
+                                             {kDesc, FieldKind::Text, 32},
+                                             {kSize, FieldKind::Integer, 0},
+                                             {kType, FieldKind::Text, 40},
+                                             {kDimensions, FieldKind::Text, 40},
+                                             {kImagePos, FieldKind::Integer, 0},
+                                             {kPaletted, FieldKind::Boolean, 0},
+                                             {kWidth, FieldKind::Integer, 0},
+                                             {kHeight, FieldKind::Integer, 0},
+                                             {kBits, FieldKind::Integer, 0},
+                                             {kFormat, FieldKind::Integer, 0},
+                                             {kLevels, FieldKind::Integer, 0},
+                                             {kAlpha, FieldKind::Boolean, 0},
+                                         },
+                                         true);
 }
 
 std::vector<TableColumn> textureGridColumns()

@@ -29,7 +29,7 @@ constexpr const char* kBits = "Bits";
 constexpr const char* kFormat = "Format";  // the TexelFormat, as its number
 constexpr const char* kLevels = "Levels";  // stored levels
 constexpr const char* kAlpha = "Alpha";    // its texels carry alpha
-} // namespace TextureField
+}  // namespace TextureField
 
 // Pos, DirID, Name (32), Desc (32), Size, Type (40), Dimensions (40),
 // ImagePos, Paletted, Width, Height, Bits, Format, Levels, Alpha; filtered

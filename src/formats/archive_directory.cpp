@@ -29,8 +29,8 @@ DirectoryEntry decodeRecord(const uint8_t* rec, int64_t pos)
     e.size = static_cast<int64_t>(readLe32(rec + 4)) * kArchiveSectorSize;
     const auto* name = reinterpret_cast<const char*>(rec + kDirectoryNameOffset);
     const void* nul = std::memchr(name, 0, static_cast<size_t>(kDirectoryNameLength));
-    const size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - name)
-                           : static_cast<size_t>(kDirectoryNameLength);
+    const size_t len =
+        nul ? static_cast<size_t>(static_cast<const char*>(nul) - name) : static_cast<size_t>(kDirectoryNameLength);
     e.name.assign(name, len);
     return e;
 }
@@ -66,7 +66,10 @@ std::vector<DirectoryEntry> parseRecords(TStream& stream)
     return out;
 }
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
+bool isSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
 
 // Index where the last path component starts.
 size_t lastComponentStart(const std::string& path)
@@ -85,7 +88,7 @@ size_t extensionStart(const std::string& path)
     return dot != std::string::npos && dot >= start ? dot : std::string::npos;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<DirectoryEntry> parseArchiveDirectory(TStream& stream)
 {

@@ -72,7 +72,7 @@ std::string fileNameOfPath(const std::string& path);
 // of readStandaloneDictionaryEntry; anything else is a directory file whose
 // data file is locateDataFile(path).
 struct ArchiveContents {
-    std::string dataFile;   // the file texture bytes are read from and written to
+    std::string dataFile;  // the file texture bytes are read from and written to
     bool standalone = false;
     std::vector<DirectoryEntry> entries;
 };

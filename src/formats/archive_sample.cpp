@@ -40,8 +40,7 @@ uint8_t mix8(int a, int b, int t, int scale)
 
 Rgba mix(Rgba a, Rgba b, int t, int scale)
 {
-    return {mix8(a.r, b.r, t, scale), mix8(a.g, b.g, t, scale), mix8(a.b, b.b, t, scale),
-            mix8(a.a, b.a, t, scale)};
+    return {mix8(a.r, b.r, t, scale), mix8(a.g, b.g, t, scale), mix8(a.b, b.b, t, scale), mix8(a.a, b.a, t, scale)};
 }
 
 // Hue (0..1535) of the direction from the centre, 0 pointing right.
@@ -60,7 +59,10 @@ void appendFloat(std::vector<uint8_t>& out, float f)
     appendLe32(out, bits);
 }
 
-void appendText(std::vector<uint8_t>& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
+void appendText(std::vector<uint8_t>& out, const std::string& s)
+{
+    out.insert(out.end(), s.begin(), s.end());
+}
 
 // A closed cylinder as a little model file of our own making: a tag, counts,
 // float x/y/z vertices and 16-bit triangle indices.
@@ -114,16 +116,15 @@ std::vector<uint8_t> barrelCollision()
 std::vector<uint8_t> readme()
 {
     std::vector<uint8_t> out;
-    appendText(out,
-               "Quarnix sample archive.\r\n"
-               "Generic.txd, Landscape.TXD and menu.txd are texture dictionaries holding\r\n"
-               "8-bit paletted, 16-bit and 32-bit textures; Layouts.txd is a sectioned\r\n"
-               "dictionary with a texture of every texel layout, several with mip levels;\r\n"
-               "barrel.DFF and barrel.col are other entries that are not dictionaries.\r\n");
+    appendText(out, "Quarnix sample archive.\r\n"
+                    "Generic.txd, Landscape.TXD and menu.txd are texture dictionaries holding\r\n"
+                    "8-bit paletted, 16-bit and 32-bit textures; Layouts.txd is a sectioned\r\n"
+                    "dictionary with a texture of every texel layout, several with mip levels;\r\n"
+                    "barrel.DFF and barrel.col are other entries that are not dictionaries.\r\n");
     return out;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<Rgba> colourWheel(int size)
 {
@@ -206,8 +207,10 @@ std::vector<Rgba> plasma(int width, int height)
     px.reserve(static_cast<size_t>(width) * height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const double v = std::sin(x / 9.0) + std::sin(y / 7.0) + std::sin((x + y) / 13.0) +
-                             std::sin(std::sqrt(double((x - width / 2) * (x - width / 2) + (y - height / 2) * (y - height / 2))) / 6.0);
+            const double v =
+                std::sin(x / 9.0) + std::sin(y / 7.0) + std::sin((x + y) / 13.0)
+                + std::sin(std::sqrt(double((x - width / 2) * (x - width / 2) + (y - height / 2) * (y - height / 2)))
+                           / 6.0);
             px.push_back(hueColour(static_cast<int>((v + 4.0) * 384.0)));
         }
     return px;
@@ -358,7 +361,7 @@ TextureRecord high16(const std::string& name, const std::string& mask, int w, in
     return makeTexture16(name, mask, static_cast<uint16_t>(w), static_cast<uint16_t>(h), px);
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::pair<std::string, TextureDictionary>> sampleArchiveDictionaries()
 {
@@ -366,7 +369,8 @@ std::vector<std::pair<std::string, TextureDictionary>> sampleArchiveDictionaries
 
     TextureDictionary generic;
     generic.textures.push_back(indexed("ColourWheel", "ColourWheelA", 64, 64, indexedColourWheel(64)));
-    generic.textures.push_back(true32("checker", "", 32, 32, checkerboard(32, 32, 4, {255, 64, 0, 255}, {20, 20, 20, 255})));
+    generic.textures.push_back(
+        true32("checker", "", 32, 32, checkerboard(32, 32, 4, {255, 64, 0, 255}, {20, 20, 20, 255})));
     generic.textures.push_back(high16("Gradient16", "", 64, 32, gradient(64, 32)));
     out.emplace_back("Generic.txd", std::move(generic));
 
@@ -438,12 +442,13 @@ std::vector<uint8_t> encodeSampleLevel(TexelFormat format, int w, int h, const s
         for (const Rgba& c : px)
             rgba.insert(rgba.end(), {c.r, c.g, c.b, c.a});
         out.resize(size_t(texelLevelBytes(format, w, h)));
-        const int flags = format == TexelFormat::Dxt1 ? squish::kDxt1 : format == TexelFormat::Dxt3 ? squish::kDxt3 : squish::kDxt5;
+        const int flags = format == TexelFormat::Dxt1   ? squish::kDxt1
+                          : format == TexelFormat::Dxt3 ? squish::kDxt3
+                                                        : squish::kDxt5;
         squish::CompressImage(rgba.data(), w, h, out.data(), flags | squish::kColourClusterFit);
         break;
     }
-    default:
-        throw Exception("No sample encoding for this format");
+    default: throw Exception("No sample encoding for this format");
     }
     return out;
 }
@@ -451,8 +456,8 @@ std::vector<uint8_t> encodeSampleLevel(TexelFormat format, int w, int h, const s
 using Generator = std::vector<Rgba> (*)(int, int);
 
 // A texture of `format` whose level k is the picture drawn at that level's size.
-SectionedTexture sampleTexture(const std::string& name, uint32_t platform, TexelFormat format, bool dxt1Alpha,
-                               int w, int h, int levels, Generator draw)
+SectionedTexture sampleTexture(const std::string& name, uint32_t platform, TexelFormat format, bool dxt1Alpha, int w,
+                               int h, int levels, Generator draw)
 {
     SectionedTexture t;
     t.name = name;
@@ -469,9 +474,18 @@ SectionedTexture sampleTexture(const std::string& name, uint32_t platform, Texel
     return t;
 }
 
-std::vector<Rgba> wheel(int w, int) { return colourWheel(w); }
-std::vector<Rgba> checks(int w, int h) { return checkerboard(w, h, std::max(1, w / 8), {250, 250, 250, 255}, {200, 30, 40, 255}); }
-std::vector<Rgba> stripes(int w, int h) { return rainbowStripes(w, h, std::max(1, w / 12)); }
+std::vector<Rgba> wheel(int w, int)
+{
+    return colourWheel(w);
+}
+std::vector<Rgba> checks(int w, int h)
+{
+    return checkerboard(w, h, std::max(1, w / 8), {250, 250, 250, 255}, {200, 30, 40, 255});
+}
+std::vector<Rgba> stripes(int w, int h)
+{
+    return rainbowStripes(w, h, std::max(1, w / 12));
+}
 
 // The sunset with its sky fading out towards the top.
 std::vector<Rgba> fadingSunset(int w, int h)
@@ -483,7 +497,7 @@ std::vector<Rgba> fadingSunset(int w, int h)
     return px;
 }
 
-} // namespace
+}  // namespace
 
 const char* const kSampleSectionedName = "Layouts.txd";
 
@@ -543,4 +557,4 @@ std::vector<std::string> writeSampleFiles(const std::string& folder)
     return paths;
 }
 
-} // namespace archive_sample
+}  // namespace archive_sample

@@ -49,4 +49,4 @@ IndexedPicture indexedMandelbrot(int width, int height);
 IndexedPicture indexedButton(int width, int height);
 IndexedPicture indexedChecker(int width, int height, int cell);
 
-} // namespace archive_sample
+}  // namespace archive_sample

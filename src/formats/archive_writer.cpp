@@ -37,8 +37,7 @@ BuiltArchive buildArchive(const std::vector<ArchiveItem>& items)
             throw Exception("Entry name longer than 24 bytes: " + item.name);
         if (item.name.find('\0') != std::string::npos)
             throw Exception("Entry name holds a NUL byte");
-        const int64_t sectors =
-            (static_cast<int64_t>(item.data.size()) + kArchiveSectorSize - 1) / kArchiveSectorSize;
+        const int64_t sectors = (static_cast<int64_t>(item.data.size()) + kArchiveSectorSize - 1) / kArchiveSectorSize;
         if (sector + sectors > std::numeric_limits<uint32_t>::max())
             throw Exception("Archive too large for 32-bit sector numbers");
         a.records.push_back({static_cast<uint32_t>(sector), static_cast<uint32_t>(sectors), item.name});

@@ -39,8 +39,8 @@ constexpr uint32_t kTypeDictionary = 0x16;
 
 constexpr int64_t kSectionHeaderSize = 12;
 constexpr int64_t kDictionaryStructOffset = 12;
-constexpr int64_t kCountOffset = 24;          // u16
-constexpr int64_t kDeviceOffset = 26;         // u16
+constexpr int64_t kCountOffset = 24;   // u16
+constexpr int64_t kDeviceOffset = 26;  // u16
 constexpr int64_t kDictionaryStructSize = 4;
 constexpr int64_t kFirstTextureOffset = 28;
 
@@ -54,7 +54,7 @@ constexpr int64_t kDepthOffset = 108;
 constexpr int64_t kLevelsOffset = 109;
 constexpr int64_t kRasterTypeOffset = 110;
 constexpr int64_t kCompressionOffset = 111;
-constexpr int64_t kHeaderEnd = 112;           // palette or level 0's size field
+constexpr int64_t kHeaderEnd = 112;                       // palette or level 0's size field
 constexpr int64_t kStructHeaderFields = kHeaderEnd - 24;  // the struct body up to the palette
 
 constexpr uint32_t kPlatformOlder = 8;
@@ -73,7 +73,10 @@ constexpr uint32_t kFlagEngineLevels = 0x1000;
 constexpr uint32_t kFlagPalette8 = 0x2000;
 constexpr uint32_t kFlagPalette4 = 0x4000;
 constexpr uint32_t kFlagLevelsStored = 0x8000;
-constexpr uint32_t layoutOfRasterFormat(uint32_t rasterFormat) { return (rasterFormat >> 8) & 0xF; }
+constexpr uint32_t layoutOfRasterFormat(uint32_t rasterFormat)
+{
+    return (rasterFormat >> 8) & 0xF;
+}
 
 // Platform 8 compression byte.
 constexpr uint8_t kCompressionNone = 0;
@@ -100,4 +103,4 @@ constexpr uint8_t kFlagCompressed = 0x08;
 
 constexpr int64_t kPaletteSize = 1024;
 
-} // namespace TxdSections
+}  // namespace TxdSections

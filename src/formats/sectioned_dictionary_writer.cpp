@@ -79,7 +79,7 @@ uint8_t depthOf(TexelFormat format)
     }
 }
 
-} // namespace
+}  // namespace
 
 SectionedHeaderFields sectionedHeaderFields(uint32_t platform, const TexelLayout& layout)
 {
@@ -102,15 +102,16 @@ SectionedHeaderFields sectionedHeaderFields(uint32_t platform, const TexelLayout
                                                                     : kCompressionNone;
     } else if (platform == kPlatformNewer) {
         f.alphaOrCode = codeOf(layout.format);
-        f.compressionOrFlags = uint8_t((alpha ? kFlagAlpha : 0) |
-                                       (texelFormatIsCompressed(layout.format) ? kFlagCompressed : 0));
+        f.compressionOrFlags =
+            uint8_t((alpha ? kFlagAlpha : 0) | (texelFormatIsCompressed(layout.format) ? kFlagCompressed : 0));
     } else {
         throw Exception("A sectioned texture's platform is 8 or 9");
     }
     return f;
 }
 
-std::vector<uint8_t> buildSectionedDictionary(const SectionedDictionary& dict, std::vector<WrittenSectionedTexture>* written)
+std::vector<uint8_t> buildSectionedDictionary(const SectionedDictionary& dict,
+                                              std::vector<WrittenSectionedTexture>* written)
 {
     std::vector<uint8_t> body;  // everything after the dictionary section's header
     appendSectionHeader(body, kTypeStruct, kDictionaryStructSize, dict.libraryVersion);

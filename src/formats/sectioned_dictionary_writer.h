@@ -30,7 +30,7 @@ struct SectionedTexture {
     // Header fields written instead of the ones the layout gives.
     std::optional<uint32_t> platformField;
     std::optional<uint32_t> rasterFormat;
-    std::optional<uint32_t> alphaOrCode;   // platform 8: has alpha; 9: the layout code
+    std::optional<uint32_t> alphaOrCode;  // platform 8: has alpha; 9: the layout code
     std::optional<uint8_t> depth;
     std::optional<uint8_t> levelCount;
     std::optional<uint8_t> rasterType;
@@ -44,18 +44,18 @@ struct SectionedTexture {
 
 struct SectionedDictionary {
     std::vector<SectionedTexture> textures;
-    uint16_t device = 0;                   // stored beside the count, not used by readers
-    std::optional<uint16_t> countField;    // the stored count when it must differ from textures.size()
-    uint32_t libraryVersion = 0;           // written into every section header
-    std::vector<uint8_t> extension;        // the body of the dictionary's closing extension section
+    uint16_t device = 0;                 // stored beside the count, not used by readers
+    std::optional<uint16_t> countField;  // the stored count when it must differ from textures.size()
+    uint32_t libraryVersion = 0;         // written into every section header
+    std::vector<uint8_t> extension;      // the body of the dictionary's closing extension section
 };
 
 // Offsets of the pieces of one written texture, from the dictionary's start.
 struct WrittenSectionedTexture {
-    int64_t sectionOffset = 0;             // the texture section's header
-    int64_t imagePos = 0;                  // after the 112 header bytes: palette or level 0's size field
-    std::vector<int64_t> levelOffsets;     // each level's size field
-    int64_t endOffset = 0;                 // where the next texture starts
+    int64_t sectionOffset = 0;          // the texture section's header
+    int64_t imagePos = 0;               // after the 112 header bytes: palette or level 0's size field
+    std::vector<int64_t> levelOffsets;  // each level's size field
+    int64_t endOffset = 0;              // where the next texture starts
 };
 
 // The header fields a texture of this layout is written with on a platform.

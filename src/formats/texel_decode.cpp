@@ -15,9 +15,18 @@
 
 namespace {
 
-constexpr uint8_t widen5(unsigned v) { return uint8_t((v * 255 + 15) / 31); }
-constexpr uint8_t widen6(unsigned v) { return uint8_t((v * 255 + 31) / 63); }
-constexpr uint8_t widen4(unsigned v) { return uint8_t(v * 17); }
+constexpr uint8_t widen5(unsigned v)
+{
+    return uint8_t((v * 255 + 15) / 31);
+}
+constexpr uint8_t widen6(unsigned v)
+{
+    return uint8_t((v * 255 + 31) / 63);
+}
+constexpr uint8_t widen4(unsigned v)
+{
+    return uint8_t(v * 17);
+}
 
 inline void put(uint8_t* p, uint8_t b, uint8_t g, uint8_t r, uint8_t a)
 {
@@ -83,9 +92,12 @@ void decodeBlocks(const TexelLayout& layout, const uint8_t* src, int width, int 
     }
 }
 
-} // namespace
+}  // namespace
 
-int texelRowGroup(TexelFormat format) { return texelFormatIsCompressed(format) ? 4 : 1; }
+int texelRowGroup(TexelFormat format)
+{
+    return texelFormatIsCompressed(format) ? 4 : 1;
+}
 
 void decodeTexelRows(const TexelLayout& layout, const uint8_t* palette, const uint8_t* src, int width, int height,
                      int firstRow, int lastRow, uint8_t* bgra)
@@ -102,9 +114,7 @@ void decodeTexelRows(const TexelLayout& layout, const uint8_t* palette, const ui
             put(bgra + 4 * i, e[2], e[1], e[0], e[3]);
         }
         return;
-    case TexelFormat::Bgra8888:
-        std::memcpy(bgra + 4 * begin, src + 4 * begin, size_t(end - begin) * 4);
-        return;
+    case TexelFormat::Bgra8888: std::memcpy(bgra + 4 * begin, src + 4 * begin, size_t(end - begin) * 4); return;
     case TexelFormat::Bgrx888:
         for (int64_t i = begin; i < end; ++i)
             put(bgra + 4 * i, src[4 * i], src[4 * i + 1], src[4 * i + 2], 255);
@@ -137,17 +147,14 @@ void decodeTexelRows(const TexelLayout& layout, const uint8_t* palette, const ui
         return;
     case TexelFormat::Dxt1:
     case TexelFormat::Dxt3:
-    case TexelFormat::Dxt5:
-        decodeBlocks(layout, src, width, height, firstRow, lastRow, bgra);
-        return;
-    case TexelFormat::Unknown:
-        break;
+    case TexelFormat::Dxt5: decodeBlocks(layout, src, width, height, firstRow, lastRow, bgra); return;
+    case TexelFormat::Unknown: break;
     }
     std::memset(bgra + 4 * begin, 0, size_t(end - begin) * 4);
 }
 
-void decodeTexelLevel(const TexelLayout& layout, const uint8_t* palette, const uint8_t* src, int width,
-                      int height, uint8_t* bgra)
+void decodeTexelLevel(const TexelLayout& layout, const uint8_t* palette, const uint8_t* src, int width, int height,
+                      uint8_t* bgra)
 {
     decodeTexelRows(layout, palette, src, width, height, 0, height, bgra);
 }

@@ -14,9 +14,18 @@
 namespace {
 
 // 8 bits to n bits, rounded to the nearest step.
-inline unsigned to5(unsigned v) { return (v * 31 + 127) / 255; }
-inline unsigned to6(unsigned v) { return (v * 63 + 127) / 255; }
-inline unsigned to4(unsigned v) { return (v * 15 + 127) / 255; }
+inline unsigned to5(unsigned v)
+{
+    return (v * 31 + 127) / 255;
+}
+inline unsigned to6(unsigned v)
+{
+    return (v * 63 + 127) / 255;
+}
+inline unsigned to4(unsigned v)
+{
+    return (v * 15 + 127) / 255;
+}
 
 inline void put16(uint8_t* out, unsigned v)
 {
@@ -37,8 +46,7 @@ int squishFlags(const TexelLayout& layout)
 }
 
 // Compresses block rows [firstRow, endRow) of an RGBA picture.
-void compressBlockRows(const uint8_t* rgba, int width, int height, int flags, int firstRow, int endRow,
-                       uint8_t* out)
+void compressBlockRows(const uint8_t* rgba, int width, int height, int flags, int firstRow, int endRow, uint8_t* out)
 {
     const int blocksAcross = std::max(1, (width + 3) / 4);
     const int blockBytes = (flags & squish::kDxt1) ? 8 : 16;
@@ -98,15 +106,13 @@ void encodeCompressed(const TexelLayout& layout, const uint8_t* bgra, int width,
         w.join();
 }
 
-} // namespace
+}  // namespace
 
 void encodeTexelLevel(const TexelLayout& layout, const uint8_t* bgra, int width, int height, uint8_t* out)
 {
     const int64_t pixels = int64_t(width) * height;
     switch (layout.format) {
-    case TexelFormat::Bgra8888:
-        std::memcpy(out, bgra, size_t(pixels) * 4);
-        return;
+    case TexelFormat::Bgra8888: std::memcpy(out, bgra, size_t(pixels) * 4); return;
     case TexelFormat::Bgrx888:
         for (int64_t i = 0; i < pixels; ++i, bgra += 4, out += 4) {
             out[0] = bgra[0];
@@ -138,12 +144,9 @@ void encodeTexelLevel(const TexelLayout& layout, const uint8_t* bgra, int width,
         return;
     case TexelFormat::Dxt1:
     case TexelFormat::Dxt3:
-    case TexelFormat::Dxt5:
-        encodeCompressed(layout, bgra, width, height, out);
-        return;
+    case TexelFormat::Dxt5: encodeCompressed(layout, bgra, width, height, out); return;
     case TexelFormat::Paletted8:
-    case TexelFormat::Unknown:
-        break;
+    case TexelFormat::Unknown: break;
     }
     throw std::logic_error("encodeTexelLevel: this format's texels are not encoded from colours");
 }

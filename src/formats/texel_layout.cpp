@@ -14,23 +14,17 @@ int64_t texelLevelBytes(TexelFormat format, int width, int height)
     const int64_t blocks = int64_t(std::max(1, (width + 3) / 4)) * std::max(1, (height + 3) / 4);
     switch (format) {
     case TexelFormat::Paletted8:
-    case TexelFormat::Lum8:
-        return pixels;
+    case TexelFormat::Lum8: return pixels;
     case TexelFormat::Argb1555:
     case TexelFormat::Rgb555:
     case TexelFormat::Rgb565:
-    case TexelFormat::Argb4444:
-        return pixels * 2;
+    case TexelFormat::Argb4444: return pixels * 2;
     case TexelFormat::Bgra8888:
-    case TexelFormat::Bgrx888:
-        return pixels * 4;
-    case TexelFormat::Dxt1:
-        return blocks * 8;
+    case TexelFormat::Bgrx888: return pixels * 4;
+    case TexelFormat::Dxt1: return blocks * 8;
     case TexelFormat::Dxt3:
-    case TexelFormat::Dxt5:
-        return blocks * 16;
-    case TexelFormat::Unknown:
-        break;
+    case TexelFormat::Dxt5: return blocks * 16;
+    case TexelFormat::Unknown: break;
     }
     return 0;
 }
@@ -42,12 +36,9 @@ bool texelLayoutHasAlpha(const TexelLayout& layout)
     case TexelFormat::Argb1555:
     case TexelFormat::Argb4444:
     case TexelFormat::Dxt3:
-    case TexelFormat::Dxt5:
-        return true;
-    case TexelFormat::Dxt1:
-        return layout.dxt1Alpha;
-    default:
-        return false;
+    case TexelFormat::Dxt5: return true;
+    case TexelFormat::Dxt1: return layout.dxt1Alpha;
+    default: return false;
     }
 }
 

@@ -44,7 +44,7 @@ struct TexelLayout {
     bool dxt1Alpha = false;  // DXT1 only: the 1-bit alpha is used (a 1555 raster)
     int width = 0;
     int height = 0;
-    int levels = 1;          // stored levels, 1 when there are no mip levels
+    int levels = 1;  // stored levels, 1 when there are no mip levels
 };
 
 // The size of level k of a dimension: max(1, size >> k).
@@ -76,8 +76,8 @@ int64_t texelDataBytes(const TexelLayout& layout);
 // Decodes one level (`src`: exactly texelLevelBytes bytes) into width x
 // height pixels of B, G, R, A, first row at the top. `palette` is the
 // texture's 1024-byte palette for Paletted8 (unused otherwise).
-void decodeTexelLevel(const TexelLayout& layout, const uint8_t* palette, const uint8_t* src, int width,
-                      int height, uint8_t* bgra);
+void decodeTexelLevel(const TexelLayout& layout, const uint8_t* palette, const uint8_t* src, int width, int height,
+                      uint8_t* bgra);
 
 // The rows a level decodes in whole groups of: 4 for block-compressed
 // formats (a block row), 1 for the others.

@@ -18,8 +18,8 @@ std::string fixedName(const uint8_t* field, int64_t length)
 {
     const auto* chars = reinterpret_cast<const char*>(field);
     const void* nul = std::memchr(chars, 0, static_cast<size_t>(length));
-    return std::string(chars, nul ? static_cast<size_t>(static_cast<const char*>(nul) - chars)
-                                  : static_cast<size_t>(length));
+    return std::string(chars,
+                       nul ? static_cast<size_t>(static_cast<const char*>(nul) - chars) : static_cast<size_t>(length));
 }
 
 // Reads the dictionary's small pieces (headers, size fields) through one
@@ -77,19 +77,19 @@ bool isSectionedDictionary(PieceReader& reader, int64_t at, int64_t end)
 {
     using namespace TxdSections;
     Section dict, info, texture, texStruct;
-    if (!readSection(reader, at, end, dict) || dict.type != kTypeDictionary ||
-        !readSection(reader, at + kDictionaryStructOffset, end, info) || info.type != kTypeStruct ||
-        info.size < kDictionaryStructSize || end - at < TxdSections::kFirstTextureOffset)
+    if (!readSection(reader, at, end, dict) || dict.type != kTypeDictionary
+        || !readSection(reader, at + kDictionaryStructOffset, end, info) || info.type != kTypeStruct
+        || info.size < kDictionaryStructSize || end - at < TxdSections::kFirstTextureOffset)
         return false;
     const int64_t t = at + TxdSections::kFirstTextureOffset;
     if (!readSection(reader, t, end, texture))
         return true;  // no texture at all: an empty sectioned dictionary
-    return texture.type == kTypeTexture && texture.size <= end - t - kSectionHeaderSize &&
-           readSection(reader, t + kTextureStructOffset, end, texStruct) && texStruct.type == kTypeStruct &&
-           texStruct.size <= texture.size - kSectionHeaderSize;
+    return texture.type == kTypeTexture && texture.size <= end - t - kSectionHeaderSize
+           && readSection(reader, t + kTextureStructOffset, end, texStruct) && texStruct.type == kTypeStruct
+           && texStruct.size <= texture.size - kSectionHeaderSize;
 }
 
-} // namespace
+}  // namespace
 
 TexelLayout sectionedTexelLayout(const uint8_t* header)
 {
@@ -105,8 +105,8 @@ TexelLayout sectionedTexelLayout(const uint8_t* header)
     layout.width = readLe16(header + TxdLayout::kWidthOffset);
     layout.height = readLe16(header + TxdLayout::kHeightOffset);
     layout.levels = levels;
-    if (header[kRasterTypeOffset] != kRasterTypeTexture || levels == 0 || layout.width == 0 ||
-        layout.height == 0 || (rasterFormat & kFlagPalette4) != 0)
+    if (header[kRasterTypeOffset] != kRasterTypeTexture || levels == 0 || layout.width == 0 || layout.height == 0
+        || (rasterFormat & kFlagPalette4) != 0)
         return {};
     const bool palette8 = (rasterFormat & kFlagPalette8) != 0;
 
@@ -152,7 +152,7 @@ TexelLayout sectionedTexelLayout(const uint8_t* header)
     if (palette8 != (format == TexelFormat::Paletted8))
         return {};
     // The depth byte must fit the uncompressed layout it describes.
-    const int wantDepth = format == TexelFormat::Paletted8 || format == TexelFormat::Lum8 ? 8
+    const int wantDepth = format == TexelFormat::Paletted8 || format == TexelFormat::Lum8     ? 8
                           : format == TexelFormat::Bgra8888 || format == TexelFormat::Bgrx888 ? 32
                           : texelFormatIsCompressed(format) || format == TexelFormat::Unknown ? 0
                                                                                               : 16;
@@ -186,14 +186,10 @@ TexelLayout textureRowLayout(const TextureRow& row)
 const char* textureTypeName(uint32_t kind)
 {
     switch (kind) {
-    case kKindPaletted8:
-        return "8bit paletted";
-    case kKind16:
-        return "16bit";
-    case kKind32:
-        return "32bit";
-    default:
-        return "";
+    case kKindPaletted8: return "8bit paletted";
+    case kKind16: return "16bit";
+    case kKind32: return "32bit";
+    default: return "";
     }
 }
 
@@ -230,7 +226,8 @@ TextureRow sectionedTextureRow(PieceReader& reader, int64_t t, int64_t structEnd
         if (structEnd - at < 4 || !reader.readAt(at, sizeField, 4))
             return row;
         const int64_t size = readLe32(sizeField);
-        const int64_t want = texelLevelBytes(layout.format, mipLevelSize(layout.width, k), mipLevelSize(layout.height, k));
+        const int64_t want =
+            texelLevelBytes(layout.format, mipLevelSize(layout.width, k), mipLevelSize(layout.height, k));
         if (size != want || size > structEnd - at - 4)
             return row;
         if (k == 0)
@@ -261,16 +258,16 @@ TextureListing readSectionedDictionary(PieceReader& reader, int64_t at, int64_t 
     int64_t t = at + TxdSections::kFirstTextureOffset;
     for (int64_t n = 1; n <= listing.storedCount; ++n) {
         Section texture, texStruct;
-        if (!readSection(reader, t, end, texture) || texture.type != kTypeTexture ||
-            !readSection(reader, t + kTextureStructOffset, end, texStruct) || texStruct.type != kTypeStruct ||
-            end - t < kHeaderEnd) {
+        if (!readSection(reader, t, end, texture) || texture.type != kTypeTexture
+            || !readSection(reader, t + kTextureStructOffset, end, texStruct) || texStruct.type != kTypeStruct
+            || end - t < kHeaderEnd) {
             listing.end = TextureListEnd::HeaderPastEnd;
             return listing;
         }
         const int64_t textureEnd = t + kSectionHeaderSize + texture.size;
         const int64_t structEnd = t + kTextureStructOffset + kSectionHeaderSize + texStruct.size;
-        if (texture.size > end - t - kSectionHeaderSize || structEnd > textureEnd ||
-            texStruct.size < kStructHeaderFields) {
+        if (texture.size > end - t - kSectionHeaderSize || structEnd > textureEnd
+            || texStruct.size < kStructHeaderFields) {
             // The header fields are there, but where the texture ends is not.
             TextureRow row = sectionedTextureRow(reader, t, t, n);
             listing.rows.push_back(std::move(row));
@@ -283,7 +280,7 @@ TextureListing readSectionedDictionary(PieceReader& reader, int64_t at, int64_t 
     return listing;
 }
 
-} // namespace
+}  // namespace
 
 TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, int64_t entryEnd)
 {
@@ -298,8 +295,8 @@ TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, 
     if (isSectionedDictionary(reader, dictionaryOffset, end))
         return readSectionedDictionary(reader, dictionaryOffset, end);
     uint8_t countField[4];
-    if (fileSize - dictionaryOffset < kFirstTextureOffset ||
-        !reader.readAt(dictionaryOffset + kCountOffset, countField, 4))
+    if (fileSize - dictionaryOffset < kFirstTextureOffset
+        || !reader.readAt(dictionaryOffset + kCountOffset, countField, 4))
         return listing;
     listing.storedCount = static_cast<int32_t>(readLe32(countField));
 

@@ -26,26 +26,26 @@
 class TStream;
 
 struct TextureRow {
-    int64_t pos = 0;          // 1 for the first texture of the dictionary, 2 for the second, ...
-    std::string name;         // raw Windows-1250 bytes, up to the first NUL (at most 32)
-    std::string maskName;     // same rule
+    int64_t pos = 0;       // 1 for the first texture of the dictionary, 2 for the second, ...
+    std::string name;      // raw Windows-1250 bytes, up to the first NUL (at most 32)
+    std::string maskName;  // same rule
     int width = 0;
     int height = 0;
-    uint32_t kind = 0;        // the stored kind value
+    uint32_t kind = 0;  // the stored kind value
     // Set only for a recognised kind whose data lies wholly inside the file:
     bool hasData = false;
-    std::string type;         // "8bit paletted", "16bit", "32bit"; a sectioned texture's texelFormatTypeName
-    int bits = 0;             // 8, 16, 32; a sectioned texture's depth byte
+    std::string type;  // "8bit paletted", "16bit", "32bit"; a sectioned texture's texelFormatTypeName
+    int bits = 0;      // 8, 16, 32; a sectioned texture's depth byte
     bool paletted = false;
-    int64_t imagePos = 0;     // absolute offset just after the header (palette or data size field)
-    int64_t dataSize = 0;     // the data size D (level 0's size in a sectioned dictionary)
+    int64_t imagePos = 0;  // absolute offset just after the header (palette or data size field)
+    int64_t dataSize = 0;  // the data size D (level 0's size in a sectioned dictionary)
     // Sectioned dictionaries (section headers around every texture) describe
     // their texels in full; in the others the layout follows from the kind.
     // Every row of a sectioned dictionary is marked, also one without data;
     // its layout is set only with hasData.
     bool sectioned = false;
     TexelLayout layout;
-    uint32_t platform = 0;    // a sectioned texture's platform field (8, 9 or another), 0 otherwise
+    uint32_t platform = 0;  // a sectioned texture's platform field (8, 9 or another), 0 otherwise
 
     // "<width>x<height>", e.g. "256x128".
     std::string dimensions() const;

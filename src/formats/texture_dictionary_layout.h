@@ -29,7 +29,7 @@ constexpr int64_t kDictionaryHeaderSize = 24;  // bytes before the count
 constexpr int64_t kCountOffset = 24;
 constexpr int64_t kFirstTextureOffset = 28;
 
-constexpr int64_t kTextureLeadSize = 32;       // bytes before the name
+constexpr int64_t kTextureLeadSize = 32;  // bytes before the name
 constexpr int64_t kNameOffset = 32;
 constexpr int64_t kNameLength = 32;
 constexpr int64_t kMaskNameOffset = 64;
@@ -42,19 +42,22 @@ constexpr int64_t kKindOffset = 108;
 constexpr int64_t kTextureHeaderSize = 112;
 
 constexpr int64_t kPaletteEntries = 256;
-constexpr int64_t kPaletteSize = 1024;         // 256 entries of R, G, B, A
+constexpr int64_t kPaletteSize = 1024;  // 256 entries of R, G, B, A
 constexpr int64_t kDataSizeFieldSize = 4;
-constexpr int64_t kTrailerSize = 12;           // after the texels
+constexpr int64_t kTrailerSize = 12;  // after the texels
 
-constexpr uint32_t kKindPaletted8 = 0x40108;   // 08 01 04 00
-constexpr uint32_t kKind16 = 0x40110;          // 10 01 04 00
-constexpr uint32_t kKind32 = 0x40120;          // 20 01 04 00
+constexpr uint32_t kKindPaletted8 = 0x40108;  // 08 01 04 00
+constexpr uint32_t kKind16 = 0x40110;         // 10 01 04 00
+constexpr uint32_t kKind32 = 0x40120;         // 20 01 04 00
 
 // Bits per pixel of a recognised kind, 0 for any other value.
 constexpr int bitsOfKind(uint32_t kind)
 {
     return kind == kKindPaletted8 ? 8 : kind == kKind16 ? 16 : kind == kKind32 ? 32 : 0;
 }
-constexpr bool kindHasPalette(uint32_t kind) { return kind == kKindPaletted8; }
+constexpr bool kindHasPalette(uint32_t kind)
+{
+    return kind == kKindPaletted8;
+}
 
-} // namespace TxdLayout
+}  // namespace TxdLayout

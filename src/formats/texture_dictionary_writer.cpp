@@ -32,7 +32,7 @@ void checkPixelCount(uint16_t width, uint16_t height, size_t count, const std::s
         throw Exception("Texture " + name + ": pixel count does not match its size");
 }
 
-} // namespace
+}  // namespace
 
 std::vector<uint8_t> buildTextureDictionary(const TextureDictionary& dict, std::vector<WrittenTexture>* written)
 {
@@ -83,8 +83,8 @@ std::vector<uint8_t> buildTextureDictionary(const TextureDictionary& dict, std::
 
 uint16_t encodeTexel16(Rgba c)
 {
-    return static_cast<uint16_t>(((c.a >= 128 ? 1u : 0u) << 15) | ((c.r >> 3u) << 10) | ((c.g >> 3u) << 5) |
-                                 (c.b >> 3u));
+    return static_cast<uint16_t>(((c.a >= 128 ? 1u : 0u) << 15) | ((c.r >> 3u) << 10) | ((c.g >> 3u) << 5)
+                                 | (c.b >> 3u));
 }
 
 Rgba decodeTexel16(uint16_t v)
@@ -108,8 +108,8 @@ static TextureRecord textureHeader(const std::string& name, const std::string& m
     return t;
 }
 
-TextureRecord makeTexture32(const std::string& name, const std::string& maskName, uint16_t width,
-                            uint16_t height, const std::vector<Rgba>& pixels)
+TextureRecord makeTexture32(const std::string& name, const std::string& maskName, uint16_t width, uint16_t height,
+                            const std::vector<Rgba>& pixels)
 {
     checkPixelCount(width, height, pixels.size(), name);
     TextureRecord t = textureHeader(name, maskName, width, height, kKind32);
@@ -123,8 +123,8 @@ TextureRecord makeTexture32(const std::string& name, const std::string& maskName
     return t;
 }
 
-TextureRecord makeTexture16(const std::string& name, const std::string& maskName, uint16_t width,
-                            uint16_t height, const std::vector<Rgba>& pixels)
+TextureRecord makeTexture16(const std::string& name, const std::string& maskName, uint16_t width, uint16_t height,
+                            const std::vector<Rgba>& pixels)
 {
     checkPixelCount(width, height, pixels.size(), name);
     TextureRecord t = textureHeader(name, maskName, width, height, kKind16);

@@ -47,7 +47,7 @@ struct TextureDictionary {
 // Offsets of the pieces of one written texture, from the dictionary's start.
 struct WrittenTexture {
     int64_t headerOffset = 0;
-    int64_t imagePos = 0;   // just after the header: palette or data size field
+    int64_t imagePos = 0;  // just after the header: palette or data size field
     int64_t texelOffset = 0;
     int64_t endOffset = 0;  // where the next texture starts
 };
@@ -66,11 +66,11 @@ Rgba decodeTexel16(uint16_t v);
 // Texture records from pictures given row by row, top row first, width x
 // height pixels. Raise Exception when the pixel count does not match.
 // 32-bit texels are stored B, G, R, A.
-TextureRecord makeTexture32(const std::string& name, const std::string& maskName, uint16_t width,
-                            uint16_t height, const std::vector<Rgba>& pixels);
+TextureRecord makeTexture32(const std::string& name, const std::string& maskName, uint16_t width, uint16_t height,
+                            const std::vector<Rgba>& pixels);
 // 16-bit texels are encodeTexel16 values, little-endian.
-TextureRecord makeTexture16(const std::string& name, const std::string& maskName, uint16_t width,
-                            uint16_t height, const std::vector<Rgba>& pixels);
+TextureRecord makeTexture16(const std::string& name, const std::string& maskName, uint16_t width, uint16_t height,
+                            const std::vector<Rgba>& pixels);
 // 8-bit: one palette index per pixel; `palette` has at most 256 colours
 // (the rest of the 256 entries are zero). Raises Exception for an index
 // outside the palette.

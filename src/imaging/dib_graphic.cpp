@@ -36,7 +36,10 @@ int64_t divRoundHalfEven(int64_t n, int64_t d)
     return q;
 }
 
-int32_t pelsPerMeterFromDpi(int dpi) { return int32_t(divRoundHalfEven(int64_t(resolutionArgument(dpi)) * 5000, 127)); }
+int32_t pelsPerMeterFromDpi(int dpi)
+{
+    return int32_t(divRoundHalfEven(int64_t(resolutionArgument(dpi)) * 5000, 127));
+}
 
 // The part of `rect` that can reach the canvas's device: the device (and
 // clip) rectangle mapped back into the painter's coordinates bounds it for
@@ -55,7 +58,7 @@ QRect visiblePart(const QPainter& canvas, const QRect& rect)
     return visible;
 }
 
-} // namespace
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Format facts
@@ -73,7 +76,10 @@ int BitsPerPixel(TImageFormat format)
     throw ETavrinError("Internal error: Invalid image format");
 }
 
-bool HasPalette(TImageFormat format) { return format != ifRgb24; }
+bool HasPalette(TImageFormat format)
+{
+    return format != ifRgb24;
+}
 
 const char* ImageFormatDescription(TImageFormat format)
 {
@@ -88,16 +94,25 @@ const char* ImageFormatDescription(TImageFormat format)
     throw ETavrinError("Internal error: Invalid image format");
 }
 
-int DpiFromPelsPerMeter(int32_t pelsPerMeter) { return int(divRoundHalfEven(int64_t(pelsPerMeter) * 127, 5000)); }
+int DpiFromPelsPerMeter(int32_t pelsPerMeter)
+{
+    return int(divRoundHalfEven(int64_t(pelsPerMeter) * 127, 5000));
+}
 
 // ---------------------------------------------------------------------------
 // TDibGraphic: life cycle
 
-void TDibGraphic::StoreDeleter::operator()(uint8_t* p) const noexcept { std::free(p); }
+void TDibGraphic::StoreDeleter::operator()(uint8_t* p) const noexcept
+{
+    std::free(p);
+}
 
 TDibGraphic::TDibGraphic() = default;
 
-TDibGraphic::~TDibGraphic() { release(); }
+TDibGraphic::~TDibGraphic()
+{
+    release();
+}
 
 void TDibGraphic::release()
 {
@@ -177,7 +192,8 @@ void TDibGraphic::newImage(int32_t width, int32_t height, TImageFormat format, c
         else
             SetResolutionY(screenDpiY());
 
-        store_.reset(static_cast<uint8_t*>(zeroed ? std::calloc(size_t(imageSize), 1) : std::malloc(size_t(imageSize))));
+        store_.reset(
+            static_cast<uint8_t*>(zeroed ? std::calloc(size_t(imageSize), 1) : std::malloc(size_t(imageSize))));
         if (!store_)
             throw ETavrinError("CreateDibSection failed");
         bits_ = store_.get();
@@ -195,17 +211,44 @@ void TDibGraphic::newImage(int32_t width, int32_t height, TImageFormat format, c
 // ---------------------------------------------------------------------------
 // Size, state, resolution
 
-bool TDibGraphic::IsEmpty() const { return bits_ == nullptr; }
-int TDibGraphic::Width() const { return header_.biWidth; }
-int TDibGraphic::Height() const { return header_.biHeight; }
+bool TDibGraphic::IsEmpty() const
+{
+    return bits_ == nullptr;
+}
+int TDibGraphic::Width() const
+{
+    return header_.biWidth;
+}
+int TDibGraphic::Height() const
+{
+    return header_.biHeight;
+}
 
-void TDibGraphic::SetWidth(int) { throw ETavrinError("Dimensions must be change with the NewImage method"); }
-void TDibGraphic::SetHeight(int) { throw ETavrinError("Dimensions must be change with the NewImage method"); }
+void TDibGraphic::SetWidth(int)
+{
+    throw ETavrinError("Dimensions must be change with the NewImage method");
+}
+void TDibGraphic::SetHeight(int)
+{
+    throw ETavrinError("Dimensions must be change with the NewImage method");
+}
 
-int TDibGraphic::ResolutionX() const { return DpiFromPelsPerMeter(header_.biXPelsPerMeter); }
-int TDibGraphic::ResolutionY() const { return DpiFromPelsPerMeter(header_.biYPelsPerMeter); }
-void TDibGraphic::SetResolutionX(int dpi) { header_.biXPelsPerMeter = pelsPerMeterFromDpi(dpi); }
-void TDibGraphic::SetResolutionY(int dpi) { header_.biYPelsPerMeter = pelsPerMeterFromDpi(dpi); }
+int TDibGraphic::ResolutionX() const
+{
+    return DpiFromPelsPerMeter(header_.biXPelsPerMeter);
+}
+int TDibGraphic::ResolutionY() const
+{
+    return DpiFromPelsPerMeter(header_.biYPelsPerMeter);
+}
+void TDibGraphic::SetResolutionX(int dpi)
+{
+    header_.biXPelsPerMeter = pelsPerMeterFromDpi(dpi);
+}
+void TDibGraphic::SetResolutionY(int dpi)
+{
+    header_.biYPelsPerMeter = pelsPerMeterFromDpi(dpi);
+}
 
 void TDibGraphic::SetPalette(const TLogicalPalette& palette)
 {
@@ -406,7 +449,10 @@ void TDibGraphic::WriteToStream(TStream&)
     throw ETavrinError(formatMessage("Method %s not implemented for %s class", {"\"WriteToStream\"", ClassName()}));
 }
 
-int TDibGraphic::CountImages(TStream&) { return 1; }
+int TDibGraphic::CountImages(TStream&)
+{
+    return 1;
+}
 
 void TDibGraphic::ReadImage(TStream&, int) {}
 

@@ -32,7 +32,7 @@ struct TBitmapInfoHeader {
 static_assert(sizeof(TBitmapInfoHeader) == 40);
 
 int BitsPerPixel(TImageFormat format);
-bool HasPalette(TImageFormat format);           // every format but ifRgb24
+bool HasPalette(TImageFormat format);                     // every format but ifRgb24
 const char* ImageFormatDescription(TImageFormat format);  // "True color", ...
 // Pixels per metre as the header stores them to dots per inch:
 // round(ppm * 127 / 5000), halves to even.
@@ -73,9 +73,9 @@ public:
     // The base has no writer: "Method %s not implemented for %s class".
     void WriteToStream(TStream& stream) override;
 
-    virtual int CountImages(TStream& stream);          // 1
-    virtual void ReadImage(TStream& stream, int index); // does nothing here
-    virtual void AddImageToStream(TStream& stream);     // "The %s format does not support multiple images"
+    virtual int CountImages(TStream& stream);            // 1
+    virtual void ReadImage(TStream& stream, int index);  // does nothing here
+    virtual void AddImageToStream(TStream& stream);      // "The %s format does not support multiple images"
 
     // The only way to give the bitmap a size and format. A palette format
     // without `palette` takes its default palette; a zero resolution takes the

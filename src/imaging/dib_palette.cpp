@@ -18,10 +18,10 @@ void setEntry(TLogicalPalette& p, int i, uint8_t r, uint8_t g, uint8_t b)
     p.Entries[i].peFlags = 0;
 }
 
-const uint8_t kStandard16[16][3] = {
-    {0, 0, 0},      {0, 0, 170},    {0, 170, 0},    {0, 170, 170}, {170, 0, 0},    {170, 0, 170},
-    {170, 85, 0},   {170, 170, 170}, {85, 85, 85},  {85, 85, 255}, {85, 255, 85},  {85, 255, 255},
-    {255, 85, 85},  {255, 85, 255}, {255, 255, 85}, {255, 255, 255}};
+const uint8_t kStandard16[16][3] = {{0, 0, 0},     {0, 0, 170},    {0, 170, 0},    {0, 170, 170},
+                                    {170, 0, 0},   {170, 0, 170},  {170, 85, 0},   {170, 170, 170},
+                                    {85, 85, 85},  {85, 85, 255},  {85, 255, 85},  {85, 255, 255},
+                                    {255, 85, 85}, {255, 85, 255}, {255, 255, 85}, {255, 255, 255}};
 
 struct DefaultPalettes {
     TLogicalPalette pal[5];
@@ -63,10 +63,10 @@ struct DefaultPalettes {
             {0, 28, 56, 85, 113},   {56, 69, 85, 97, 113},     {81, 89, 97, 105, 113},
             {0, 16, 32, 48, 65},    {32, 40, 48, 56, 65},      {44, 48, 52, 60, 65}};
         // One turn around the colour wheel from blue, as level numbers (r, g, b).
-        static const uint8_t wheel[24][3] = {
-            {0, 0, 4}, {1, 0, 4}, {2, 0, 4}, {3, 0, 4}, {4, 0, 4}, {4, 0, 3}, {4, 0, 2}, {4, 0, 1},
-            {4, 0, 0}, {4, 1, 0}, {4, 2, 0}, {4, 3, 0}, {4, 4, 0}, {3, 4, 0}, {2, 4, 0}, {1, 4, 0},
-            {0, 4, 0}, {0, 4, 1}, {0, 4, 2}, {0, 4, 3}, {0, 4, 4}, {0, 3, 4}, {0, 2, 4}, {0, 1, 4}};
+        static const uint8_t wheel[24][3] = {{0, 0, 4}, {1, 0, 4}, {2, 0, 4}, {3, 0, 4}, {4, 0, 4}, {4, 0, 3},
+                                             {4, 0, 2}, {4, 0, 1}, {4, 0, 0}, {4, 1, 0}, {4, 2, 0}, {4, 3, 0},
+                                             {4, 4, 0}, {3, 4, 0}, {2, 4, 0}, {1, 4, 0}, {0, 4, 0}, {0, 4, 1},
+                                             {0, 4, 2}, {0, 4, 3}, {0, 4, 4}, {0, 3, 4}, {0, 2, 4}, {0, 1, 4}};
         for (int block = 0; block < 9; ++block)
             for (int j = 0; j < 24; ++j) {
                 const uint8_t* L = blockLevels[block];
@@ -88,7 +88,7 @@ const DefaultPalettes& defaultPalettes()
 // Built at start-up rather than on first use.
 [[maybe_unused]] const DefaultPalettes& g_defaultPalettesAtStartup = defaultPalettes();
 
-} // namespace
+}  // namespace
 
 const TLogicalPalette& DefaultPalette(TImageFormat format)
 {

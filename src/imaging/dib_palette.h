@@ -29,7 +29,10 @@ struct TLogicalPalette {
 static_assert(sizeof(TLogicalPalette) == 1028);
 
 // Colour values are 0x00RRGGBB.
-inline uint32_t MakeColor(uint8_t r, uint8_t g, uint8_t b) { return (uint32_t(r) << 16) | (uint32_t(g) << 8) | b; }
+inline uint32_t MakeColor(uint8_t r, uint8_t g, uint8_t b)
+{
+    return (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
+}
 
 // The colour of palette entry `index` (taken modulo 256).
 inline uint32_t PaletteColor(const TLogicalPalette& p, int index)

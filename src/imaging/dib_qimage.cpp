@@ -24,7 +24,7 @@ RowExtent rowExtent(int width, int bpp)
     return {bytes, mask};
 }
 
-} // namespace
+}  // namespace
 
 void TDibGraphic::AssignFromPlatformBitmap(const QImage& bitmap)
 {

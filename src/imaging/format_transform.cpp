@@ -20,8 +20,10 @@ inline uint32_t crowdingTerm(int32_t d2)
     return static_cast<uint32_t>(1073741824.0 / static_cast<double>(std::max(d2, 1)));
 }
 
-
-inline int32_t clampByte(int32_t v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+inline int32_t clampByte(int32_t v)
+{
+    return v < 0 ? 0 : (v > 255 ? 255 : v);
+}
 
 }  // namespace
 

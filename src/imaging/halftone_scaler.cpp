@@ -74,7 +74,8 @@ Spans buildSpans(int src, int dst, int d0, int d1)
         const int last = int((hi - 1) / dst);
         out.spans.push_back(Span{first, last - first + 1, out.weights.size()});
         for (int s = first; s <= last; ++s)
-            out.weights.push_back(std::min<int64_t>(hi, int64_t(s + 1) * dst) - std::max<int64_t>(lo, int64_t(s) * dst));
+            out.weights.push_back(std::min<int64_t>(hi, int64_t(s + 1) * dst)
+                                  - std::max<int64_t>(lo, int64_t(s) * dst));
         out.lowest = std::min(out.lowest, first);
         out.highest = std::max(out.highest, last);
     }
@@ -108,7 +109,7 @@ void storeMeans(const std::vector<double>& acc, double norm, QRgb* out)
                       int(std::lround(acc[i * 3 + 2] / norm)));
 }
 
-} // namespace
+}  // namespace
 
 QImage ScaleColorOnColor(const TDibGraphic& bitmap, const QSize& target, const QRect& visible)
 {

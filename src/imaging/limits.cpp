@@ -15,7 +15,10 @@ void checkImageSize(uint64_t width, uint64_t height, int bitsPerPixel)
         throw ETavrinError(kImageTooLarge);
 }
 
-uint16_t resolutionArgument(int dpi) { return uint16_t(std::clamp(dpi, 0, 65535)); }
+uint16_t resolutionArgument(int dpi)
+{
+    return uint16_t(std::clamp(dpi, 0, 65535));
+}
 
 uint16_t resolutionOrZero(double dpi)
 {

@@ -15,7 +15,10 @@ inline constexpr int64_t kMaxPixelStoreBytes = int64_t(1) << 30;
 
 // Bytes of one pixel row padded to a multiple of four:
 // ((width * bits per pixel + 31) div 32) * 4, computed in 64 bits.
-constexpr int64_t DibRowStride(int64_t width, int bitsPerPixel) { return ((width * bitsPerPixel + 31) / 32) * 4; }
+constexpr int64_t DibRowStride(int64_t width, int bitsPerPixel)
+{
+    return ((width * bitsPerPixel + 31) / 32) * 4;
+}
 
 // ETavrinError "Image is too large" when a width x height picture of
 // `bitsPerPixel` would not fit a bitmap (kMaxImageBytes).

@@ -34,13 +34,12 @@ void createContainer(Registry& r)
     if (r.containerCreated)
         return;
     r.containerCreated = true;
-    r.fileFormats.insert(r.fileFormats.begin(),
-                         {
-                             {"wmf", "Metafiles", &TMetaFileGraphic::classInfo},
-                             {"emf", "Enhanced Metafiles", &TMetaFileGraphic::classInfo},
-                             {"ico", "Icons", &TIconGraphic::classInfo},
-                             {"bmp", "Bitmaps", &TBitmapGraphic::classInfo},
-                         });
+    r.fileFormats.insert(r.fileFormats.begin(), {
+                                                    {"wmf", "Metafiles", &TMetaFileGraphic::classInfo},
+                                                    {"emf", "Enhanced Metafiles", &TMetaFileGraphic::classInfo},
+                                                    {"ico", "Icons", &TIconGraphic::classInfo},
+                                                    {"bmp", "Bitmaps", &TBitmapGraphic::classInfo},
+                                                });
 }
 
 void addFormat(const std::string& ext, const std::string& desc, const TGraphicClass& cls)
@@ -73,8 +72,8 @@ std::unique_ptr<TDibGraphic> createDib(const TGraphicClass& cls)
 
 [[noreturn]] void failNotSupported(const std::string& name)
 {
-    throw ETavrinError(formatMessage("Graphic files of %s format are not supported or not registered",
-                                     {PictureNameExtension(name)}));
+    throw ETavrinError(
+        formatMessage("Graphic files of %s format are not supported or not registered", {PictureNameExtension(name)}));
 }
 
 // Restores the default cursor when the outermost busy phase ends.
@@ -144,9 +143,15 @@ void RegisterPictureFormat(const std::string& ext, const std::string& desc, cons
     addFormat(ext, desc, cls);
 }
 
-const std::vector<PictureFormatEntry>& PictureFormatRegistry() { return started().formats; }
+const std::vector<PictureFormatEntry>& PictureFormatRegistry()
+{
+    return started().formats;
+}
 
-const std::vector<PictureFileFormat>& PictureFileFormats() { return started().fileFormats; }
+const std::vector<PictureFileFormat>& PictureFileFormats()
+{
+    return started().fileFormats;
+}
 
 std::string PictureNameExtension(const std::string& name)
 {
@@ -226,8 +231,7 @@ std::unique_ptr<TDibGraphic> LoadPictureFromContainer(TStream& s, const std::str
     throw EInvalidGraphic(formatMessage("Unknown picture file extension (.%s)", {ext}));
 }
 
-std::unique_ptr<TDibGraphic> LoadPictureFromStream(TStream& s, const std::string& name, int imageIndex,
-                                                   bool keepAlpha)
+std::unique_ptr<TDibGraphic> LoadPictureFromStream(TStream& s, const std::string& name, int imageIndex, bool keepAlpha)
 {
     if (!FindPictureFormat(name))
         return LoadPictureFromContainer(s, name, keepAlpha);

@@ -74,8 +74,7 @@ std::unique_ptr<TDibGraphic> LoadPictureFromStream(TStream& s, const std::string
                                                    bool keepAlpha = false);
 // Opens the file for reading shared with everyone ("Cannot open file %s"),
 // loads it by its name and closes it, also on failure.
-std::unique_ptr<TDibGraphic> LoadPictureFromFile(const std::string& fileName, int imageIndex,
-                                                 bool keepAlpha = false);
+std::unique_ptr<TDibGraphic> LoadPictureFromFile(const std::string& fileName, int imageIndex, bool keepAlpha = false);
 // Loads through the picture container's list only (PictureFileFormats, newest
 // entry first) into a plain TDibGraphic; the open dialog's preview reads this way.
 // EInvalidGraphic "Unknown picture file extension (.%s)" when no entry matches.

@@ -86,13 +86,13 @@ struct PngWriteStruct {
     ~PngWriteStruct() { png_destroy_write_struct(&png, info ? &info : nullptr); }
 };
 
-} // namespace
+}  // namespace
 
 std::vector<uint8_t> encodePng(const PngRows& rows)
 {
     if (rows.width <= 0 || rows.height <= 0 || !rows.row)
-        throw streamWriteError("cannot encode a PNG of " + std::to_string(rows.width) + " x " +
-                                                    std::to_string(rows.height) + " pixels");
+        throw streamWriteError("cannot encode a PNG of " + std::to_string(rows.width) + " x "
+                               + std::to_string(rows.height) + " pixels");
     const size_t rowBytes = size_t(rows.width) * (rows.alpha ? 4 : 3);
     std::vector<uint8_t> out;
     std::vector<uint8_t> row;

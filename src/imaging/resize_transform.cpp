@@ -80,7 +80,6 @@ FlatContributors flatten(const std::vector<TContributorList>& lists)
     return flat;
 }
 
-
 // One row of the horizontal pass: out[i] from in[taps of i].
 QX_FMA_CLONES
 void horizontalRow(const uint8_t* in, uint8_t* out, const FlatContributors& flat, int32_t dstW)
@@ -109,9 +108,9 @@ void horizontalRow(const uint8_t* in, uint8_t* out, const FlatContributors& flat
 // every tap is one fused multiply-add of four lanes. Each lane is rounded
 // exactly as the scalar std::fma above rounds its channel, in the same tap
 // order, so both give the same bytes.
-__attribute__((target("avx,fma")))
-void horizontalRowVector(const uint8_t* in, int32_t srcW, uint8_t* out, const FlatContributors& flat, int32_t dstW,
-                         std::vector<float>& lanes)
+__attribute__((target("avx,fma"))) void horizontalRowVector(const uint8_t* in, int32_t srcW, uint8_t* out,
+                                                            const FlatContributors& flat, int32_t dstW,
+                                                            std::vector<float>& lanes)
 {
     lanes.resize(4 * size_t(srcW));
     float* l = lanes.data();
@@ -279,9 +278,12 @@ float MitchellKernel(float x)
 }
 
 const TResampleKernelEntry ResampleKernels[6] = {
-    {"Triangle", TriangleKernel, 1.0f},   {"Hermite", HermiteKernel, 1.0f},
-    {"Quadratic B-spline", QuadraticBSplineKernel, 1.5f}, {"Cubic B-spline", CubicBSplineKernel, 2.0f},
-    {"Lanczos3", Lanczos3Kernel, 3.0f},   {"Mitchell", MitchellKernel, 2.0f},
+    {"Triangle", TriangleKernel, 1.0f},
+    {"Hermite", HermiteKernel, 1.0f},
+    {"Quadratic B-spline", QuadraticBSplineKernel, 1.5f},
+    {"Cubic B-spline", CubicBSplineKernel, 2.0f},
+    {"Lanczos3", Lanczos3Kernel, 3.0f},
+    {"Mitchell", MitchellKernel, 2.0f},
 };
 
 float ResampleScale(int32_t destinationLength, int32_t sourceLength)
@@ -292,7 +294,7 @@ float ResampleScale(int32_t destinationLength, int32_t sourceLength)
 }
 
 std::vector<TContributorList> BuildContributorLists(int32_t destinationLength, int32_t sourceLength, float scale,
-                                                     TResampleFunction kernel, float support)
+                                                    TResampleFunction kernel, float support)
 {
     std::vector<TContributorList> lists(std::max(destinationLength, 0));
     const bool shrinking = scale < 1.0f;
@@ -500,9 +502,8 @@ void stretchAverage(const TDibGraphic& source, TDibGraphic& destination)
         return;
     }
     const size_t work = rows.taps.size() / size_t(destination.Height()) * size_t(source.Width()) + cols.taps.size();
-    ForEachRowBand(destination.Height(), minRowsPerBand(work), [&](int32_t first, int32_t last) {
-        averageRows(source, destination, cols, rows, first, last);
-    });
+    ForEachRowBand(destination.Height(), minRowsPerBand(work),
+                   [&](int32_t first, int32_t last) { averageRows(source, destination, cols, rows, first, last); });
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ float ResampleScale(int32_t destinationLength, int32_t sourceLength);
 // reflect about the first pixel (-1 -> 1), taps past the end about the outer
 // border (n -> n - 1).
 std::vector<TContributorList> BuildContributorLists(int32_t destinationLength, int32_t sourceLength, float scale,
-                                                     TResampleFunction kernel, float support);
+                                                    TResampleFunction kernel, float support);
 
 // One channel sum as a byte: 255 above 255, 0 below 0, else nearest integer
 // with ties to even.

@@ -20,7 +20,10 @@ int RowBandWorkers()
     return cores;
 }
 
-void SetRowBandWorkers(int workers) { g_workers.store(std::max(workers, 0), std::memory_order_relaxed); }
+void SetRowBandWorkers(int workers)
+{
+    g_workers.store(std::max(workers, 0), std::memory_order_relaxed);
+}
 
 void ForEachRowBand(int32_t rowCount, int32_t minRowsPerBand, const std::function<void(int32_t, int32_t)>& band)
 {

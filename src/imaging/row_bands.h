@@ -12,7 +12,8 @@
 // band itself. Work below `minRowsPerBand` rows per band is not split. When
 // a band throws, the other bands still finish and the first band's
 // exception (in row order) is rethrown.
-void ForEachRowBand(int32_t rowCount, int32_t minRowsPerBand, const std::function<void(int32_t first, int32_t last)>& band);
+void ForEachRowBand(int32_t rowCount, int32_t minRowsPerBand,
+                    const std::function<void(int32_t first, int32_t last)>& band);
 
 // The number of workers ForEachRowBand uses at most: the cores (at least
 // 1) unless SetRowBandWorkers chose another number.

@@ -50,7 +50,7 @@ void newImageLike(TDibGraphic& destination, const TDibGraphic& source, int width
     destination.SetResolutionY(source.ResolutionY());
 }
 
-} // namespace
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // TFlipVerticalTransform
@@ -109,7 +109,7 @@ const AntiAliasTable& antiAliasTable()
 }
 [[maybe_unused]] const AntiAliasTable& g_antiAliasTableAtStartup = antiAliasTable();
 
-} // namespace
+}  // namespace
 
 void TAntiAliasTransform::ApplyInPlace(TDibGraphic& bitmap)
 {

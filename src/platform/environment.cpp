@@ -22,19 +22,34 @@ std::function<void(const std::string&, const std::string&)>& warningHook()
     static std::function<void(const std::string&, const std::string&)> hook;
     return hook;
 }
-} // namespace
+}  // namespace
 
-int screenDpiX() { return g_dpiX; }
-int screenDpiY() { return g_dpiY; }
+int screenDpiX()
+{
+    return g_dpiX;
+}
+int screenDpiY()
+{
+    return g_dpiY;
+}
 void setScreenDpi(int x, int y)
 {
     g_dpiX = x > 0 ? x : 96;
     g_dpiY = y > 0 ? y : 96;
 }
 
-QuietThreadScope::QuietThreadScope() { ++t_quietDepth; }
-QuietThreadScope::~QuietThreadScope() { --t_quietDepth; }
-bool threadIsQuiet() { return t_quietDepth > 0; }
+QuietThreadScope::QuietThreadScope()
+{
+    ++t_quietDepth;
+}
+QuietThreadScope::~QuietThreadScope()
+{
+    --t_quietDepth;
+}
+bool threadIsQuiet()
+{
+    return t_quietDepth > 0;
+}
 
 void setBusyCursor(bool busy)
 {
@@ -44,8 +59,14 @@ void setBusyCursor(bool busy)
     if (busyHook())
         busyHook()(busy);
 }
-bool busyCursorShown() { return g_busy; }
-void setBusyCursorHook(std::function<void(bool)> hook) { busyHook() = std::move(hook); }
+bool busyCursorShown()
+{
+    return g_busy;
+}
+void setBusyCursorHook(std::function<void(bool)> hook)
+{
+    busyHook() = std::move(hook);
+}
 
 void showWarning(const std::string& caption, const std::string& text)
 {

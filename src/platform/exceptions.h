@@ -11,8 +11,7 @@ public:
     // `detail` names the file and the system's reason ("cannot write
     // out/a.tga: No space left on device"); the app shows the message, the
     // command-line tool the detail.
-    Exception(std::string message, std::string detail)
-        : message_(std::move(message)), detail_(std::move(detail)) {}
+    Exception(std::string message, std::string detail) : message_(std::move(message)), detail_(std::move(detail)) {}
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& message() const noexcept { return message_; }
     // The detail when there is one, otherwise the message.
@@ -23,10 +22,10 @@ private:
     std::string detail_;
 };
 
-#define QX_DECLARE_ERROR(Name)                                  \
-    class Name : public Exception {                            \
-    public:                                                    \
-        using Exception::Exception;                            \
+#define QX_DECLARE_ERROR(Name)                                                                                         \
+    class Name : public Exception {                                                                                    \
+    public:                                                                                                            \
+        using Exception::Exception;                                                                                    \
     }
 
 // Stream errors of the platform layer.
@@ -36,8 +35,8 @@ QX_DECLARE_ERROR(EReadError);     // "Stream read error"
 QX_DECLARE_ERROR(EWriteError);    // "Stream write error"
 // The stream errors with their one text each; `detail` names the file and
 // the system's reason where there is one (see Exception).
-EReadError streamReadError(std::string detail = {});    // "Stream read error"
-EWriteError streamWriteError(std::string detail = {});  // "Stream write error"
+EReadError streamReadError(std::string detail = {});                           // "Stream read error"
+EWriteError streamWriteError(std::string detail = {});                         // "Stream write error"
 EFOpenError cannotOpen(const std::string& path, std::string detail = {});      // "Cannot open file <path>"
 EFCreateError cannotCreate(const std::string& path, std::string detail = {});  // "Cannot create file <path>"
 

@@ -17,8 +17,8 @@ bool isReservedDeviceName(const std::string& name)
     const std::string base = asciiLower(name.substr(0, name.find('.')));
     if (base == "con" || base == "prn" || base == "aux" || base == "nul")
         return true;
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) && base[3] >= '1'
+           && base[3] <= '9';
 }
 
 // A file name ending in a dot or a blank, which Windows drops, gets a "_".
@@ -34,7 +34,7 @@ std::string folded(const std::string& name)
     return QString::fromStdString(name).toCaseFolded().toStdString();
 }
 
-} // namespace
+}  // namespace
 
 std::string safeFileName(const std::string& cp1250)
 {

@@ -30,6 +30,6 @@ public:
     std::string take(const std::string& fileName);
 
 private:
-    std::unordered_set<std::string> taken_;                  // case-folded
-    std::unordered_map<std::string, int64_t> nextNumber_;    // case-folded base NUL extension -> next number
+    std::unordered_set<std::string> taken_;                // case-folded
+    std::unordered_map<std::string, int64_t> nextNumber_;  // case-folded base NUL extension -> next number
 };

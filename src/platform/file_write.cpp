@@ -11,13 +11,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <system_error>
-#include <fcntl.h>
 #include <pthread.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -272,7 +272,7 @@ std::function<bool(int)> streamFiller(TStream& source, int64_t count)
     };
 }
 
-} // namespace
+}  // namespace
 
 void writeFileReplacing(const std::string& path, const void* data, int64_t size, FileSync sync)
 {
@@ -316,8 +316,7 @@ OutputFolder::OutputFolder(const std::string& path) : path_(path), newFileMode_(
 
 OutputFolder::OutputFolder(int fd, std::string path, unsigned newFileMode, bool madeNow)
     : fd_(fd), path_(std::move(path)), newFileMode_(newFileMode), madeNow_(madeNow)
-{
-}
+{}
 
 OutputFolder::OutputFolder(OutputFolder&& other) noexcept
     : fd_(other.fd_), path_(std::move(other.path_)), newFileMode_(other.newFileMode_), madeNow_(other.madeNow_)

@@ -8,8 +8,8 @@ const TGraphicClass TGraphic::classInfo{"TGraphic", nullptr, nullptr};
 
 void TGraphic::Assign(const TGraphic* source)
 {
-    throw Exception(formatMessage("Cannot assign a %s to a %s",
-                                  {source ? source->ClassName() : std::string("nil"), ClassName()}));
+    throw Exception(
+        formatMessage("Cannot assign a %s to a %s", {source ? source->ClassName() : std::string("nil"), ClassName()}));
 }
 
 void TGraphic::LoadFromFile(const std::string& fileName)

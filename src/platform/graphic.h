@@ -13,7 +13,7 @@ class TGraphic;
 
 struct TGraphicClass {
     const char* name;
-    const TGraphicClass* parent;        // nullptr for the root
+    const TGraphicClass* parent;            // nullptr for the root
     std::unique_ptr<TGraphic> (*create)();  // nullptr for abstract classes
 
     bool inheritsFrom(const TGraphicClass& base) const
@@ -26,15 +26,20 @@ struct TGraphicClass {
 };
 
 // Put in the public part of each concrete picture class.
-#define QX_GRAPHIC_CLASS()                                                    \
-public:                                                                       \
-    static const TGraphicClass classInfo;                                     \
-    const TGraphicClass& graphicClass() const override { return classInfo; }
+#define QX_GRAPHIC_CLASS()                                                                                             \
+public:                                                                                                                \
+    static const TGraphicClass classInfo;                                                                              \
+    const TGraphicClass& graphicClass() const override                                                                 \
+    {                                                                                                                  \
+        return classInfo;                                                                                              \
+    }
 
 // Put in the class's .cpp file.
-#define QX_DEFINE_GRAPHIC_CLASS(Name, Parent)                                 \
-    const TGraphicClass Name::classInfo{                                      \
-        #Name, &Parent::classInfo, []() -> std::unique_ptr<TGraphic> { return std::make_unique<Name>(); }}
+#define QX_DEFINE_GRAPHIC_CLASS(Name, Parent)                                                                          \
+    const TGraphicClass Name::classInfo                                                                                \
+    {                                                                                                                  \
+#Name, &Parent::classInfo, []() -> std::unique_ptr < TGraphic> { return std::make_unique<Name>(); }            \
+    }
 
 class TGraphic {
 public:

@@ -32,7 +32,7 @@ void runReporting(const HandlerGuard& guard, const std::function<void()>& work)
         reportUnguarded("unknown error");
     }
 }
-} // namespace
+}  // namespace
 
 void setApplicationGuard(HandlerGuard guard)
 {

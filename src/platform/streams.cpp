@@ -20,7 +20,10 @@ int64_t TStream::Size()
     return end;
 }
 
-void TStream::SetSize(int64_t) { throw streamWriteError(); }
+void TStream::SetSize(int64_t)
+{
+    throw streamWriteError();
+}
 
 int64_t TStream::ReadFully(void* buffer, int64_t count)
 {
@@ -157,7 +160,7 @@ bool flockWhole(int fd, int operation)
     }
     return true;
 }
-} // namespace
+}  // namespace
 
 TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path)
 {

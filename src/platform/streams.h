@@ -56,7 +56,11 @@ public:
     uint8_t* Memory() { return data_.data(); }
     const std::vector<uint8_t>& bytes() const { return data_; }
     std::vector<uint8_t>& bytes() { return data_; }
-    void Clear() { data_.clear(); pos_ = 0; }
+    void Clear()
+    {
+        data_.clear();
+        pos_ = 0;
+    }
     void LoadFromFile(const std::string& path);
     void SaveToFile(const std::string& path);
 
@@ -69,8 +73,7 @@ private:
 // buffers already in memory). Writes fail.
 class TReadOnlyMemoryStream : public TStream {
 public:
-    TReadOnlyMemoryStream(const void* data, int64_t size)
-        : data_(static_cast<const uint8_t*>(data)), size_(size) {}
+    TReadOnlyMemoryStream(const void* data, int64_t size) : data_(static_cast<const uint8_t*>(data)), size_(size) {}
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void*, int64_t) override { return 0; }
     int64_t Seek(int64_t offset, SeekOrigin origin) override;

@@ -16,10 +16,10 @@
 // How a file dialog is set up. The main window keeps one per dialog (OD, SD,
 // OpenPictureDialog) and passes it on each call.
 struct FileDialogSetup {
-    std::string filter;        // "desc|patterns|desc|patterns..."
-    std::string defaultExt;    // appended when the typed name has none ("" = none)
-    std::string title;         // "" = the toolkit's default caption
-    std::string fileName;      // initial file name ("" = none)
+    std::string filter;      // "desc|patterns|desc|patterns..."
+    std::string defaultExt;  // appended when the typed name has none ("" = none)
+    std::string title;       // "" = the toolkit's default caption
+    std::string fileName;    // initial file name ("" = none)
     bool fileMustExist = false;
     bool overwritePrompt = true;  // save dialogs: ask before an existing file is replaced
 };

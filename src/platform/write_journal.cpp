@@ -90,7 +90,8 @@ bool holds(TStream& s, int64_t offset, const std::vector<uint8_t>& bytes)
     std::vector<uint8_t> piece(size_t(std::min(count, kCheckPiece)));
     for (int64_t done = 0; done < count;) {
         const int64_t n = std::min(count - done, kCheckPiece);
-        if (!readAt(s, offset + done, piece.data(), n) || std::memcmp(piece.data(), bytes.data() + done, size_t(n)) != 0)
+        if (!readAt(s, offset + done, piece.data(), n)
+            || std::memcmp(piece.data(), bytes.data() + done, size_t(n)) != 0)
             return false;
         done += n;
     }
@@ -158,7 +159,7 @@ void makeStateFolder(const std::string& folder)
     }
 }
 
-} // namespace
+}  // namespace
 
 uint32_t crc32Of(const uint8_t* data, size_t count)
 {
@@ -224,14 +225,13 @@ std::string journalPathInStateFolder(const std::string& dataFile)
     struct stat st {};
     if (::stat(dataFile.c_str(), &st) != 0)
         return "";
-    return journalStateFolder() + "/" + std::to_string(uint64_t(st.st_dev)) + "-" +
-           std::to_string(uint64_t(st.st_ino)) + kJournalSuffix;
+    return journalStateFolder() + "/" + std::to_string(uint64_t(st.st_dev)) + "-" + std::to_string(uint64_t(st.st_ino))
+           + kJournalSuffix;
 }
 
 FileJournalStore::FileJournalStore(const std::string& dataFile, JournalFileOps ops)
     : dataFile_(dataFile), ops_(std::move(ops))
-{
-}
+{}
 
 void JournalStore::saveParts(const std::vector<Part>& parts)
 {
@@ -278,8 +278,8 @@ void FileJournalStore::saveParts(const std::vector<Part>& parts)
             }
         }
     }
-    throw EJournalError("No journal could be written to protect " + dataFile_ + " (" + reasons +
-                        "); nothing was written");
+    throw EJournalError("No journal could be written to protect " + dataFile_ + " (" + reasons
+                        + "); nothing was written");
 }
 
 std::vector<JournalStore::Found> FileJournalStore::find()
@@ -316,11 +316,10 @@ JournalRecovery recoverFromJournals(TStream& file, JournalStore& store)
             if (!isNew && !(read && now == r.old)) {
                 // Cut off part-way: the previous bytes go back.
                 if (!putAndCheck(file, r.offset, r.old))
-                    throw EJournalError("An interrupted import could not be undone: texture bytes at offset " +
-                                            std::to_string(r.offset) + " could not be written back; the journal " +
-                                            found.location + " keeps them",
-                                        "cannot undo the interrupted import recorded in " +
-                                            escapeControlCharacters(found.location));
+                    throw EJournalError(
+                        "An interrupted import could not be undone: texture bytes at offset " + std::to_string(r.offset)
+                            + " could not be written back; the journal " + found.location + " keeps them",
+                        "cannot undo the interrupted import recorded in " + escapeControlCharacters(found.location));
                 result.restored = true;
                 result.offset = r.offset;
                 result.length = r.length;
@@ -367,19 +366,22 @@ JournalRecovery writeJournalled(TStream& file, const std::string& path, int64_t 
 
     const auto restoreAndFail = [&](const std::string& what) {
         if (!putAndCheck(file, offset, r.old))
-            throw EWriteError("Stream write error: " + what + "; the texture's previous bytes could not be written "
-                              "back; the journal " + journal + " keeps them and the next open of the archive "
-                              "restores them",
-                              "cannot write " + escapeControlCharacters(path) + ": " + what +
-                                  "; the texture's previous bytes could not be written back; the journal " +
-                                  escapeControlCharacters(journal) + " keeps them for the next open");
+            throw EWriteError("Stream write error: " + what
+                                  + "; the texture's previous bytes could not be written "
+                                    "back; the journal "
+                                  + journal
+                                  + " keeps them and the next open of the archive "
+                                    "restores them",
+                              "cannot write " + escapeControlCharacters(path) + ": " + what
+                                  + "; the texture's previous bytes could not be written back; the journal "
+                                  + escapeControlCharacters(journal) + " keeps them for the next open");
         try {
             store.remove(journal);
         } catch (const Exception&) {
             // The file holds its previous bytes: the next open removes the journal.
         }
-        throw streamWriteError("cannot write " + escapeControlCharacters(path) + ": " + what +
-                                                    "; the texture's previous bytes are back in place");
+        throw streamWriteError("cannot write " + escapeControlCharacters(path) + ": " + what
+                               + "; the texture's previous bytes are back in place");
     };
 
     bool written = false;
@@ -400,8 +402,8 @@ JournalRecovery writeJournalled(TStream& file, const std::string& path, int64_t 
     try {
         store.remove(journal);
     } catch (const Exception& e) {
-        throw EJournalError("The texture was written, but its journal " + journal +
-                                " could not be removed; the next open of the archive removes it",
+        throw EJournalError("The texture was written, but its journal " + journal
+                                + " could not be removed; the next open of the archive removes it",
                             "the texture was written, but " + e.detail());
     }
     return earlier;

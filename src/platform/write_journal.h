@@ -99,7 +99,7 @@ std::string journalStateFolder();
 
 // What recovery did.
 struct JournalRecovery {
-    bool restored = false;   // bytes were written back
+    bool restored = false;  // bytes were written back
     int64_t offset = 0;
     int64_t length = 0;
     // "An interrupted import was undone: texture bytes at offset N restored",

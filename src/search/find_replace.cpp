@@ -62,7 +62,7 @@ const std::string& currentText(const RecordTable& table, int field)
     return table.RowText(table.CurrentIndex(), field);
 }
 
-} // namespace
+}  // namespace
 
 bool findNextRow(RecordTable& table, std::string_view searchText)
 {

@@ -46,8 +46,7 @@ TextReplacer::TextReplacer(std::string_view pattern, std::string_view replacemen
     if (ignoreCase_) {
         upper_.emplace();
         upper_->apply(pattern, pattern_);
-    }
-    else
+    } else
         pattern_.assign(pattern);
 }
 

@@ -12,8 +12,8 @@
 
 // Options of the replacement rule (a set of flags).
 enum ReplaceFlag : int {
-    rfReplaceAll = 1,   // every occurrence (else only the first)
-    rfIgnoreCase = 2,   // compare upper-cased copies
+    rfReplaceAll = 1,  // every occurrence (else only the first)
+    rfIgnoreCase = 2,  // compare upper-cased copies
 };
 using ReplaceFlags = int;
 
@@ -30,7 +30,7 @@ bool containsFoldingAsciiLetters(std::string_view haystack, std::string_view nee
 // position in one is the same position in the other.
 class Cp1250UpperCase {
 public:
-    Cp1250UpperCase();   // builds the table under the current locale
+    Cp1250UpperCase();  // builds the table under the current locale
     char operator()(char c) const { return table_[static_cast<unsigned char>(c)]; }
     // `out` := `text` upper-cased; `out`'s storage is reused.
     void apply(std::string_view text, std::string& out) const;
@@ -51,12 +51,12 @@ public:
     const std::string& apply(std::string_view text);
 
 private:
-    std::string pattern_;       // compare copy of the pattern
+    std::string pattern_;  // compare copy of the pattern
     std::string replacement_;
     bool all_;
     bool ignoreCase_;
-    std::optional<Cp1250UpperCase> upper_;   // built only when ignoring case
-    std::string compare_;       // compare copy of the current text
+    std::optional<Cp1250UpperCase> upper_;  // built only when ignoring case
+    std::string compare_;                   // compare copy of the current text
     std::string result_;
 };
 

@@ -37,9 +37,9 @@ bool sameFieldName(std::string_view a, std::string_view b)
     if (asciiOnly(a) && asciiOnly(b)) {
         // Pure ASCII names: folding A-Z is exactly what the locale comparison
         // would conclude, without building two QStrings per lookup.
-        return a.size() == b.size()
-            && std::equal(a.begin(), a.end(), b.begin(),
-                          [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return asciiLower(x) == asciiLower(y);
+               });
     }
     return sameTextIgnoreCase(QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size())),
                               QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())));
@@ -98,12 +98,11 @@ std::u16string foldedKey(const std::string& bytes)
     return key;
 }
 
-} // namespace
+}  // namespace
 
 // ---------------------------------------------------------------- SuspendGuard
 
-RecordTable::SuspendGuard::SuspendGuard(RecordTable& table)
-    : table_(table), uncaught_(std::uncaught_exceptions())
+RecordTable::SuspendGuard::SuspendGuard(RecordTable& table) : table_(table), uncaught_(std::uncaught_exceptions())
 {
     table_.DisableControls();
 }
@@ -162,10 +161,8 @@ int64_t RecordField::AsInteger() const
         return 0;
     switch (Kind()) {
     case FieldKind::Integer:
-    case FieldKind::Boolean:
-        return v->integer;
-    case FieldKind::Text:
-        return v->text.empty() ? 0 : parseInteger(v->text);
+    case FieldKind::Boolean: return v->integer;
+    case FieldKind::Text: return v->text.empty() ? 0 : parseInteger(v->text);
     }
     return 0;
 }
@@ -176,12 +173,9 @@ std::string RecordField::AsString() const
     if (!v || !v->written)
         return {};
     switch (Kind()) {
-    case FieldKind::Integer:
-        return std::to_string(v->integer);
-    case FieldKind::Boolean:
-        return booleanText(v->integer != 0);
-    case FieldKind::Text:
-        return v->text;
+    case FieldKind::Integer: return std::to_string(v->integer);
+    case FieldKind::Boolean: return booleanText(v->integer != 0);
+    case FieldKind::Text: return v->text;
     }
     return {};
 }
@@ -198,10 +192,8 @@ bool RecordField::AsBoolean() const
         return false;
     switch (Kind()) {
     case FieldKind::Integer:
-    case FieldKind::Boolean:
-        return v->integer != 0;
-    case FieldKind::Text:
-        return v->text.empty() ? false : parseBoolean(v->text);
+    case FieldKind::Boolean: return v->integer != 0;
+    case FieldKind::Text: return v->text.empty() ? false : parseBoolean(v->text);
     }
     return false;
 }
@@ -215,12 +207,8 @@ void RecordField::SetAsInteger(int64_t value)
         v.integer = value;
         break;
     }
-    case FieldKind::Boolean:
-        SetAsBoolean(value != 0);
-        return;
-    case FieldKind::Text:
-        SetAsString(std::to_string(value));
-        return;
+    case FieldKind::Boolean: SetAsBoolean(value != 0); return;
+    case FieldKind::Text: SetAsString(std::to_string(value)); return;
     }
     table_->notifyRowsChanged(table_->CurrentIndex(), table_->CurrentIndex());
 }
@@ -236,7 +224,7 @@ void RecordField::SetAsString(std::string_view bytes)
     }
     case FieldKind::Integer:
     case FieldKind::Boolean: {
-        table_->writableValue(index_);   // state check before parsing
+        table_->writableValue(index_);  // state check before parsing
         const std::string text = cutText(bytes, static_cast<int>(bytes.size()));
         if (text.empty()) {
             Clear();
@@ -266,12 +254,8 @@ void RecordField::SetAsBoolean(bool value)
         v.integer = value ? 1 : 0;
         break;
     }
-    case FieldKind::Integer:
-        SetAsInteger(value ? 1 : 0);
-        return;
-    case FieldKind::Text:
-        SetAsString(booleanText(value));
-        return;
+    case FieldKind::Integer: SetAsInteger(value ? 1 : 0); return;
+    case FieldKind::Text: SetAsString(booleanText(value)); return;
     }
     table_->notifyRowsChanged(table_->CurrentIndex(), table_->CurrentIndex());
 }
@@ -613,8 +597,7 @@ void RecordTable::Edit()
 void RecordTable::Post()
 {
     switch (state_) {
-    case TableState::Browsing:
-        return;
+    case TableState::Browsing: return;
     case TableState::Inserting: {
         buffer_->creation = nextCreation_++;
         rows_.push_back(std::move(*buffer_));
@@ -641,8 +624,7 @@ void RecordTable::Post()
 void RecordTable::Cancel()
 {
     switch (state_) {
-    case TableState::Browsing:
-        return;
+    case TableState::Browsing: return;
     case TableState::Inserting: {
         const int removed = RowCount();
         buffer_.reset();
@@ -696,7 +678,7 @@ void RecordTable::Empty()
 {
     buffer_.reset();
     state_ = TableState::Browsing;
-    rows_.clear();   // keeps the reserved room
+    rows_.clear();  // keeps the reserved room
     nextCreation_ = 1;
     makeEmptyFlags();
     insertReturn_ = -1;
@@ -900,12 +882,9 @@ std::string RecordTable::DisplayText(int row, int field) const
     if (!v.written)
         return {};
     switch (defs_[static_cast<size_t>(field)].kind) {
-    case FieldKind::Integer:
-        return std::to_string(v.integer);
-    case FieldKind::Boolean:
-        return booleanText(v.integer != 0);
-    case FieldKind::Text:
-        return v.text;
+    case FieldKind::Integer: return std::to_string(v.integer);
+    case FieldKind::Boolean: return booleanText(v.integer != 0);
+    case FieldKind::Text: return v.text;
     }
     return {};
 }

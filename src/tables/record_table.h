@@ -33,7 +33,7 @@ enum class FieldKind { Integer, Text, Boolean };
 enum class TableState { Browsing, Inserting, Editing };
 
 struct FieldDef {
-    std::string name;   // as defined ("Pos", "ImagePos"); looked up ignoring case
+    std::string name;  // as defined ("Pos", "ImagePos"); looked up ignoring case
     FieldKind kind = FieldKind::Integer;
     int maxLength = 0;  // Text only: at most this many characters are stored
 };
@@ -79,7 +79,7 @@ class RecordField {
 public:
     const std::string& Name() const;
     FieldKind Kind() const;
-    int MaxLength() const;      // Text: N; other kinds: 0
+    int MaxLength() const;  // Text: N; other kinds: 0
     int Index() const { return index_; }
     RecordTable& Table() const { return *table_; }
     bool IsRightAligned() const { return Kind() == FieldKind::Integer; }
@@ -92,8 +92,8 @@ public:
     // as "True"/"False"; a text reads as an integer when it is a decimal number
     // (else ERecordTableError), as a boolean when it is "True"/"False" ignoring case.
     int64_t AsInteger() const;
-    std::string AsString() const;   // raw Windows-1250 bytes
-    QString AsQString() const;      // decoded
+    std::string AsString() const;  // raw Windows-1250 bytes
+    QString AsQString() const;     // decoded
     bool AsBoolean() const;
 
     // Writing: only while inserting or editing, else ERecordTableError
@@ -101,7 +101,7 @@ public:
     // then to MaxLength characters. Cross-kind writes convert like the reads.
     void SetAsInteger(int64_t value);
     void SetAsString(std::string_view bytes);
-    void SetAsQString(const QString& text);   // encoded to Windows-1250, then cut
+    void SetAsQString(const QString& text);  // encoded to Windows-1250, then cut
     void SetAsBoolean(bool value);
     // Makes the field empty again (never written).
     void Clear();
@@ -167,10 +167,10 @@ public:
     int FieldIndex(std::string_view name) const;
 
     // ---- size and cursor ----
-    int RowCount() const { return static_cast<int>(rows_.size()); }   // posted rows
+    int RowCount() const { return static_cast<int>(rows_.size()); }  // posted rows
     bool IsEmpty() const { return rows_.empty() && state_ != TableState::Inserting; }
-    bool Bof() const { return bof_; }   // before-first flag
-    bool Eof() const { return eof_; }   // past-the-end flag
+    bool Bof() const { return bof_; }  // before-first flag
+    bool Eof() const { return eof_; }  // past-the-end flag
     TableState State() const { return state_; }
     int Capacity() const { return capacity_; }
 
@@ -209,7 +209,7 @@ public:
     void Last();
     void Next();
     void Prior();
-    int MoveBy(int distance);   // signed number of rows actually moved
+    int MoveBy(int distance);  // signed number of rows actually moved
     // Numbered tables only: current := row `number` (1-based) when in range,
     // else nothing. Fires no AfterScroll.
     void GoToRowNumber(int number);
@@ -218,7 +218,7 @@ public:
     void Append();
     void Edit();
     void Post();
-    void Cancel();   // drops the row being built or the unsaved edit
+    void Cancel();  // drops the row being built or the unsaved edit
     void Delete();
     void Empty();
 
@@ -286,8 +286,8 @@ private:
     // One field of one row: `written` false = never written since the row was appended.
     struct Value {
         bool written = false;
-        int64_t integer = 0;   // Integer and Boolean (0/1) values
-        std::string text;      // Text values
+        int64_t integer = 0;  // Integer and Boolean (0/1) values
+        std::string text;     // Text values
     };
     struct Row {
         std::vector<Value> values;
@@ -313,9 +313,9 @@ private:
     std::vector<FieldDef> defs_;
     std::vector<std::unique_ptr<RecordField>> fields_;
     std::vector<Row> rows_;
-    std::unique_ptr<Row> buffer_;   // row being inserted or edited
-    int current_ = -1;              // index into rows_; -1 when none
-    int insertReturn_ = -1;         // current row before Append (for Cancel)
+    std::unique_ptr<Row> buffer_;  // row being inserted or edited
+    int current_ = -1;             // index into rows_; -1 when none
+    int insertReturn_ = -1;        // current row before Append (for Cancel)
     bool bof_ = true;
     bool eof_ = true;
     TableState state_ = TableState::Browsing;
@@ -326,4 +326,3 @@ private:
     int64_t nextCreation_ = 1;
     std::vector<RecordTableObserver*> observers_;
 };
-

@@ -3,9 +3,9 @@
 
 #include "formats/texture_dictionary_layout.h"
 #include "imaging/codec/tga_header.h"
+#include "imaging/format_transform.h"
 #include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
-#include "imaging/format_transform.h"
 #include "imaging/transforms.h"
 #include "platform/byte_order.h"
 #include "platform/streams.h"
@@ -96,28 +96,22 @@ bool readAt(TStream& s, int64_t offset, uint8_t* bytes, int64_t count)
     return s.Seek(offset, SeekOrigin::Begin) == offset && s.ReadFully(bytes, count) == count;
 }
 
-} // namespace
+}  // namespace
 
 const char* const kSixteenBitRefusal = "Sorry, can't replace 16bit images :(";
 
 std::string importRefusalMessage(ImportRefusal refusal)
 {
     switch (refusal) {
-    case ImportRefusal::None:
-        return "";
-    case ImportRefusal::NoTexture:
-        return textureProblemMessage(TextureProblem::NoTexture);
-    case ImportRefusal::SixteenBit:
-        return kSixteenBitRefusal;
-    case ImportRefusal::NoData:
-        return textureProblemMessage(TextureProblem::NoData);
+    case ImportRefusal::None: return "";
+    case ImportRefusal::NoTexture: return textureProblemMessage(TextureProblem::NoTexture);
+    case ImportRefusal::SixteenBit: return kSixteenBitRefusal;
+    case ImportRefusal::NoData: return textureProblemMessage(TextureProblem::NoData);
     case ImportRefusal::SizeMismatch:
         return "The texture's stored data size does not match its width and height; importing over it "
                "would damage the dictionary";
-    case ImportRefusal::PastEnd:
-        return textureProblemMessage(TextureProblem::PastEnd);
-    case ImportRefusal::TooSmall:
-        return "Destination graphic too small";
+    case ImportRefusal::PastEnd: return textureProblemMessage(TextureProblem::PastEnd);
+    case ImportRefusal::TooSmall: return "Destination graphic too small";
     }
     return "";
 }
@@ -157,9 +151,9 @@ ImportRefusal importRowRefusal(const TextureRef& texture)
         return ImportRefusal::NoTexture;
     if (texture.sectioned) {
         // Every layout the reader reads is importable, 16-bit ones included.
-        if (!texture.hasData || texture.imagePos < 0 || texture.layout.format == TexelFormat::Unknown ||
-            texture.layout.width != texture.width || texture.layout.height != texture.height ||
-            texture.layout.levels < 1)
+        if (!texture.hasData || texture.imagePos < 0 || texture.layout.format == TexelFormat::Unknown
+            || texture.layout.width != texture.width || texture.layout.height != texture.height
+            || texture.layout.levels < 1)
             return ImportRefusal::NoData;
         if (texture.width < 2 || texture.height < 2)
             return ImportRefusal::TooSmall;
@@ -271,7 +265,7 @@ std::vector<uint8_t> paletteIndicesOf(const std::vector<uint8_t>& bgra, int w, i
     return indices;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<uint8_t> buildSectionedImportBlock(const TDibGraphic& picture, const TextureRef& texture,
                                                const std::vector<uint8_t>& alpha,
@@ -279,9 +273,9 @@ std::vector<uint8_t> buildSectionedImportBlock(const TDibGraphic& picture, const
 {
     const TexelLayout& layout = texture.layout;
     const bool paletted = texelFormatIsPaletted(layout.format);
-    if (!texture.sectioned || picture.Width() != layout.width || picture.Height() != layout.height ||
-        picture.ImageFormat() != importPictureFormat(texture) ||
-        (!alpha.empty() && alpha.size() != size_t(layout.width) * layout.height))
+    if (!texture.sectioned || picture.Width() != layout.width || picture.Height() != layout.height
+        || picture.ImageFormat() != importPictureFormat(texture)
+        || (!alpha.empty() && alpha.size() != size_t(layout.width) * layout.height))
         throw EImportError("The picture was not prepared for this texture");
 
     std::vector<uint8_t> block(size_t(importBlockSize(texture)));
@@ -338,8 +332,8 @@ std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& te
                                       const std::function<void(TDibGraphic&)>& beforeSave)
 {
     const bool trueColour = importWritesTrueColour(texture);
-    if (picture.Width() != texture.width || picture.Height() != texture.height ||
-        picture.ImageFormat() != importPictureFormat(texture))
+    if (picture.Width() != texture.width || picture.Height() != texture.height
+        || picture.ImageFormat() != importPictureFormat(texture))
         throw EImportError("The picture was not prepared for this texture");
 
     TFlipVerticalTransform flip;
@@ -357,11 +351,11 @@ std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& te
     bool laidOut = int64_t(t.size()) >= dataStart + dataBytes;
     if (laidOut) {
         const TgaHeader h = readTgaHeader(t.data());
-        laidOut = h.width == texture.width && h.height == texture.height && h.idLength == 0 &&
-                  (trueColour ? (h.colourMapType == 0 && h.imageType == 2 && h.bitsPerPixel == 24)
-                              : (h.colourMapType == 1 && h.imageType == 1 && h.colourMapFirst == 0 &&
-                                 h.colourMapLength == 256 && h.colourMapEntrySize == 24 && h.bitsPerPixel == 8)) &&
-                  (h.descriptor & 0x30) == 0 &&  // bottom row first, left to right
+        laidOut = h.width == texture.width && h.height == texture.height && h.idLength == 0
+                  && (trueColour ? (h.colourMapType == 0 && h.imageType == 2 && h.bitsPerPixel == 24)
+                                 : (h.colourMapType == 1 && h.imageType == 1 && h.colourMapFirst == 0
+                                    && h.colourMapLength == 256 && h.colourMapEntrySize == 24 && h.bitsPerPixel == 8))
+                  && (h.descriptor & 0x30) == 0 &&  // bottom row first, left to right
                   h.pixelDataOffset() == dataStart;
     }
     if (!laidOut)
@@ -381,8 +375,8 @@ JournalRecovery writeImportBlock(TStream& archive, const TextureRef& texture, co
     return writeJournalled(archive, archiveFileName, texture.imagePos, block, journal);
 }
 
-PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture,
-                             const ImportDriver& driver, const ImportOptions& options)
+PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture, const ImportDriver& driver,
+                             const ImportOptions& options)
 {
     PreparedImport prepared;
     prepared.texture = texture;

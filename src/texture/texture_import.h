@@ -126,9 +126,9 @@ struct ImportDriver {
 };
 
 struct PreparedImport {
-    bool ready = false;             // false: refused as 16-bit, or no picture chosen
+    bool ready = false;  // false: refused as 16-bit, or no picture chosen
     TextureRef texture;
-    TDibGraphic* picture = nullptr; // the converted picture, owned by the driver
+    TDibGraphic* picture = nullptr;  // the converted picture, owned by the driver
     // Sectioned textures: the picture's alpha at the texture's size (empty:
     // opaque), read only where the layout holds alpha; and, for a paletted
     // one with mip levels, its colours before the reduction (B, G, R, A).
@@ -146,11 +146,11 @@ struct ImportOptions {
 // Everything up to the picture to preview: the 16-bit refusal (ready false),
 // checkImportTarget (raises EImportError), the choice of the picture (ready
 // false when cancelled), loading it, and PrepareImportPicture.
-PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture,
-                             const ImportDriver& driver, const ImportOptions& options = {});
+PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture, const ImportDriver& driver,
+                             const ImportOptions& options = {});
 
 // Everything after the user said Import: buildImportBlock (the picture is
 // mirrored in place), then writeImportBlockToFile. `beforeSave` as for
 // buildImportBlock. Returns what recovering an earlier journal did.
 JournalRecovery commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
-                  const std::function<void(TDibGraphic&)>& beforeSave = {});
+                             const std::function<void(TDibGraphic&)>& beforeSave = {});

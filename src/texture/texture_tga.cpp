@@ -2,10 +2,10 @@
 #include "texture/texture_tga.h"
 
 #include "formats/texture_dictionary.h"
+#include "formats/texture_dictionary_layout.h"
 #include "imaging/codec/tga_header.h"
 #include "imaging/picture_registry.h"
 #include "imaging/png_writer.h"
-#include "formats/texture_dictionary_layout.h"
 #include "imaging/row_bands.h"
 #include "platform/byte_order.h"
 #include "platform/environment.h"
@@ -33,9 +33,10 @@ void putHeader(uint8_t* h, const TextureRef& t, bool trueColour32)
 
 bool sameFile(const std::string& a, const std::string& b)
 {
-    struct stat sa {}, sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev
+           && sa.st_ino == sb.st_ino;
 }
 
 // Decodes level 0 in bands of rows over the cores. A band of a block
@@ -47,7 +48,7 @@ void decodeLevelInBands(const TexelLayout& layout, const uint8_t* palette, const
     const int group = texelRowGroup(layout.format);
     const int32_t groups = int32_t((int64_t(height) + group - 1) / group);
     const int64_t pixelsPerGroup = std::max<int64_t>(1, int64_t(width) * group);
-    const int64_t minPixels = layout.format == TexelFormat::Bgra8888 ? INT64_MAX
+    const int64_t minPixels = layout.format == TexelFormat::Bgra8888   ? INT64_MAX
                               : texelFormatIsCompressed(layout.format) ? 16 * 1024
                                                                        : 256 * 1024;
     const int32_t minGroups = int32_t(std::clamp<int64_t>(minPixels / pixelsPerGroup, 1, INT32_MAX));
@@ -99,7 +100,7 @@ TextureTga buildSectionedTextureTga(TStream& archive, const TextureRef& texture)
     return result;
 }
 
-} // namespace
+}  // namespace
 
 TextureRef textureRefOf(const TextureRow& row)
 {
@@ -120,18 +121,13 @@ TextureRef textureRefOf(const TextureRow& row)
 std::string textureProblemMessage(TextureProblem problem)
 {
     switch (problem) {
-    case TextureProblem::None:
-        return "";
-    case TextureProblem::NoTexture:
-        return "No texture is selected";
+    case TextureProblem::None: return "";
+    case TextureProblem::NoTexture: return "No texture is selected";
     case TextureProblem::NoData:
         return "The texture's data cannot be found: its kind is unknown or its dictionary is damaged";
-    case TextureProblem::EmptyData:
-        return "The texture holds no texel data";
-    case TextureProblem::PastEnd:
-        return "The texture's data runs past the end of the file";
-    case TextureProblem::SizeMismatch:
-        return "The texture's stored size does not match its dimensions";
+    case TextureProblem::EmptyData: return "The texture holds no texel data";
+    case TextureProblem::PastEnd: return "The texture's data runs past the end of the file";
+    case TextureProblem::SizeMismatch: return "The texture's stored size does not match its dimensions";
     }
     return "";
 }

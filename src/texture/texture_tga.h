@@ -36,15 +36,15 @@ QX_DECLARE_ERROR(ETextureError);
 
 // What the conversion needs of a texture row.
 struct TextureRef {
-    bool present = false;   // there is a current texture row
-    bool hasData = false;   // its ImagePos was written (a recognised kind whose data lies in the file)
+    bool present = false;  // there is a current texture row
+    bool hasData = false;  // its ImagePos was written (a recognised kind whose data lies in the file)
     int64_t imagePos = 0;
     bool paletted = false;
     int bits = 0;
     int width = 0;
     int height = 0;
-    std::string name;       // raw Windows-1250 bytes
-    bool sectioned = false; // from a sectioned dictionary: `layout` describes the texels
+    std::string name;        // raw Windows-1250 bytes
+    bool sectioned = false;  // from a sectioned dictionary: `layout` describes the texels
     TexelLayout layout;
 };
 
@@ -54,11 +54,11 @@ TextureRef textureRefOf(const TextureRow& row);
 // Why a texture cannot be turned into a picture.
 enum class TextureProblem {
     None,
-    NoTexture,    // no current texture row
-    NoData,       // no data offset: a kind that is not recognised, or a damaged dictionary
-    EmptyData,    // a data size of 0 or less
-    PastEnd,      // the texels run past the end of the file
-    SizeMismatch, // a sectioned texture's level 0 does not have the size its layout gives
+    NoTexture,     // no current texture row
+    NoData,        // no data offset: a kind that is not recognised, or a damaged dictionary
+    EmptyData,     // a data size of 0 or less
+    PastEnd,       // the texels run past the end of the file
+    SizeMismatch,  // a sectioned texture's level 0 does not have the size its layout gives
 };
 
 // The message "Save as TGA" and the export refuse with.
@@ -66,7 +66,7 @@ std::string textureProblemMessage(TextureProblem problem);
 
 struct TextureTga {
     TextureProblem problem = TextureProblem::None;
-    std::vector<uint8_t> bytes;   // the whole TGA when problem is None
+    std::vector<uint8_t> bytes;  // the whole TGA when problem is None
 };
 
 // Problems that are known before the file is read (no row, no data offset).

@@ -11,7 +11,10 @@
 
 namespace apptest {
 
-QApplication& app() { return guiTestApp(); }
+QApplication& app()
+{
+    return guiTestApp();
+}
 
 std::optional<std::string> ScriptedDialogs::openFile(const FileDialogSetup& dialog)
 {
@@ -112,13 +115,13 @@ bool ScriptedDialogs::showImportPreview(ModalForm& shown)
 namespace {
 std::unique_ptr<UserDialogs> makeScript()
 {
-    app();   // widgets need the application first
+    app();  // widgets need the application first
     // Each form starts as the program does: with only the picture formats
     // the library registers itself, before the preview dialog adds its own.
     ResetPictureRegistryForTesting();
     return std::make_unique<ScriptedDialogs>();
 }
-} // namespace
+}  // namespace
 
 TestForm::TestForm() : TForm1(makeScript()), script_(static_cast<ScriptedDialogs*>(&dialogs())) {}
 
@@ -134,4 +137,4 @@ void TestForm::FormKeyDown(int key, Qt::KeyboardModifiers shift)
     TForm1::FormKeyDown(key, shift);
 }
 
-} // namespace apptest
+}  // namespace apptest

@@ -27,9 +27,9 @@ public:
         std::string text;
     };
 
-    std::deque<std::optional<std::string>> openAnswers;   // empty queue: cancel
+    std::deque<std::optional<std::string>> openAnswers;  // empty queue: cancel
     std::deque<std::optional<std::string>> saveAnswers;
-    std::deque<bool> confirmAnswers;                      // empty queue: Cancel
+    std::deque<bool> confirmAnswers;  // empty queue: Cancel
     std::vector<FileDialogSetup> openRequests;
     std::vector<FileDialogSetup> saveRequests;
     std::vector<Box> confirms;
@@ -42,9 +42,9 @@ public:
     void errorBox(const std::string& caption, const std::string& text) override;
     void messageBox(const std::string& caption, const std::string& text) override;
 
-    std::deque<std::optional<std::string>> findAnswers;      // empty queue: Cancel
-    std::vector<std::string> findRequests;                   // the text each Find box opened with
-    std::deque<std::optional<ReplaceRequest>> replaceAnswers;   // empty queue: Cancel
+    std::deque<std::optional<std::string>> findAnswers;        // empty queue: Cancel
+    std::vector<std::string> findRequests;                     // the text each Find box opened with
+    std::deque<std::optional<ReplaceRequest>> replaceAnswers;  // empty queue: Cancel
     int replaceRequests = 0;
     // Runs while the replace dialog is "open" (as a real one would, it may
     // move the keyboard focus).
@@ -56,7 +56,7 @@ public:
     std::deque<std::optional<std::string>> pictureAnswers;  // empty queue: cancel
     std::vector<FileDialogSetup> pictureRequests;
     // Import preview: the answer, and what the dialog looked like when shown.
-    std::deque<bool> previewAnswers;                        // empty queue: Cancel
+    std::deque<bool> previewAnswers;  // empty queue: Cancel
     struct PreviewSeen {
         int clientWidth = 0, clientHeight = 0;
         int viewWidth = 0, viewHeight = 0;
@@ -84,4 +84,4 @@ private:
     ScriptedDialogs* script_;
 };
 
-} // namespace apptest
+}  // namespace apptest

@@ -13,7 +13,10 @@ namespace {
 const std::vector<int> kEntryDesign{35, 64, 64, 79};            // sum 242
 const std::vector<int> kTextureDesign{25, 89, 63, 59, 78, 72};  // sum 386
 
-int total(const std::vector<int>& w) { return std::accumulate(w.begin(), w.end(), 0); }
+int total(const std::vector<int>& w)
+{
+    return std::accumulate(w.begin(), w.end(), 0);
+}
 
 struct FitCase {
     std::vector<int> design;
@@ -32,19 +35,18 @@ TEST_P(FitColumns, ScalesRoundsAndGivesTheRestToTheLastColumn)
     EXPECT_EQ(total(widths) + static_cast<int>(widths.size()), c.clientWidth);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Widths, FitColumns,
-    ::testing::Values(
-        // Exactly the design sum plus the lines: design widths unchanged.
-        FitCase{kEntryDesign, 246, {35, 64, 64, 79}},
-        // 261 available: 35*261/242 = 37.75 -> 38, 64*261/242 = 69.02 -> 69 twice, rest 85.
-        FitCase{kEntryDesign, 265, {38, 69, 69, 85}},
-        // Halves round up: 2*3/4 = 1.5 -> 2, remainder 1.
-        FitCase{{2, 2}, 5, {2, 1}},
-        // Narrower than design: 120 available; 35*120/242 = 17.36 -> 17, 64*120/242 = 31.74 -> 32.
-        FitCase{kEntryDesign, 124, {17, 32, 32, 39}},
-        // 400 for the texture grid: 394 available.
-        FitCase{kTextureDesign, 400, {26, 91, 64, 60, 80, 73}}));
+INSTANTIATE_TEST_SUITE_P(Widths, FitColumns,
+                         ::testing::Values(
+                             // Exactly the design sum plus the lines: design widths unchanged.
+                             FitCase{kEntryDesign, 246, {35, 64, 64, 79}},
+                             // 261 available: 35*261/242 = 37.75 -> 38, 64*261/242 = 69.02 -> 69 twice, rest 85.
+                             FitCase{kEntryDesign, 265, {38, 69, 69, 85}},
+                             // Halves round up: 2*3/4 = 1.5 -> 2, remainder 1.
+                             FitCase{{2, 2}, 5, {2, 1}},
+                             // Narrower than design: 120 available; 35*120/242 = 17.36 -> 17, 64*120/242 = 31.74 -> 32.
+                             FitCase{kEntryDesign, 124, {17, 32, 32, 39}},
+                             // 400 for the texture grid: 394 available.
+                             FitCase{kTextureDesign, 400, {26, 91, 64, 60, 80, 73}}));
 
 TEST(FitColumns, NoNegativeWidthInAGridNarrowerThanItsLines)
 {
@@ -67,7 +69,7 @@ TEST(ResizeColumnAgainstNext, RightNeighbourGivesOrTakesTheDifference)
         EXPECT_EQ(total(resizeColumnAgainstNext(w, col, 7, 0)), total(w));
 }
 
-} // namespace
+}  // namespace
 
 TEST(FitCellText, ANumberTooWideForItsColumnShowsThatDigitsAreMissing)
 {

@@ -23,14 +23,14 @@ TEST_P(ErrorBoxText, AddsFullStopOnlyAfterCodesAboveTheFullStop)
     EXPECT_EQ(errorBoxText(GetParam().message), GetParam().shown);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rule, ErrorBoxText,
-    ::testing::Values(TextCase{"abc", "abc."}, TextCase{"x)", "x)"}, TextCase{"", ""}, TextCase{"a ", "a "},
-                      TextCase{"1", "1."}, TextCase{":", ":."}, TextCase{"done.", "done."},
-                      TextCase{"wow!", "wow!"}, TextCase{"a/", "a/."}, TextCase{"a-", "a-"},
-                      TextCase{"Cannot open file /tmp/x.img", "Cannot open file /tmp/x.img."},
-                      // A byte above 127 (a Windows-1250 or UTF-8 letter) counts as above ".".
-                      TextCase{"caf\xC3\xA9", "caf\xC3\xA9."}));
+INSTANTIATE_TEST_SUITE_P(Rule, ErrorBoxText,
+                         ::testing::Values(TextCase{"abc", "abc."}, TextCase{"x)", "x)"}, TextCase{"", ""},
+                                           TextCase{"a ", "a "}, TextCase{"1", "1."}, TextCase{":", ":."},
+                                           TextCase{"done.", "done."}, TextCase{"wow!", "wow!"}, TextCase{"a/", "a/."},
+                                           TextCase{"a-", "a-"},
+                                           TextCase{"Cannot open file /tmp/x.img", "Cannot open file /tmp/x.img."},
+                                           // A byte above 127 (a Windows-1250 or UTF-8 letter) counts as above ".".
+                                           TextCase{"caf\xC3\xA9", "caf\xC3\xA9."}));
 
 TEST(RunGuarded, ShowsTheErrorBoxAndRestoresTheCursor)
 {
@@ -59,4 +59,4 @@ TEST(RunGuarded, LeavesEverythingAloneWhenTheHandlerSucceeds)
     setBusyCursor(false);
 }
 
-} // namespace
+}  // namespace

@@ -6,12 +6,12 @@
 #include "app/tool_bar.h"
 #include "catalog/entry_table.h"
 #include "catalog/texture_table.h"
+#include "formats/archive_sample.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
-#include "formats/archive_sample.h"
 #include "support/picture_builder.h"
 #include "tests/app/app_test_support.h"
 #include "texture/texture_import.h"
@@ -26,8 +26,8 @@
 #include <gtest/gtest.h>
 
 using namespace apptest;
-using archive_fixture::ScratchDir;
 using archive_fixture::readBytes;
+using archive_fixture::ScratchDir;
 
 namespace {
 
@@ -78,7 +78,7 @@ protected:
     std::unique_ptr<TestForm> form;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(ImportTest, ImportOverTrueColourAndPalettedTexturesWritesOnlyTheirBytes)
 {
@@ -169,7 +169,7 @@ TEST_F(ImportTest, PreviewDialogSizesFollowTheTexture)
     d.textures.push_back(paletted("small", 64, 64));
     d.textures.push_back(paletted("big", 512, 512));
     d.textures.push_back(paletted("tall", 128, 1024));
-    d.textures.push_back(paletted("between", 256, 300));   // 300 + 50 lies between 306 and 512
+    d.textures.push_back(paletted("between", 256, 300));  // 300 + 50 lies between 306 and 512
     const std::string txd = dir.file("sizes.txd");
     archive_fixture::writeBytes(txd, buildTextureDictionary(d));
     form->script().openAnswers.push_back(txd);
@@ -231,7 +231,7 @@ void dropFile(QWidget& window, const std::string& file, QPoint at)
     QApplication::sendEvent(&window, &drop);
     QApplication::processEvents();
 }
-} // namespace
+}  // namespace
 
 TEST_F(ImportTest, APictureDroppedOnTheViewIsImportedOverTheCurrentTexture)
 {

@@ -78,9 +78,9 @@ protected:
     apptest::ScriptedDialogs& script() { return form->script(); }
 
     std::unique_ptr<TestForm> form;
-    RecordTable::AfterScrollHandler formHandler;   // the form's own RxMAfterScroll
+    RecordTable::AfterScrollHandler formHandler;  // the form's own RxMAfterScroll
     std::vector<int> visits;
-    std::vector<int> shownDuringScan;   // the entry grid's shown row at each AfterScroll
+    std::vector<int> shownDuringScan;  // the entry grid's shown row at each AfterScroll
     int throwAtRow = 0;
 };
 
@@ -100,19 +100,19 @@ TEST_F(MainFormSearchTest, WithNoEntriesTheKeysOnlyMoveTheFocus)
 TEST_F(MainFormSearchTest, KeysIgnoreShiftCtrlAndAlt)
 {
     fill(kRows);
-    const Qt::KeyboardModifiers modifiers[] = {Qt::NoModifier, Qt::ShiftModifier, Qt::ControlModifier,
-                                               Qt::AltModifier, Qt::ShiftModifier | Qt::ControlModifier};
+    const Qt::KeyboardModifiers modifiers[] = {Qt::NoModifier, Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier,
+                                               Qt::ShiftModifier | Qt::ControlModifier};
     for (Qt::KeyboardModifiers shift : modifiers) {
         focusElsewhere();
         form->SearchText.clear();
         form->RxM->GoToRowNumber(1);
         script().findAnswers.push_back("abc");
-        QTest::keyClick(form->GridTXD, Qt::Key_F3, shift);   // asks: SearchText is empty
+        QTest::keyClick(form->GridTXD, Qt::Key_F3, shift);  // asks: SearchText is empty
         EXPECT_EQ(form->RxM->RecNo(), 2);
-        QTest::keyClick(form->Grid, Qt::Key_F3, shift);      // find next, no box
+        QTest::keyClick(form->Grid, Qt::Key_F3, shift);  // find next, no box
         EXPECT_EQ(form->RxM->RecNo(), 4);
         script().findAnswers.push_back("one");
-        QTest::keyClick(form->Grid, Qt::Key_F4, shift);      // always asks; no wrap to row 1
+        QTest::keyClick(form->Grid, Qt::Key_F4, shift);  // always asks; no wrap to row 1
         EXPECT_EQ(form->RxM->RecNo(), 4);
         EXPECT_EQ(form->SearchText, "one");
         const int before = script().replaceRequests;
@@ -144,12 +144,12 @@ TEST_F(MainFormSearchTest, FindBoxAnswers)
 {
     struct Case {
         const char* what;
-        std::string before;                  // SearchText before the key
+        std::string before;  // SearchText before the key
         int key;
-        std::optional<std::string> answer;   // the box's answer (nothing = Cancel)
+        std::optional<std::string> answer;  // the box's answer (nothing = Cancel)
         bool asks;
-        std::string after;                   // SearchText afterwards
-        int row;                             // current row afterwards (started on 1)
+        std::string after;  // SearchText afterwards
+        int row;            // current row afterwards (started on 1)
     };
     const Case cases[] = {
         {"F3 with nothing searched yet asks", "", Qt::Key_F3, "abc", true, "abc", 2},
@@ -176,7 +176,7 @@ TEST_F(MainFormSearchTest, FindBoxAnswers)
         EXPECT_EQ(form->SearchText, c.after);
         EXPECT_EQ(form->RxM->RecNo(), c.row);
         if (c.after.empty()) {
-            EXPECT_TRUE(visits.empty());   // no search ran at all
+            EXPECT_TRUE(visits.empty());  // no search ran at all
         }
     }
     // The box is shown the Windows-1250 text as Unicode.
@@ -262,7 +262,7 @@ TEST_F(MainFormSearchTest, AnErrorMidScanReachesTheErrorBoxAndFreesTheGrid)
     QTest::keyClick(form->GridTXD, Qt::Key_F5);
     ASSERT_EQ(script().errors.size(), 1u);
     EXPECT_EQ(script().errors[0].text, "Cannot open file /x/a.img.");
-    EXPECT_TRUE(script().messages.empty());   // no count after a failure
+    EXPECT_TRUE(script().messages.empty());  // no count after a failure
     EXPECT_EQ(strings(), (std::vector<std::string>{"b", "b", "a", "a"}));
     EXPECT_EQ(form->RxM->RecNo(), 3);
     EXPECT_EQ(form->RxM->SuspendCount(), 0);
@@ -278,4 +278,4 @@ TEST_F(MainFormSearchTest, AnErrorMidScanReachesTheErrorBoxAndFreesTheGrid)
     EXPECT_EQ(form->Grid->shownCurrentRow(), 2);
 }
 
-} // namespace
+}  // namespace

@@ -178,9 +178,9 @@ TEST_F(MainFormTest, FitHeightToggles)
 TEST_F(MainFormTest, OpenDirectoryListsEntriesWithoutReadingTheFirst)
 {
     const std::string path = dir.file("models.dir");
-    archive_fixture::writeBytes(path, directoryBytes({{5, 3, "menu.txd"}, {0, 1, std::string("abc\0XYZ", 7)},
-                                                      {8, 2, "ABCDEFGHIJKLMNOPQRSTUVWX"}},
-                                                     4));
+    archive_fixture::writeBytes(
+        path, directoryBytes(
+                  {{5, 3, "menu.txd"}, {0, 1, std::string("abc\0XYZ", 7)}, {8, 2, "ABCDEFGHIJKLMNOPQRSTUVWX"}}, 4));
     fillTextures(2);
     ScrollLog log;
     logEntryScrolls(*form, log);
@@ -276,7 +276,7 @@ TEST_F(MainFormTest, CancelChangesNothing)
     fillTextures(1);
     const int clears = form->imageViewClears;
 
-    form->BtnOpen->click();   // no answer queued: cancelled
+    form->BtnOpen->click();  // no answer queued: cancelled
     EXPECT_EQ(form->script().openRequests.size(), 2u);
     EXPECT_EQ(form->RxM->RowCount(), 2);
     EXPECT_EQ(form->RxM->RecNo(), 2);
@@ -358,7 +358,7 @@ TEST_F(MainFormTest, TitleClickSortsAndFiresOnce)
     const std::string path = dir.file("s.dir");
     archive_fixture::writeBytes(path, directoryBytes({{0, 1, "b"}, {1, 1, "A"}, {2, 1, "a"}, {3, 1, "B"}}));
     openPath(path);
-    form->RxM->GoToRowNumber(2);   // "A" stays current through the sort
+    form->RxM->GoToRowNumber(2);  // "A" stays current through the sort
     ScrollLog log;
     logEntryScrolls(*form, log);
 
@@ -374,13 +374,13 @@ TEST_F(MainFormTest, TitleClickSortsAndFiresOnce)
         return all;
     };
 
-    clickTitle(form->Grid, 3);   // Name
+    clickTitle(form->Grid, 3);  // Name
     EXPECT_EQ(names(), "AabB");
     EXPECT_EQ(log.loading.size(), 1u);
     EXPECT_EQ(rowText("Name"), "A");
-    clickTitle(form->Grid, 3);   // again: same order
+    clickTitle(form->Grid, 3);  // again: same order
     EXPECT_EQ(names(), "AabB");
-    clickTitle(form->Grid, 0);   // Pos: file order back
+    clickTitle(form->Grid, 0);  // Pos: file order back
     EXPECT_EQ(names(), "bAaB");
     EXPECT_EQ(log.loading.size(), 3u);
 
@@ -388,7 +388,7 @@ TEST_F(MainFormTest, TitleClickSortsAndFiresOnce)
     fillTextures(3);
     int textureFires = 0;
     form->QueryTXD->SetAfterScroll([&](RecordTable&) { ++textureFires; });
-    clickTitle(form->GridTXD, 2);   // Size: 200, 100, 0 -> ascending
+    clickTitle(form->GridTXD, 2);  // Size: 200, 100, 0 -> ascending
     EXPECT_EQ(form->QueryTXD->RowInteger(0, form->QueryTXD->FieldIndex("Size")), 0);
     EXPECT_EQ(textureFires, 1);
 }
@@ -446,7 +446,7 @@ TEST_F(MainFormTest, KeyPreviewSeesKeysBeforeTheGridWithoutTakingThem)
     QTest::keyClick(form->Grid, Qt::Key_F5);
     QTest::keyClick(form->Grid, Qt::Key_Down);
     EXPECT_EQ(form->previewedKeys, (std::vector<int>{Qt::Key_F5, Qt::Key_Down}));
-    EXPECT_EQ(form->RxM->RecNo(), 2);   // the grid still got the key
+    EXPECT_EQ(form->RxM->RecNo(), 2);  // the grid still got the key
 }
 
 TEST_F(MainFormTest, ErrorsOfGridInputsReachTheErrorBox)
@@ -464,4 +464,4 @@ TEST_F(MainFormTest, ErrorsOfGridInputsReachTheErrorBox)
     EXPECT_EQ(form->RxM->RecNo(), 2);
 }
 
-} // namespace
+}  // namespace

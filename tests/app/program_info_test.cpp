@@ -15,7 +15,7 @@ struct LineCase {
     std::string file;
 };
 
-} // namespace
+}  // namespace
 
 TEST(AppCommandLine, ReadsAtMostOneFileHelpVersionAndUsageErrors)
 {

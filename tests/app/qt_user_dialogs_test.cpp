@@ -71,7 +71,7 @@ TEST_F(QtUserDialogsTest, FindInputBoxGivesTheEditedTextOrNothing)
         [](FindInputBox& box) {
             EXPECT_EQ(box.Edit->text().toStdString(), "é1");
             EXPECT_EQ(box.Edit->selectedText(), box.Edit->text());
-            box.Edit->insert(QStringLiteral("ő2"));   // as typed: replaces the selection
+            box.Edit->insert(QStringLiteral("ő2"));  // as typed: replaces the selection
             QTest::keyClick(box.Edit, Qt::Key_Return);
         },
         ran);
@@ -110,7 +110,7 @@ TEST_F(QtUserDialogsTest, ReplaceDialogIsNewEachTimeAndOwnedByTheWindow)
     EXPECT_EQ(answer->textToFind, "á");
     EXPECT_EQ(answer->replacement, "b");
     EXPECT_TRUE(answer->caseSensitive);
-    EXPECT_TRUE(first.isNull());   // nothing of it is left
+    EXPECT_TRUE(first.isNull());  // nothing of it is left
 
     whenOpen<TFormReplace>(
         &owner,
@@ -119,7 +119,7 @@ TEST_F(QtUserDialogsTest, ReplaceDialogIsNewEachTimeAndOwnedByTheWindow)
             EXPECT_TRUE(form.EditTo->text().isEmpty());
             EXPECT_FALSE(form.cbCase->isChecked());
             QTest::keyClicks(form.EditFrom, QStringLiteral("x"));
-            QTest::keyClick(form.EditFrom, Qt::Key_Return);   // no default button: stays open
+            QTest::keyClick(form.EditFrom, Qt::Key_Return);  // no default button: stays open
             EXPECT_TRUE(form.isVisible());
             QTest::keyClick(form.EditFrom, Qt::Key_Escape);
         },
@@ -161,4 +161,4 @@ TEST_F(QtUserDialogsTest, MessageBoxesAreWideEnoughForTheirWholeCaption)
     }
 }
 
-} // namespace
+}  // namespace

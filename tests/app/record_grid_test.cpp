@@ -23,7 +23,7 @@
 namespace {
 
 const std::vector<GridColumn> kEntryColumns{{"Pos", 35}, {"FPos", 64}, {"Size", 64}, {"Name", 79}};
-const std::vector<GridColumn> kTextureColumns{{"Pos", 25}, {"Name", 89},       {"Size", 63},
+const std::vector<GridColumn> kTextureColumns{{"Pos", 25},  {"Name", 89},       {"Size", 63},
                                               {"Type", 59}, {"Dimensions", 78}, {"Desc", 72}};
 
 constexpr int kVisible = 10;
@@ -53,8 +53,8 @@ struct GridFixture {
         font.setPixelSize(11);
         grid->setFont(font);
         grid->show();
-        const int height = grid->frameWidth() * 2 + grid->horizontalHeader()->height() +
-                           kVisible * grid->rowHeightPx() + grid->rowHeightPx() / 2;
+        const int height = grid->frameWidth() * 2 + grid->horizontalHeader()->height() + kVisible * grid->rowHeightPx()
+                           + grid->rowHeightPx() / 2;
         grid->resize(320, height);
         QApplication::processEvents();
         table->SetAfterScroll([this](RecordTable&) { ++fires; });
@@ -65,15 +65,12 @@ struct GridFixture {
     {
         const int lowest = std::min(top + kVisible - 1, table->RowCount() - 1);
         table->First();
-        table->MoveBy(lowest);   // scrolls just far enough
+        table->MoveBy(lowest);  // scrolls just far enough
         table->MoveBy(current - lowest);
         fires = 0;
     }
 
-    int rowCentreY(int row) const
-    {
-        return (row - grid->topRow()) * grid->rowHeightPx() + grid->rowHeightPx() / 2;
-    }
+    int rowCentreY(int row) const { return (row - grid->topRow()) * grid->rowHeightPx() + grid->rowHeightPx() / 2; }
 };
 
 void sendWheel(QWidget* target, int delta)
@@ -89,7 +86,7 @@ void sendWheel(QWidget* target, int delta)
 struct NavCase {
     const char* name;
     std::function<void(GridFixture&)> input;
-    int expectedRow;      // with top row 16, current row 20, 10 visible, 50 rows
+    int expectedRow;  // with top row 16, current row 20, 10 visible, 50 rows
     int expectedFires;
 };
 
@@ -102,7 +99,7 @@ TEST_P(GridNavigation, InputMapsToTheTableOperation)
     f.place(16, 20);
     ASSERT_EQ(f.grid->topRow(), 16);
     ASSERT_EQ(f.table->CurrentIndex(), 20);
-    ASSERT_EQ(f.grid->navigationBar()->value(), 21);   // thumb at the row number
+    ASSERT_EQ(f.grid->navigationBar()->value(), 21);  // thumb at the row number
 
     GetParam().input(f);
     EXPECT_EQ(f.table->CurrentIndex(), GetParam().expectedRow);
@@ -133,9 +130,9 @@ INSTANTIATE_TEST_SUITE_P(
         NavCase{"CtrlPageDown", key(Qt::Key_PageDown, Qt::ControlModifier), 25, 1},
         NavCase{"CtrlDown", key(Qt::Key_Down, Qt::ControlModifier), 25, 1},
         NavCase{"CtrlHome", key(Qt::Key_Home, Qt::ControlModifier), 0, 1},
-        NavCase{"CtrlEnd", key(Qt::Key_End, Qt::ControlModifier), 49, 1},
-        NavCase{"Left", key(Qt::Key_Left), 20, 0}, NavCase{"Right", key(Qt::Key_Right), 20, 0},
-        NavCase{"Home", key(Qt::Key_Home), 20, 0}, NavCase{"End", key(Qt::Key_End), 20, 0},
+        NavCase{"CtrlEnd", key(Qt::Key_End, Qt::ControlModifier), 49, 1}, NavCase{"Left", key(Qt::Key_Left), 20, 0},
+        NavCase{"Right", key(Qt::Key_Right), 20, 0}, NavCase{"Home", key(Qt::Key_Home), 20, 0},
+        NavCase{"End", key(Qt::Key_End), 20, 0},
         NavCase{"WheelUpOneNotch", [](GridFixture& f) { sendWheel(f.grid->viewport(), 120); }, 19, 1},
         NavCase{"WheelDownTwoNotches", [](GridFixture& f) { sendWheel(f.grid->viewport(), -240); }, 22, 2},
         NavCase{"WheelHalfNotchesAddUp",
@@ -190,20 +187,20 @@ TEST(GridNavigation, ColumnKeysAndTabWrapToTheNeighbouringRows)
     EXPECT_EQ(f.grid->focusedColumn(), 1);
     QTest::keyClick(f.grid.get(), Qt::Key_End);
     EXPECT_EQ(f.grid->focusedColumn(), last);
-    QTest::keyClick(f.grid.get(), Qt::Key_Right);   // stays at the last column
+    QTest::keyClick(f.grid.get(), Qt::Key_Right);  // stays at the last column
     EXPECT_EQ(f.grid->focusedColumn(), last);
     EXPECT_EQ(f.fires, 0);
 
-    QTest::keyClick(f.grid.get(), Qt::Key_Tab);     // last column: next row, first column
+    QTest::keyClick(f.grid.get(), Qt::Key_Tab);  // last column: next row, first column
     EXPECT_EQ(f.grid->focusedColumn(), 0);
     EXPECT_EQ(f.table->CurrentIndex(), 21);
     EXPECT_EQ(f.fires, 1);
-    QTest::keyClick(f.grid.get(), Qt::Key_Tab);     // within the row
+    QTest::keyClick(f.grid.get(), Qt::Key_Tab);  // within the row
     EXPECT_EQ(f.grid->focusedColumn(), 1);
     EXPECT_EQ(f.fires, 1);
 
     QTest::keyClick(f.grid.get(), Qt::Key_Home);
-    QTest::keyClick(f.grid.get(), Qt::Key_Backtab, Qt::ShiftModifier);   // first column: previous row, last column
+    QTest::keyClick(f.grid.get(), Qt::Key_Backtab, Qt::ShiftModifier);  // first column: previous row, last column
     EXPECT_EQ(f.grid->focusedColumn(), last);
     EXPECT_EQ(f.table->CurrentIndex(), 20);
     EXPECT_EQ(f.fires, 2);
@@ -221,9 +218,9 @@ TEST(GridNavigation, StepsPastTheEndFireOnceThenNothing)
     f.table->Last();
     QTest::keyClick(f.grid.get(), Qt::Key_Up);
     f.fires = 0;
-    QTest::keyClick(f.grid.get(), Qt::Key_Down);   // onto the last row
-    QTest::keyClick(f.grid.get(), Qt::Key_Down);   // sets past-the-end, fires
-    QTest::keyClick(f.grid.get(), Qt::Key_Down);   // flag already set: nothing
+    QTest::keyClick(f.grid.get(), Qt::Key_Down);  // onto the last row
+    QTest::keyClick(f.grid.get(), Qt::Key_Down);  // sets past-the-end, fires
+    QTest::keyClick(f.grid.get(), Qt::Key_Down);  // flag already set: nothing
     EXPECT_EQ(f.fires, 2);
     EXPECT_EQ(f.table->CurrentIndex(), 49);
     EXPECT_TRUE(f.table->Eof());
@@ -258,7 +255,7 @@ TEST(GridNavigation, HandlerErrorsGoThroughTheGuard)
     QTest::keyClick(f.grid.get(), Qt::Key_Down);
     sendWheel(f.grid->viewport(), -120);
     EXPECT_EQ(caught, (std::vector<std::string>{"broken handler", "broken handler"}));
-    EXPECT_EQ(f.table->CurrentIndex(), 22);   // the moves took place
+    EXPECT_EQ(f.table->CurrentIndex(), 22);  // the moves took place
 }
 
 TEST(GridNavigation, WithoutAGuardOfItsOwnErrorsReachTheApplicationsGuard)
@@ -283,14 +280,14 @@ TEST(GridNavigation, WithoutAGuardOfItsOwnErrorsReachTheApplicationsGuard)
     QTest::keyClick(f.grid.get(), Qt::Key_Down);
     const std::string told = testing::internal::GetCapturedStderr();
     EXPECT_NE(told.find("broken handler"), std::string::npos) << told;
-    EXPECT_EQ(f.table->CurrentIndex(), 22);   // the moves took place
+    EXPECT_EQ(f.table->CurrentIndex(), 22);  // the moves took place
 }
 
 // ---- the texture grid's five-position scroll bar ----
 
 struct ThumbCase {
     int releasedAt;
-    int expectedRow;   // from row 20 of 30, 10 visible
+    int expectedRow;  // from row 20 of 30, 10 visible
     int expectedFires;
     int thumbAfter;
 };
@@ -304,11 +301,11 @@ TEST_P(CoarseScrollBar, ReleasingTheThumbMovesByItsPosition)
     QScrollBar* bar = f.grid->navigationBar();
     ASSERT_EQ(bar->minimum(), 0);
     ASSERT_EQ(bar->maximum(), 4);
-    ASSERT_EQ(bar->value(), 2);   // neither end flag set: middle
+    ASSERT_EQ(bar->value(), 2);  // neither end flag set: middle
 
     bar->setSliderDown(true);
     bar->setSliderPosition(GetParam().releasedAt);
-    EXPECT_EQ(f.fires, 0);   // nothing while the thumb is dragged
+    EXPECT_EQ(f.fires, 0);  // nothing while the thumb is dragged
     bar->setSliderDown(false);
     EXPECT_EQ(f.table->CurrentIndex(), GetParam().expectedRow);
     EXPECT_EQ(f.fires, GetParam().expectedFires);
@@ -388,10 +385,10 @@ TEST(GridDelete, CtrlDeleteAsksAndDeletesOnlyOnOk)
     EXPECT_EQ(f.table->RowCount(), 4);
     EXPECT_EQ(f.fires, 1);
     EXPECT_EQ(afterDelete, 1);
-    EXPECT_EQ(f.table->FieldByName("Pos").AsInteger(), 4);   // the next row took its place
+    EXPECT_EQ(f.table->FieldByName("Pos").AsInteger(), 4);  // the next row took its place
     EXPECT_EQ(f.grid->model()->rowCount(), 4);
 
-    QTest::keyClick(f.grid.get(), Qt::Key_Delete);   // without Ctrl: nothing
+    QTest::keyClick(f.grid.get(), Qt::Key_Delete);  // without Ctrl: nothing
     EXPECT_EQ(asked, 2);
 }
 
@@ -432,7 +429,7 @@ TEST(GridColumns, DraggingABorderTakesFromTheRightNeighbour)
     GridFixture f(true, 3);
     QHeaderView* h = f.grid->horizontalHeader();
     const std::vector<int> before = f.grid->columnWidths();
-    h->resizeSection(1, h->sectionSize(1) + 10);   // as a drag of the border right of column 1
+    h->resizeSection(1, h->sectionSize(1) + 10);  // as a drag of the border right of column 1
     const std::vector<int> after = f.grid->columnWidths();
     EXPECT_EQ(after[0], before[0]);
     EXPECT_EQ(after[1], before[1] + 10);
@@ -440,7 +437,7 @@ TEST(GridColumns, DraggingABorderTakesFromTheRightNeighbour)
     EXPECT_EQ(after[3], before[3]);
     EXPECT_EQ(h->length(), f.grid->clientWidth());
 
-    h->resizeSection(3, h->sectionSize(3) + 25);   // the last column has no neighbour
+    h->resizeSection(3, h->sectionSize(3) + 25);  // the last column has no neighbour
     EXPECT_EQ(f.grid->columnWidths(), after);
 }
 
@@ -457,4 +454,4 @@ TEST(GridCells, AlignmentAndTextFollowTheFieldKinds)
     EXPECT_FALSE(m->flags(m->index(1, 3)) & Qt::ItemIsEditable);
 }
 
-} // namespace
+}  // namespace

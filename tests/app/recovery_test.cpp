@@ -41,8 +41,7 @@ protected:
     void cutOffImport()
     {
         writeBytes(txd, torn);
-        writeBytes(txd + ".quarnix-journal",
-                   journal_fixture::journalBytes(kAt, old, fresh, int64_t(before.size())));
+        writeBytes(txd + ".quarnix-journal", journal_fixture::journalBytes(kAt, old, fresh, int64_t(before.size())));
     }
 
     void open()
@@ -57,7 +56,7 @@ protected:
     std::unique_ptr<TestForm> form;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(RecoveryTest, OpenUndoesAnImportCutOffAndSaysSoOnce)
 {
@@ -67,7 +66,8 @@ TEST_F(RecoveryTest, OpenUndoesAnImportCutOffAndSaysSoOnce)
     ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
     ASSERT_EQ(form->script().messages.size(), 1u);
     EXPECT_EQ(form->script().messages[0].caption, kApplicationTitle);
-    EXPECT_EQ(form->script().messages[0].text, "An interrupted import was undone: texture bytes at offset 140 restored");
+    EXPECT_EQ(form->script().messages[0].text,
+              "An interrupted import was undone: texture bytes at offset 140 restored");
     EXPECT_EQ(readBytes(txd), before);
     EXPECT_FALSE(std::filesystem::exists(txd + ".quarnix-journal"));
     // The texture shown is the restored one.
@@ -89,7 +89,8 @@ TEST_F(RecoveryTest, EveryDictionaryReadUndoesAnImportCutOffMeanwhile)
     form->guard([&] { form->RxMAfterScroll(*form->RxM); });
     ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
     ASSERT_EQ(form->script().messages.size(), 1u);
-    EXPECT_EQ(form->script().messages[0].text, "An interrupted import was undone: texture bytes at offset 140 restored");
+    EXPECT_EQ(form->script().messages[0].text,
+              "An interrupted import was undone: texture bytes at offset 140 restored");
     EXPECT_EQ(readBytes(txd), before);
 }
 

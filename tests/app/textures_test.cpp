@@ -3,12 +3,12 @@
 // textures and shows the last one, the texture grid's moves show the current
 // texture, "Fit Height" fits it, and "Save as TGA" writes it; failures reach
 // the error box, and textures without usable data show nothing.
+#include "formats/archive_sample.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/picture_registry.h"
 #include "platform/environment.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
-#include "formats/archive_sample.h"
 #include "tests/app/app_test_support.h"
 #include "texture/texture_tga.h"
 
@@ -66,7 +66,7 @@ protected:
     std::unique_ptr<TestForm> form;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(TexturesTest, ArrowingOntoADictionaryListsItsTexturesAndShowsTheLast)
 {
@@ -207,7 +207,7 @@ struct FailingRefresh : RecordTableObserver {
     }
     void currentChanged(RecordTable&) override {}
 };
-} // namespace
+}  // namespace
 
 TEST_F(TexturesTest, AFailedListingWhoseGridRefreshAlsoFailsShowsTheFirstError)
 {

@@ -41,7 +41,7 @@ void expectSameRef(const TextureRef& a, const TextureRef& b)
     }
 }
 
-} // namespace
+}  // namespace
 
 TEST(TextureTable, EveryRowReadsBackAsTheTextureRefOfItsListingRow)
 {

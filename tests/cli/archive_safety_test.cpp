@@ -50,7 +50,7 @@ protected:
     ScratchDir dir{"qx_safety"};
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(ArchiveSafety, EveryCommandThatOpensTheDataFileUndoesAnImportCutOff)
 {
@@ -72,8 +72,12 @@ TEST_F(ArchiveSafety, EveryCommandThatOpensTheDataFileUndoesAnImportCutOff)
     const std::string txd = dir.file("t.txd");
     const std::string out = dir.file("out");
     const std::vector<std::vector<std::string>> commands = {
-        {"textures", txd, "1"},          {"export", txd, "1", "1", out + ".tga"}, {"export-all", txd, out},
-        {"extract", txd, "1", out + ".raw"}, {"extract-all", txd, out + "-raw"},  {"import", txd, "1", "1", picture},
+        {"textures", txd, "1"},
+        {"export", txd, "1", "1", out + ".tga"},
+        {"export-all", txd, out},
+        {"extract", txd, "1", out + ".raw"},
+        {"extract-all", txd, out + "-raw"},
+        {"import", txd, "1", "1", picture},
     };
     for (const auto& command : commands) {
         SCOPED_TRACE(command[0]);
@@ -186,7 +190,8 @@ TEST_F(ArchiveSafety, ReservedNamesGetASafeFormOnDisk)
     d.textures.push_back(makeTexture32("CON", "", 2, 2, std::vector<Rgba>(4)));
     d.textures.push_back(makeTexture32("lpt1.x", "", 2, 2, std::vector<Rgba>(4)));
     d.textures.push_back(makeTexture32("end.", "", 2, 2, std::vector<Rgba>(4)));
-    writeArchive(dir.file("w.dir"), dir.file("w.img"), {{"aux.txd", buildTextureDictionary(d)}, {"nul", {1}}, {"b ", {2}}});
+    writeArchive(dir.file("w.dir"), dir.file("w.img"),
+                 {{"aux.txd", buildTextureDictionary(d)}, {"nul", {1}}, {"b ", {2}}});
     ToolRun r = runQuarnixTool({"export-all", dir.file("w.dir"), dir.file("out")});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     for (const char* name : {"aux_.txd/CON_.tga", "aux_.txd/lpt1_.x.tga", "aux_.txd/end..tga"})

@@ -2,9 +2,9 @@
 // quarnix-tool extract and extract-all: the raw bytes of entries, bounded by
 // the data file, under safe and unique names; and no output of the tool ever
 // takes the place of a file of the archive it reads.
+#include "formats/archive_sample.h"
 #include "formats/archive_writer.h"
 #include "support/archive_builder.h"
-#include "formats/archive_sample.h"
 #include "support/tool_runner.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +55,7 @@ protected:
     ScratchDir dir{"qx_extract"};
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(ExtractCommands, ExtractWritesAnEntrysBytesFromItsPlaceInTheDataFile)
 {
@@ -126,9 +126,8 @@ TEST_F(ExtractCommands, ExtractAllWritesEveryEntryUnderSafeUniqueNames)
     // Names that clash ignoring case, that hold separators, that are no file
     // names, Windows-1250 letters; a cut entry and one past the end.
     const std::vector<DirectoryRecord> records = {
-        {0, 1, "Grass.txd"}, {1, 1, "GRASS.TXD"}, {2, 1, "a/b:c.dff"}, {3, 1, ".."},
-        {4, 1, ""},          {5, 1, "x."},        {6, 1, "\x8A\xE8ko.txd"}, {7, 1, "grass_2.txd"},
-        {8, 2, "tail.img"},  {40, 1, "gone.dff"},
+        {0, 1, "Grass.txd"}, {1, 1, "GRASS.TXD"},      {2, 1, "a/b:c.dff"},   {3, 1, ".."},       {4, 1, ""},
+        {5, 1, "x."},        {6, 1, "\x8A\xE8ko.txd"}, {7, 1, "grass_2.txd"}, {8, 2, "tail.img"}, {40, 1, "gone.dff"},
     };
     const std::string archive = writeRawArchive(dir, records, 8 * 2048 + 100);
     const std::vector<uint8_t> img = readBytes(dir.file("raw.img"));
@@ -137,12 +136,18 @@ TEST_F(ExtractCommands, ExtractAllWritesEveryEntryUnderSafeUniqueNames)
     const ToolRun r = runQuarnixTool({"extract-all", archive, out});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "9 entries written to " + out +
-                         ", 1 skipped (starting past the end of the data file: 1), 1 cut short by the end of the "
-                         "data file\n");
+    EXPECT_EQ(r.err, "9 entries written to " + out
+                         + ", 1 skipped (starting past the end of the data file: 1), 1 cut short by the end of the "
+                           "data file\n");
     const std::vector<std::pair<std::string, size_t>> expected = {
-        {"Grass.txd", 0},   {"GRASS_2.TXD", 1}, {"a_b_c.dff", 2},     {"_.._", 3},     {"_", 4},
-        {"x._", 5},          {"\xC5\xA0\xC4\x8Dko.txd", 6},           {"grass_2_2.txd", 7},
+        {"Grass.txd", 0},
+        {"GRASS_2.TXD", 1},
+        {"a_b_c.dff", 2},
+        {"_.._", 3},
+        {"_", 4},
+        {"x._", 5},
+        {"\xC5\xA0\xC4\x8Dko.txd", 6},
+        {"grass_2_2.txd", 7},
     };
     for (const auto& [name, sector] : expected)
         EXPECT_EQ(readBytes(out + "/" + name), slice(img, sector * 2048, 2048)) << name;
@@ -206,9 +211,10 @@ TEST_F(ExtractCommands, FailuresAndUsageErrors)
     EXPECT_EQ(r.err, "cannot create " + dir.file("no/such/folder/out") + ": " + std::strerror(ENOENT) + ".\n");
     EXPECT_EQ(filesIn(dir.path()), 2u);  // no temporary file left behind
 
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"extract", "a.dir", "1"}, {"extract-all", "a.dir"}, {"extract-all", "a", "b", "c"},
-          {"extract", "--frob", "a", "b", "c"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"extract", "a.dir", "1"},
+                                                 {"extract-all", "a.dir"},
+                                                 {"extract-all", "a", "b", "c"},
+                                                 {"extract", "--frob", "a", "b", "c"}}) {
         r = runQuarnixTool(args);
         EXPECT_EQ(r.exitCode, 2) << testing::PrintToString(args);
         EXPECT_EQ(r.out, "");

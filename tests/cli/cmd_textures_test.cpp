@@ -2,12 +2,12 @@
 // quarnix-tool textures, export and export-all, and the tool's command-line
 // conventions, run as the program built beside this test program.
 #include "formats/archive_directory.h"
+#include "formats/archive_sample.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
-#include "formats/archive_sample.h"
 #include "support/picture_builder.h"
 #include "support/texel_cases.h"
 #include "support/tool_runner.h"
@@ -43,18 +43,18 @@ std::string writeArchiveWith(const ScratchDir& dir, const TextureDictionary& d)
     return dir.file("odd.dir");
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(TextureCommands, TexturesListsTheDictionaryByPosOrName)
 {
     const ToolRun byName = runQuarnixTool({"textures", dirFile(), "Landscape.TXD"});
     ASSERT_EQ(byName.exitCode, 0) << byName.err;
     EXPECT_EQ(byName.err, "");
-    EXPECT_EQ(byName.out, std::string(kHeader) +
-                              "1\tSunsetSky\t\t131072\t32bit\t256x128\t18572\n"
-                              "2\tmandel\t\t8192\t8bit paletted\t128x64\t149772\n"
-                              "3\tBricks\tbricksM\t8192\t16bit\t64x64\t159116\n"
-                              "4\tplasma\t\t32768\t32bit\t64x128\t167436\n");
+    EXPECT_EQ(byName.out, std::string(kHeader)
+                              + "1\tSunsetSky\t\t131072\t32bit\t256x128\t18572\n"
+                                "2\tmandel\t\t8192\t8bit paletted\t128x64\t149772\n"
+                                "3\tBricks\tbricksM\t8192\t16bit\t64x64\t159116\n"
+                                "4\tplasma\t\t32768\t32bit\t64x128\t167436\n");
     EXPECT_EQ(runQuarnixTool({"textures", dirFile(), "4"}).out, byName.out);
 
     // A standalone dictionary is its own single entry; an entry that is not a
@@ -80,8 +80,9 @@ TEST_F(TextureCommands, FieldsATextureDoesNotHavePrintEmpty)
     const std::string archive = writeArchiveWith(dir, d);
     const ToolRun r = runQuarnixTool({"textures", archive, "odd.txd"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, std::string(kHeader) + "1\tindexed\tindexedMask\t8\t8bit paletted\t4x2\t140\n"
-                                            "2\thicolor\t\t\t\t2x2\t\n");
+    EXPECT_EQ(r.out, std::string(kHeader)
+                         + "1\tindexed\tindexedMask\t8\t8bit paletted\t4x2\t140\n"
+                           "2\thicolor\t\t\t\t2x2\t\n");
 }
 
 TEST_F(TextureCommands, ExportWritesTheTextureTgaOrRefusesAndWritesNothing)
@@ -192,15 +193,16 @@ TEST_F(TextureCommands, ExportAllAsPngKeepsThePixelsAndAlpha)
 
 TEST_F(TextureCommands, LongListAddsFormatLevelsAlphaAndPlatform)
 {
-    const std::string longHeader = "Pos\tName\tDesc\tSize\tType\tDimensions\tImagePos\tFormat\tLevels\tAlpha\tPlatform\n";
+    const std::string longHeader =
+        "Pos\tName\tDesc\tSize\tType\tDimensions\tImagePos\tFormat\tLevels\tAlpha\tPlatform\n";
     // Plain dictionaries: the layout their kind gives, no platform.
     const ToolRun plain = runQuarnixTool({"textures", dirFile(), "Landscape.TXD", "--long"});
     ASSERT_EQ(plain.exitCode, 0) << plain.err;
-    EXPECT_EQ(plain.out, longHeader +
-                             "1\tSunsetSky\t\t131072\t32bit\t256x128\t18572\t8888\t1\tyes\t\n"
-                             "2\tmandel\t\t8192\t8bit paletted\t128x64\t149772\tP8\t1\tno\t\n"
-                             "3\tBricks\tbricksM\t8192\t16bit\t64x64\t159116\t555\t1\tno\t\n"
-                             "4\tplasma\t\t32768\t32bit\t64x128\t167436\t8888\t1\tyes\t\n");
+    EXPECT_EQ(plain.out, longHeader
+                             + "1\tSunsetSky\t\t131072\t32bit\t256x128\t18572\t8888\t1\tyes\t\n"
+                               "2\tmandel\t\t8192\t8bit paletted\t128x64\t149772\tP8\t1\tno\t\n"
+                               "3\tBricks\tbricksM\t8192\t16bit\t64x64\t159116\t555\t1\tno\t\n"
+                               "4\tplasma\t\t32768\t32bit\t64x128\t167436\t8888\t1\tyes\t\n");
 
     // A sectioned dictionary with a texture the reader does not read (a cube
     // map) between two that it reads.
@@ -215,10 +217,10 @@ TEST_F(TextureCommands, LongListAddsFormatLevelsAlphaAndPlatform)
     ASSERT_EQ(real.exitCode, 0) << real.err;
     // Textures at 28, then 28 + 12 + (12 + 88 + 4 + 32 + 4 + 8 + 4 + 8) + 12 = 212, then
     // 212 + 12 + (12 + 88 + 4 + 32) + 12 = 372; ImagePos 112 bytes further.
-    EXPECT_EQ(real.out, longHeader +
-                            "1\tmips\t\t32\tDXT1\t8x8\t140\tDXT1\t3\tyes\t8\n"
-                            "2\tcube\t\t\t\t4x4\t\t\t\t\t9\n"
-                            "3\tgrey\t\t8\t8bit grey\t4x2\t484\tLUM8\t1\tno\t9\n");
+    EXPECT_EQ(real.out, longHeader
+                            + "1\tmips\t\t32\tDXT1\t8x8\t140\tDXT1\t3\tyes\t8\n"
+                              "2\tcube\t\t\t\t4x4\t\t\t\t\t9\n"
+                              "3\tgrey\t\t8\t8bit grey\t4x2\t484\tLUM8\t1\tno\t9\n");
 }
 
 TEST_F(TextureCommands, EveryLayoutOfTheSampleIsExportedAsTheTgaThePreviewShows)
@@ -267,7 +269,11 @@ TEST(ToolConventions, HelpVersionAndUsageErrors)
     EXPECT_NE(r.out.find("\nLicense GPL-2.0-or-later: GNU GPL version 2 or later"), std::string::npos) << r.out;
 
     const std::vector<std::vector<std::string>> usage = {
-        {}, {"frobnicate"}, {"--frob"}, {"textures", "a.dir"}, {"export", "a", "b", "c", "d", "e"},
+        {},
+        {"frobnicate"},
+        {"--frob"},
+        {"textures", "a.dir"},
+        {"export", "a", "b", "c", "d", "e"},
         {"export-all", "a.dir", "out", "--jpeg"},
     };
     for (const auto& args : usage) {

@@ -2,10 +2,10 @@
 // quarnix-tool import-all and import over the layouts of a sectioned
 // dictionary: the round trip with export-all, edited pictures written into
 // every level, alpha kept, and refusals that write nothing.
+#include "formats/archive_sample.h"
 #include "formats/sectioned_dictionary_writer.h"
 #include "formats/texel_layout.h"
 #include "support/archive_builder.h"
-#include "formats/archive_sample.h"
 #include "support/texel_cases.h"
 #include "support/tool_runner.h"
 #include "texture/texture_tga.h"
@@ -228,7 +228,8 @@ TEST_F(ImportAll, APalettedPictureOfFewColoursKeepsThemExactly)
     const uint8_t* indices = now.data() + pal + 1024 + 4;
     for (int x = 0; x < 8; ++x) {
         const uint8_t* e = now.data() + pal + 4 * indices[x];  // R, G, B, A
-        const std::vector<uint8_t> want = x < 4 ? std::vector<uint8_t>{3, 2, 1, 255} : std::vector<uint8_t>{253, 252, 251, 255};
+        const std::vector<uint8_t> want =
+            x < 4 ? std::vector<uint8_t>{3, 2, 1, 255} : std::vector<uint8_t>{253, 252, 251, 255};
         EXPECT_EQ(std::vector<uint8_t>(e, e + 4), want) << x;
     }
 }
@@ -278,4 +279,4 @@ TEST(ImportAllSample, TheSampleArchiveRoundTripsByteForByte)
     EXPECT_EQ(readAll(dir.file("sample.img")), img);
 }
 
-} // namespace
+}  // namespace

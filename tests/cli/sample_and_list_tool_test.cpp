@@ -2,10 +2,10 @@
 // The sample archive, and `quarnix-tool list` / `quarnix-tool sample` run as
 // the built executable that sits next to this test program.
 #include "formats/archive_directory.h"
+#include "formats/archive_sample.h"
 #include "formats/texture_dictionary.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
-#include "formats/archive_sample.h"
 #include "support/tool_runner.h"
 
 #include <gtest/gtest.h>
@@ -36,9 +36,12 @@ protected:
     ScratchDir scratch{"qx_tool"};
 };
 
-std::string header() { return "Pos\tFPos\tSize\tName\n"; }
+std::string header()
+{
+    return "Pos\tFPos\tSize\tName\n";
+}
 
-} // namespace
+}  // namespace
 
 TEST(SampleArchive, HoldsEveryTextureKindInSeveralSizes)
 {
@@ -58,7 +61,8 @@ TEST(SampleArchive, HoldsEveryTextureKindInSeveralSizes)
     for (const auto& [name, dict] : archive_sample::sampleArchiveDictionaries()) {
         check(dict);
         // The archive holds exactly these bytes under that name.
-        auto it = std::find_if(items.begin(), items.end(), [&wanted = name](const ArchiveItem& i) { return i.name == wanted; });
+        auto it = std::find_if(items.begin(), items.end(),
+                               [&wanted = name](const ArchiveItem& i) { return i.name == wanted; });
         ASSERT_NE(it, items.end()) << name;
         EXPECT_EQ(it->data, buildTextureDictionary(dict)) << name;
     }
@@ -120,8 +124,8 @@ TEST_F(QuarnixTool, SampleWritesDeterministicFilesThatListReads)
     std::string want = header();
     for (size_t i = 0; i < expected.records.size(); ++i) {
         const auto& r = expected.records[i];
-        want += std::to_string(i + 1) + "\t" + std::to_string(int64_t{r.sectorPos} * 2048) + "\t" +
-                std::to_string(int64_t{r.sectorCount} * 2048) + "\t" + r.nameField + "\n";
+        want += std::to_string(i + 1) + "\t" + std::to_string(int64_t{r.sectorPos} * 2048) + "\t"
+                + std::to_string(int64_t{r.sectorCount} * 2048) + "\t" + r.nameField + "\n";
     }
     EXPECT_EQ(list.out, want);
 
@@ -141,13 +145,15 @@ TEST_F(QuarnixTool, ListConvertsNamesAndKeepsLargeOffsets)
 
     const RunResult r = runTool(scratch, {"list", path});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, header() +
-                         "1\t2048\t2048\tplain.dff\n"
-                         "2\t4096\t2048\t" + oddName24() + "\n"
-                         "3\t6144\t2048\t\n"
-                         "4\t8192\t2048\tabc\n"
-                         "5\t10240\t2048\t\xC5\xA0\xC4\x8Dko.txd\n"
-                         "6\t8796093020160\t2147483648\tfar.dff\n");
+    EXPECT_EQ(r.out, header()
+                         + "1\t2048\t2048\tplain.dff\n"
+                           "2\t4096\t2048\t"
+                         + oddName24()
+                         + "\n"
+                           "3\t6144\t2048\t\n"
+                           "4\t8192\t2048\tabc\n"
+                           "5\t10240\t2048\t\xC5\xA0\xC4\x8Dko.txd\n"
+                           "6\t8796093020160\t2147483648\tfar.dff\n");
 }
 
 TEST_F(QuarnixTool, ErrorsAndUsage)

@@ -29,7 +29,7 @@ std::string openErrorOf(Fn fn)
     return "no EFOpenError";
 }
 
-} // namespace
+}  // namespace
 
 TEST(ArchiveDirectory, RecordLayoutIsLittleEndianWithSectorUnits)
 {
@@ -198,23 +198,20 @@ TEST_P(ArchiveNaming, FollowsTheExtensionRules)
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, ArchiveNaming,
-    testing::Values(NamingCase{"MODELS.DIR", ".DIR", false, "MODELS.img"},
-                    NamingCase{"/games/demo/models/world.dir", ".dir", false, "/games/demo/models/world.img"},
-                    NamingCase{"MENU.TXD", ".TXD", true, "MENU.img"},
-                    NamingCase{"/data/menu.txd", ".txd", true, "/data/menu.img"},
-                    NamingCase{"Menu.TxD", ".TxD", true, "Menu.img"},
-                    NamingCase{"menu.txd.bak", ".bak", false, "menu.txd.img"},
-                    NamingCase{"menu.tx", ".tx", false, "menu.img"},
-                    NamingCase{"readme.txd.txt", ".txt", false, "readme.txd.img"},
-                    NamingCase{"models", "", false, "models.img"},
-                    NamingCase{"C:\\my.data\\models", "", false, "C:\\my.data\\models.img"},
-                    NamingCase{"/home/u/my.data/models", "", false, "/home/u/my.data/models.img"},
-                    NamingCase{"/home/u/my.data\\models", "", false, "/home/u/my.data\\models.img"},
-                    NamingCase{"archive.", ".", false, "archive.img"},
-                    NamingCase{"/x/.txd", ".txd", true, "/x/.img"},
-                    // Only A-Z are lowered: a capital I with a dot above does not become "i".
-                    NamingCase{"menu.\xC4\xB0XD", ".\xC4\xB0XD", false, "menu.img"},
-                    NamingCase{"menu.txd ", ".txd ", false, "menu.img"}));
+    testing::Values(
+        NamingCase{"MODELS.DIR", ".DIR", false, "MODELS.img"},
+        NamingCase{"/games/demo/models/world.dir", ".dir", false, "/games/demo/models/world.img"},
+        NamingCase{"MENU.TXD", ".TXD", true, "MENU.img"}, NamingCase{"/data/menu.txd", ".txd", true, "/data/menu.img"},
+        NamingCase{"Menu.TxD", ".TxD", true, "Menu.img"}, NamingCase{"menu.txd.bak", ".bak", false, "menu.txd.img"},
+        NamingCase{"menu.tx", ".tx", false, "menu.img"}, NamingCase{"readme.txd.txt", ".txt", false, "readme.txd.img"},
+        NamingCase{"models", "", false, "models.img"},
+        NamingCase{"C:\\my.data\\models", "", false, "C:\\my.data\\models.img"},
+        NamingCase{"/home/u/my.data/models", "", false, "/home/u/my.data/models.img"},
+        NamingCase{"/home/u/my.data\\models", "", false, "/home/u/my.data\\models.img"},
+        NamingCase{"archive.", ".", false, "archive.img"}, NamingCase{"/x/.txd", ".txd", true, "/x/.img"},
+        // Only A-Z are lowered: a capital I with a dot above does not become "i".
+        NamingCase{"menu.\xC4\xB0XD", ".\xC4\xB0XD", false, "menu.img"},
+        NamingCase{"menu.txd ", ".txd ", false, "menu.img"}));
 
 TEST(ArchiveNaming, DataFileIsFoundInAnyLetterCase)
 {

@@ -25,7 +25,7 @@ std::string errorOf(F&& f)
     return "<no error>";
 }
 
-} // namespace
+}  // namespace
 
 TEST(ArchiveWriter, DirectoryRecordBytes)
 {
@@ -37,7 +37,9 @@ TEST(ArchiveWriter, DirectoryRecordBytes)
     EXPECT_EQ(bytes, want);
 
     EXPECT_NO_THROW(buildDirectoryBytes({{0, 0, std::string(24, 'x')}}));
-    EXPECT_EQ(errorOf([] { buildDirectoryBytes({{0, 0, std::string(25, 'x')}}); }),
+    EXPECT_EQ(errorOf([] {
+                  buildDirectoryBytes({{0, 0, std::string(25, 'x')}});
+              }),
               "Directory name field longer than 24 bytes: " + std::string(25, 'x'));
 }
 
@@ -67,7 +69,9 @@ TEST(ArchiveWriter, ItemsArePaddedToWholeSectors)
     EXPECT_EQ(a.img[4096 + 2049], 0);
     EXPECT_EQ(a.dir, buildDirectoryBytes(a.records));
 
-    EXPECT_EQ(errorOf([] { buildArchive({{std::string(25, 'n'), {}}}); }),
+    EXPECT_EQ(errorOf([] {
+                  buildArchive({{std::string(25, 'n'), {}}});
+              }),
               "Entry name longer than 24 bytes: " + std::string(25, 'n'));
     EXPECT_EQ(errorOf([] { buildArchive({{std::string("a\0b", 3), {}}}); }), "Entry name holds a NUL byte");
 }

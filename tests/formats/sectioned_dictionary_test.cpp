@@ -51,7 +51,7 @@ void expectListedWithoutKind(const TextureRow& r, const std::string& name, const
     EXPECT_EQ(r.bits, 0);
 }
 
-} // namespace
+}  // namespace
 
 TEST(TexelDecode, EveryLayoutGivesThePixelsItsBitsStandFor)
 {
@@ -74,8 +74,8 @@ TEST(TexelDecode, ABlockTextureSmallerThanItsBlockKeepsTheTopLeftPixels)
     const uint8_t block[8] = {0x00, 0xF8, 0x1F, 0x00, 0x00, 0x00, 0x55, 0x55};
     std::vector<uint8_t> out(2 * 3 * 4, 0xCD);
     decodeTexelLevel(layout, nullptr, block, 2, 3, out.data());
-    const std::vector<uint8_t> expected = {0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255,
-                                           0, 0, 255, 255, 255, 0, 0, 255, 255, 0, 0, 255};
+    const std::vector<uint8_t> expected = {0, 0, 255, 255, 0,   0, 255, 255, 0,   0, 255, 255,
+                                           0, 0, 255, 255, 255, 0, 0,   255, 255, 0, 0,   255};
     EXPECT_EQ(out, expected);
 }
 

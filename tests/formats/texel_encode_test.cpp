@@ -14,10 +14,8 @@ namespace {
 // layout table by hand ((v * 31 + 127) div 255 and so on), not by the encoder.
 const std::vector<uint8_t> kPixels = {
     0x10, 0x80, 0xF0, 0x40,  // alpha below 128
-    0xFF, 0x00, 0x7F, 0xC8,
-    0x00, 0x00, 0x00, 0x00,
-    0xFF, 0xFF, 0xFF, 0xFF,
-    0x08, 0x84, 0x7C, 0x80,  // alpha exactly 128: opaque in 1555
+    0xFF, 0x00, 0x7F, 0xC8, 0x00, 0x00, 0x00, 0x00,
+    0xFF, 0xFF, 0xFF, 0xFF, 0x08, 0x84, 0x7C, 0x80,  // alpha exactly 128: opaque in 1555
 };
 
 struct UncompressedCase {
@@ -44,8 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
     EveryUncompressedLayout, UncompressedEncoding,
     ::testing::Values(
         UncompressedCase{TexelFormat::Bgra8888, kPixels},
-        UncompressedCase{TexelFormat::Bgrx888, {0x10, 0x80, 0xF0, 0xFF, 0xFF, 0x00, 0x7F, 0xFF, 0x00, 0x00, 0x00, 0xFF,
-                                                0xFF, 0xFF, 0xFF, 0xFF, 0x08, 0x84, 0x7C, 0xFF}},
+        UncompressedCase{TexelFormat::Bgrx888, {0x10, 0x80, 0xF0, 0xFF, 0xFF, 0x00, 0x7F, 0xFF, 0x00, 0x00,
+                                                0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x08, 0x84, 0x7C, 0xFF}},
         UncompressedCase{TexelFormat::Argb1555, {0x02, 0x76, 0x1F, 0xBC, 0x00, 0x00, 0xFF, 0xFF, 0x01, 0xBE}},
         UncompressedCase{TexelFormat::Rgb555, {0x02, 0xF6, 0x1F, 0xBC, 0x00, 0x80, 0xFF, 0xFF, 0x01, 0xBE}},
         UncompressedCase{TexelFormat::Rgb565, {0x02, 0xEC, 0x1F, 0x78, 0x00, 0x00, 0xFF, 0xFF, 0x21, 0x7C}},
@@ -167,8 +165,8 @@ TEST(CompressedEncoding, APhotoComesBackClose)
             p[2] = uint8_t((x * y) % 256);
             p[3] = uint8_t(255 - x * 4);
         }
-    for (const auto& [format, flags] : {std::pair{TexelFormat::Dxt3, int(squish::kDxt3)},
-                                        std::pair{TexelFormat::Dxt5, int(squish::kDxt5)}}) {
+    for (const auto& [format, flags] :
+         {std::pair{TexelFormat::Dxt3, int(squish::kDxt3)}, std::pair{TexelFormat::Dxt5, int(squish::kDxt5)}}) {
         TexelLayout layout;
         layout.format = format;
         layout.width = w;
@@ -188,8 +186,8 @@ TEST(MipLevels, EachPixelIsTheRoundedMeanOfTheFourAboveIt)
     // 5 x 2 -> 2 x 1: the fifth column is left out; sums of 3 and 9 round up,
     // sums of 1 down.
     const std::vector<uint8_t> level0 = {
-        0, 0, 0, 0,   1, 0, 1, 9,    200, 10, 0, 255,   100, 10, 0, 255,   7, 7, 7, 7,
-        1, 1, 0, 0,   1, 0, 0, 0,    201, 11, 1, 250,   102, 10, 0, 254,   7, 7, 7, 7,
+        0, 0, 0, 0, 1, 0, 1, 9, 200, 10, 0, 255, 100, 10, 0, 255, 7, 7, 7, 7,
+        1, 1, 0, 0, 1, 0, 0, 0, 201, 11, 1, 250, 102, 10, 0, 254, 7, 7, 7, 7,
     };
     const std::vector<uint8_t> next = nextMipLevel(level0.data(), 5, 2);
     // (0+1+1+1+2)/4=1, (0+0+1+0+2)/4=0, (0+1+0+0+2)/4=0, (0+9+0+0+2)/4=2;
@@ -204,4 +202,4 @@ TEST(MipLevels, OnePixelWideOrHighLevelsAverageTwo)
     EXPECT_EQ(nextMipLevel(column.data(), 4, 1), (std::vector<uint8_t>{11, 0, 0, 0, 25, 2, 2, 3}));
 }
 
-} // namespace
+}  // namespace

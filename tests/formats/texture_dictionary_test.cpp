@@ -34,7 +34,7 @@ TextureRecord plain32(const std::string& name, uint16_t w, uint16_t h)
     return makeTexture32(name, "", w, h, std::vector<Rgba>(size_t(w) * h, Rgba{1, 2, 3, 4}));
 }
 
-} // namespace
+}  // namespace
 
 TEST(TextureDictionary, ThreeKindsGiveTheirRowsAndAbsoluteOffsets)
 {
@@ -167,11 +167,11 @@ TEST(TextureDictionary, ListStopsWhereTheFileEnds)
     };
     const Case cases[] = {
         {full.size(), 2, true, TextureListEnd::Complete},
-        {full.size() - 12, 2, true, TextureListEnd::Complete},         // only the trailer is missing
-        {full.size() - 13, 2, false, TextureListEnd::DataPastEnd},     // one texel short
-        {172 + 112 + 1024 + 2, 2, false, TextureListEnd::DataPastEnd}, // inside the size field
-        {172 + 112 + 500, 2, false, TextureListEnd::DataPastEnd},      // inside the palette
-        {172 + 111, 1, true, TextureListEnd::HeaderPastEnd},           // header one byte short
+        {full.size() - 12, 2, true, TextureListEnd::Complete},          // only the trailer is missing
+        {full.size() - 13, 2, false, TextureListEnd::DataPastEnd},      // one texel short
+        {172 + 112 + 1024 + 2, 2, false, TextureListEnd::DataPastEnd},  // inside the size field
+        {172 + 112 + 500, 2, false, TextureListEnd::DataPastEnd},       // inside the palette
+        {172 + 111, 1, true, TextureListEnd::HeaderPastEnd},            // header one byte short
         {172, 1, true, TextureListEnd::HeaderPastEnd},
         {28 + 112 + 4 + 15, 1, false, TextureListEnd::DataPastEnd},
         {28 + 50, 0, false, TextureListEnd::HeaderPastEnd},
@@ -245,12 +245,11 @@ TEST(TextureDictionary, NoTextureReachesPastTheEndOfItsEntry)
             bool secondHasData;
             TextureListEnd how;
         };
-        for (const Case& c : {Case{316, 2, true, TextureListEnd::Complete},
-                              Case{304, 2, true, TextureListEnd::Complete},   // the trailer is not needed
-                              Case{303, 2, false, TextureListEnd::DataPastEnd},
-                              Case{287, 2, false, TextureListEnd::DataPastEnd},
-                              Case{283, 1, false, TextureListEnd::HeaderPastEnd},
-                              Case{0, 0, false, TextureListEnd::Complete}}) {
+        for (const Case& c :
+             {Case{316, 2, true, TextureListEnd::Complete},
+              Case{304, 2, true, TextureListEnd::Complete},  // the trailer is not needed
+              Case{303, 2, false, TextureListEnd::DataPastEnd}, Case{287, 2, false, TextureListEnd::DataPastEnd},
+              Case{283, 1, false, TextureListEnd::HeaderPastEnd}, Case{0, 0, false, TextureListEnd::Complete}}) {
             SCOPED_TRACE(c.end);
             const TextureListing l = readAt(file, base, base + c.end);
             ASSERT_EQ(l.rows.size(), c.rows);

@@ -35,7 +35,7 @@ std::string errorOf(F&& f)
     return "<no error>";
 }
 
-} // namespace
+}  // namespace
 
 TEST(TextureDictionaryWriter, TinyDictionaryMatchesHandComputedBytes)
 {
@@ -63,9 +63,9 @@ TEST(TextureDictionaryWriter, TinyDictionaryMatchesHandComputedBytes)
     fill(want, 124, 8, 0xB2);
     put(want, 132, {2, 0, 1, 0, 0x08, 0x01, 0x04, 0x00});
     put(want, 140, {0x0A, 0x14, 0x1E, 0x28});  // palette entry 0: R, G, B, A
-    put(want, 1164, {2, 0, 0, 0});              // D
-    put(want, 1168, {0, 0});                    // two index bytes
-    fill(want, 1170, 12, 0xC3);                 // trailer
+    put(want, 1164, {2, 0, 0, 0});             // D
+    put(want, 1168, {0, 0});                   // two index bytes
+    fill(want, 1170, 12, 0xC3);                // trailer
     // Second texture at 1182: 1 x 1, kind 0x40120, D = 4, texel B, G, R, A.
     put(want, 1182 + 32, {'t', '3', '2'});
     put(want, 1182 + 104, {1, 0, 1, 0, 0x20, 0x01, 0x04, 0x00});
@@ -125,7 +125,8 @@ TEST(TextureDictionaryWriter, NameFieldsAreWrittenRaw)
     EXPECT_EQ(bytes[99], 0);
 
     d.textures[0].name = std::string(33, 'N');
-    EXPECT_EQ(errorOf([&] { buildTextureDictionary(d); }), "Texture name longer than 32 bytes: " + std::string(33, 'N'));
+    EXPECT_EQ(errorOf([&] { buildTextureDictionary(d); }),
+              "Texture name longer than 32 bytes: " + std::string(33, 'N'));
     d.textures[0].name = "ok";
     d.textures[0].maskName = std::string(33, 'M');
     EXPECT_EQ(errorOf([&] { buildTextureDictionary(d); }), "Mask name longer than 32 bytes: " + std::string(33, 'M'));
@@ -176,7 +177,10 @@ TEST(TextureDictionaryWriter, TexelEncodings)
 
 TEST(TextureDictionaryWriter, RefusesInconsistentTextures)
 {
-    EXPECT_EQ(errorOf([] { makeTexture32("a", "", 2, 2, {{}, {}, {}}); }), "Texture a: pixel count does not match its size");
+    EXPECT_EQ(errorOf([] {
+                  makeTexture32("a", "", 2, 2, {{}, {}, {}});
+              }),
+              "Texture a: pixel count does not match its size");
     EXPECT_EQ(errorOf([] { makeTexture16("b", "", 1, 2, {{}}); }), "Texture b: pixel count does not match its size");
     EXPECT_EQ(errorOf([] { makeTexturePaletted8("c", "", 1, 1, {{}}, {1}); }),
               "Texture c: palette index outside the palette");

@@ -54,9 +54,12 @@ QImage render(const TGraphic& g, QSize canvasSize, QRect rect)
     return canvas;
 }
 
-uint32_t rgbAt(const QImage& img, int x, int y) { return img.pixel(x, y) & 0xFFFFFF; }
+uint32_t rgbAt(const QImage& img, int x, int y)
+{
+    return img.pixel(x, y) & 0xFFFFFF;
+}
 
-} // namespace
+}  // namespace
 
 // --- format facts, strides, row layout
 
@@ -68,9 +71,12 @@ TEST(DibFormats, BitsPaletteAndDescription)
         bool palette;
         const char* text;
     };
-    const Case cases[] = {{ifMonochrome, 1, true, "Black and white"},    {ifGrayscale16, 4, true, "16 shades of gray"},
-                          {ifGrayscale256, 8, true, "256 shades of gray"}, {ifColor16, 4, true, "16 color"},
-                          {ifColor256, 8, true, "256 color"},             {ifRgb24, 24, false, "True color"}};
+    const Case cases[] = {{ifMonochrome, 1, true, "Black and white"},
+                          {ifGrayscale16, 4, true, "16 shades of gray"},
+                          {ifGrayscale256, 8, true, "256 shades of gray"},
+                          {ifColor16, 4, true, "16 color"},
+                          {ifColor256, 8, true, "256 color"},
+                          {ifRgb24, 24, false, "True color"}};
     for (const Case& c : cases) {
         EXPECT_EQ(BitsPerPixel(c.f), c.bpp) << int(c.f);
         EXPECT_EQ(HasPalette(c.f), c.palette) << int(c.f);
@@ -85,9 +91,9 @@ TEST(DibFormats, RowStrideOfEveryFormat)
         TImageFormat f;
         int stride;
     };
-    const Case cases[] = {{1, ifMonochrome, 4},  {3, ifRgb24, 12},   {5, ifColor16, 4},     {32, ifMonochrome, 4},
-                          {33, ifMonochrome, 8}, {9, ifGrayscale16, 8}, {5, ifColor256, 8}, {4, ifRgb24, 12},
-                          {1, ifRgb24, 4}};
+    const Case cases[] = {{1, ifMonochrome, 4},  {3, ifRgb24, 12},      {5, ifColor16, 4},
+                          {32, ifMonochrome, 4}, {33, ifMonochrome, 8}, {9, ifGrayscale16, 8},
+                          {5, ifColor256, 8},    {4, ifRgb24, 12},      {1, ifRgb24, 4}};
     for (const Case& c : cases) {
         TDibGraphic g;
         g.NewImage(c.width, 2, c.f, nullptr, 96, 96);
@@ -166,22 +172,27 @@ TEST(DibPalettes, Standard256ColourRuleAndItsThreeOddEntries)
         int index;
         uint32_t color;
     };
-    const Spot spots[] = {
-        {16, 0x000000}, {17, 0x141414}, {29, 0xCBCBCB}, {31, 0xFFFFFF},  // grey ramp
-        {30, MakeColor(227, 179, 179)}, {85, MakeColor(223, 182, 235)}, {96, MakeColor(182, 223, 182)},
-        {32, MakeColor(0, 0, 255)},      // block 1 starts at blue
-        {33, MakeColor(65, 0, 255)},     // (L1, L0, L4)
-        {40, MakeColor(255, 0, 0)},      // (L4, L0, L0)
-        {44, MakeColor(255, 255, 0)},    // (L4, L4, L0)
-        {55, MakeColor(0, 65, 255)},     // (L0, L1, L4), end of block 1
-        {56, MakeColor(125, 125, 255)},  // block 2
-        {82, MakeColor(219, 182, 255)},  // block 3: (L2, L0, L4)
-        {84, MakeColor(255, 182, 255)},  // (L4, L0, L4); 85 is odd
-        {86, MakeColor(255, 182, 219)},  // (L4, L0, L2)
-        {104, MakeColor(0, 0, 113)},     // block 4
-        {200, MakeColor(32, 32, 65)},    // block 8
-        {247, MakeColor(44, 48, 65)},    // last wheel entry of block 9
-        {248, 0}, {255, 0}};
+    const Spot spots[] = {{16, 0x000000},
+                          {17, 0x141414},
+                          {29, 0xCBCBCB},
+                          {31, 0xFFFFFF},  // grey ramp
+                          {30, MakeColor(227, 179, 179)},
+                          {85, MakeColor(223, 182, 235)},
+                          {96, MakeColor(182, 223, 182)},
+                          {32, MakeColor(0, 0, 255)},      // block 1 starts at blue
+                          {33, MakeColor(65, 0, 255)},     // (L1, L0, L4)
+                          {40, MakeColor(255, 0, 0)},      // (L4, L0, L0)
+                          {44, MakeColor(255, 255, 0)},    // (L4, L4, L0)
+                          {55, MakeColor(0, 65, 255)},     // (L0, L1, L4), end of block 1
+                          {56, MakeColor(125, 125, 255)},  // block 2
+                          {82, MakeColor(219, 182, 255)},  // block 3: (L2, L0, L4)
+                          {84, MakeColor(255, 182, 255)},  // (L4, L0, L4); 85 is odd
+                          {86, MakeColor(255, 182, 219)},  // (L4, L0, L2)
+                          {104, MakeColor(0, 0, 113)},     // block 4
+                          {200, MakeColor(32, 32, 65)},    // block 8
+                          {247, MakeColor(44, 48, 65)},    // last wheel entry of block 9
+                          {248, 0},
+                          {255, 0}};
     for (const Spot& s : spots)
         EXPECT_EQ(entryColor(p, s.index), s.color) << "entry " << s.index;
 }
@@ -386,10 +397,10 @@ TEST(DibGraphic, PixelPackingPerFormat)
         int byteAt;
         uint8_t byte;
     };
-    const Case cases[] = {{ifMonochrome, 0, 1, 0, 0x80},    {ifMonochrome, 9, 1, 1, 0x40},
-                          {ifMonochrome, 7, 5, 0, 0x01},    {ifGrayscale16, 0, 0xA, 0, 0xA0},
-                          {ifColor16, 3, 0x7, 1, 0x07},     {ifColor16, 4, 0xF, 2, 0xF0},
-                          {ifColor256, 2, 200, 2, 200},     {ifGrayscale256, 0, 255, 0, 255}};
+    const Case cases[] = {{ifMonochrome, 0, 1, 0, 0x80}, {ifMonochrome, 9, 1, 1, 0x40},
+                          {ifMonochrome, 7, 5, 0, 0x01}, {ifGrayscale16, 0, 0xA, 0, 0xA0},
+                          {ifColor16, 3, 0x7, 1, 0x07},  {ifColor16, 4, 0xF, 2, 0xF0},
+                          {ifColor256, 2, 200, 2, 200},  {ifGrayscale256, 0, 255, 0, 255}};
     for (const Case& c : cases) {
         TDibGraphic g;
         g.NewImage(12, 3, c.f, nullptr, 96, 96);
@@ -544,7 +555,7 @@ public:
     void ReadFromStream(TStream&) override {}
     void WriteToStream(TStream&) override {}
 };
-} // namespace
+}  // namespace
 
 TEST(DibGraphic, AssignFromAnotherPictureDrawsItOnBlackTrueColour)
 {
@@ -575,11 +586,16 @@ TEST(DibGraphic, AssignFromPlatformBitmapOfEachDepth)
         int colors;  // colour table size for indexed images
         TImageFormat expect;
     };
-    const Case cases[] = {{QImage::Format_Mono, 2, ifMonochrome},      {QImage::Format_MonoLSB, 2, ifMonochrome},
-                          {QImage::Format_Indexed8, 16, ifColor16},    {QImage::Format_Indexed8, 200, ifColor256},
-                          {QImage::Format_Grayscale8, 0, ifGrayscale256}, {QImage::Format_RGB888, 0, ifRgb24},
-                          {QImage::Format_BGR888, 0, ifRgb24},         {QImage::Format_RGB32, 0, ifRgb24},
-                          {QImage::Format_ARGB32, 0, ifRgb24},         {QImage::Format_RGB16, 0, ifRgb24}};
+    const Case cases[] = {{QImage::Format_Mono, 2, ifMonochrome},
+                          {QImage::Format_MonoLSB, 2, ifMonochrome},
+                          {QImage::Format_Indexed8, 16, ifColor16},
+                          {QImage::Format_Indexed8, 200, ifColor256},
+                          {QImage::Format_Grayscale8, 0, ifGrayscale256},
+                          {QImage::Format_RGB888, 0, ifRgb24},
+                          {QImage::Format_BGR888, 0, ifRgb24},
+                          {QImage::Format_RGB32, 0, ifRgb24},
+                          {QImage::Format_ARGB32, 0, ifRgb24},
+                          {QImage::Format_RGB16, 0, ifRgb24}};
     const int w = 11, h = 3;
     for (const Case& c : cases) {
         QImage img(w, h, c.qf);
@@ -596,8 +612,8 @@ TEST(DibGraphic, AssignFromPlatformBitmapOfEachDepth)
                     img.setPixel(x, y, uint((x * 5 + y * 3) % c.colors));
         } else {
             // Colours every format stores exactly (5-6-5 for RGB16).
-            const QRgb colours[] = {qRgb(0, 0, 0), qRgb(255, 255, 255), qRgb(255, 0, 0), qRgb(0, 255, 0),
-                                    qRgb(0, 0, 255), qRgb(132, 132, 132)};
+            const QRgb colours[] = {qRgb(0, 0, 0),   qRgb(255, 255, 255), qRgb(255, 0, 0),
+                                    qRgb(0, 255, 0), qRgb(0, 0, 255),     qRgb(132, 132, 132)};
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x) {
                     QRgb col = colours[(x + y) % 6];
@@ -761,7 +777,7 @@ public:
     int readIndex = 0;
     void ReadImage(TStream&, int index) override { readIndex = index; }
 };
-} // namespace
+}  // namespace
 
 TEST(DibGraphic, StreamOperationsOfTheBase)
 {

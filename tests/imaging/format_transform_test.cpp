@@ -13,7 +13,10 @@
 
 namespace {
 
-uint32_t grey(int v) { return MakeColor(uint8_t(v), uint8_t(v), uint8_t(v)); }
+uint32_t grey(int v)
+{
+    return MakeColor(uint8_t(v), uint8_t(v), uint8_t(v));
+}
 
 uint32_t keyColour(int key, int offset = 0)
 {
@@ -46,10 +49,10 @@ TEST(ColourReductionPalette, RareColoursAreDroppedAtTheThresholdBoundaries)
         int counts[3];
         bool kept[3];
     } cases[] = {
-        {1249, {3, 5, 6}, {true, true, true}},      // T = 2
-        {1250, {3, 5, 6}, {false, false, true}},    // T = 5
-        {9999, {15, 16, 21}, {false, true, true}},  // T = 15
-        {10000, {15, 16, 21}, {false, false, true}}, // T = 20
+        {1249, {3, 5, 6}, {true, true, true}},        // T = 2
+        {1250, {3, 5, 6}, {false, false, true}},      // T = 5
+        {9999, {15, 16, 21}, {false, true, true}},    // T = 15
+        {10000, {15, 16, 21}, {false, false, true}},  // T = 20
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.distinct);
@@ -103,7 +106,8 @@ TEST(ColourReductionPalette, TwoColoursInKeyOrderAndCutToFiveBits)
 
 TEST(ColourReductionPalette, ALoneColourIsNoCandidate)
 {
-    auto picture = MakeRgb24Picture(20, 20, [](int x, int y) { return x == 19 && y == 19 ? MakeColor(255, 0, 0) : grey(128); });
+    auto picture =
+        MakeRgb24Picture(20, 20, [](int x, int y) { return x == 19 && y == 19 ? MakeColor(255, 0, 0) : grey(128); });
     TImageFormatTransform t;
     t.TargetFormat = ifColor256;
     t.ApplyInPlace(*picture);
@@ -130,7 +134,8 @@ TEST(ColourReductionPalette, SixteenColoursAndEmptyPicture)
     int best = 1 << 30;
     uint32_t whitest = 0;
     for (int i = 0; i < 256; ++i) {
-        const int dr = 255 - every.Entries[i].peRed, dg = 255 - every.Entries[i].peGreen, db = 255 - every.Entries[i].peBlue;
+        const int dr = 255 - every.Entries[i].peRed, dg = 255 - every.Entries[i].peGreen,
+                  db = 255 - every.Entries[i].peBlue;
         if (dr * dr + dg * dg + db * db < best) {
             best = dr * dr + dg * dg + db * db;
             whitest = entryColour(every, i);
@@ -212,7 +217,8 @@ TEST(ColourSelection, IncrementalEqualsPlainOnRandomSets)
             for (int b = 0; b < side; ++b)
                 for (int g = 0; g < side; ++g)
                     for (int r = 0; r < side; ++r)
-                        for (uint8_t v : bgr({MakeColor(uint8_t(base + 8 * r), uint8_t(base + 8 * g), uint8_t(base + 8 * b))}))
+                        for (uint8_t v :
+                             bgr({MakeColor(uint8_t(base + 8 * r), uint8_t(base + 8 * g), uint8_t(base + 8 * b))}))
                             colours.push_back(v);
         } else if (kind == 2) {
             // Arbitrary bytes, every other time close together (distances

@@ -46,8 +46,8 @@ TEST(ImportPipeline, RedTwoByTwoForATrueColourTexture)
     PrepareImportPicture(*picture, QSize(2, 2), ifRgb24);
     const std::vector<uint8_t> tga = tgaOf(*picture);
     ASSERT_EQ(tga.size(), 18u + 12u);
-    EXPECT_EQ(tga[1], 0);   // no colour map
-    EXPECT_EQ(tga[2], 2);   // true colour
+    EXPECT_EQ(tga[1], 0);  // no colour map
+    EXPECT_EQ(tga[2], 2);  // true colour
     EXPECT_EQ(tga[16], 24);
     for (size_t i = 18; i < tga.size(); i += 3)
         EXPECT_EQ(std::vector<uint8_t>(tga.begin() + long(i), tga.begin() + long(i) + 3),

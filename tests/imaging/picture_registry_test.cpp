@@ -63,15 +63,14 @@ std::vector<std::string> fileFormatExtensions()
     return out;
 }
 
-const std::vector<std::string> kLibraryUpper = {"TIF", "TIFF", "TGA", "VST", "AFI", "PCX",
-                                                "PCC", "DCX", "JPG", "JPEG", "PNG"};
+const std::vector<std::string> kLibraryUpper = {"TIF", "TIFF", "TGA", "VST",  "AFI", "PCX",
+                                                "PCC", "DCX",  "JPG", "JPEG", "PNG"};
 
 TEST_F(PictureRegistryTest, LibraryRegistrationsInOrder)
 {
     EXPECT_EQ(registryExtensions(), kLibraryUpper);
-    EXPECT_EQ(fileFormatExtensions(),
-              (std::vector<std::string>{"wmf", "emf", "ico", "bmp", "tif", "tiff", "tga", "vst", "afi", "pcx", "pcc",
-                                        "dcx", "jpg", "jpeg", "png"}));
+    EXPECT_EQ(fileFormatExtensions(), (std::vector<std::string>{"wmf", "emf", "ico", "bmp", "tif", "tiff", "tga", "vst",
+                                                                "afi", "pcx", "pcc", "dcx", "jpg", "jpeg", "png"}));
     const auto& files = PictureFileFormats();
     const std::pair<const char*, const TGraphicClass*> expected[] = {
         {"Metafiles", &TMetaFileGraphic::classInfo},
@@ -270,8 +269,7 @@ public:
     explicit TempFile(const std::string& name)
         : path_((std::filesystem::temp_directory_path() / ("qx_registry_" + std::to_string(getpid()) + "_" + name))
                     .string())
-    {
-    }
+    {}
     ~TempFile() { std::remove(path_.c_str()); }
     void write(const std::vector<uint8_t>& bytes) const
     {
@@ -347,8 +345,8 @@ TEST_F(PictureRegistryTest, FilterAtStartAndAfterPreviewFormats)
         "|Enhanced meta file (*.emf)|*.emf"
         "|Windows meta file (*.wmf)|*.wmf"
         "|Windows icon (*.ico)|*.ico"
-        "|Bitmap file (*.bmp)|*.bmp" +
-        std::string(kFilterAtStart).substr(std::string(kFilterAtStart).find("|Portable"));
+        "|Bitmap file (*.bmp)|*.bmp"
+        + std::string(kFilterAtStart).substr(std::string(kFilterAtStart).find("|Portable"));
     EXPECT_EQ(after, expected);
 }
 
@@ -438,4 +436,4 @@ TEST_F(PictureRegistryTest, FailedSavesResetTheCursor)
     EXPECT_EQ(cursor, (std::vector<bool>{true, false}));
 }
 
-} // namespace
+}  // namespace

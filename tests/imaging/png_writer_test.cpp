@@ -89,7 +89,7 @@ PngRows rowsOf(const std::vector<uint8_t>& p, int width, int height, bool alpha)
     return rows;
 }
 
-} // namespace
+}  // namespace
 
 TEST(PngWriter, DecodesToExactlyThePixelsHandedOver)
 {
@@ -97,8 +97,8 @@ TEST(PngWriter, DecodesToExactlyThePixelsHandedOver)
         int width, height;
         bool alpha;
     };
-    for (const Case& c : {Case{1, 1, true}, Case{257, 3, true}, Case{5, 300, true}, Case{31, 17, false},
-                          Case{1024, 64, true}}) {
+    for (const Case& c :
+         {Case{1, 1, true}, Case{257, 3, true}, Case{5, 300, true}, Case{31, 17, false}, Case{1024, 64, true}}) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + (c.alpha ? " RGBA" : " RGB"));
         const std::vector<uint8_t> p = pixels(c.width, c.height, c.alpha ? 4 : 3);
         int calls = 0;

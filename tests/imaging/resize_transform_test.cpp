@@ -15,9 +15,15 @@
 
 namespace {
 
-uint32_t grey(int v) { return MakeColor(uint8_t(v), uint8_t(v), uint8_t(v)); }
+uint32_t grey(int v)
+{
+    return MakeColor(uint8_t(v), uint8_t(v), uint8_t(v));
+}
 
-int redAt(const TDibGraphic& b, int x, int y) { return int((b.GetPixelColor(x, y) >> 16) & 255); }
+int redAt(const TDibGraphic& b, int x, int y)
+{
+    return int((b.GetPixelColor(x, y) >> 16) & 255);
+}
 
 std::string errorOf(const std::function<void()>& f)
 {
@@ -46,7 +52,7 @@ TEST(ResampleKernels, CubicBSplineWorkedValues)
     const struct {
         float x;
         long double expected;
-    } cases[] = {{0.0f, 2.0L / 3}, {1.0f, 1.0L / 6}, {-1.0f, 1.0L / 6}, {2.0f, 0},        {-2.0f, 0},
+    } cases[] = {{0.0f, 2.0L / 3},   {1.0f, 1.0L / 6},    {-1.0f, 1.0L / 6}, {2.0f, 0},         {-2.0f, 0},
                  {0.5f, 23.0L / 48}, {-0.5f, 23.0L / 48}, {1.5f, 1.0L / 48}, {-1.5f, 1.0L / 48}};
     for (const auto& c : cases)
         EXPECT_EQ(CubicBSplineKernel(c.x), static_cast<float>(c.expected)) << c.x;
@@ -58,8 +64,12 @@ TEST(ResampleKernels, TableSupportsCentresAndSymmetry)
         TResampleKernel kernel;
         float support;
         long double atZero;
-    } cases[] = {{rkTriangle, 1.0f, 1},          {rkHermite, 1.0f, 1},  {rkQuadraticBSpline, 1.5f, 0.75L},
-                 {rkCubicBSpline, 2.0f, 2.0L / 3}, {rkLanczos3, 3.0f, 1}, {rkMitchell, 2.0f, 16.0L / 18}};
+    } cases[] = {{rkTriangle, 1.0f, 1},
+                 {rkHermite, 1.0f, 1},
+                 {rkQuadraticBSpline, 1.5f, 0.75L},
+                 {rkCubicBSpline, 2.0f, 2.0L / 3},
+                 {rkLanczos3, 3.0f, 1},
+                 {rkMitchell, 2.0f, 16.0L / 18}};
     for (const auto& c : cases) {
         const TResampleKernelEntry& e = ResampleKernels[c.kernel];
         SCOPED_TRACE(e.Name);
@@ -179,8 +189,8 @@ TEST(ResampleRounding, ChannelsClampAndRoundTiesToEven)
     const struct {
         float sum;
         int byte;
-    } cases[] = {{2.5f, 2},    {3.5f, 4},    {0.5f, 0},     {1.5f, 2},    {254.5f, 254}, {2.4999f, 2},
-                 {2.5001f, 3}, {255.0f, 255}, {255.4f, 255}, {300.0f, 255}, {-0.4f, 0},   {-20.0f, 0}};
+    } cases[] = {{2.5f, 2},    {3.5f, 4},     {0.5f, 0},     {1.5f, 2},     {254.5f, 254}, {2.4999f, 2},
+                 {2.5001f, 3}, {255.0f, 255}, {255.4f, 255}, {300.0f, 255}, {-0.4f, 0},    {-20.0f, 0}};
     for (const auto& c : cases)
         EXPECT_EQ(ResampleChannelToByte(c.sum), c.byte) << c.sum;
 }
@@ -189,8 +199,8 @@ TEST(ResampleRounding, HalfwaySumsInAPictureRoundToEven)
 {
     // Triangle kernel, 2 -> 3 columns: the middle column is half of each
     // neighbour, so 2 and 3 give 2.5 -> 2 and 3 and 4 give 3.5 -> 4.
-    auto src = MakeRgb24Picture(2, 2, [](int x, int y) { return y == 0 ? MakeColor(2 + x, 2 + x, 2 + x)
-                                                                      : MakeColor(3 + x, 3 + x, 3 + x); });
+    auto src = MakeRgb24Picture(
+        2, 2, [](int x, int y) { return y == 0 ? MakeColor(2 + x, 2 + x, 2 + x) : MakeColor(3 + x, 3 + x, 3 + x); });
     TDibGraphic dst;
     filtered(3, 2, rkTriangle).ApplyOnDest(*src, dst);
     EXPECT_EQ(redAt(dst, 1, 0), 2);
@@ -357,11 +367,11 @@ TEST(ResizeFiltered, RowsSplitOverWorkersGiveTheSingleThreadedBytes)
         int srcW, srcH, dstW, dstH;
         TImageFormat format;
     } cases[] = {
-        {1001, 733, 517, 263, ifRgb24},     // shrinking both ways
-        {301, 203, 1201, 811, ifRgb24},     // enlarging both ways
-        {999, 64, 123, 1001, ifRgb24},      // shrinking across, enlarging down
-        {641, 481, 333, 257, ifColor256},   // palette source and destination
-        {513, 389, 255, 129, ifGrayscale16} // four-bit palette
+        {1001, 733, 517, 263, ifRgb24},      // shrinking both ways
+        {301, 203, 1201, 811, ifRgb24},      // enlarging both ways
+        {999, 64, 123, 1001, ifRgb24},       // shrinking across, enlarging down
+        {641, 481, 333, 257, ifColor256},    // palette source and destination
+        {513, 389, 255, 129, ifGrayscale16}  // four-bit palette
     };
     for (const Case& c : cases) {
         std::unique_ptr<TDibGraphic> src = MakePhotoLikePicture(c.srcW, c.srcH, 9);
@@ -468,7 +478,8 @@ TEST(ResizeUnfiltered, HalftoneOnlyAboveTheThousandTwentyFourPixelMark)
         EXPECT_EQ(averaged, c.halftone) << c.w << "x" << c.h;
     }
     // Palette pictures are never averaged.
-    auto big = MakeIndexedPicture(40, 40, ifColor256, DefaultPalette(ifColor256), [](int x, int y) { return (x + y) & 1; });
+    auto big =
+        MakeIndexedPicture(40, 40, ifColor256, DefaultPalette(ifColor256), [](int x, int y) { return (x + y) & 1; });
     EXPECT_FALSE(TResizeTransform::UsesHalftone(*big));
 }
 

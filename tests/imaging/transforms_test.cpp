@@ -50,7 +50,7 @@ public:
     using TImageTransform::Progress;
 };
 
-} // namespace
+}  // namespace
 
 // --- base class
 
@@ -82,8 +82,16 @@ TEST(ImageTransform, ProgressReportsChangesOnly)
     struct Case {
         int pos, min, max, percent;
     };
-    const Case cases[] = {{0, 0, 10, 0},   {0, 0, 10, 0},    {1, 0, 3, 33},   {2, 0, 3, 66},  {15, 10, 20, 50},
-                          {-5, 0, 10, 0},  {30, 0, 10, 100}, {7, 7, 7, 100},  {3, 7, 7, 100}, {1, 0, 1000, 0},
+    const Case cases[] = {{0, 0, 10, 0},
+                          {0, 0, 10, 0},
+                          {1, 0, 3, 33},
+                          {2, 0, 3, 66},
+                          {15, 10, 20, 50},
+                          {-5, 0, 10, 0},
+                          {30, 0, 10, 100},
+                          {7, 7, 7, 100},
+                          {3, 7, 7, 100},
+                          {1, 0, 1000, 0},
                           {INT32_MAX, INT32_MIN, INT32_MAX, 100}};
     for (const Case& c : cases)
         EXPECT_EQ(t.Progress(c.pos, c.min, c.max), c.percent) << c.pos << " in " << c.min << ".." << c.max;
@@ -214,8 +222,8 @@ TEST(AntiAliasTransform, LevelsPaletteSizeAndNonMonochromeSources)
     t.ApplyInPlace(odd);
     ASSERT_EQ(odd.ImageFormat(), ifGrayscale16);
     EXPECT_EQ(odd.GetPixelIndex(0, 0), 0);
-    EXPECT_EQ(odd.GetPixelIndex(1, 0), 8);   // pixels 1,2 over two rows: 2 set bits
-    EXPECT_EQ(odd.GetPixelIndex(2, 0), 8);   // pixel 2 and the (clear) padding pixel 3
+    EXPECT_EQ(odd.GetPixelIndex(1, 0), 8);  // pixels 1,2 over two rows: 2 set bits
+    EXPECT_EQ(odd.GetPixelIndex(2, 0), 8);  // pixel 2 and the (clear) padding pixel 3
     EXPECT_EQ(odd.RowPointer(0)[1] & 0x0F, 0);
     for (int i = 2; i < odd.RowStride(); ++i)
         EXPECT_EQ(odd.RowPointer(0)[i], 0);
@@ -305,15 +313,16 @@ TEST(CropTransform, ZeroMarginsCopyAndBadMarginsFailWithoutChangingTheBitmap)
     struct Case {
         int l, t, r, b;
     };
-    const Case bad[] = {{3, 0, 3, 0}, {0, 2, 0, 2}, {6, 0, 0, 0}, {-1, 0, 0, 0}, {0, 0, 0, -2},
-                        {INT32_MAX, 0, INT32_MAX, 0}, {0, 0, 10, 0}};
+    const Case bad[] = {{3, 0, 3, 0},  {0, 2, 0, 2},  {6, 0, 0, 0},
+                        {-1, 0, 0, 0}, {0, 0, 0, -2}, {INT32_MAX, 0, INT32_MAX, 0},
+                        {0, 0, 10, 0}};
     for (const Case& c : bad) {
         t.Left = c.l;
         t.Top = c.t;
         t.Right = c.r;
         t.Bottom = c.b;
-        EXPECT_EQ(messageOf([&] { t.ApplyInPlace(g); }), "Invalid crop parameters") << c.l << "," << c.t << ","
-                                                                                      << c.r << "," << c.b;
+        EXPECT_EQ(messageOf([&] { t.ApplyInPlace(g); }), "Invalid crop parameters")
+            << c.l << "," << c.t << "," << c.r << "," << c.b;
         EXPECT_EQ(snapshot(g), before);
     }
     TDibGraphic empty;

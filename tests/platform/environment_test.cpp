@@ -64,4 +64,4 @@ TEST_F(QuietThreadTest, TheThreadReportsAgainOnceTheScopesEnd)
     EXPECT_EQ(warnings, std::vector<std::string>{"heard"});
 }
 
-} // namespace
+}  // namespace

@@ -44,7 +44,7 @@ size_t entriesIn(const std::string& folder)
     return size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
-} // namespace
+}  // namespace
 
 TEST(WriteFileFromStream, CopiesCountBytesFromThePositionInBlocks)
 {
@@ -55,8 +55,7 @@ TEST(WriteFileFromStream, CopiesCountBytesFromThePositionInBlocks)
     s.SetPosition(12345);
     const int64_t count = (5 << 20) / 2 + 7;
     writeFileReplacing(dir.file("out"), s, count);
-    EXPECT_EQ(readBytes(dir.file("out")),
-              std::vector<uint8_t>(source.begin() + 12345, source.begin() + 12345 + count));
+    EXPECT_EQ(readBytes(dir.file("out")), std::vector<uint8_t>(source.begin() + 12345, source.begin() + 12345 + count));
     TMemoryStream empty;
     writeFileReplacing(dir.file("none"), empty, 0, FileSync::Deferred);
     EXPECT_TRUE(readBytes(dir.file("none")).empty());
@@ -118,11 +117,10 @@ bool failFchmodWith(int errnum)
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
     struct sock_fprog program = {static_cast<unsigned short>(std::size(filter)), filter};
-    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
-} // namespace
+}  // namespace
 
 TEST(WriteFile, AFileSystemWithoutPermissionsIsWrittenAllTheSame)
 {

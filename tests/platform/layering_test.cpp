@@ -29,7 +29,7 @@ bool isSource(const fs::path& path)
     return ext == ".h" || ext == ".cpp" || ext == ".c";
 }
 
-} // namespace
+}  // namespace
 
 TEST(PlatformLayer, KnowsNoClassOrHeaderOfTheLayersAboveIt)
 {
@@ -48,7 +48,7 @@ TEST(PlatformLayer, KnowsNoClassOrHeaderOfTheLayersAboveIt)
         for (std::sregex_iterator m(text.begin(), text.end(), definition), end; m != end; ++m)
             upperClasses.insert((*m)[1]);
     }
-    ASSERT_TRUE(upperClasses.count("TFormImage"));   // the scan sees the dialogs
+    ASSERT_TRUE(upperClasses.count("TFormImage"));  // the scan sees the dialogs
     ASSERT_TRUE(upperClasses.count("RecordTable"));
 
     const std::regex include(R"(#\s*include\s*"(\w+)/)");

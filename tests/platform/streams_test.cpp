@@ -25,7 +25,7 @@ fs::path tempDir()
     fs::create_directories(d);
     return d;
 }
-} // namespace
+}  // namespace
 
 TEST(MemoryStream, ReadBufferFailsOnShortRead)
 {
@@ -66,8 +66,8 @@ TEST(FileStream, OpenErrorsNameTheFile)
     ::unlink(pipe.c_str());
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     for (const std::string& path : {pipe, std::string("/dev/zero"), tempDir().string()})
-        for (FileMode mode : {FileMode::OpenReadShareDenyNone, FileMode::OpenReadShareDenyWrite,
-                              FileMode::OpenReadWriteExclusive})
+        for (FileMode mode :
+             {FileMode::OpenReadShareDenyNone, FileMode::OpenReadShareDenyWrite, FileMode::OpenReadWriteExclusive})
             EXPECT_THROW(TFileStream(path, mode), EFOpenError) << path;
     EXPECT_THROW(TFileStream(pipe, FileMode::Create), EFCreateError);
     ::unlink(pipe.c_str());
@@ -76,7 +76,9 @@ TEST(FileStream, OpenErrorsNameTheFile)
 TEST(FileStream, SharingModes)
 {
     const auto path = (tempDir() / "locked.img").string();
-    { std::ofstream(path) << "abcdef"; }
+    {
+        std::ofstream(path) << "abcdef";
+    }
     {
         TFileStream reader(path, FileMode::OpenReadShareDenyWrite);
         // Other readers are allowed, a writer that wants exclusive access is not.
@@ -100,10 +102,14 @@ TEST(Environment, ResolvesDataFileInOtherLetterCase)
 {
     const auto dir = tempDir() / "case";
     fs::create_directories(dir);
-    { std::ofstream(dir / "GAME.IMG") << "x"; }
+    {
+        std::ofstream(dir / "GAME.IMG") << "x";
+    }
     EXPECT_EQ(resolveFileNameCase((dir / "GAME.img").string()), (dir / "GAME.IMG").string());
     EXPECT_EQ(resolveFileNameCase((dir / "OTHER.img").string()), (dir / "OTHER.img").string());
-    { std::ofstream(dir / "GAME.img") << "y"; }
+    {
+        std::ofstream(dir / "GAME.img") << "y";
+    }
     EXPECT_EQ(resolveFileNameCase((dir / "GAME.img").string()), (dir / "GAME.img").string());
 }
 
@@ -152,7 +158,9 @@ TEST(Exceptions, FormatMessageFillsInOrder)
 TEST(FileStream, BsdLocksOfOtherProgramsAreSeen)
 {
     const auto path = (tempDir() / "flocked.img").string();
-    { std::ofstream(path) << "abcdef"; }
+    {
+        std::ofstream(path) << "abcdef";
+    }
     for (int held : {LOCK_SH, LOCK_EX}) {
         SCOPED_TRACE(held);
         const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -19,9 +19,11 @@ TEST(Text, ControlCharactersAreWrittenOut)
         {std::string("nul\0here", 8), "nul\\x00here"},
         {"\x01\x1f\x7f", "\\x01\\x1f\\x7f"},
         {"back\\slash", "back\\\\slash"},
-        {"\\x1b", "\\\\x1b"},  // an escape typed out stays told apart from a real one
+        {"\\x1b", "\\\\x1b"},              // an escape typed out stays told apart from a real one
         {"\xC5\xA0koda", "\xC5\xA0koda"},  // letters beyond ASCII are kept
-        {"\xC2\x9B" "31m", "\\x9b31m"},    // a C1 control (CSI) is not
+        {"\xC2\x9B"
+         "31m",
+         "\\x9b31m"},  // a C1 control (CSI) is not
     };
     for (const auto& [in, out] : cases)
         EXPECT_EQ(escapeControlCharacters(in), out) << in;
@@ -34,11 +36,11 @@ TEST(Text, ControlCharactersAreWrittenOut)
 TEST(FileNames, NamesWindowsReservesGetASafeForm)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"CON", "CON_"},       {"con.txd", "con_.txd"},   {"Nul.tga.old", "Nul_.tga.old"},
-        {"aux", "aux_"},       {"PRN.x", "PRN_.x"},       {"COM1", "COM1_"},
-        {"com9.dff", "com9_.dff"}, {"LPT5", "LPT5_"},     {"lpt1.txd", "lpt1_.txd"},
-        {"COM0", "COM0"},      {"COM10", "COM10"},        {"CONSOLE", "CONSOLE"},
-        {"icon.txd", "icon.txd"}, {"a/b:c", "a_b_c"},     {"..", "_.."},
+        {"CON", "CON_"},           {"con.txd", "con_.txd"}, {"Nul.tga.old", "Nul_.tga.old"},
+        {"aux", "aux_"},           {"PRN.x", "PRN_.x"},     {"COM1", "COM1_"},
+        {"com9.dff", "com9_.dff"}, {"LPT5", "LPT5_"},       {"lpt1.txd", "lpt1_.txd"},
+        {"COM0", "COM0"},          {"COM10", "COM10"},      {"CONSOLE", "CONSOLE"},
+        {"icon.txd", "icon.txd"},  {"a/b:c", "a_b_c"},      {"..", "_.."},
     };
     for (const auto& [in, out] : cases)
         EXPECT_EQ(safeFileName(in), out) << in;

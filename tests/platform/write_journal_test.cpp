@@ -76,8 +76,8 @@ struct Fixture {
     {
         struct stat st {};
         ::stat(data.c_str(), &st);
-        return stateHome + "/quarnix/" + std::to_string(uint64_t(st.st_dev)) + "-" +
-               std::to_string(uint64_t(st.st_ino)) + ".quarnix-journal";
+        return stateHome + "/quarnix/" + std::to_string(uint64_t(st.st_dev)) + "-" + std::to_string(uint64_t(st.st_ino))
+               + ".quarnix-journal";
     }
     std::vector<uint8_t> torn() const
     {
@@ -158,17 +158,17 @@ private:
     bool failWrite_;
 };
 
-} // namespace
+}  // namespace
 
 TEST(WriteJournal, TheNextOpenFindsTheOldOrTheNewBytesWhereverTheWriteWasCutOff)
 {
     struct Case {
         const char* name;
         bool inStateFolder;
-        int fileState;  // 0 old, 1 torn, 2 new
+        int fileState;      // 0 old, 1 torn, 2 new
         int journalDamage;  // 0 none, 1 cut short, 2 a byte changed
         bool restored;
-        int expected;   // 0 old, 2 new
+        int expected;  // 0 old, 2 new
     };
     for (const Case& c : {Case{"cut after the first new bytes", false, 1, 0, true, 0},
                           Case{"cut after the new bytes, before the journal went", false, 2, 0, false, 2},
@@ -191,8 +191,8 @@ TEST(WriteJournal, TheNextOpenFindsTheOldOrTheNewBytesWhereverTheWriteWasCutOff)
 
         const JournalRecovery r = recoverInterruptedWrite(f.data);
         EXPECT_EQ(r.restored, c.restored);
-        EXPECT_EQ(r.message(), c.restored ? "An interrupted import was undone: texture bytes at offset 1000 restored"
-                                          : "");
+        EXPECT_EQ(r.message(),
+                  c.restored ? "An interrupted import was undone: texture bytes at offset 1000 restored" : "");
         EXPECT_EQ(readBytes(f.data), c.expected == 0 ? f.before : f.after);
         EXPECT_FALSE(fs::exists(where));
         // Once is enough: the next open finds nothing to do.
@@ -259,8 +259,7 @@ TEST(WriteJournal, AFolderThatCannotHoldAJournalSendsItToTheStateFolder)
         EXPECT_FALSE(fs::exists(f.beside()));
         EXPECT_EQ(peek(f.inState()), journalBytes(kOffset, f.old, f.block, 8000));
         // Private to the user: it holds bytes of the user's file.
-        EXPECT_EQ(fs::status(fs::path(f.inState()).parent_path()).permissions() & fs::perms::all,
-                  fs::perms::owner_all);
+        EXPECT_EQ(fs::status(fs::path(f.inState()).parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
         checked = true;
     };
     FileJournalStore store(f.data, ops);
@@ -393,7 +392,7 @@ public:
     int64_t flipAt = -1;
 };
 
-} // namespace
+}  // namespace
 
 TEST(WriteJournal, ALargeBlockReadBackFindsOneChangedByteAnywhere)
 {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "search/find_replace.h"
 #include "catalog/entry_table.h"
 #include "catalog/texture_table.h"
+#include "search/find_replace.h"
 
 #include "platform/environment.h"
 #include "platform/exceptions.h"
@@ -54,9 +54,9 @@ public:
     }
 
     std::unique_ptr<RecordTable> table;
-    std::vector<int> visits;             // RecNo at each AfterScroll
+    std::vector<int> visits;  // RecNo at each AfterScroll
     bool suspendedAtEveryVisit = true;
-    int throwAtVisit = 0;                // the visit (1-based) whose handler fails
+    int throwAtVisit = 0;  // the visit (1-based) whose handler fails
 };
 
 struct FindCase {
@@ -76,7 +76,12 @@ TEST(FindNextRow, MovesFromTheNextRowAndReturnsByLocate)
         {"match on the next row", rows, 1, "abc", true, 2, {2}},
         {"skips rows that do not match", rows, 2, "abc", true, 4, {3, 4}},
         {"the last row: no wrap, back by locate", rows, 4, "abc", false, 4, {4, 4}},
-        {"no match: step past the end, then locate visits from the first row", rows, 3, "zzz", false, 3,
+        {"no match: step past the end, then locate visits from the first row",
+         rows,
+         3,
+         "zzz",
+         false,
+         3,
          {4, 4, 1, 2, 3, 3}},
         {"the starting row itself is never found", {"abc", "x", "y"}, 1, "abc", false, 1, {2, 3, 3, 1, 1}},
         {"only A-Z fold: é does not find É", {"x", "\xC9", "y"}, 1, "\xE9", false, 1, {2, 3, 3, 1, 1}},
@@ -200,7 +205,7 @@ TEST(ReplaceInRows, VisitsEveryRowAndTheStepPastTheLastWithTheBusyCursor)
 TEST(ReplaceInRows, AnErrorKeepsRowsAlreadyRewrittenAndRestoresCursorAndGrid)
 {
     ScanTable t({"a", "a", "a", "a"});
-    t.throwAtVisit = 3;   // moving onto row 3
+    t.throwAtVisit = 3;  // moving onto row 3
     EXPECT_THROW(replaceInRows(*t.table, "a", "b", rfReplaceAll), EFOpenError);
     EXPECT_EQ(t.texts(), (std::vector<std::string>{"b", "b", "a", "a"}));
     EXPECT_EQ(t.table->RecNo(), 3);
@@ -209,4 +214,4 @@ TEST(ReplaceInRows, AnErrorKeepsRowsAlreadyRewrittenAndRestoresCursorAndGrid)
     EXPECT_FALSE(busyCursorShown());
 }
 
-} // namespace
+}  // namespace

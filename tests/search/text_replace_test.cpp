@@ -45,9 +45,9 @@ TEST(ContainsFoldingAsciiLetters, FoldsOnlyAToZ)
         {"@", "`", false},
         {"^", "~", false},
         // Letters beyond A-Z are not folded.
-        {"\xC9", "\xE9", false},   // É / é
+        {"\xC9", "\xE9", false},  // É / é
         {"\xE9", "\xC9", false},
-        {"\x8A", "\x9A", false},   // Š / š
+        {"\x8A", "\x9A", false},  // Š / š
         {"\xE9", "\xE9", true},
     };
     for (const FoldCase& c : cases)
@@ -70,15 +70,15 @@ TEST(ReplaceText, LeftToRightWithoutOverlapOrRescan)
         {"aaaa", "aa", "a", all, "aa"},
         {"aaa", "aa", "b", all, "ba"},
         {"abcabc", "bc", "X", all, "aXaX"},
-        {"aXa", "a", "aa", all, "aaXaa"},           // the inserted text is not searched again
-        {"abc", "abc", "", all, "" },
-        {"abc", "", "X", all, "abc"},               // an empty pattern never occurs
+        {"aXa", "a", "aa", all, "aaXaa"},  // the inserted text is not searched again
+        {"abc", "abc", "", all, ""},
+        {"abc", "", "X", all, "abc"},  // an empty pattern never occurs
         {"", "a", "b", all, ""},
         {"abc", "abcd", "X", all, "abc"},
-        {"ABC", "abc", "x", all, "ABC"},            // case counts without ignore-case
-        {"abab", "ab", "x", 0, "xab"},              // without replace-all: the first only
+        {"ABC", "abc", "x", all, "ABC"},  // case counts without ignore-case
+        {"abab", "ab", "x", 0, "xab"},    // without replace-all: the first only
         {"xABCx", "abc", "q", allIgnoring, "xqx"},
-        {"aBcD", "bc", "x", allIgnoring, "axD"},    // unreplaced parts keep their case
+        {"aBcD", "bc", "x", allIgnoring, "axD"},  // unreplaced parts keep their case
         {"Hello", "hello", "WoRlD", allIgnoring, "WoRlD"},
         {cp("Éé"), cp("é"), "x", allIgnoring, "xx"},
         {cp("ŘÍZEK řízek"), cp("řízek"), "#", allIgnoring, "# #"},
@@ -138,8 +138,8 @@ TEST(Cp1250UpperCase, KeepsLengthAndLeavesNonLettersAlone)
     }
     EXPECT_EQ(upper('a'), 'A');
     EXPECT_EQ(upper('Z'), 'Z');
-    EXPECT_EQ(upper('\xE9'), '\xC9');   // é -> É
-    EXPECT_EQ(upper('\xDF'), '\xDF');   // ß stays
+    EXPECT_EQ(upper('\xE9'), '\xC9');  // é -> É
+    EXPECT_EQ(upper('\xDF'), '\xDF');  // ß stays
 }
 
-} // namespace
+}  // namespace

@@ -34,9 +34,15 @@ ScratchDir::~ScratchDir()
     fs::remove_all(path_, ec);
 }
 
-std::string ScratchDir::file(const std::string& name) const { return path_ + "/" + name; }
+std::string ScratchDir::file(const std::string& name) const
+{
+    return path_ + "/" + name;
+}
 
-void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) { writeFileBytes(path, bytes); }
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    writeFileBytes(path, bytes);
+}
 
 std::vector<uint8_t> readBytes(const std::string& path)
 {
@@ -45,7 +51,10 @@ std::vector<uint8_t> readBytes(const std::string& path)
     return m.bytes();
 }
 
-std::string oddName24() { return "abcdefghijklmnopqrstuvwx"; }
+std::string oddName24()
+{
+    return "abcdefghijklmnopqrstuvwx";
+}
 
 std::vector<DirectoryRecord> oddNameRecords()
 {
@@ -89,11 +98,11 @@ TextureDictionary threeKindsDictionary()
     TextureDictionary d;
     const std::vector<Rgba> palette = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 255, 255, 0}};
     d.textures.push_back(makeTexturePaletted8("indexed", "indexedMask", 4, 2, palette, {0, 1, 2, 3, 3, 2, 1, 0}));
-    d.textures.push_back(makeTexture16("hicolor", "", 2, 2,
-                                       {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {8, 8, 8, 0}}));
+    d.textures.push_back(
+        makeTexture16("hicolor", "", 2, 2, {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {8, 8, 8, 0}}));
     d.textures.push_back(makeTexture32("truecolor", "truecolorA", 3, 1,
                                        {{0x11, 0x22, 0x33, 0x44}, {0x55, 0x66, 0x77, 0x88}, {0x99, 0xaa, 0xbb, 0xcc}}));
     return d;
 }
 
-} // namespace archive_fixture
+}  // namespace archive_fixture

@@ -53,4 +53,4 @@ std::vector<DirectoryRecord> manyRecords(size_t count);
 // paletted, 16-bit, 32-bit; small pictures with distinct colours.
 TextureDictionary threeKindsDictionary();
 
-} // namespace archive_fixture
+}  // namespace archive_fixture

@@ -4,7 +4,10 @@
 #include <algorithm>
 
 namespace le_bytes {
-void put8(std::vector<uint8_t>& out, uint32_t v) { out.push_back(uint8_t(v)); }
+void put8(std::vector<uint8_t>& out, uint32_t v)
+{
+    out.push_back(uint8_t(v));
+}
 void put16(std::vector<uint8_t>& out, uint32_t v)
 {
     out.push_back(uint8_t(v));
@@ -15,7 +18,10 @@ void put32(std::vector<uint8_t>& out, uint32_t v)
     put16(out, v);
     put16(out, v >> 16);
 }
-void putBytes(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+void putBytes(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes)
+{
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
 void set16(std::vector<uint8_t>& out, size_t at, uint32_t v)
 {
     out[at] = uint8_t(v);

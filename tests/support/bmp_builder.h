@@ -36,12 +36,12 @@ std::vector<uint8_t> packRawRows(int width, int height, int bits, const std::vec
 
 struct BmpFile {
     int32_t width = 1;
-    int32_t height = 1;           // stored as given; negative means top-down rows
+    int32_t height = 1;  // stored as given; negative means top-down rows
     uint16_t bits = 8;
     uint16_t planes = 1;
-    uint32_t headerSize = 40;     // 12 is the OS/2 1.x header; others are written as far as they reach
-    uint32_t compression = 0;     // 1 RLE8, 2 RLE4, 3 bit fields
-    uint32_t colorsUsed = 0;      // stored in headers longer than 32 bytes
+    uint32_t headerSize = 40;  // 12 is the OS/2 1.x header; others are written as far as they reach
+    uint32_t compression = 0;  // 1 RLE8, 2 RLE4, 3 bit fields
+    uint32_t colorsUsed = 0;   // stored in headers longer than 32 bytes
     int32_t pelsPerMeterX = 2835;
     int32_t pelsPerMeterY = 2835;
     std::vector<Rgb> palette;     // stored entries (3 bytes each for OS/2 1.x, else 4)

@@ -17,7 +17,7 @@ uint32_t zcrc(const std::vector<uint8_t>& bytes)
     return uint32_t(crc32(0, bytes.data(), uInt(bytes.size())));
 }
 
-} // namespace
+}  // namespace
 
 std::vector<uint8_t> journalBytes(int64_t offset, const std::vector<uint8_t>& old, const std::vector<uint8_t>& fresh,
                                   int64_t fileSize)
@@ -32,4 +32,4 @@ std::vector<uint8_t> journalBytes(int64_t offset, const std::vector<uint8_t>& ol
     return j;
 }
 
-} // namespace journal_fixture
+}  // namespace journal_fixture

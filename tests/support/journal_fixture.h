@@ -13,4 +13,4 @@ namespace journal_fixture {
 std::vector<uint8_t> journalBytes(int64_t offset, const std::vector<uint8_t>& old, const std::vector<uint8_t>& fresh,
                                   int64_t fileSize);
 
-} // namespace journal_fixture
+}  // namespace journal_fixture

@@ -75,7 +75,7 @@ bool compress(jpeg_compress_struct* cinfo, ErrorManager* err, const JpegRecipe* 
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<uint8_t> writeJpeg(const JpegRecipe& recipe)
 {
@@ -102,8 +102,8 @@ std::vector<uint8_t> writeJpeg(const JpegRecipe& recipe)
                 script.push_back(jpeg_scan_info{1, {0, 0, 0, 0}, k, k, ah, ah - 1});
         }
     }
-    const bool ok = compress(&cinfo, &err, &recipe, script.empty() ? nullptr : script.data(), int(script.size()), &out,
-                             &size);
+    const bool ok =
+        compress(&cinfo, &err, &recipe, script.empty() ? nullptr : script.data(), int(script.size()), &out, &size);
     jpeg_destroy_compress(&cinfo);
     std::vector<uint8_t> bytes;
     if (ok && out)
@@ -142,4 +142,4 @@ std::vector<uint8_t> gradientPixels(int width, int height, JpegKind kind)
     return pixels;
 }
 
-} // namespace jpeg_fixture
+}  // namespace jpeg_fixture

@@ -43,4 +43,4 @@ std::vector<uint8_t> writeJpeg(const JpegRecipe& recipe);
 // red = x * 255 / (w - 1), green = y * 255 / (h - 1), blue = 128; grey is the mean.
 std::vector<uint8_t> gradientPixels(int width, int height, JpegKind kind);
 
-} // namespace jpeg_fixture
+}  // namespace jpeg_fixture

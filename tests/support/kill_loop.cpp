@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "support/kill_loop.h"
 
+#include "formats/archive_sample.h"
 #include "formats/texture_dictionary_writer.h"
 #include "support/archive_builder.h"
-#include "formats/archive_sample.h"
 #include "support/tga_builder.h"
 #include "support/tool_runner.h"
 
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -47,7 +47,7 @@ int64_t microsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
-} // namespace
+}  // namespace
 
 KillLoop::KillLoop(const std::string& folder)
     : folder_(folder), archive_(folder + "/big.txd"), picture_(folder + "/picture.tga")
@@ -55,9 +55,8 @@ KillLoop::KillLoop(const std::string& folder)
     TextureDictionary d;
     d.textures.push_back(makeTexture32("big", "", kSide, kSide, archive_sample::plasma(kSide, kSide)));
     before_ = buildTextureDictionary(d);
-    archive_fixture::writeBytes(picture_,
-                                tga_fixture::makeTga(2, 24, kSide, kSide,
-                                                     tga_fixture::patternPixels(kSide * kSide, 3, 7)).bytes());
+    archive_fixture::writeBytes(
+        picture_, tga_fixture::makeTga(2, 24, kSide, kSide, tga_fixture::patternPixels(kSide * kSide, 3, 7)).bytes());
     oldBlock_.assign(before_.begin() + kImagePos, before_.begin() + kImagePos + kBlockSize);
     blockAt_ = kImagePos;
 
@@ -89,8 +88,8 @@ KillLoopCounts KillLoop::run(int tries, unsigned seed)
                 const int fd = ::open(archive_.c_str(), O_RDONLY | O_CLOEXEC);
                 uint8_t now[256];
                 for (;;) {
-                    if (::pread(fd, now, sizeof now, blockAt_ + 4) == ssize_t(sizeof now) &&
-                        std::memcmp(now, oldBlock_.data() + 4, sizeof now) != 0) {
+                    if (::pread(fd, now, sizeof now, blockAt_ + 4) == ssize_t(sizeof now)
+                        && std::memcmp(now, oldBlock_.data() + 4, sizeof now) != 0) {
                         tool.signal(SIGKILL);
                         ++counts.atFirstByte;
                         break;

@@ -12,14 +12,14 @@
 
 struct KillLoopCounts {
     int tries = 0;
-    int old = 0;         // the texture holds its previous bytes
-    int fresh = 0;       // the texture holds the imported bytes
-    int torn = 0;        // anything else: must stay 0
-    int undone = 0;      // the listing said an interrupted import was undone
-    int atFirstByte = 0; // tries killed the moment the first new byte was seen
-    int listFailed = 0;  // `textures` did not succeed: must stay 0
-    int journalsLeft = 0;// a journal outlived the listing: must stay 0
-    int journalled = 0;  // the kill left a journal for the listing to recover from
+    int old = 0;           // the texture holds its previous bytes
+    int fresh = 0;         // the texture holds the imported bytes
+    int torn = 0;          // anything else: must stay 0
+    int undone = 0;        // the listing said an interrupted import was undone
+    int atFirstByte = 0;   // tries killed the moment the first new byte was seen
+    int listFailed = 0;    // `textures` did not succeed: must stay 0
+    int journalsLeft = 0;  // a journal outlived the listing: must stay 0
+    int journalled = 0;    // the kill left a journal for the listing to recover from
 };
 
 class KillLoop {

@@ -25,7 +25,10 @@ std::vector<int16_t> colourRef(uint8_t r, uint8_t g, uint8_t b)
     return {int16_t(v & 0xFFFF), int16_t(v >> 16)};
 }
 
-void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more) { out.insert(out.end(), more.begin(), more.end()); }
+void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more)
+{
+    out.insert(out.end(), more.begin(), more.end());
+}
 
 }  // namespace
 
@@ -127,8 +130,8 @@ std::vector<uint8_t> placeableWmf(int16_t left, int16_t top, int16_t right, int1
     put16(out, 9);       // header size in words
     put16(out, 0x0300);  // version
     put32(out, uint32_t(words));
-    put16(out, 2);       // objects
-    put32(out, 16);      // largest record in words
+    put16(out, 2);   // objects
+    put32(out, 16);  // largest record in words
     put16(out, 0);
     append(out, records);
     append(out, end);
@@ -151,10 +154,10 @@ std::vector<uint8_t> emfFillRecords(const std::vector<FilledRect>& rects)
     append(out, emfRecord(37, {int32_t(0x80000008)}));  // SelectObject: the stock null pen
     for (const FilledRect& r : rects) {
         const int32_t colour = int32_t(uint32_t(r.r) | (uint32_t(r.g) << 8) | (uint32_t(r.b) << 16));
-        append(out, emfRecord(39, {1, 0, colour, 0}));  // CreateBrushIndirect: object 1, solid
-        append(out, emfRecord(37, {1}));                // SelectObject
+        append(out, emfRecord(39, {1, 0, colour, 0}));                   // CreateBrushIndirect: object 1, solid
+        append(out, emfRecord(37, {1}));                                 // SelectObject
         append(out, emfRecord(43, {r.left, r.top, r.right, r.bottom}));  // Rectangle
-        append(out, emfRecord(40, {1}));                // DeleteObject
+        append(out, emfRecord(40, {1}));                                 // DeleteObject
     }
     return out;
 }
@@ -167,8 +170,23 @@ std::vector<uint8_t> emfTextOut(int32_t x, int32_t y, const std::string& text)
     const int32_t stringOffset = 8 + 28 + 40;
     const int32_t chars = int32_t(text.size());
     const int32_t stringBytes = (chars * 2 + 3) & ~3;
-    std::vector<int32_t> payload = {0, 0, 100, 100, 1, 0x3F800000, 0x3F800000, x, y, chars, stringOffset, 0,
-                                    0, 0, 0, 0, stringOffset + stringBytes};
+    std::vector<int32_t> payload = {0,
+                                    0,
+                                    100,
+                                    100,
+                                    1,
+                                    0x3F800000,
+                                    0x3F800000,
+                                    x,
+                                    y,
+                                    chars,
+                                    stringOffset,
+                                    0,
+                                    0,
+                                    0,
+                                    0,
+                                    0,
+                                    stringOffset + stringBytes};
     std::vector<uint8_t> out = emfRecord(84, payload);
     for (char c : text) {
         out.push_back(uint8_t(c));
@@ -185,10 +203,24 @@ std::vector<uint8_t> emfStretchDibits(int32_t x, int32_t y, int32_t cx, int32_t 
                                       const std::vector<uint8_t>& dib)
 {
     const uint32_t bmiSize = 40, bitsSize = uint32_t(dib.size() - 40);
-    std::vector<int32_t> payload = {x, y, x + cx, y + cy,            // bounds
-                                    x, y, 0, 0, width, height,         // destination, source
-                                    80, int32_t(bmiSize), 80 + int32_t(bmiSize), int32_t(bitsSize),
-                                    0, 0x00CC0020, cx, cy};           // usage, SRCCOPY, destination size
+    std::vector<int32_t> payload = {x,
+                                    y,
+                                    x + cx,
+                                    y + cy,  // bounds
+                                    x,
+                                    y,
+                                    0,
+                                    0,
+                                    width,
+                                    height,  // destination, source
+                                    80,
+                                    int32_t(bmiSize),
+                                    80 + int32_t(bmiSize),
+                                    int32_t(bitsSize),
+                                    0,
+                                    0x00CC0020,
+                                    cx,
+                                    cy};  // usage, SRCCOPY, destination size
     std::vector<uint8_t> out = emfRecord(81, payload);
     append(out, dib);
     while (out.size() % 4)
@@ -208,13 +240,13 @@ std::vector<uint8_t> enhancedMetafile(const EmfHeader& h, const std::vector<uint
         put32(out, uint32_t(v));
     put32(out, 0x464D4520);  // " EMF"
     put32(out, 0x10000);
-    put32(out, 0);           // total size, filled in below
-    put32(out, 0);           // record count, filled in below
-    put16(out, 2);           // handles
+    put32(out, 0);  // total size, filled in below
+    put32(out, 0);  // record count, filled in below
+    put16(out, 2);  // handles
     put16(out, 0);
-    put32(out, 0);           // no description
+    put32(out, 0);  // no description
     put32(out, 0);
-    put32(out, 0);           // no palette
+    put32(out, 0);  // no palette
     put32(out, uint32_t(h.devicePixels[0]));
     put32(out, uint32_t(h.devicePixels[1]));
     put32(out, uint32_t(h.deviceMillimetres[0]));

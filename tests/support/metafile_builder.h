@@ -55,7 +55,7 @@ std::vector<uint8_t> emfStretchDibits(int32_t x, int32_t y, int32_t cx, int32_t 
                                       const std::vector<uint8_t>& dib);
 
 struct EmfHeader {
-    int32_t bounds[4] = {0, 0, 99, 99};  // device pixels, inclusive
+    int32_t bounds[4] = {0, 0, 99, 99};     // device pixels, inclusive
     int32_t frame[4] = {0, 0, 2645, 2645};  // hundredths of a millimetre
     int32_t devicePixels[2] = {960, 960};
     int32_t deviceMillimetres[2] = {254, 254};  // with devicePixels: 96 pixels per inch

@@ -22,10 +22,10 @@ struct PcxFile {
     std::vector<uint8_t> lines;
     // When set, stored as the data instead of the encoded `lines`.
     std::vector<uint8_t> rawData;
-    bool withTrailer = false;             // the 769-byte 256-colour palette at the end
+    bool withTrailer = false;  // the 769-byte 256-colour palette at the end
     std::array<uint8_t, 768> palette256{};
     uint8_t trailerMark = 12;
-    size_t headerLength = 128;            // a shorter header is cut there (and no data follows)
+    size_t headerLength = 128;  // a shorter header is cut there (and no data follows)
 };
 
 // bytesPerLine as the builder writes it.

@@ -114,7 +114,7 @@ std::vector<uint8_t> packRow(const std::vector<int>& samples, int bitDepth)
     return row;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<uint8_t> writePng(const PngRecipe& recipe)
 {
@@ -137,7 +137,8 @@ std::vector<uint8_t> writePng(const PngRecipe& recipe)
     p.recipe = &recipe;
     p.paletteCount = int(recipe.palette.size());
     for (int i = 0; i < p.paletteCount && i < 256; ++i)
-        p.palette[i] = png_color{recipe.palette[size_t(i)].red, recipe.palette[size_t(i)].green, recipe.palette[size_t(i)].blue};
+        p.palette[i] =
+            png_color{recipe.palette[size_t(i)].red, recipe.palette[size_t(i)].green, recipe.palette[size_t(i)].blue};
     if (recipe.transparentGrey)
         p.transparent.gray = *recipe.transparentGrey;
     if (recipe.background) {
@@ -171,8 +172,8 @@ void corruptChunkCrc(std::vector<uint8_t>& file, const char type[4])
 {
     size_t pos = 8;
     while (pos + 12 <= file.size()) {
-        const uint32_t length = uint32_t(file[pos]) << 24 | uint32_t(file[pos + 1]) << 16 | uint32_t(file[pos + 2]) << 8
-            | file[pos + 3];
+        const uint32_t length =
+            uint32_t(file[pos]) << 24 | uint32_t(file[pos + 1]) << 16 | uint32_t(file[pos + 2]) << 8 | file[pos + 3];
         if (std::memcmp(&file[pos + 4], type, 4) == 0) {
             file[pos + 8 + length] ^= 0x5A;
             return;
@@ -207,4 +208,4 @@ std::vector<std::vector<int>> patternRows(int width, int height, int channels, i
     return rows;
 }
 
-} // namespace png_fixture
+}  // namespace png_fixture

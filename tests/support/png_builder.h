@@ -59,4 +59,4 @@ void setImageSize(std::vector<uint8_t>& file, uint32_t width, uint32_t height);
 // value(x, y, channel) = (x * 37 + y * 11 + channel * 5) mod (1 << bitDepth).
 std::vector<std::vector<int>> patternRows(int width, int height, int channels, int bitDepth);
 
-} // namespace png_fixture
+}  // namespace png_fixture

@@ -15,8 +15,8 @@ void appendEntryRow(RecordTable& table, int64_t pos, const std::string& name, in
 
 std::vector<std::string> sampleEntryNames(int count, uint32_t seed)
 {
-    static const char* const prefixes[] = {"veh_", "Tex_", "ped", "BUILD", "lod", "Road", "tree", "fx_",
-                                           "Interior", "sky", "wall", "door"};
+    static const char* const prefixes[] = {"veh_", "Tex_", "ped",      "BUILD", "lod",  "Road",
+                                           "tree", "fx_",  "Interior", "sky",   "wall", "door"};
     static const char* const extensions[] = {".dff", ".txd", ".DFF", ".TXD", ".col", ".ifp"};
     std::mt19937 rng(seed);
     std::vector<std::string> names;

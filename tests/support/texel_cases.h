@@ -16,10 +16,10 @@
 namespace texel_cases {
 
 struct TexelCase {
-    std::string label;          // e.g. "DXT1 with alpha"
-    const char* typeName;       // the Type the row is listed with
-    uint32_t platform;          // 8 or 9
-    TexelLayout layout;         // format, DXT1 alpha, width, height (one level)
+    std::string label;             // e.g. "DXT1 with alpha"
+    const char* typeName;          // the Type the row is listed with
+    uint32_t platform;             // 8 or 9
+    TexelLayout layout;            // format, DXT1 alpha, width, height (one level)
     std::vector<uint8_t> palette;  // 1024 bytes for the paletted case
     std::vector<uint8_t> level;    // level 0 as stored
     std::vector<uint8_t> bgra;     // the pixels it decodes to
@@ -40,4 +40,4 @@ std::vector<uint8_t> filledLevel(TexelFormat format, int width, int height, uint
 SectionedTexture mipTexture(const std::string& name, TexelFormat format, int width, int height, int levels,
                             uint32_t platform = 9);
 
-} // namespace texel_cases
+}  // namespace texel_cases

@@ -59,7 +59,7 @@ void encodeSpan(std::vector<uint8_t>& out, const std::vector<uint8_t>& p, size_t
         i += n;
     }
 }
-} // namespace
+}  // namespace
 
 std::vector<uint8_t> TgaFile::header() const
 {
@@ -150,4 +150,4 @@ std::vector<uint8_t> patternPixels(int count, int bytesPerPixel, uint32_t seed)
     return out;
 }
 
-} // namespace tga_fixture
+}  // namespace tga_fixture

@@ -57,4 +57,4 @@ TgaFile makeTga(int imageType, int bitsPerPixel, int width, int height, const st
 // pixel i is a simple function of i and k, with runs of equal pixels mixed in.
 std::vector<uint8_t> patternPixels(int count, int bytesPerPixel, uint32_t seed = 1);
 
-} // namespace tga_fixture
+}  // namespace tga_fixture

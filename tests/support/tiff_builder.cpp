@@ -59,9 +59,18 @@ toff_t seekProc(thandle_t h, toff_t offset, int whence)
     return f->position;
 }
 
-int closeProc(thandle_t) { return 0; }
-toff_t sizeProc(thandle_t h) { return static_cast<MemoryFile*>(h)->data.size(); }
-int mapProc(thandle_t, void**, toff_t*) { return 0; }
+int closeProc(thandle_t)
+{
+    return 0;
+}
+toff_t sizeProc(thandle_t h)
+{
+    return static_cast<MemoryFile*>(h)->data.size();
+}
+int mapProc(thandle_t, void**, toff_t*)
+{
+    return 0;
+}
 void unmapProc(thandle_t, void*, toff_t) {}
 
 int errorHandler(TIFF*, void* user, const char* module, const char* fmt, va_list ap)
@@ -73,7 +82,10 @@ int errorHandler(TIFF*, void* user, const char* module, const char* fmt, va_list
     return 1;
 }
 
-int warningHandler(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int warningHandler(TIFF*, void*, const char*, const char*, va_list)
+{
+    return 1;
+}
 
 [[noreturn]] void fail(const MemoryFile& f, const char* what)
 {
@@ -83,10 +95,11 @@ int warningHandler(TIFF*, void*, const char*, const char*, va_list) { return 1; 
 void writePage(TIFF* tif, const TiffPage& p, MemoryFile& f)
 {
     bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, p.width) && TIFFSetField(tif, TIFFTAG_IMAGELENGTH, p.height)
-        && TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, p.bitsPerSample)
-        && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, p.samplesPerPixel)
-        && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, p.photometric)
-        && TIFFSetField(tif, TIFFTAG_COMPRESSION, p.compression) && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, p.planar);
+              && TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, p.bitsPerSample)
+              && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, p.samplesPerPixel)
+              && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, p.photometric)
+              && TIFFSetField(tif, TIFFTAG_COMPRESSION, p.compression)
+              && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, p.planar);
     if (!ok)
         fail(f, "tags");
     if (p.extraSamples) {
@@ -187,7 +200,7 @@ uint32_t arrayValue(const std::vector<uint8_t>& file, uint16_t tag, uint32_t ind
     return width == 2 ? get16(file, base + index * 2) : get32(file, base + index * 4);
 }
 
-} // namespace
+}  // namespace
 
 size_t rowBytes(const TiffPage& page)
 {
@@ -261,4 +274,4 @@ uint32_t tileByteCount(const std::vector<uint8_t>& file, uint32_t index)
     return arrayValue(file, TIFFTAG_TILEBYTECOUNTS, index);
 }
 
-} // namespace tiff_fixture
+}  // namespace tiff_fixture

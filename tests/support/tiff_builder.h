@@ -50,4 +50,4 @@ uint32_t stripByteCount(const std::vector<uint8_t>& file, uint32_t index);
 uint32_t tileOffset(const std::vector<uint8_t>& file, uint32_t index);
 uint32_t tileByteCount(const std::vector<uint8_t>& file, uint32_t index);
 
-} // namespace tiff_fixture
+}  // namespace tiff_fixture

@@ -7,9 +7,9 @@
 #include <vector>
 
 struct ToolRun {
-    int exitCode = -1;   // -1 when the tool did not end normally
-    std::string out;     // stdout
-    std::string err;     // stderr
+    int exitCode = -1;  // -1 when the tool did not end normally
+    std::string out;    // stdout
+    std::string err;    // stderr
 };
 
 // The path of quarnix-tool beside this test program.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "tables/record_table.h"
 #include "catalog/entry_table.h"
 #include "catalog/texture_table.h"
+#include "tables/record_table.h"
 
 #include "platform/text.h"
 #include "support/table_fixtures.h"
@@ -45,8 +45,8 @@ struct ScrollRecorder {
     void attach(RecordTable& t)
     {
         t.AfterScroll = [this](RecordTable& table) {
-            events.push_back({table.CurrentIndex(), table.Bof(), table.Eof(), table.State(),
-                              table.FieldByName("Name").AsString()});
+            events.push_back(
+                {table.CurrentIndex(), table.Bof(), table.Eof(), table.State(), table.FieldByName("Name").AsString()});
         };
     }
     size_t count() const { return events.size(); }
@@ -131,22 +131,25 @@ std::string errorOf(const std::function<void()>& f)
     return "<no error>";
 }
 
-} // namespace
+}  // namespace
 
 // ---------------------------------------------------------------- AfterScroll
 
 struct FiringCase {
     const char* name;
-    int rows;    // rows in the table before the action
-    int start;   // 0-based current row before the action (ignored when rows == 0)
+    int rows;   // rows in the table before the action
+    int start;  // 0-based current row before the action (ignored when rows == 0)
     std::function<void(RecordTable&)> action;
     size_t fires;
-    int index;   // current index afterwards (-1: none)
+    int index;  // current index afterwards (-1: none)
     bool bof;
     bool eof;
 };
 
-void PrintTo(const FiringCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FiringCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class FiringTest : public ::testing::TestWithParam<FiringCase> {};
 
@@ -289,7 +292,7 @@ TEST(AfterScroll, HandlerMayUseAnotherTable)
     entries->Last();
     EXPECT_EQ(textures->RowCount(), 3);
     EXPECT_EQ(textures->FieldByName("name").AsString(), "r2");
-    EXPECT_EQ(texEvents.count(), 4u);   // three appends and the last
+    EXPECT_EQ(texEvents.count(), 4u);  // three appends and the last
 }
 
 // ---------------------------------------------------------------- suspension
@@ -302,7 +305,7 @@ TEST(Suspension, CountedAndSilentButEventsStillFire)
     ScrollRecorder rec;
     rec.attach(*t);
 
-    t->EnableControls();   // resume at 0: nothing at all
+    t->EnableControls();  // resume at 0: nothing at all
     EXPECT_EQ(grid.total(), 0);
     EXPECT_EQ(t->SuspendCount(), 0);
 
@@ -312,16 +315,16 @@ TEST(Suspension, CountedAndSilentButEventsStillFire)
     t->Next();
     appendName(*t, "new");
     t->SortOnField("Name");
-    EXPECT_EQ(rec.count(), 4u);          // two moves, the append, the sort
-    EXPECT_EQ(grid.total(), 0);          // the grid heard nothing
+    EXPECT_EQ(rec.count(), 4u);  // two moves, the append, the sort
+    EXPECT_EQ(grid.total(), 0);  // the grid heard nothing
     t->EnableControls();
-    EXPECT_EQ(grid.total(), 0);          // one suspension still open
+    EXPECT_EQ(grid.total(), 0);  // one suspension still open
     t->EnableControls();
-    EXPECT_EQ(grid.refreshes, 1);        // one redraw at the end
-    EXPECT_EQ(grid.middles, 1);          // the sort's request to centre, held back until now
+    EXPECT_EQ(grid.refreshes, 1);  // one redraw at the end
+    EXPECT_EQ(grid.middles, 1);    // the sort's request to centre, held back until now
     EXPECT_EQ(grid.currents + grid.inserted + grid.changed, 0);
     EXPECT_EQ(grid.lastCurrentSeen, t->CurrentIndex());
-    t->EnableControls();                 // extra resume is harmless
+    t->EnableControls();  // extra resume is harmless
     EXPECT_EQ(grid.total(), 2);
 
     // Not suspended: the grid follows every move.
@@ -344,7 +347,7 @@ TEST(Suspension, TheGuardResumesOnEveryWayOutAndKeepsTheFirstError)
     } grid;
     t->AddObserver(&grid);
 
-    {   // resumed early, once
+    {  // resumed early, once
         RecordTable::SuspendGuard suspended(*t);
         t->Next();
         EXPECT_EQ(t->SuspendCount(), 1);
@@ -394,12 +397,12 @@ TEST(Suspension, GridNotifiedOfRowsWhenNotSuspended)
     EXPECT_EQ(t->DisplayRowCount(), 1);
     t->FieldByName("Name").SetAsString("a");
     EXPECT_GE(grid.changed, 1);
-    EXPECT_EQ(t->DisplayText(0, t->FieldIndex("Name")), "a");   // the row being built is shown
+    EXPECT_EQ(t->DisplayText(0, t->FieldIndex("Name")), "a");  // the row being built is shown
     t->Post();
     const int before = grid.refreshes;
     t->Empty();
     EXPECT_EQ(grid.refreshes, before + 1);
-    t->Empty();   // emptying an empty table only notifies the grid
+    t->Empty();  // emptying an empty table only notifies the grid
     EXPECT_EQ(grid.refreshes, before + 2);
     t->RemoveObserver(&grid);
     t->First();
@@ -432,7 +435,7 @@ TEST(Fields, TextIsCutAtNulThenToLength)
         {"Name", std::string("ab\0cd", 5), "ab"},
         {"Name", std::string("\0abc", 4), ""},
         {"Name", std::string(20, 'x') + std::string("\0", 1) + std::string(20, 'y'), std::string(20, 'x')},
-        {"Name", "\xE9\x9A\xB9", "\xE9\x9A\xB9"},   // high bytes stay as they are
+        {"Name", "\xE9\x9A\xB9", "\xE9\x9A\xB9"},  // high bytes stay as they are
         {"String", std::string(1500, 's'), std::string(1000, 's')},
     };
     auto t = makeEntryTable();
@@ -452,7 +455,7 @@ TEST(Fields, QStringWritesAreEncodedAndCut)
     t->Post();
     const std::string stored = t->FieldByName("Name").AsString();
     EXPECT_EQ(stored.size(), 31u);
-    EXPECT_EQ(static_cast<unsigned char>(stored[0]), 0x8E);   // Ž in Windows-1250
+    EXPECT_EQ(static_cast<unsigned char>(stored[0]), 0x8E);  // Ž in Windows-1250
     EXPECT_EQ(t->FieldByName("Name").AsQString(), QString::fromUtf8("Žluťoučký kůň úpěl ďábelské ódy"));
 }
 
@@ -467,7 +470,7 @@ TEST(Fields, EmptyFieldsReadAsDefaultsAndNoRowReadsEmpty)
     t->Append();
     t->FieldByName("Name").SetAsString("");
     t->Post();
-    EXPECT_FALSE(t->FieldByName("Name").IsNull());   // a written empty text is a value
+    EXPECT_FALSE(t->FieldByName("Name").IsNull());  // a written empty text is a value
     EXPECT_EQ(t->FieldByName("Name").AsString(), "");
     EXPECT_TRUE(t->FieldByName("Type").IsNull());
     EXPECT_EQ(t->FieldByName("Width").AsInteger(), 0);
@@ -535,8 +538,8 @@ TEST(Fields, EditChangesTheRowInPlaceAndCancelRestores)
     auto t = entryTableWithRows(3, 1);
     t->Edit();
     t->FieldByName("Name").SetAsString("changed");
-    EXPECT_EQ(t->FieldByName("Name").AsString(), "changed");        // reads the row being edited
-    EXPECT_EQ(t->RowText(1, t->FieldIndex("Name")), "r1");           // stored row untouched until post
+    EXPECT_EQ(t->FieldByName("Name").AsString(), "changed");  // reads the row being edited
+    EXPECT_EQ(t->RowText(1, t->FieldIndex("Name")), "r1");    // stored row untouched until post
     t->Post();
     EXPECT_EQ(t->RowText(1, t->FieldIndex("Name")), "changed");
     EXPECT_EQ(t->CreationNumber(), 2);
@@ -582,7 +585,7 @@ TEST(Fields, ConversionsBetweenKinds)
     tx->FieldByName("Paletted").SetAsString("tRUE");
     EXPECT_TRUE(tx->FieldByName("Paletted").AsBoolean());
     EXPECT_EQ(errorOf([&] { tx->FieldByName("Paletted").SetAsString("yes"); }), "'yes' is not a valid boolean value");
-    EXPECT_TRUE(tx->FieldByName("Paletted").AsBoolean());   // unchanged
+    EXPECT_TRUE(tx->FieldByName("Paletted").AsBoolean());  // unchanged
     tx->FieldByName("Type").SetAsString("false");
     EXPECT_FALSE(tx->FieldByName("Type").AsBoolean());
     tx->FieldByName("Type").SetAsString("0");
@@ -616,10 +619,16 @@ TEST(Sort, TextIsCollatedNotByteOrder)
 
     // Windows-1250 "éclair" (0xE9) goes with the e's, not after z as its byte would.
     auto e = makeEntryTable();
-    for (const char* n : {"zeta", "\xE9" "clair", "echo", "Epsilon"})
+    for (const char* n : {"zeta",
+                          "\xE9"
+                          "clair",
+                          "echo", "Epsilon"})
         appendName(*e, n);
     e->SortOnField("Name");
-    EXPECT_EQ(namesInOrder(*e), (std::vector<std::string>{"echo", "\xE9" "clair", "Epsilon", "zeta"}));
+    EXPECT_EQ(namesInOrder(*e), (std::vector<std::string>{"echo",
+                                                          "\xE9"
+                                                          "clair",
+                                                          "Epsilon", "zeta"}));
 }
 
 TEST(Sort, NeverWrittenFirstThenWrittenEmptyText)
@@ -631,7 +640,7 @@ TEST(Sort, NeverWrittenFirstThenWrittenEmptyText)
         if (type)
             t->FieldByName("Type").SetAsString(type);
         if (writeSize)
-            t->FieldByName("Size").SetAsInteger(pos * 10 - 100);   // also negative sizes
+            t->FieldByName("Size").SetAsInteger(pos * 10 - 100);  // also negative sizes
         t->Post();
     };
     add(1, "DXT1", true);
@@ -657,7 +666,7 @@ TEST(Sort, NotCumulativeTiesGoByCreation)
     t->SortOnField("Name");
     t->SortOnField("Size");
     EXPECT_EQ(namesInOrder(*t), (std::vector<std::string>{"delta", "charlie", "echo", "alpha", "bravo"}));
-    t->SortOnField("Size");   // sorting again gives the same order
+    t->SortOnField("Size");  // sorting again gives the same order
     EXPECT_EQ(namesInOrder(*t), (std::vector<std::string>{"delta", "charlie", "echo", "alpha", "bravo"}));
     t->SortOnField("Pos");
     EXPECT_EQ(integersInOrder(*t, "Pos"), (std::vector<int64_t>{1, 2, 3, 4, 5}));
@@ -693,7 +702,7 @@ TEST(Sort, KeepsTheCurrentRowAndFiresOnce)
     auto t = makeEntryTable();
     for (const char* n : {"d", "c", "b", "a"})
         appendName(*t, n);
-    t->GoToRowNumber(2);   // "c"
+    t->GoToRowNumber(2);  // "c"
     ScrollRecorder rec;
     rec.attach(*t);
     t->SortOnField("Name");
@@ -712,10 +721,14 @@ void expectSortAgreesWithLocaleComparison()
     auto names = sampleEntryNames(3000, 7);
     names.push_back("veh_abc1.dff");
     names.push_back("VEH_ABC1.DFF");
-    names.push_back("\x8A" "koda.txd");      // Š
-    names.push_back("\x9A" "koda.txd");      // š
-    names.push_back("\xC8" "esk\xFD.txd");   // Český
-    names.push_back("stra\xDF" "e");          // ß
+    names.push_back("\x8A"
+                    "koda.txd");  // Š
+    names.push_back("\x9A"
+                    "koda.txd");  // š
+    names.push_back("\xC8"
+                    "esk\xFD.txd");  // Český
+    names.push_back("stra\xDF"
+                    "e");  // ß
     names.push_back("strasse");
     names.push_back("");
     for (size_t i = 0; i < names.size(); ++i)
@@ -753,15 +766,20 @@ TEST(Sort, PlainCollationOfTheCLocale)
         // Run this same test in a child process whose user locale is C.
         const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
         const std::string cmd = std::string("LC_ALL=C ") + kCLocaleChild + "=1 '" + exe
-                              + "' --gtest_filter=Sort.PlainCollationOfTheCLocale";
+                                + "' --gtest_filter=Sort.PlainCollationOfTheCLocale";
         EXPECT_EQ(std::system(cmd.c_str()), 0);
         return;
     }
     ASSERT_EQ(QLocale::system().language(), QLocale::C);
     EXPECT_EQ(sortedNames({"b", "A", "a", "B"}), (std::vector<std::string>{"A", "a", "b", "B"}));
     // Case folded, otherwise code points: é (0xE9 in Windows-1250) after z.
-    EXPECT_EQ(sortedNames({"zeta", "\xE9" "clair", "echo", "Epsilon", "BUILD1.DFF", "build1.col"}),
-              (std::vector<std::string>{"build1.col", "BUILD1.DFF", "echo", "Epsilon", "zeta", "\xE9" "clair"}));
+    EXPECT_EQ(sortedNames({"zeta",
+                           "\xE9"
+                           "clair",
+                           "echo", "Epsilon", "BUILD1.DFF", "build1.col"}),
+              (std::vector<std::string>{"build1.col", "BUILD1.DFF", "echo", "Epsilon", "zeta",
+                                        "\xE9"
+                                        "clair"}));
     expectSortAgreesWithLocaleComparison();
 }
 
@@ -777,11 +795,11 @@ TEST(Locate, EqualityIsExact)
     EXPECT_TRUE(t->Locate("Name", "alpha"));
     EXPECT_EQ(t->CurrentIndex(), 1);
     EXPECT_FALSE(t->Locate("Name", "ALPHA"));
-    EXPECT_EQ(t->CurrentIndex(), 1);   // starting row current again
+    EXPECT_EQ(t->CurrentIndex(), 1);  // starting row current again
     EXPECT_TRUE(t->Locate("Size", int64_t{3} << 30));
     EXPECT_EQ(t->CurrentIndex(), 2);
     EXPECT_FALSE(t->Locate("Size", int64_t{1} << 30));
-    EXPECT_FALSE(t->Locate("String", "x"));   // never-written fields never match a value
+    EXPECT_FALSE(t->Locate("String", "x"));  // never-written fields never match a value
     EXPECT_TRUE(t->Locate("String", FieldValue()));
 }
 
@@ -807,17 +825,13 @@ TEST(Locate, AcrossFieldKindsTheShownTextsAreCompared)
     struct Case {
         const char* field;
         FieldValue value;
-        int row;   // -1: not found
+        int row;  // -1: not found
     } cases[] = {
-        {"Pos", "2", 1},            // integer field, text value
-        {"Pos", "02", -1},
-        {"Name", 1, 1},             // text field, integer value
-        {"Paletted", true, 1},
-        {"Paletted", false, 0},
-        {"Paletted", "True", 1},    // boolean field, text value
-        {"Paletted", "true", -1},
-        {"Paletted", 1, -1},        // a boolean shows "True", never "1"
-        {"Type", true, 0},          // text field, boolean value
+        {"Pos", "2", 1},                                                            // integer field, text value
+        {"Pos", "02", -1},        {"Name", 1, 1},                                   // text field, integer value
+        {"Paletted", true, 1},    {"Paletted", false, 0}, {"Paletted", "True", 1},  // boolean field, text value
+        {"Paletted", "true", -1}, {"Paletted", 1, -1},                              // a boolean shows "True", never "1"
+        {"Type", true, 0},                                                          // text field, boolean value
         {"Name", true, -1},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -847,13 +861,13 @@ TEST(Delete, CurrentRowAndCreationCounter)
 {
     auto t = entryTableWithRows(3, 1);
     EXPECT_EQ(t->CreationNumber(), 2);
-    t->Delete();   // middle row: the following row takes its place
+    t->Delete();  // middle row: the following row takes its place
     EXPECT_EQ(t->FieldByName("Name").AsString(), "r2");
     EXPECT_EQ(t->CreationNumber(), 3);
-    t->Delete();   // the last row: the new last row becomes current
+    t->Delete();  // the last row: the new last row becomes current
     EXPECT_EQ(t->FieldByName("Name").AsString(), "r0");
     appendName(*t, "later");
-    EXPECT_EQ(t->CreationNumber(), 4);   // no renumbering while rows remain
+    EXPECT_EQ(t->CreationNumber(), 4);  // no renumbering while rows remain
     t->First();
     t->Delete();
     t->Delete();
@@ -862,7 +876,7 @@ TEST(Delete, CurrentRowAndCreationCounter)
     EXPECT_TRUE(t->Eof());
     EXPECT_EQ(t->RecNo(), 0);
     appendName(*t, "fresh");
-    EXPECT_EQ(t->CreationNumber(), 1);   // counter restarted
+    EXPECT_EQ(t->CreationNumber(), 1);  // counter restarted
 }
 
 TEST(Delete, EmptyResetsCounterAndKeepsCapacity)
@@ -926,8 +940,9 @@ TEST(Display, GridSeesTypesAndValues)
 {
     auto t = makeTextureTable();
     EXPECT_EQ(t->FieldCount(), 15);
-    const std::vector<std::string> expected = {"Pos",      "DirID", "Name",   "Desc", "Size",   "Type",   "Dimensions", "ImagePos",
-                                               "Paletted", "Width", "Height", "Bits", "Format", "Levels", "Alpha"};
+    const std::vector<std::string> expected = {"Pos",    "DirID",      "Name",     "Desc",     "Size",
+                                               "Type",   "Dimensions", "ImagePos", "Paletted", "Width",
+                                               "Height", "Bits",       "Format",   "Levels",   "Alpha"};
     for (int i = 0; i < t->FieldCount(); ++i)
         EXPECT_EQ(t->FieldDefinition(i).name, expected[static_cast<size_t>(i)]);
     EXPECT_TRUE(t->IsRightAligned(t->FieldIndex("Size")));
@@ -940,7 +955,7 @@ TEST(Display, GridSeesTypesAndValues)
     appendEntryRow(*e, 7, "n\xE8", -3, 5);
     EXPECT_EQ(e->DisplayText(0, e->FieldIndex("Size")), "-3");
     EXPECT_EQ(e->DisplayQString(0, e->FieldIndex("Name")), QString::fromUtf8("nč"));
-    EXPECT_EQ(e->DisplayText(5, 0), "");   // outside the rows: nothing
+    EXPECT_EQ(e->DisplayText(5, 0), "");  // outside the rows: nothing
     EXPECT_EQ(errorOf([&] { e->RowText(1, 0); }), "RxM: Row index 1 out of range");
     EXPECT_EQ(errorOf([&] { e->RowInteger(0, 5); }), "RxM: Field index 5 out of range");
     EXPECT_EQ(errorOf([&] { e->Field(-1); }), "RxM: Field index -1 out of range");

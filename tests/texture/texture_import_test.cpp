@@ -86,7 +86,7 @@ public:
     int writes = 0;
 };
 
-} // namespace
+}  // namespace
 
 TEST(TextureImport, PureRedOverATrueColourTextureGivesOpaqueBlueGreenRedTexels)
 {
@@ -97,8 +97,8 @@ TEST(TextureImport, PureRedOverATrueColourTextureGivesOpaqueBlueGreenRedTexels)
     auto picture = rgbPicture(2, 2, std::vector<uint32_t>(4, 0xFF0000));
     PrepareImportPicture(*picture, importPictureSize(t), importPictureFormat(t));
     const std::vector<uint8_t> block = buildImportBlock(*picture, t);
-    EXPECT_EQ(block, (std::vector<uint8_t>{0x10, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0,
-                                           0xFF, 0xFF}));
+    EXPECT_EQ(block, (std::vector<uint8_t>{0x10, 0,    0, 0, 0,    0,    0xFF, 0xFF, 0,    0,
+                                           0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0,    0,    0xFF, 0xFF}));
 }
 
 TEST(TextureImport, TexelsRunFromThePictureTopRowAndAlphaIsAlways255)
@@ -125,8 +125,8 @@ TEST(TextureImport, EveryTexelOfTrueColourBlocksOfManySizes)
     for (auto [w, h] : {std::pair{2, 2}, std::pair{4, 4}, std::pair{3, 6}, std::pair{5, 7}, std::pair{61, 33}}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
         TextureDictionary d;
-        d.textures.push_back(makeTexture32("t", "", uint16_t(w), uint16_t(h),
-                                           std::vector<Rgba>(size_t(w * h), Rgba{1, 2, 3, 4})));
+        d.textures.push_back(
+            makeTexture32("t", "", uint16_t(w), uint16_t(h), std::vector<Rgba>(size_t(w * h), Rgba{1, 2, 3, 4})));
         const Built b = build(d);
         const TextureRef t = textureRefOf(b.rows.at(0));
         std::vector<uint32_t> colours(size_t(w * h));
@@ -169,7 +169,7 @@ TEST(TextureImport, PalettedBlockHoldsThePaletteInTextureOrderThenSizeAndIndices
     ASSERT_EQ(block.size(), 1024u + 4 + 6);
     for (int k = 0; k < 256; ++k) {
         SCOPED_TRACE(k);
-        EXPECT_EQ(block[size_t(4 * k)], uint8_t(k));          // red first
+        EXPECT_EQ(block[size_t(4 * k)], uint8_t(k));  // red first
         EXPECT_EQ(block[size_t(4 * k + 1)], uint8_t(255 - k));
         EXPECT_EQ(block[size_t(4 * k + 2)], uint8_t(k / 2));
         EXPECT_EQ(block[size_t(4 * k + 3)], 255);

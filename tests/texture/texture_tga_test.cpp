@@ -40,8 +40,8 @@ TextureTga tgaOf(const std::vector<uint8_t>& file, const TextureRef& t)
 
 std::vector<uint8_t> header(uint16_t w, uint16_t h, uint8_t bits, uint8_t descriptor)
 {
-    return {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8), bits,
-            descriptor};
+    return {0,    0,         2, 0, 0, 0, 0, 0, 0, 0, 0, 0, uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8),
+            bits, descriptor};
 }
 
 std::vector<uint8_t> cat(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
@@ -50,7 +50,7 @@ std::vector<uint8_t> cat(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
     return a;
 }
 
-} // namespace
+}  // namespace
 
 TEST(TextureTga, PalettedTexelsBecomePaletteEntriesAsBlueGreenRedAlpha)
 {
@@ -160,15 +160,16 @@ TEST(TextureTga, ABlockTextureOfOddSizeDecodesAlikeInAnyNumberOfBands)
                 const unsigned v565 = ((c & 4) ? 0xF800u : 0) | ((c & 2) ? 0x07E0u : 0) | ((c & 1) ? 0x001Fu : 0);
                 if (dxt5)
                     level.insert(level.end(), {alphaOf(bx, by), 0, 0, 0, 0, 0, 0, 0});
-                level.insert(level.end(), {uint8_t(v565), uint8_t(v565 >> 8), uint8_t(v565), uint8_t(v565 >> 8),
-                                           0, 0, 0, 0});
+                level.insert(level.end(),
+                             {uint8_t(v565), uint8_t(v565 >> 8), uint8_t(v565), uint8_t(v565 >> 8), 0, 0, 0, 0});
             }
         std::vector<uint8_t> expected = header(uint16_t(w), uint16_t(h), 32, 0x28);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 const unsigned c = colourOf(x / 4, y / 4);
-                expected.insert(expected.end(), {uint8_t((c & 1) ? 255 : 0), uint8_t((c & 2) ? 255 : 0),
-                                                 uint8_t((c & 4) ? 255 : 0), dxt5 ? alphaOf(x / 4, y / 4) : uint8_t(255)});
+                expected.insert(expected.end(),
+                                {uint8_t((c & 1) ? 255 : 0), uint8_t((c & 2) ? 255 : 0), uint8_t((c & 4) ? 255 : 0),
+                                 dxt5 ? alphaOf(x / 4, y / 4) : uint8_t(255)});
             }
 
         SectionedTexture t;
@@ -272,9 +273,14 @@ TEST(TextureTga, TexturesWithoutUsableDataGiveNothingAndReadNothingOutside)
 TEST(TextureTga, ExportFileNameReplacesTheExtension)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"grass", "grass.tga"},        {"sign.old", "sign.tga"},   {"road", "road.tga"},
-        {"a.b.c", "a.b.tga"},          {"dir.x\\name", "dir.x\\name.tga"},
-        {"c:file", "c:file.tga"},      {"", ".tga"},               {"x.", "x.tga"},
+        {"grass", "grass.tga"},
+        {"sign.old", "sign.tga"},
+        {"road", "road.tga"},
+        {"a.b.c", "a.b.tga"},
+        {"dir.x\\name", "dir.x\\name.tga"},
+        {"c:file", "c:file.tga"},
+        {"", ".tga"},
+        {"x.", "x.tga"},
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(tgaFileNameForTexture(name), expected) << name;

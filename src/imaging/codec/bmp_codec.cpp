@@ -33,9 +33,10 @@ constexpr uint32_t kNoCompression = 0;
 constexpr uint32_t kRle8 = 1;
 constexpr uint32_t kRle4 = 2;
 
-
-bool readExact(TStream& stream, void* buffer, int64_t count) { return stream.ReadFully(buffer, count) == count; }
-
+bool readExact(TStream& stream, void* buffer, int64_t count)
+{
+    return stream.ReadFully(buffer, count) == count;
+}
 
 void putU16(uint8_t* p, uint32_t v)
 {
@@ -48,7 +49,10 @@ void putU32(uint8_t* p, uint32_t v)
     putU16(p + 2, v >> 16);
 }
 
-bool supportedBits(int bits) { return bits == 1 || bits == 4 || bits == 8 || bits == 24; }
+bool supportedBits(int bits)
+{
+    return bits == 1 || bits == 4 || bits == 8 || bits == 24;
+}
 
 int bmpReadHeader(const std::string&, TStream& stream, const std::string& options, VeskDescription& d)
 {
@@ -88,8 +92,8 @@ int bmpReadHeader(const std::string&, TStream& stream, const std::string& option
         if (bits < 16)
             colorsUsed = int64_t(1) << bits;
     } else {
-        const bool sizeAccepted = (headerSize >= 16 && headerSize <= 64 && headerSize % 4 == 0) ||
-                                  headerSize == 42 || headerSize == 46;
+        const bool sizeAccepted =
+            (headerSize >= 16 && headerSize <= 64 && headerSize % 4 == 0) || headerSize == 42 || headerSize == 46;
         if (!sizeAccepted)
             return VESK_ERR_FORMAT;
         // The rest of the header after its size field; every field the size covers must be there.
@@ -195,8 +199,7 @@ class RleDecoder {
 public:
     RleDecoder(uint8_t* rows, int64_t stride, int64_t width, int64_t height, bool fourBit)
         : rows_(rows), stride_(stride), width_(width), height_(height), fourBit_(fourBit)
-    {
-    }
+    {}
 
     void run(ByteSource& src)
     {
@@ -291,8 +294,7 @@ int bmpReadData(TStream& stream, VeskDescription& d, uint8_t* rows, int64_t rows
         RleDecoder(rows, stride, d.width, d.height, d.state[sCompression] == kRle4).run(src);
         break;
     }
-    default:
-        return VESK_ERR_UNSUPPORTED;
+    default: return VESK_ERR_UNSUPPORTED;
     }
 
     if (d.state[sInvertBits])
@@ -349,8 +351,7 @@ int bmpWrite(const std::string&, TStream& stream, const std::string&, const Vesk
 const VeskCodec kBmpCodec{
     "Bitmap",
     "OS/2 1.1, 1.2, 2.0 / Windows 3.0 bitmap",
-    VESK_READ_1 | VESK_READ_4 | VESK_READ_8 | VESK_READ_24 | VESK_WRITE_1 | VESK_WRITE_4 | VESK_WRITE_8 |
-        VESK_WRITE_24,
+    VESK_READ_1 | VESK_READ_4 | VESK_READ_8 | VESK_READ_24 | VESK_WRITE_1 | VESK_WRITE_4 | VESK_WRITE_8 | VESK_WRITE_24,
     "BMP VGA BGA RLE DIB RL4 RL8",
     bmpReadHeader,
     bmpReadPalette,

@@ -11,7 +11,10 @@
 
 namespace {
 
-[[noreturn]] void fail(const char* message) { throw EVeskError(message); }
+[[noreturn]] void fail(const char* message)
+{
+    throw EVeskError(message);
+}
 
 int selectCodec(const std::string& codecFileName)
 {
@@ -91,8 +94,8 @@ void ReadBitmapViaCodec(TStream& stream, TDibGraphic& bitmap, const std::string&
         description.alpha = alpha.data();
     }
 
-    if (vesk_read_data(stream, codec, description, bitmap.Bits(), int64_t(bitmap.Height()) * bitmap.RowStride()) !=
-        VESK_OK)
+    if (vesk_read_data(stream, codec, description, bitmap.Bits(), int64_t(bitmap.Height()) * bitmap.RowStride())
+        != VESK_OK)
         fail("vesk_read_data failed.");
     bitmap.AlphaPlane = std::move(alpha);
 }
@@ -123,7 +126,7 @@ void WriteBitmapViaCodec(TStream& stream, const TDibGraphic& bitmap, const std::
     }
 
     const int64_t rowsSize = bitmap.IsEmpty() ? 0 : int64_t(bitmap.Height()) * bitmap.RowStride();
-    if (vesk_write(codecFileName, stream, codec, std::string(), description, palette, bitmap.Bits(), rowsSize) !=
-        VESK_OK)
+    if (vesk_write(codecFileName, stream, codec, std::string(), description, palette, bitmap.Bits(), rowsSize)
+        != VESK_OK)
         fail("vesk_write failed.");
 }

@@ -31,7 +31,6 @@ enum : int {
     sTruncate = 4,
 };
 
-
 void putU16(uint8_t* p, unsigned v)
 {
     p[0] = uint8_t(v);
@@ -113,8 +112,7 @@ int pcxReadPalette(TStream& stream, VeskDescription& d, VeskPalette& palette)
             palette.entries[i] = VeskRgb{raw[1 + i * 3], raw[2 + i * 3], raw[3 + i * 3]};
         return VESK_OK;
     }
-    default:
-        return VESK_OK;
+    default: return VESK_OK;
     }
 }
 
@@ -337,8 +335,7 @@ int pcxWrite(const std::string&, TStream& stream, const std::string&, const Vesk
 const VeskCodec kPcxCodec{
     "PCX",
     "ZSoft PC Paintbrush Image format",
-    VESK_READ_1 | VESK_READ_4 | VESK_READ_8 | VESK_READ_24 | VESK_WRITE_1 | VESK_WRITE_4 | VESK_WRITE_8 |
-        VESK_WRITE_24,
+    VESK_READ_1 | VESK_READ_4 | VESK_READ_8 | VESK_READ_24 | VESK_WRITE_1 | VESK_WRITE_4 | VESK_WRITE_8 | VESK_WRITE_24,
     "PCX PCC",
     pcxReadHeader,
     pcxReadPalette,

@@ -36,14 +36,16 @@ enum : int {
 
 constexpr uint8_t kTopToBottom = kTgaTopToBottom;
 
-unsigned u16At(const uint8_t* h, int offset) { return unsigned(h[offset]) | (unsigned(h[offset + 1]) << 8); }
+unsigned u16At(const uint8_t* h, int offset)
+{
+    return unsigned(h[offset]) | (unsigned(h[offset + 1]) << 8);
+}
 
 void putU16(uint8_t* h, int offset, unsigned value)
 {
     h[offset] = uint8_t(value & 0xFF);
     h[offset + 1] = uint8_t((value >> 8) & 0xFF);
 }
-
 
 bool writeAll(TStream& stream, const void* buffer, int64_t count)
 {
@@ -72,8 +74,7 @@ int describedBits(const uint8_t* h)
         if (bits != 8)
             return 0;
         break;
-    default:
-        return 0;
+    default: return 0;
     }
     if (u16At(h, hWidth) == 0 || u16At(h, hHeight) == 0)
         return 0;
@@ -85,8 +86,8 @@ int describedBits(const uint8_t* h)
 bool consistent(const VeskDescription& d)
 {
     const int bits = describedBits(d.tgaHeader);
-    return bits != 0 && bits == d.bitsPerPixel && int64_t(d.width) == u16At(d.tgaHeader, hWidth) &&
-           int64_t(d.height) == u16At(d.tgaHeader, hHeight);
+    return bits != 0 && bits == d.bitsPerPixel && int64_t(d.width) == u16At(d.tgaHeader, hWidth)
+           && int64_t(d.height) == u16At(d.tgaHeader, hHeight);
 }
 
 int tgaReadHeader(const std::string&, TStream& stream, const std::string&, VeskDescription& d)
@@ -129,8 +130,7 @@ int tgaReadPalette(TStream& stream, VeskDescription& d, VeskPalette& palette)
         for (int i = 0; i < 256; ++i)
             palette.entries[i] = VeskRgb{uint8_t(i), uint8_t(i), uint8_t(i)};
         return VESK_OK;
-    default:
-        return VESK_OK;
+    default: return VESK_OK;
     }
 }
 
@@ -225,8 +225,7 @@ int readUncompressed(TStream& stream, const RowOrder& order, int64_t width, int 
                 return VESK_ERR_READ;
             expand16(row, width);
             break;
-        default:
-            return VESK_ERR_FORMAT;
+        default: return VESK_ERR_FORMAT;
         }
     }
     return VESK_OK;

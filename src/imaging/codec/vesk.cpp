@@ -14,9 +14,15 @@ const VeskCodec* const kVeskCodecs[kVeskCodecCount] = {&kBmpCodec, &kPcxCodec, &
 
 namespace {
 
-bool isSeparator(char c) { return c == ' ' || c == '\t' || c == ','; }
+bool isSeparator(char c)
+{
+    return c == ' ' || c == '\t' || c == ',';
+}
 
-char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+char asciiUpper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
 
 bool sameAsciiIgnoreCase(const char* a, size_t aLen, const std::string& b)
 {
@@ -123,8 +129,7 @@ int vesk_read_data(TStream& stream, int codec, VeskDescription& description, uin
 }
 
 int vesk_write(const std::string& fileName, TStream& stream, int codec, const std::string& options,
-               const VeskDescription& description, const VeskPalette& palette, const uint8_t* rows,
-               int64_t rowsSize)
+               const VeskDescription& description, const VeskPalette& palette, const uint8_t* rows, int64_t rowsSize)
 {
     const VeskCodec* c = codecAt(codec);
     if (!c || !c->write || !rowsMatch(description, rows, rowsSize))

@@ -36,11 +36,11 @@ enum VeskResult : int {
 // data steps of one read get the same description; `state` is scratch space a
 // codec may use to carry what it learnt in the header step to the later steps.
 struct VeskDescription {
-    int32_t width;         // pixels per row, at least 1
-    int32_t height;        // rows, at least 1
-    int32_t bitsPerPixel;  // 1, 4, 8 or 24
-    uint8_t tgaHeader[18]; // TGA codec: the file header, kept between the steps
-    int64_t state[16];     // other codecs: their own values between the steps
+    int32_t width;          // pixels per row, at least 1
+    int32_t height;         // rows, at least 1
+    int32_t bitsPerPixel;   // 1, 4, 8 or 24
+    uint8_t tgaHeader[18];  // TGA codec: the file header, kept between the steps
+    int64_t state[16];      // other codecs: their own values between the steps
     // Alpha beside the colour: the header step sets hasAlpha when the file's
     // pixels carry alpha (TGA: 32 bits per pixel); the caller may then point
     // `alpha` at width x height bytes, top row first, which the data step
@@ -104,7 +104,10 @@ constexpr int kVeskCodecCount = 3;
 extern const VeskCodec* const kVeskCodecs[kVeskCodecCount];
 
 // The codec layer's name for the bitmap's row stride.
-constexpr int64_t VeskRowStride(int64_t width, int bitsPerPixel) { return DibRowStride(width, bitsPerPixel); }
+constexpr int64_t VeskRowStride(int64_t width, int bitsPerPixel)
+{
+    return DibRowStride(width, bitsPerPixel);
+}
 // True when `word` stands as a whole word (blanks, tabs or commas between
 // words) in `text`, ignoring ASCII letter case. Used for option and extension lists.
 bool VeskHasWord(const std::string& text, const std::string& word);
@@ -120,8 +123,7 @@ int vesk_read_palette(TStream& stream, int codec, VeskDescription& description, 
 int vesk_read_data(TStream& stream, int codec, VeskDescription& description, uint8_t* rows, int64_t rowsSize);
 // Writes a complete file.
 int vesk_write(const std::string& fileName, TStream& stream, int codec, const std::string& options,
-               const VeskDescription& description, const VeskPalette& palette, const uint8_t* rows,
-               int64_t rowsSize);
+               const VeskDescription& description, const VeskPalette& palette, const uint8_t* rows, int64_t rowsSize);
 
 // The codec bridge. Replaces the bitmap's content with the picture read from
 // the stream's current position by the codec that `codecFileName` selects

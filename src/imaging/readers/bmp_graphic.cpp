@@ -42,7 +42,10 @@ int64_t readUpTo(TStream& stream, void* buffer, int64_t count)
     return done;
 }
 
-[[noreturn]] void notValid() { throw EInvalidGraphic("Bitmap image is not valid"); }
+[[noreturn]] void notValid()
+{
+    throw EInvalidGraphic("Bitmap image is not valid");
+}
 
 // The whole stream as the second reader takes it: at least 14 bytes
 // ("Stream read error"), the signature "BM" and one colour plane ("Bitmap
@@ -172,4 +175,7 @@ void TBitmapGraphic::ReadImage(TStream& stream, int)
     SetResolutionY(resolutionOrZero(double(pelsY) * 0.0254));
 }
 
-void TBitmapGraphic::WriteToStream(TStream& stream) { WriteBitmapViaCodec(stream, *this, "File.bmp"); }
+void TBitmapGraphic::WriteToStream(TStream& stream)
+{
+    WriteBitmapViaCodec(stream, *this, "File.bmp");
+}

@@ -16,9 +16,15 @@ constexpr uint32_t kUncompressed = 0;
 constexpr uint32_t kBitFields = 3;
 constexpr uint32_t kAlphaBitFields = 6;
 
-[[noreturn]] void notValid() { throw EInvalidGraphic("Bitmap image is not valid"); }
+[[noreturn]] void notValid()
+{
+    throw EInvalidGraphic("Bitmap image is not valid");
+}
 
-bool knownHeaderSize(uint32_t size) { return size == 40 || size == 52 || size == 56 || size == 108 || size == 124; }
+bool knownHeaderSize(uint32_t size)
+{
+    return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
+}
 
 struct Masks {
     uint32_t red, green, blue, alpha;
@@ -110,7 +116,7 @@ void decodeMaskedRow(const uint8_t* in, uint8_t* out, int width, int bits, const
     }
 }
 
-} // namespace
+}  // namespace
 
 bool ReadTrueColourBmp(const uint8_t* file, int64_t size, TDibGraphic& picture)
 {
@@ -123,8 +129,8 @@ bool ReadTrueColourBmp(const uint8_t* file, int64_t size, TDibGraphic& picture)
     if (!knownHeaderSize(headerSize))
         return false;
     const bool masked = compression == kBitFields || compression == kAlphaBitFields;
-    const bool handled = ((bits == 16 || bits == 32) && (compression == kUncompressed || masked)) ||
-                         (bits == 24 && compression == kUncompressed);
+    const bool handled = ((bits == 16 || bits == 32) && (compression == kUncompressed || masked))
+                         || (bits == 24 && compression == kUncompressed);
     if (!handled)
         return false;
 
@@ -141,8 +147,8 @@ bool ReadTrueColourBmp(const uint8_t* file, int64_t size, TDibGraphic& picture)
     const int64_t stride = DibRowStride(width, bits);
     const int64_t rowsHeld = std::min<int64_t>(height, (size - dataOffset) / stride);
 
-    const Masks masks = bits == 24 ? Masks{0xFF0000, 0x00FF00, 0x0000FF, 0}
-                                   : readMasks(file, size, headerSize, compression, bits);
+    const Masks masks =
+        bits == 24 ? Masks{0xFF0000, 0x00FF00, 0x0000FF, 0} : readMasks(file, size, headerSize, compression, bits);
     if (bits != 24)
         checkMasks(masks, bits);
 
@@ -165,7 +171,8 @@ bool ReadTrueColourBmp(const uint8_t* file, int64_t size, TDibGraphic& picture)
             alphaMask = readLe32(h + 52);
         if (bits < 32)
             alphaMask &= (uint32_t(1) << bits) - 1;
-        if (alphaMask != 0 && usableMask(alphaMask, bits) && ((masks.red | masks.green | masks.blue) & alphaMask) == 0) {
+        if (alphaMask != 0 && usableMask(alphaMask, bits)
+            && ((masks.red | masks.green | masks.blue) & alphaMask) == 0) {
             const Channel alpha(alphaMask);
             std::vector<uint8_t> plane(size_t(width) * size_t(height), 255);
             const int bytes = bits / 8;

@@ -22,10 +22,15 @@ constexpr int kIconHeaderSize = 6;
 constexpr int kEntrySize = 16;
 constexpr int kStandardIconSize = 32;
 
+bool isPng(const uint8_t* p)
+{
+    return p[0] == 0x89 && p[1] == 'P' && p[2] == 'N' && p[3] == 'G';
+}
 
-bool isPng(const uint8_t* p) { return p[0] == 0x89 && p[1] == 'P' && p[2] == 'N' && p[3] == 'G'; }
-
-[[noreturn]] void notValid() { throw EInvalidGraphic("Icon image is not valid"); }
+[[noreturn]] void notValid()
+{
+    throw EInvalidGraphic("Icon image is not valid");
+}
 
 // Colour depth of one directory entry: the bit count of the image's own
 // header when there is one, else the entry's bit count, else what its colour

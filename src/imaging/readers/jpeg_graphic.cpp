@@ -206,7 +206,7 @@ uint16_t densityToDpi(int unit, unsigned density)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 void TJpegGraphic::ReadImage(TStream& stream, int)
 {

@@ -13,7 +13,10 @@
 
 namespace {
 
-int32_t s32(const uint8_t* p) { return int32_t(readLe32(p)); }
+int32_t s32(const uint8_t* p)
+{
+    return int32_t(readLe32(p));
+}
 
 void put32(std::vector<uint8_t>& out, size_t at, uint32_t v)
 {
@@ -24,7 +27,10 @@ void put32(std::vector<uint8_t>& out, size_t at, uint32_t v)
 }
 
 // True when [offset, offset + length) lies inside [0, size).
-bool inside(uint64_t offset, uint64_t length, uint64_t size) { return offset <= size && length <= size - offset; }
+bool inside(uint64_t offset, uint64_t length, uint64_t size)
+{
+    return offset <= size && length <= size - offset;
+}
 
 // Enhanced metafile record types.
 enum : uint32_t {
@@ -68,17 +74,34 @@ enum : uint32_t {
 uint32_t fixedRecordSize(uint32_t type)
 {
     switch (type) {
-    case 9: case 10: case 11: case 12: case 13:  // window and viewport extents and origins, brush origin
+    case 9:
+    case 10:
+    case 11:
+    case 12:
+    case 13:  // window and viewport extents and origins, brush origin
         return 16;
     case 15:  // SETPIXELV
         return 20;
-    case 16: case 17: case 18: case 19: case 20: case 21: case 22: case 24: case 25:  // modes and colours
+    case 16:
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21:
+    case 22:
+    case 24:
+    case 25:  // modes and colours
         return 12;
-    case 26: case 27:  // OFFSETCLIPRGN, MOVETOEX
+    case 26:
+    case 27:  // OFFSETCLIPRGN, MOVETOEX
         return 16;
-    case 28: case 33:  // SETMETARGN, SAVEDC
+    case 28:
+    case 33:  // SETMETARGN, SAVEDC
         return 8;
-    case 29: case 30: case 31: case 32:  // clip rectangles, scaling
+    case 29:
+    case 30:
+    case 31:
+    case 32:  // clip rectangles, scaling
         return 24;
     case 34:  // RESTOREDC
         return 12;
@@ -88,26 +111,37 @@ uint32_t fixedRecordSize(uint32_t type)
         return 36;
     case 41:  // ANGLEARC
         return 28;
-    case 42: case 43:  // ELLIPSE, RECTANGLE
+    case 42:
+    case 43:  // ELLIPSE, RECTANGLE
         return 24;
     case 44:  // ROUNDRECT
         return 32;
-    case 45: case 46: case 47: case 55:  // ARC, CHORD, PIE, ARCTO
+    case 45:
+    case 46:
+    case 47:
+    case 55:  // ARC, CHORD, PIE, ARCTO
         return 40;
     case 53:  // EXTFLOODFILL
         return 24;
     case 54:  // LINETO
         return 16;
-    case 57: case 58: case 67:  // SETARCDIRECTION, SETMITERLIMIT, SELECTCLIPPATH
+    case 57:
+    case 58:
+    case 67:  // SETARCDIRECTION, SETMITERLIMIT, SELECTCLIPPATH
         return 12;
-    case 59: case 60: case 61: case 65: case 66: case 68:  // path brackets and edits
+    case 59:
+    case 60:
+    case 61:
+    case 65:
+    case 66:
+    case 68:  // path brackets and edits
         return 8;
-    case 62: case 63: case 64:  // FILLPATH, STROKEANDFILLPATH, STROKEPATH
+    case 62:
+    case 63:
+    case 64:  // FILLPATH, STROKEANDFILLPATH, STROKEPATH
         return 24;
-    case EMR_SETLAYOUT:
-        return 12;
-    default:
-        return 0;
+    case EMR_SETLAYOUT: return 12;
+    default: return 0;
     }
 }
 
@@ -211,11 +245,22 @@ private:
         if (const uint32_t fixed = fixedRecordSize(type))
             return size >= fixed;
         switch (type) {
-        case EMR_POLYBEZIER: case 3: case 4: case 5: case EMR_POLYLINETO:  // 32-bit points
+        case EMR_POLYBEZIER:
+        case 3:
+        case 4:
+        case 5:
+        case EMR_POLYLINETO:  // 32-bit points
             return size >= 28 && 28 + uint64_t(readLe32(r + 24)) * 8 <= size;
-        case EMR_POLYBEZIER16: case 86: case 87: case 88: case EMR_POLYLINETO16:  // 16-bit points
+        case EMR_POLYBEZIER16:
+        case 86:
+        case 87:
+        case 88:
+        case EMR_POLYLINETO16:  // 16-bit points
             return size >= 28 && 28 + uint64_t(readLe32(r + 24)) * 4 <= size;
-        case EMR_POLYPOLYLINE: case EMR_POLYPOLYGON: case EMR_POLYPOLYLINE16: case EMR_POLYPOLYGON16: {
+        case EMR_POLYPOLYLINE:
+        case EMR_POLYPOLYGON:
+        case EMR_POLYPOLYLINE16:
+        case EMR_POLYPOLYGON16: {
             if (size < 32)
                 return false;
             const uint64_t polys = readLe32(r + 24), points = readLe32(r + 28);
@@ -227,23 +272,17 @@ private:
                 sum += readLe32(r + 32 + i * 4);
             return sum <= points;
         }
-        case EMR_POLYDRAW:
-            return size >= 28 && 28 + uint64_t(readLe32(r + 24)) * 9 <= size;
-        case EMR_POLYDRAW16:
-            return size >= 28 && 28 + uint64_t(readLe32(r + 24)) * 5 <= size;
-        case EMR_SELECTOBJECT:
-            return size >= 12 && handle(readLe32(r + 8), true);
-        case EMR_DELETEOBJECT:
-            return size >= 12 && handle(readLe32(r + 8), false);
-        case EMR_CREATEPEN:
-            return size >= 28 && handle(readLe32(r + 8), false);
-        case EMR_CREATEBRUSHINDIRECT:
-            return size >= 24 && handle(readLe32(r + 8), false);
-        case EMR_EXTCREATEFONTINDIRECTW:
-            return size >= 104 && handle(readLe32(r + 8), false);
-        case EMR_CREATEMONOBRUSH: case EMR_CREATEDIBPATTERNBRUSHPT:
-            return size >= 32 && handle(readLe32(r + 8), false) && readLe32(r + 12) == 0 &&
-                   bitmap(r, size, readLe32(r + 16), readLe32(r + 20), readLe32(r + 24), readLe32(r + 28), false);
+        case EMR_POLYDRAW: return size >= 28 && 28 + uint64_t(readLe32(r + 24)) * 9 <= size;
+        case EMR_POLYDRAW16: return size >= 28 && 28 + uint64_t(readLe32(r + 24)) * 5 <= size;
+        case EMR_SELECTOBJECT: return size >= 12 && handle(readLe32(r + 8), true);
+        case EMR_DELETEOBJECT: return size >= 12 && handle(readLe32(r + 8), false);
+        case EMR_CREATEPEN: return size >= 28 && handle(readLe32(r + 8), false);
+        case EMR_CREATEBRUSHINDIRECT: return size >= 24 && handle(readLe32(r + 8), false);
+        case EMR_EXTCREATEFONTINDIRECTW: return size >= 104 && handle(readLe32(r + 8), false);
+        case EMR_CREATEMONOBRUSH:
+        case EMR_CREATEDIBPATTERNBRUSHPT:
+            return size >= 32 && handle(readLe32(r + 8), false) && readLe32(r + 12) == 0
+                   && bitmap(r, size, readLe32(r + 16), readLe32(r + 20), readLe32(r + 24), readLe32(r + 28), false);
         case EMR_EXTCREATEPEN: {
             if (size < 52 || !handle(readLe32(r + 8), false))
                 return false;
@@ -255,27 +294,30 @@ private:
             return size >= 32 && handle(readLe32(r + 28), true) && region(r, size, 32, readLe32(r + 24), false);
         case EMR_FRAMERGN:
             return size >= 40 && handle(readLe32(r + 28), true) && region(r, size, 40, readLe32(r + 24), false);
-        case EMR_INVERTRGN: case EMR_PAINTRGN:
-            return size >= 28 && region(r, size, 28, readLe32(r + 24), false);
-        case EMR_EXTSELECTCLIPRGN:
-            return size >= 16 && region(r, size, 16, readLe32(r + 8), true);
+        case EMR_INVERTRGN:
+        case EMR_PAINTRGN: return size >= 28 && region(r, size, 28, readLe32(r + 24), false);
+        case EMR_EXTSELECTCLIPRGN: return size >= 16 && region(r, size, 16, readLe32(r + 8), true);
         case EMR_BITBLT: {
             if (size < 100 || readLe32(r + 80) != 0)
                 return false;
             int64_t w = 0, h = 0;
             if (readLe32(r + 88) == 0 && readLe32(r + 96) == 0)
                 return true;  // a pattern or colour fill without a bitmap
-            return bitmap(r, size, readLe32(r + 84), readLe32(r + 88), readLe32(r + 92), readLe32(r + 96), false, &w, &h) &&
-                   sourceInside(s32(r + 44), s32(r + 48), s32(r + 32), s32(r + 36), w, h);
+            return bitmap(r, size, readLe32(r + 84), readLe32(r + 88), readLe32(r + 92), readLe32(r + 96), false, &w,
+                          &h)
+                   && sourceInside(s32(r + 44), s32(r + 48), s32(r + 32), s32(r + 36), w, h);
         }
-        case EMR_STRETCHBLT: case EMR_ALPHABLEND: case EMR_TRANSPARENTBLT: {
+        case EMR_STRETCHBLT:
+        case EMR_ALPHABLEND:
+        case EMR_TRANSPARENTBLT: {
             if (size < 108 || readLe32(r + 80) != 0)
                 return false;
             int64_t w = 0, h = 0;
             if (type == EMR_STRETCHBLT && readLe32(r + 88) == 0 && readLe32(r + 96) == 0)
                 return true;
-            return bitmap(r, size, readLe32(r + 84), readLe32(r + 88), readLe32(r + 92), readLe32(r + 96), false, &w, &h) &&
-                   sourceInside(s32(r + 44), s32(r + 48), s32(r + 100), s32(r + 104), w, h);
+            return bitmap(r, size, readLe32(r + 84), readLe32(r + 88), readLe32(r + 92), readLe32(r + 96), false, &w,
+                          &h)
+                   && sourceInside(s32(r + 44), s32(r + 48), s32(r + 100), s32(r + 104), w, h);
         }
         case EMR_SETDIBITSTODEVICE: {
             if (size < 76 || readLe32(r + 64) != 0)
@@ -284,17 +326,19 @@ private:
             if (!bitmap(r, size, readLe32(r + 48), readLe32(r + 52), readLe32(r + 56), readLe32(r + 60), false, &w, &h))
                 return false;
             const uint64_t start = readLe32(r + 68), lines = readLe32(r + 72);
-            return sourceInside(s32(r + 32), s32(r + 36), s32(r + 40), s32(r + 44), w, h) &&
-                   start + lines <= uint64_t(h);
+            return sourceInside(s32(r + 32), s32(r + 36), s32(r + 40), s32(r + 44), w, h)
+                   && start + lines <= uint64_t(h);
         }
         case EMR_STRETCHDIBITS: {
             if (size < 80 || readLe32(r + 64) != 0)
                 return false;
             int64_t w = 0, h = 0;
-            return bitmap(r, size, readLe32(r + 48), readLe32(r + 52), readLe32(r + 56), readLe32(r + 60), false, &w, &h) &&
-                   sourceInside(s32(r + 32), s32(r + 36), s32(r + 40), s32(r + 44), w, h);
+            return bitmap(r, size, readLe32(r + 48), readLe32(r + 52), readLe32(r + 56), readLe32(r + 60), false, &w,
+                          &h)
+                   && sourceInside(s32(r + 32), s32(r + 36), s32(r + 40), s32(r + 44), w, h);
         }
-        case EMR_EXTTEXTOUTA: case EMR_EXTTEXTOUTW: {
+        case EMR_EXTTEXTOUTA:
+        case EMR_EXTTEXTOUTW: {
             if (size < 76)
                 return false;
             const uint64_t chars = readLe32(r + 44);
@@ -307,8 +351,7 @@ private:
                 return false;
             return chars == 0 || inside(readLe32(r + dxAt), chars * dxPerChar, size);
         }
-        default:
-            return false;  // comments, palettes, colour spaces, escapes and the rare rest are not copied
+        default: return false;  // comments, palettes, colour spaces, escapes and the rare rest are not copied
         }
     }
 

@@ -55,10 +55,19 @@ constexpr int kPlaceableHeaderSize = 22;
 constexpr int kEmfHeaderSize = 88;  // up to and including the reference device's size in millimetres
 constexpr int kEmfMinimumStream = 101;
 
-[[noreturn]] void invalid() { throw EInvalidGraphic("Metafile is not valid"); }
+[[noreturn]] void invalid()
+{
+    throw EInvalidGraphic("Metafile is not valid");
+}
 
-int16_t s16(const uint8_t* p) { return int16_t(readLe16(p)); }
-int32_t s32(const uint8_t* p) { return int32_t(readLe32(p)); }
+int16_t s16(const uint8_t* p)
+{
+    return int16_t(readLe16(p));
+}
+int32_t s32(const uint8_t* p)
+{
+    return int32_t(readLe32(p));
+}
 
 bool isEnhanced(const uint8_t* data, size_t size)
 {
@@ -247,8 +256,8 @@ QByteArray filteredSvg(const QByteArray& svg, bool keepText, bool imagesPlaced)
             } else if (name == u"image") {
                 for (const QXmlStreamAttribute& a : reader.attributes()) {
                     const QStringView attribute = a.qualifiedName();
-                    if ((attribute == u"href" || attribute.endsWith(u":href")) &&
-                        !a.value().trimmed().startsWith(u"data:", Qt::CaseInsensitive))
+                    if ((attribute == u"href" || attribute.endsWith(u":href"))
+                        && !a.value().trimmed().startsWith(u"data:", Qt::CaseInsensitive))
                         drop = true;
                 }
             }
@@ -274,7 +283,10 @@ QByteArray filteredSvg(const QByteArray& svg, bool keepText, bool imagesPlaced)
     return out;
 }
 
-bool canDrawText() { return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr; }
+bool canDrawText()
+{
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+}
 
 // --- the Windows metafile record filter
 
@@ -282,38 +294,72 @@ bool canDrawText() { return qobject_cast<QGuiApplication*>(QCoreApplication::ins
 int fixedWmfParams(uint16_t function)
 {
     switch (function) {
-    case 0x001E: case 0x0035:  // SaveDC, RealizePalette
+    case 0x001E:
+    case 0x0035:  // SaveDC, RealizePalette
         return 0;
-    case 0x0102: case 0x0103: case 0x0104: case 0x0105: case 0x0106: case 0x0107: case 0x0108:
-    case 0x0127: case 0x012D: case 0x012E: case 0x0139: case 0x01F0: case 0x0234:
-        return 2;  // modes, RestoreDC, SelectObject, SetTextAlign, ResizePalette, DeleteObject, SelectPalette
-    case 0x0149: case 0x0201: case 0x0209: case 0x020A: case 0x020B: case 0x020C: case 0x020D: case 0x020E:
-    case 0x020F: case 0x0211: case 0x0213: case 0x0214: case 0x0220: case 0x0231:
-        return 4;  // layout, colours, window and viewport, LineTo, MoveTo, OffsetClipRgn, mapper flags
-    case 0x02FA:  // CreatePenIndirect
+    case 0x0102:
+    case 0x0103:
+    case 0x0104:
+    case 0x0105:
+    case 0x0106:
+    case 0x0107:
+    case 0x0108:
+    case 0x0127:
+    case 0x012D:
+    case 0x012E:
+    case 0x0139:
+    case 0x01F0:
+    case 0x0234: return 2;  // modes, RestoreDC, SelectObject, SetTextAlign, ResizePalette, DeleteObject, SelectPalette
+    case 0x0149:
+    case 0x0201:
+    case 0x0209:
+    case 0x020A:
+    case 0x020B:
+    case 0x020C:
+    case 0x020D:
+    case 0x020E:
+    case 0x020F:
+    case 0x0211:
+    case 0x0213:
+    case 0x0214:
+    case 0x0220:
+    case 0x0231: return 4;  // layout, colours, window and viewport, LineTo, MoveTo, OffsetClipRgn, mapper flags
+    case 0x02FA:            // CreatePenIndirect
         return 10;
     case 0x02FC:  // CreateBrushIndirect
         return 8;
-    case 0x0410: case 0x0412: case 0x0415: case 0x0416: case 0x0418: case 0x0419: case 0x041B: case 0x041F:
-        return 8;  // scaling, clip rectangles, Ellipse, FloodFill, Rectangle, SetPixel
-    case 0x0548:  // ExtFloodFill
+    case 0x0410:
+    case 0x0412:
+    case 0x0415:
+    case 0x0416:
+    case 0x0418:
+    case 0x0419:
+    case 0x041B:
+    case 0x041F: return 8;  // scaling, clip rectangles, Ellipse, FloodFill, Rectangle, SetPixel
+    case 0x0548:            // ExtFloodFill
         return 10;
-    case 0x061C: case 0x061D:  // RoundRect, PatBlt
+    case 0x061C:
+    case 0x061D:  // RoundRect, PatBlt
         return 12;
-    case 0x0817: case 0x081A: case 0x0830:  // Arc, Pie, Chord
+    case 0x0817:
+    case 0x081A:
+    case 0x0830:  // Arc, Pie, Chord
         return 16;
-    default:
-        return -1;
+    default: return -1;
     }
 }
 
 bool createsObject(uint16_t function)
 {
     switch (function) {
-    case 0x00F7: case 0x01F9: case 0x0142: case 0x02FA: case 0x02FB: case 0x02FC: case 0x06FF:
-        return true;
-    default:
-        return false;
+    case 0x00F7:
+    case 0x01F9:
+    case 0x0142:
+    case 0x02FA:
+    case 0x02FB:
+    case 0x02FC:
+    case 0x06FF: return true;
+    default: return false;
     }
 }
 
@@ -354,7 +400,8 @@ bool wmfRecordSound(uint16_t function, const uint8_t* p, size_t n)
         return n >= size_t(fixed);
     int64_t w = 0, h = 0;
     switch (function) {
-    case 0x0324: case 0x0325:  // Polygon, Polyline
+    case 0x0324:
+    case 0x0325:  // Polygon, Polyline
         return n >= 2 && 2 + size_t(readLe16(p)) * 4 <= n;
     case 0x0538: {  // PolyPolygon
         if (n < 2)
@@ -376,28 +423,30 @@ bool wmfRecordSound(uint16_t function, const uint8_t* p, size_t n)
         const size_t rect = (readLe16(p + 6) & 0x0006) ? 8 : 0;  // ETO_OPAQUE, ETO_CLIPPED
         return 8 + rect + ((count + 1) & ~size_t(1)) <= n;
     }
-    case 0x0037: case 0x0436:  // SetPalEntries, AnimatePalette
-    case 0x00F7:               // CreatePalette
+    case 0x0037:
+    case 0x0436:  // SetPalEntries, AnimatePalette
+    case 0x00F7:  // CreatePalette
         return n >= 4 && 4 + size_t(readLe16(p + 2)) * 4 <= n;
     case 0x0142:  // DIBCreatePatternBrush: style, usage, bitmap
         return n >= 4 && readLe16(p + 2) == 0 && MetafilePackedDibIsSound(p + 4, n - 4, &w, &h);
     case 0x0940:  // DIBBitBlt
         if (n == 18)
             return true;  // without a bitmap
-        return n > 16 && MetafilePackedDibIsSound(p + 16, n - 16, &w, &h) &&
-               sourceInside(s16(p + 6), s16(p + 4), s16(p + 10), s16(p + 8), w, h);
+        return n > 16 && MetafilePackedDibIsSound(p + 16, n - 16, &w, &h)
+               && sourceInside(s16(p + 6), s16(p + 4), s16(p + 10), s16(p + 8), w, h);
     case 0x0B41:  // DIBStretchBlt
         if (n == 22)
             return true;
-        return n > 20 && MetafilePackedDibIsSound(p + 20, n - 20, &w, &h) &&
-               sourceInside(s16(p + 10), s16(p + 8), s16(p + 6), s16(p + 4), w, h);
+        return n > 20 && MetafilePackedDibIsSound(p + 20, n - 20, &w, &h)
+               && sourceInside(s16(p + 10), s16(p + 8), s16(p + 6), s16(p + 4), w, h);
     case 0x0F43:  // StretchDIB
-        return n > 22 && readLe16(p + 4) == 0 && MetafilePackedDibIsSound(p + 22, n - 22, &w, &h) &&
-               sourceInside(s16(p + 12), s16(p + 10), s16(p + 8), s16(p + 6), w, h);
+        return n > 22 && readLe16(p + 4) == 0 && MetafilePackedDibIsSound(p + 22, n - 22, &w, &h)
+               && sourceInside(s16(p + 12), s16(p + 10), s16(p + 8), s16(p + 6), w, h);
     case 0x0D33: {  // SetDIBToDev
         if (n <= 18 || readLe16(p) != 0 || !MetafilePackedDibIsSound(p + 18, n - 18, &w, &h))
             return false;
-        return int64_t(readLe16(p + 2)) + readLe16(p + 4) <= h && sourceInside(s16(p + 8), s16(p + 6), s16(p + 12), s16(p + 10), w, h);
+        return int64_t(readLe16(p + 2)) + readLe16(p + 4) <= h
+               && sourceInside(s16(p + 8), s16(p + 6), s16(p + 12), s16(p + 10), w, h);
     }
     default:
         // Regions (never created, see below), old-style bitmaps, escapes and
@@ -460,7 +509,8 @@ bool FilterPlaceableMetafile(const uint8_t* data, size_t size, std::vector<uint8
         out[kMetaHeader + 6 + i] = uint8_t(total >> (8 * i));
         out[kMetaHeader + 12 + i] = uint8_t(largest >> (8 * i));
     }
-    const uint32_t objects = std::min<uint32_t>(std::max<uint32_t>(readLe16(out.data() + kMetaHeader + 10), creations), 0xFFFF);
+    const uint32_t objects =
+        std::min<uint32_t>(std::max<uint32_t>(readLe16(out.data() + kMetaHeader + 10), creations), 0xFFFF);
     out[kMetaHeader + 10] = uint8_t(objects);
     out[kMetaHeader + 11] = uint8_t(objects >> 8);
     return true;
@@ -522,8 +572,8 @@ void TMetaFileGraphic::ReadImage(TStream& stream, int)
         invalid();
     if (info.width <= 0 || info.height <= 0)
         invalid();
-    if (info.width > std::numeric_limits<int32_t>::max() || info.height > std::numeric_limits<int32_t>::max() ||
-        DibRowStride(info.width, 24) > kMaxPixelStoreBytes / info.height)
+    if (info.width > std::numeric_limits<int32_t>::max() || info.height > std::numeric_limits<int32_t>::max()
+        || DibRowStride(info.width, 24) > kMaxPixelStoreBytes / info.height)
         throw imageTooLarge();
     // A placeable metafile needs at least the metafile header after its own.
     if (info.kind == MetafileKind::Placeable && bytes.size() < size_t(kPlaceableHeaderSize + 18))

@@ -26,7 +26,7 @@ enum class MetafileKind { Invalid, Placeable, Enhanced };
 // What a metafile's headers say, before anything is converted.
 struct MetafileInfo {
     MetafileKind kind = MetafileKind::Invalid;
-    int64_t width = 0;   // picture size in pixels on the current screen
+    int64_t width = 0;  // picture size in pixels on the current screen
     int64_t height = 0;
     int64_t length = 0;  // bytes that belong to the metafile
 };

@@ -16,8 +16,10 @@ namespace {
 
 constexpr uint32_t kDcxMagic = 987654321;
 
-
-[[noreturn]] void badDcxHeader() { throw EDcxError("The DCX file header is not valid"); }
+[[noreturn]] void badDcxHeader()
+{
+    throw EDcxError("The DCX file header is not valid");
+}
 
 // Reads one 32-bit offset of the page table; false when the stream ends first.
 bool readOffset(TStream& stream, uint32_t& value)
@@ -83,7 +85,10 @@ void TPcxGraphic::ReadImage(TStream& stream, int)
     }
 }
 
-void TPcxGraphic::WriteToStream(TStream& stream) { WriteBitmapViaCodec(stream, *this, "File.pcx"); }
+void TPcxGraphic::WriteToStream(TStream& stream)
+{
+    WriteBitmapViaCodec(stream, *this, "File.pcx");
+}
 
 int TDcxGraphic::CountImages(TStream& stream)
 {

@@ -84,7 +84,10 @@ png_voidp pngMalloc(png_structp, png_alloc_size_t size)
     return size <= kMaxLibpngAllocation ? std::malloc(size) : nullptr;
 }
 
-void pngFree(png_structp, png_voidp pointer) { std::free(pointer); }
+void pngFree(png_structp, png_voidp pointer)
+{
+    std::free(pointer);
+}
 
 void pngErrorFn(png_structp png, png_const_charp text)
 {
@@ -130,8 +133,8 @@ bool pngReadInfo(PngState* state, PngLayout* layout)
     png_set_chunk_cache_max(png, kMaxCachedChunks);
     png_set_chunk_malloc_max(png, kMaxChunkBytes);
     png_read_info(png, info);
-    png_get_IHDR(png, info, &layout->width, &layout->height, &layout->bitDepth, &layout->colorType,
-                 &layout->interlace, nullptr, nullptr);
+    png_get_IHDR(png, info, &layout->width, &layout->height, &layout->bitDepth, &layout->colorType, &layout->interlace,
+                 nullptr, nullptr);
     return true;
 }
 
@@ -289,14 +292,16 @@ bool pickFormat(int bitDepth, int colorType, TImageFormat& format)
             return true;
         }
         return false;
-    default:
-        return false;
+    default: return false;
     }
 }
 
-uint16_t physToDpi(png_uint_32 pixelsPerMetre) { return resolutionOrZero(double(pixelsPerMetre) * 0.0254); }
+uint16_t physToDpi(png_uint_32 pixelsPerMetre)
+{
+    return resolutionOrZero(double(pixelsPerMetre) * 0.0254);
+}
 
-} // namespace
+}  // namespace
 
 void TPngGraphic::ReadImage(TStream& stream, int)
 {
@@ -306,8 +311,8 @@ void TPngGraphic::ReadImage(TStream& stream, int)
 
     PngState state;
     state.stream = &stream;
-    state.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &state, pngErrorFn, pngWarningFn, nullptr, pngMalloc,
-                                         pngFree);
+    state.png =
+        png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &state, pngErrorFn, pngWarningFn, nullptr, pngMalloc, pngFree);
     if (!state.png)
         throw EPNGError("png_create_read_struct failed");
     state.info = png_create_info_struct(state.png);
@@ -324,8 +329,9 @@ void TPngGraphic::ReadImage(TStream& stream, int)
     TImageFormat format = ifMonochrome;
     if (!pickFormat(layout.bitDepth, layout.colorType, format))
         throw EPNGError("PNG file is not valid or corrupted");
-    const bool withAlpha = KeepAlpha && ((layout.colorType & PNG_COLOR_MASK_ALPHA) != 0 ||
-                                         png_get_valid(state.png, state.info, PNG_INFO_tRNS) != 0);
+    const bool withAlpha =
+        KeepAlpha
+        && ((layout.colorType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(state.png, state.info, PNG_INFO_tRNS) != 0);
     if (withAlpha)
         format = ifRgb24;
     checkImageSize(layout.width, layout.height, BitsPerPixel(format));

@@ -35,7 +35,10 @@ constexpr uint64_t kMaxBufferBytes = INT32_MAX;
 // The whole-image path decodes into a band of this many bytes at a time.
 constexpr uint64_t kRasterBandBytes = 8u << 20;
 
-std::string prefixed(const std::string& text) { return "ETiffError " + text; }
+std::string prefixed(const std::string& text)
+{
+    return "ETiffError " + text;
+}
 
 tmsize_t tiffReadProc(thandle_t handle, void* buffer, tmsize_t size)
 {
@@ -46,7 +49,10 @@ tmsize_t tiffReadProc(thandle_t handle, void* buffer, tmsize_t size)
     }
 }
 
-tmsize_t tiffWriteProc(thandle_t, void*, tmsize_t) { return -1; }  // opened read-only
+tmsize_t tiffWriteProc(thandle_t, void*, tmsize_t)
+{
+    return -1;
+}  // opened read-only
 
 toff_t tiffSeekProc(thandle_t handle, toff_t offset, int whence)
 {
@@ -69,7 +75,10 @@ toff_t tiffSeekProc(thandle_t handle, toff_t offset, int whence)
     }
 }
 
-int tiffCloseProc(thandle_t) { return 0; }
+int tiffCloseProc(thandle_t)
+{
+    return 0;
+}
 
 toff_t tiffSizeProc(thandle_t handle)
 {
@@ -97,7 +106,10 @@ void tiffUnmapProc(thandle_t, void*, toff_t) {}
 
 // libtiff shows nothing and reports nothing by itself; only this reader's
 // own checks produce messages.
-int tiffSilentHandler(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int tiffSilentHandler(TIFF*, void*, const char*, const char*, va_list)
+{
+    return 1;
+}
 
 void silenceLibraryHandlers()
 {
@@ -192,7 +204,7 @@ uint16_t resolutionDpi(float value, uint16_t unit)
 bool isCcitt(uint16_t compression)
 {
     return compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3
-        || compression == COMPRESSION_CCITTFAX4 || compression == COMPRESSION_CCITTRLEW;
+           || compression == COMPRESSION_CCITTFAX4 || compression == COMPRESSION_CCITTRLEW;
 }
 
 const char* compressionName(TIFF* tif, uint16_t compression)
@@ -223,7 +235,7 @@ struct RgbaImage {
     }
 };
 
-} // namespace
+}  // namespace
 
 void TTiffGraphic::ReadImage(TStream& stream, int index)
 {
@@ -233,8 +245,7 @@ void TTiffGraphic::ReadImage(TStream& stream, int index)
     openTiff(file, source);
     TIFF* tif = file.tif;
 
-    if (index < 1
-        || (TIFFCurrentDirectory(tif) != tdir_t(index - 1) && !TIFFSetDirectory(tif, tdir_t(index - 1))))
+    if (index < 1 || (TIFFCurrentDirectory(tif) != tdir_t(index - 1) && !TIFFSetDirectory(tif, tdir_t(index - 1))))
         throw ETiffError(prefixed("TIFFSetDirectory"));
 
     const uint32_t width = requiredTag<uint32_t>(tif, TIFFTAG_IMAGEWIDTH);
@@ -248,8 +259,10 @@ void TTiffGraphic::ReadImage(TStream& stream, int index)
     const uint16_t planar = requiredTag<uint16_t>(tif, TIFFTAG_PLANARCONFIG);
     const uint16_t resolutionUnit = tagOr<uint16_t>(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     float xResolution = 0, yResolution = 0;
-    const uint16_t resX = TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xResolution) ? resolutionDpi(xResolution, resolutionUnit) : 0;
-    const uint16_t resY = TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yResolution) ? resolutionDpi(yResolution, resolutionUnit) : 0;
+    const uint16_t resX =
+        TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xResolution) ? resolutionDpi(xResolution, resolutionUnit) : 0;
+    const uint16_t resY =
+        TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yResolution) ? resolutionDpi(yResolution, resolutionUnit) : 0;
     Compression = compression;
 
     if (compression == COMPRESSION_LZW)
@@ -257,7 +270,7 @@ void TTiffGraphic::ReadImage(TStream& stream, int index)
 
     const bool tiled = TIFFIsTiled(tif) != 0;
     const bool wholeImage = compression == COMPRESSION_JPEG || tiled || photometric == PHOTOMETRIC_SEPARATED
-        || photometric == PHOTOMETRIC_YCBCR || bitsPerSample > 8 || planar > PLANARCONFIG_CONTIG;
+                            || photometric == PHOTOMETRIC_YCBCR || bitsPerSample > 8 || planar > PLANARCONFIG_CONTIG;
 
     // JPEG-compressed YCbCr is decoded to RGB by libtiff (as its RGBA reader
     // does anyway); measured in its subsampled form, a scanline would
@@ -270,7 +283,8 @@ void TTiffGraphic::ReadImage(TStream& stream, int index)
         samples = 1;
     const uint64_t bitCount = std::min<uint64_t>(uint64_t(bitsPerSample) * samples, 24);
     // Palette pictures of 1 and 2 bits per pixel are widened to 4 bits.
-    const bool widenPalette = photometric == PHOTOMETRIC_PALETTE && samples == 1 && (bitsPerSample == 1 || bitsPerSample == 2);
+    const bool widenPalette =
+        photometric == PHOTOMETRIC_PALETTE && samples == 1 && (bitsPerSample == 1 || bitsPerSample == 2);
     if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && !widenPalette)
         throw ETiffError(prefixed("Unsupported bit count: " + std::to_string(bitCount)));
 
@@ -287,7 +301,7 @@ void TTiffGraphic::ReadImage(TStream& stream, int index)
     // way round, so only pictures copied sample for sample are inverted.
     const bool greyish = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
     const bool invertAfterwards = photometric == PHOTOMETRIC_MINISWHITE && !rgbaPath
-        && (bitsPerSample == 1 || bitsPerSample == 4 || bitsPerSample == 8);
+                                  && (bitsPerSample == 1 || bitsPerSample == 4 || bitsPerSample == 8);
     TImageFormat format = ifRgb24;
     TLogicalPalette palette{};
     const TLogicalPalette* imagePalette = nullptr;
@@ -324,8 +338,8 @@ void TTiffGraphic::ReadImage(TStream& stream, int index)
     if (KeepAlpha && format == ifRgb24) {
         uint16_t extraCount = 0;
         uint16_t* extraTypes = nullptr;
-        if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) && extraCount >= 1 && extraTypes &&
-            (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA)) {
+        if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) && extraCount >= 1 && extraTypes
+            && (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA)) {
             alphaSample_ = extraTypes[0] == EXTRASAMPLE_ASSOCALPHA ? 1 : 2;
             AlphaPlane.assign(size_t(width) * height, 255);
         }
@@ -334,8 +348,7 @@ void TTiffGraphic::ReadImage(TStream& stream, int index)
     switch (compression) {
     case COMPRESSION_NONE:
     case COMPRESSION_PACKBITS:
-    case COMPRESSION_DEFLATE:
-        break;
+    case COMPRESSION_DEFLATE: break;
     case COMPRESSION_CCITTRLE:
     case COMPRESSION_CCITTFAX3:
     case COMPRESSION_CCITTFAX4:
@@ -347,8 +360,7 @@ void TTiffGraphic::ReadImage(TStream& stream, int index)
                                              {compressionName(tif, compression), ImageFormatDescription(format)}));
         break;
     }
-    default:
-        throw ETiffError(formatMessage("Unsupported compression tag, %d", {std::to_string(compression)}));
+    default: throw ETiffError(formatMessage("Unsupported compression tag, %d", {std::to_string(compression)}));
     }
 
     // libtiff's own strip height: the tag's value, or one strip for the whole
@@ -457,16 +469,16 @@ bool TTiffGraphic::readWholeImage(void* handle, bool tiled, uint32_t rowsPerStri
                 }
             } else {
                 for (uint32_t x = 0; x < width; ++x)
-                    SetPixelColor(int(x), y, MakeColor(uint8_t(TIFFGetR(values[x])), uint8_t(TIFFGetG(values[x])),
-                                                       uint8_t(TIFFGetB(values[x]))));
+                    SetPixelColor(int(x), y,
+                                  MakeColor(uint8_t(TIFFGetR(values[x])), uint8_t(TIFFGetG(values[x])),
+                                            uint8_t(TIFFGetB(values[x]))));
             }
         }
     }
     return true;
 }
 
-void TTiffGraphic::readStrips(void* handle, uint64_t lineSize, uint32_t rowsPerStrip, uint64_t samples,
-                              int widenBits)
+void TTiffGraphic::readStrips(void* handle, uint64_t lineSize, uint32_t rowsPerStrip, uint64_t samples, int widenBits)
 {
     TIFF* tif = static_cast<TIFF*>(handle);
     const uint32_t width = uint32_t(Width());
@@ -529,8 +541,8 @@ void TTiffGraphic::readStrips(void* handle, uint64_t lineSize, uint32_t rowsPerS
             } else if (widenBits) {
                 std::memset(dst, 0, size_t(stride));
                 for (uint32_t x = 0; x < width; ++x) {
-                    const int value = widenBits == 1 ? (src[x >> 3] >> (7 - (x & 7))) & 1
-                                                     : (src[x >> 2] >> (6 - 2 * (x & 3))) & 3;
+                    const int value =
+                        widenBits == 1 ? (src[x >> 3] >> (7 - (x & 7))) & 1 : (src[x >> 2] >> (6 - 2 * (x & 3))) & 3;
                     dst[x >> 1] |= uint8_t((x & 1) ? value : value << 4);
                 }
             } else {

@@ -21,40 +21,16 @@ namespace {
 
 // 16 x 16 cursor images: '#' black, '.' white, ' ' transparent.
 constexpr const char* kOpenHand[16] = {
-    "       ##       ",
-    "   ## #..###    ",
-    "  #..##..#..#   ",
-    "  #..##..#..# # ",
-    "   #..#..#..##.#",
-    "   #..#..#..#..#",
-    " ## #.......#..#",
-    "#..##..........#",
-    "#...#.........# ",
-    " #............# ",
-    "  #...........# ",
-    "  #..........#  ",
-    "   #.........#  ",
-    "    #.......#   ",
-    "     #......#   ",
-    "     ########   ",
+    "       ##       ", "   ## #..###    ", "  #..##..#..#   ", "  #..##..#..# # ",
+    "   #..#..#..##.#", "   #..#..#..#..#", " ## #.......#..#", "#..##..........#",
+    "#...#.........# ", " #............# ", "  #...........# ", "  #..........#  ",
+    "   #.........#  ", "    #.......#   ", "     #......#   ", "     ########   ",
 };
 constexpr const char* kClosedHand[16] = {
-    "                ",
-    "                ",
-    "                ",
-    "                ",
-    "    ## ## ##    ",
-    "   #..#..#..##  ",
-    "   #.........#.#",
-    "    #..........#",
-    "   ##..........#",
-    "  #...........# ",
-    "  #...........# ",
-    "   #.........#  ",
-    "    #........#  ",
-    "     #......#   ",
-    "     #......#   ",
-    "     ########   ",
+    "                ", "                ", "                ", "                ",
+    "    ## ## ##    ", "   #..#..#..##  ", "   #.........#.#", "    #..........#",
+    "   ##..........#", "  #...........# ", "  #...........# ", "   #.........#  ",
+    "    #........#  ", "     #......#   ", "     #......#   ", "     ########   ",
 };
 
 QCursor makeCursor(const char* const (&rows)[16], int hotX, int hotY)
@@ -96,7 +72,7 @@ void setScreenCursor(const std::optional<QCursor>& cursor)
     }
 }
 
-} // namespace
+}  // namespace
 
 // Two cursor objects of our own rather than numbered entries in an
 // application cursor table: the view is their only user.
@@ -115,9 +91,15 @@ const QCursor& ClosedHandCursor()
 // ---------------------------------------------------------------------------
 // Mouse handlers
 
-void TMouseHandler::MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) { mouseIsDown_ = true; }
+void TMouseHandler::MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int)
+{
+    mouseIsDown_ = true;
+}
 
-void TMouseHandler::MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int) { mouseIsDown_ = false; }
+void TMouseHandler::MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int)
+{
+    mouseIsDown_ = false;
+}
 
 TDragMouseHandler::TDragMouseHandler(TImageScrollBox& view) : TMouseHandler(view)
 {
@@ -192,7 +174,8 @@ protected:
             // A paint cannot show an error box; the error is reported as
             // soon as the paint is over.
             QMetaObject::invokeMethod(
-                &view_, [view = &view_, error = std::current_exception()] {
+                &view_,
+                [view = &view_, error = std::current_exception()] {
                     view->runEventWork([&] { std::rethrow_exception(error); });
                 },
                 Qt::QueuedConnection);
@@ -255,7 +238,10 @@ TImageScrollBox::~TImageScrollBox()
     display_ = nullptr;
 }
 
-QWidget* TImageScrollBox::DisplayControl() const { return display_; }
+QWidget* TImageScrollBox::DisplayControl() const
+{
+    return display_;
+}
 
 void TImageScrollBox::runEventWork(const std::function<void()>& work)
 {
@@ -394,9 +380,7 @@ void TImageScrollBox::chooseZoom()
     const long double w = picture_->Width();
     const long double h = picture_->Height();
     switch (zoomMode_) {
-    case zmOriginalSize:
-        zoomPercent_ = 100.0f;
-        break;
+    case zmOriginalSize: zoomPercent_ = 100.0f; break;
     case zmFullPage:
     case zmFitToPage: {
         // Each bar is hidden before the client size is read, so that the
@@ -410,17 +394,14 @@ void TImageScrollBox::chooseZoom()
             zoomPercent_ = 100.0f;
         break;
     }
-    case zmFitWidth:
-        zoomPercent_ = float(ClientWidth() / w) * 100.0f;
-        break;
+    case zmFitWidth: zoomPercent_ = float(ClientWidth() / w) * 100.0f; break;
     case zmFitHeight:
         showScrollBar(Qt::Vertical, false);
         showScrollBar(Qt::Horizontal, false);
         zoomPercent_ = float(ClientHeight() / h) * 100.0f;
         break;
     case zmPercent:
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -558,10 +539,22 @@ void TImageScrollBox::SetAntiAliased(bool antiAliased)
 
 // --- scrolling
 
-int TImageScrollBox::HorzScrollPosition() const { return horizontalScrollBar()->value(); }
-int TImageScrollBox::VertScrollPosition() const { return verticalScrollBar()->value(); }
-int TImageScrollBox::ClientWidth() const { return viewport()->width(); }
-int TImageScrollBox::ClientHeight() const { return viewport()->height(); }
+int TImageScrollBox::HorzScrollPosition() const
+{
+    return horizontalScrollBar()->value();
+}
+int TImageScrollBox::VertScrollPosition() const
+{
+    return verticalScrollBar()->value();
+}
+int TImageScrollBox::ClientWidth() const
+{
+    return viewport()->width();
+}
+int TImageScrollBox::ClientHeight() const
+{
+    return viewport()->height();
+}
 
 void TImageScrollBox::SetScrollPositions(int horz, int vert)
 {

@@ -10,11 +10,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMetaObject>
 #include <QPainter>
 #include <QRunnable>
@@ -59,8 +59,8 @@ std::vector<uint8_t> readPreviewFile(const std::string& fileName)
     if (file.fd < 0)
         throw cannotOpen(fileName);
     struct stat st {};
-    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-        int64_t(st.st_size) > kMaxPreviewFileBytes)
+    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0
+        || int64_t(st.st_size) > kMaxPreviewFileBytes)
         throw cannotOpen(fileName);
     std::vector<uint8_t> bytes(size_t(st.st_size));
     size_t got = 0;
@@ -121,7 +121,7 @@ QThreadPool& previewPool()
     return *g_previewPool;
 }
 
-} // namespace
+}  // namespace
 
 // What a load hands back to the dialog.
 struct PictureOpenDialog::LoadOutcome {
@@ -147,8 +147,7 @@ struct PictureOpenDialog::LoadChannel {
         // Queued to the dialog's thread; dropped by Qt if the dialog is
         // destroyed before it runs.
         QMetaObject::invokeMethod(
-            dialog, [dialog, outcome = std::move(outcome)]() { dialog->applyOutcome(outcome); },
-            Qt::QueuedConnection);
+            dialog, [dialog, outcome = std::move(outcome)]() { dialog->applyOutcome(outcome); }, Qt::QueuedConnection);
     }
 };
 
@@ -219,14 +218,9 @@ void PicturePreviewBox::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     painter.setClipRect(contentsRect());
     switch (state_) {
-    case State::Picture:
-        painter.drawImage(pictureRect_.topLeft(), drawn_);
-        break;
-    case State::None:
-        painter.drawText(contentsRect(), Qt::AlignCenter, QString::fromUtf8(kNoPicture));
-        break;
-    case State::Loading:
-        break;
+    case State::Picture: painter.drawImage(pictureRect_.topLeft(), drawn_); break;
+    case State::None: painter.drawText(contentsRect(), Qt::AlignCenter, QString::fromUtf8(kNoPicture)); break;
+    case State::Loading: break;
     }
 }
 
@@ -258,7 +252,8 @@ void PicturePreviewWindow::paintEvent(QPaintEvent*)
 // --- the dialog
 
 PictureOpenDialog::PictureOpenDialog(QWidget* parent, const FileDialogSetup& setup)
-    : QFileDialog(parent, QString::fromUtf8(setup.title.c_str())), loader_(&loadPreviewPicture),
+    : QFileDialog(parent, QString::fromUtf8(setup.title.c_str())),
+      loader_(&loadPreviewPicture),
       channel_(std::make_shared<LoadChannel>())
 {
     channel_->receiver = this;

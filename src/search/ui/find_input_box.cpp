@@ -14,15 +14,15 @@ int mulDivRound(int a, int b, int c)
 {
     return static_cast<int>((static_cast<int64_t>(a) * b + c / 2) / c);
 }
-} // namespace
+}  // namespace
 
 DialogUnits DialogUnits::of(const QFont& font)
 {
     const QFontMetrics metrics(font);
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     DialogUnits du;
-    du.baseX = (letters / 26 + 1) / 2;   // the average over 52 letters, rounded
+    du.baseX = (letters / 26 + 1) / 2;  // the average over 52 letters, rounded
     du.baseY = metrics.height();
     return du;
 }

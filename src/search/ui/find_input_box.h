@@ -16,8 +16,8 @@ class QPushButton;
 // Dialog units of a font: a horizontal unit is a quarter of the font's
 // average character width, a vertical unit an eighth of its character height.
 struct DialogUnits {
-    int baseX = 0;   // average width of the letters A-Z and a-z, in pixels
-    int baseY = 0;   // character height, in pixels
+    int baseX = 0;  // average width of the letters A-Z and a-z, in pixels
+    int baseY = 0;  // character height, in pixels
 
     static DialogUnits of(const QFont& font);
     // Pixels for a number of units, rounded to the nearest pixel.

@@ -93,7 +93,7 @@ bool TFormReplace::eventFilter(QObject* watched, QEvent* event)
             const bool wasVisible = isVisible();
             FormKeyDown(key->key(), key->modifiers());
             if (wasVisible && !isVisible())
-                return true;   // closed: the key has done its work
+                return true;  // closed: the key has done its work
         }
     }
     return QDialog::eventFilter(watched, event);

@@ -17,7 +17,7 @@ constexpr int kButtonsFromBottom = 306 - 272;  // at design: top 272 in a client
 // Horizontal centres of the buttons at design, in a client area 256 wide.
 constexpr double kImportCentre = 26 + kButtonWidth / 2.0;
 constexpr double kCancelCentre = 154 + kButtonWidth / 2.0;
-} // namespace
+}  // namespace
 
 TFormImage::TFormImage(QWidget* parent) : QDialog(parent)
 {

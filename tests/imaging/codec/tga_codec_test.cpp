@@ -37,7 +37,10 @@ std::string veskMessage(F&& f)
     return std::string();
 }
 
-uint32_t rgb(int r, int g, int b) { return MakeColor(uint8_t(r), uint8_t(g), uint8_t(b)); }
+uint32_t rgb(int r, int g, int b)
+{
+    return MakeColor(uint8_t(r), uint8_t(g), uint8_t(b));
+}
 
 // Colour of one stored pixel, computed from its bytes as the file defines it.
 uint32_t storedColor(const std::vector<uint8_t>& px, int bytesPerPixel, int i, const std::vector<uint8_t>& map,
@@ -57,8 +60,7 @@ uint32_t storedColor(const std::vector<uint8_t>& px, int bytesPerPixel, int i, c
         const unsigned v = unsigned(p[0]) | (unsigned(p[1]) << 8);
         return rgb(((v >> 10) & 31) * 8, ((v >> 5) & 31) * 8, (v & 31) * 8);
     }
-    default:
-        return rgb(p[2], p[1], p[0]);
+    default: return rgb(p[2], p[1], p[0]);
     }
 }
 
@@ -73,8 +75,8 @@ std::string layoutName(const testing::TestParamInfo<Layout>& info)
 {
     const Layout& l = info.param;
     static const char* const kPackets[] = {"Greedy", "PerRow", "RawOnly", "RunsOnly"};
-    std::string name = "Type" + std::to_string(l.type) + "_" + std::to_string(l.bits) + "bit_" +
-                       ((l.descriptor & kTopFirst) ? "TopFirst" : "BottomFirst");
+    std::string name = "Type" + std::to_string(l.type) + "_" + std::to_string(l.bits) + "bit_"
+                       + ((l.descriptor & kTopFirst) ? "TopFirst" : "BottomFirst");
     if (l.type & 8)
         name += std::string("_") + kPackets[int(l.packets)];
     return name;
@@ -365,8 +367,8 @@ std::vector<Failure> failures()
         {"mapped RLE 32-bit entries", header(9, 8, 32, 2, 2), hdr},
         {"width 0", header(2, 24, 0, 0, 2), hdr},
         {"height 0", header(3, 8, 0, 2, 0), hdr},
-        {"colour map cut short", cut(makeTga(1, 8, 1, 1, {}, 0, RlePackets::Greedy, std::vector<uint8_t>(30, 1)).bytes(), 1),
-         hdr},
+        {"colour map cut short",
+         cut(makeTga(1, 8, 1, 1, {}, 0, RlePackets::Greedy, std::vector<uint8_t>(30, 1)).bytes(), 1), hdr},
         {"uncompressed 8-bit cut short", cut(validFile(1, 8), 1), data},
         {"uncompressed 16-bit cut short", cut(validFile(2, 16), 1), data},
         {"uncompressed 24-bit cut short", cut(validFile(2, 24), 1), data},
@@ -454,9 +456,9 @@ TEST(TgaWrite, TrueColorBytes)
     bitmap.SetPixelColor(0, 1, rgb(0x31, 0x32, 0x33));
     bitmap.SetPixelColor(1, 1, rgb(0x41, 0x42, 0x43));
     const std::vector<uint8_t> expected = {
-        0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x02, 0x00, 0x18, 0x00,
-        0x33, 0x32, 0x31, 0x43, 0x42, 0x41,  // bottom row, blue green red
-        0x13, 0x12, 0x11, 0x23, 0x22, 0x21,  // top row
+        0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0x02, 0x00, 0x02, 0x00, 0x18, 0x00, 0x33, 0x32, 0x31, 0x43, 0x42, 0x41,  // bottom row, blue green red
+        0x13, 0x12, 0x11, 0x23, 0x22, 0x21,                                      // top row
     };
     EXPECT_EQ(writeTga(bitmap), expected);
 }
@@ -548,7 +550,7 @@ TEST(TgaWrite, WriterFailures)
     EXPECT_EQ(veskMessage([&] { WriteBitmapViaCodec(readOnly, empty, "File.tga"); }), "vesk_write failed.");
 }
 
-} // namespace
+}  // namespace
 
 TEST(TgaHeaderFields, EachFieldAtItsOffsetLittleEndian)
 {
@@ -567,8 +569,8 @@ TEST(TgaHeaderFields, EachFieldAtItsOffsetLittleEndian)
     h.descriptor = 0x28;
     uint8_t bytes[18];
     writeTgaHeader(h, bytes);
-    const std::vector<uint8_t> expected = {3, 1, 9, 0x02, 0x01, 0x04, 0x03, 24, 0x06, 0x05,
-                                           0x08, 0x07, 0x2C, 0x01, 0x0B, 0x0A, 8, 0x28};
+    const std::vector<uint8_t> expected = {3,    1,    9,    0x02, 0x01, 0x04, 0x03, 24, 0x06,
+                                           0x05, 0x08, 0x07, 0x2C, 0x01, 0x0B, 0x0A, 8,  0x28};
     EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 18), expected);
     const TgaHeader back = readTgaHeader(expected.data());
     EXPECT_EQ(back.colourMapLength, 0x0304);

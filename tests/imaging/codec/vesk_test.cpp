@@ -32,9 +32,9 @@ TEST(VeskTable, GuessByExtension)
         const char* name;
         int codec;
     } cases[] = {
-        {"File.tga", 2}, {"x.VST", 2}, {"a.b.Afi", 2}, {"File.bmp", 0}, {"x.DIB", 0}, {"x.rl8", 0},
-        {"File.pcx", 1}, {"x.pcc", 1}, {"File.gif", -1}, {"noextension", -1}, {"File.", -1},
-        {"archive.tga.bak", -1}, {"x.TG", -1}, {"x.tgaa", -1}, {"", -1},
+        {"File.tga", 2}, {"x.VST", 2},   {"a.b.Afi", 2},   {"File.bmp", 0},     {"x.DIB", 0},  {"x.rl8", 0},
+        {"File.pcx", 1}, {"x.pcc", 1},   {"File.gif", -1}, {"noextension", -1}, {"File.", -1}, {"archive.tga.bak", -1},
+        {"x.TG", -1},    {"x.tgaa", -1}, {"", -1},
     };
     for (const auto& c : cases)
         EXPECT_EQ(vesk_guess_filetype(c.name), c.codec) << c.name;
@@ -70,7 +70,7 @@ TEST(VeskDispatch, RefusesBadArguments)
     EXPECT_EQ(d.bitsPerPixel, 24);
 
     std::vector<uint8_t> rows(size_t(VeskRowStride(3, 24) * 2), 0);
-    EXPECT_NE(vesk_read_data(stream, 3, d, rows.data(), int64_t(rows.size())), VESK_OK);   // no such codec
+    EXPECT_NE(vesk_read_data(stream, 3, d, rows.data(), int64_t(rows.size())), VESK_OK);  // no such codec
     EXPECT_NE(vesk_read_data(stream, -1, d, rows.data(), int64_t(rows.size())), VESK_OK);
     EXPECT_NE(vesk_read_data(stream, 2, d, rows.data(), int64_t(rows.size()) - 1), VESK_OK);  // rows too small
     EXPECT_NE(vesk_read_data(stream, 2, d, nullptr, int64_t(rows.size())), VESK_OK);
@@ -122,4 +122,4 @@ TEST(VeskBridge, ReadsFromTheStreamPositionWithScreenResolution)
     EXPECT_EQ(bitmap.ResolutionY(), 96);
 }
 
-} // namespace
+}  // namespace

@@ -2,8 +2,8 @@
 // TBitmapGraphic and the BMP codec: every depth and header kind, run-length
 // data (also damaged), the second reader for what the codec refuses, the
 // resolution, the reader options and the messages.
-#include "imaging/readers/bmp_graphic.h"
 #include "imaging/codec/vesk.h"
+#include "imaging/readers/bmp_graphic.h"
 #include "support/bmp_builder.h"
 #include "tests/imaging/readers/reader_test_util.h"
 
@@ -22,7 +22,10 @@ using reader_test::readPicture;
 constexpr int kW = 5, kH = 3;
 
 // Index of pixel (x, y) of the test pictures, within `colours`.
-uint32_t indexAt(int x, int y, int colours) { return uint32_t((x + 2 * y) % colours); }
+uint32_t indexAt(int x, int y, int colours)
+{
+    return uint32_t((x + 2 * y) % colours);
+}
 
 std::vector<uint32_t> indexedPixels(int colours)
 {
@@ -33,7 +36,10 @@ std::vector<uint32_t> indexedPixels(int colours)
     return p;
 }
 
-uint32_t rgbAt(int x, int y) { return MakeColor(uint8_t(40 * x), uint8_t(80 * y), uint8_t(200 - 10 * x - y)); }
+uint32_t rgbAt(int x, int y)
+{
+    return MakeColor(uint8_t(40 * x), uint8_t(80 * y), uint8_t(200 - 10 * x - y));
+}
 
 std::vector<uint32_t> rgbPixels()
 {
@@ -201,8 +207,8 @@ TEST(BmpReader, ResolutionComesFromBytes38And42)
     struct Case {
         int32_t x, y;
         int dpiX, dpiY;
-    } cases[] = {{2835, 2835, 72, 72}, {3780, 11811, 96, 300}, {0, 1, 0, 0}, {-2835, 2835, 0, 72},
-                 {2000000000, 3780, 0, 96}};
+    } cases[] = {
+        {2835, 2835, 72, 72}, {3780, 11811, 96, 300}, {0, 1, 0, 0}, {-2835, 2835, 0, 72}, {2000000000, 3780, 0, 96}};
     for (const Case& c : cases) {
         BmpFile f = indexedFile(8);
         f.pelsPerMeterX = c.x;
@@ -263,45 +269,54 @@ TEST_P(BmpRle, DecodesIntoThePicture)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BmpRle,
-    ::testing::Values(
-        RleCase{"rle8_runs_literal_move", 8,
-                {3, 1, 2, 2, 0, 0,              // row 0: 1 1 1 2 2
-                 0, 3, 3, 2, 1, 0,              // row 1: literal 3 2 1 (padded)
-                 0, 2, 1, 1,                    // move right 1, up 1: to (4, 2)
-                 1, 3, 0, 0,                    // row 2: a 3 at x 4
-                 5, 2, 0, 1},                   // row 3 then end of picture
-                {{1, 1, 1, 2, 2}, {3, 2, 1, 0, 0}, {0, 0, 0, 0, 3}, {2, 2, 2, 2, 2}}},
-        RleCase{"rle8_end_after_first_row", 8,
-                {5, 3, 0, 1, 5, 2},
-                {{3, 3, 3, 3, 3}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}},
-        RleCase{"rle8_run_longer_than_row_is_cut", 8,
-                {9, 1, 0, 0, 2, 2},
-                {{1, 1, 1, 1, 1}, {2, 2, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}},
-        RleCase{"rle8_literal_past_row_end_is_cut", 8,
-                {0, 7, 1, 2, 3, 1, 2, 3, 1, 0, 0, 0, 3, 3},
-                {{1, 2, 3, 1, 2}, {3, 3, 3, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}},
-        RleCase{"rle8_move_past_picture_ends", 8,
-                {2, 1, 0, 2, 200, 200, 5, 3, 5, 3},
-                {{1, 1, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}},
-        RleCase{"rle8_data_ends_inside_literal", 8,
-                {5, 1, 0, 0, 0, 5, 2, 3},
-                {{1, 1, 1, 1, 1}, {2, 3, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}},
-        RleCase{"rle8_more_rows_than_picture", 8,
-                {5, 1, 0, 0, 5, 1, 0, 0, 5, 1, 0, 0, 5, 1, 0, 0, 5, 2, 0, 0, 5, 2, 0, 1},
-                {{1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}}},
-        RleCase{"rle4_runs_alternate_nibbles", 4,
-                {5, 0x12, 0, 0,                 // row 0: 1 2 1 2 1
-                 0, 3, 0x31, 0x20, 0, 0,        // row 1: literal 3 1 2 (two bytes, even)
-                 0, 5, 0x12, 0x31, 0x20, 0,     // row 2: literal 1 2 3 1 2 (three bytes + pad)
-                 0, 0, 0, 2, 2, 0, 2, 0x33,     // row 3: move right 2, then 3 3
-                 0, 1},
-                {{1, 2, 1, 2, 1}, {3, 1, 2, 0, 0}, {1, 2, 3, 1, 2}, {0, 0, 3, 3, 0}}},
-        RleCase{"rle4_run_longer_than_row_is_cut", 4,
-                {15, 0x23, 0, 1},
-                {{2, 3, 2, 3, 2}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}},
-        RleCase{"rle4_data_ends_after_count", 4,
-                {4, 0x11, 0, 0, 3},
-                {{1, 1, 1, 1, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}}),
+    ::testing::Values(RleCase{"rle8_runs_literal_move",
+                              8,
+                              {3, 1, 2, 2, 0, 0,  // row 0: 1 1 1 2 2
+                               0, 3, 3, 2, 1, 0,  // row 1: literal 3 2 1 (padded)
+                               0, 2, 1, 1,        // move right 1, up 1: to (4, 2)
+                               1, 3, 0, 0,        // row 2: a 3 at x 4
+                               5, 2, 0, 1},       // row 3 then end of picture
+                              {{1, 1, 1, 2, 2}, {3, 2, 1, 0, 0}, {0, 0, 0, 0, 3}, {2, 2, 2, 2, 2}}},
+                      RleCase{"rle8_end_after_first_row",
+                              8,
+                              {5, 3, 0, 1, 5, 2},
+                              {{3, 3, 3, 3, 3}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}},
+                      RleCase{"rle8_run_longer_than_row_is_cut",
+                              8,
+                              {9, 1, 0, 0, 2, 2},
+                              {{1, 1, 1, 1, 1}, {2, 2, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}},
+                      RleCase{"rle8_literal_past_row_end_is_cut",
+                              8,
+                              {0, 7, 1, 2, 3, 1, 2, 3, 1, 0, 0, 0, 3, 3},
+                              {{1, 2, 3, 1, 2}, {3, 3, 3, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}},
+                      RleCase{"rle8_move_past_picture_ends",
+                              8,
+                              {2, 1, 0, 2, 200, 200, 5, 3, 5, 3},
+                              {{1, 1, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}},
+                      RleCase{"rle8_data_ends_inside_literal",
+                              8,
+                              {5, 1, 0, 0, 0, 5, 2, 3},
+                              {{1, 1, 1, 1, 1}, {2, 3, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}},
+                      RleCase{"rle8_more_rows_than_picture",
+                              8,
+                              {5, 1, 0, 0, 5, 1, 0, 0, 5, 1, 0, 0, 5, 1, 0, 0, 5, 2, 0, 0, 5, 2, 0, 1},
+                              {{1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}}},
+                      RleCase{"rle4_runs_alternate_nibbles",
+                              4,
+                              {5, 0x12, 0,    0,                       // row 0: 1 2 1 2 1
+                               0, 3,    0x31, 0x20, 0,    0,           // row 1: literal 3 1 2 (two bytes, even)
+                               0, 5,    0x12, 0x31, 0x20, 0,           // row 2: literal 1 2 3 1 2 (three bytes + pad)
+                               0, 0,    0,    2,    2,    0, 2, 0x33,  // row 3: move right 2, then 3 3
+                               0, 1},
+                              {{1, 2, 1, 2, 1}, {3, 1, 2, 0, 0}, {1, 2, 3, 1, 2}, {0, 0, 3, 3, 0}}},
+                      RleCase{"rle4_run_longer_than_row_is_cut",
+                              4,
+                              {15, 0x23, 0, 1},
+                              {{2, 3, 2, 3, 2}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}},
+                      RleCase{"rle4_data_ends_after_count",
+                              4,
+                              {4, 0x11, 0, 0, 3},
+                              {{1, 1, 1, 1, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}}}),
     [](const ::testing::TestParamInfo<RleCase>& info) { return std::string(info.param.name); });
 
 TEST(BmpReader, UncompressedDataShorterThanPromisedLeavesRowsAtZero)
@@ -435,20 +450,19 @@ TEST_P(BmpMasks, DecodeEveryHeaderKindBothRowOrders)
         }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AnyContiguousMasks, BmpMasks,
-    ::testing::Values(MaskCase{"R2G3B1", 16, {2, 13}, {3, 7}, {1, 2}, {0, 0}},
-                      MaskCase{"R3G10B3", 16, {3, 13}, {10, 3}, {3, 0}, {0, 0}},
-                      MaskCase{"R1G9B2A4", 16, {1, 11}, {9, 2}, {2, 0}, {4, 12}},
-                      MaskCase{"R4G4B4A4", 16, {4, 8}, {4, 4}, {4, 0}, {4, 12}},
-                      MaskCase{"R5G6B5", 16, {5, 11}, {6, 5}, {5, 0}, {0, 0}},
-                      MaskCase{"R5G5B5A1", 16, {5, 10}, {5, 5}, {5, 0}, {1, 15}},
-                      MaskCase{"R7G18B7", 32, {7, 25}, {18, 7}, {7, 0}, {0, 0}},
-                      MaskCase{"R10G10B10A2", 32, {10, 20}, {10, 10}, {10, 0}, {2, 30}},
-                      MaskCase{"R6G17B5A4", 32, {6, 26}, {17, 9}, {5, 4}, {4, 0}},
-                      MaskCase{"R8G12B8A4", 32, {8, 24}, {12, 12}, {8, 4}, {4, 0}},
-                      MaskCase{"B8G8R8A8", 32, {8, 8}, {8, 16}, {8, 24}, {8, 0}}),
-    [](const ::testing::TestParamInfo<MaskCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(AnyContiguousMasks, BmpMasks,
+                         ::testing::Values(MaskCase{"R2G3B1", 16, {2, 13}, {3, 7}, {1, 2}, {0, 0}},
+                                           MaskCase{"R3G10B3", 16, {3, 13}, {10, 3}, {3, 0}, {0, 0}},
+                                           MaskCase{"R1G9B2A4", 16, {1, 11}, {9, 2}, {2, 0}, {4, 12}},
+                                           MaskCase{"R4G4B4A4", 16, {4, 8}, {4, 4}, {4, 0}, {4, 12}},
+                                           MaskCase{"R5G6B5", 16, {5, 11}, {6, 5}, {5, 0}, {0, 0}},
+                                           MaskCase{"R5G5B5A1", 16, {5, 10}, {5, 5}, {5, 0}, {1, 15}},
+                                           MaskCase{"R7G18B7", 32, {7, 25}, {18, 7}, {7, 0}, {0, 0}},
+                                           MaskCase{"R10G10B10A2", 32, {10, 20}, {10, 10}, {10, 0}, {2, 30}},
+                                           MaskCase{"R6G17B5A4", 32, {6, 26}, {17, 9}, {5, 4}, {4, 0}},
+                                           MaskCase{"R8G12B8A4", 32, {8, 24}, {12, 12}, {8, 4}, {4, 0}},
+                                           MaskCase{"B8G8R8A8", 32, {8, 8}, {8, 16}, {8, 24}, {8, 0}}),
+                         [](const ::testing::TestParamInfo<MaskCase>& info) { return std::string(info.param.name); });
 
 TEST(BmpReader, MasksThatOverlapOrAreNotContiguousAreRefused)
 {
@@ -610,7 +624,8 @@ TEST(BmpReader, PictureTooLargeForMemoryIsRefusedWithAMessage)
     f.height = INT32_MIN;
     f.bits = 32;
     f.data = {1, 2, 3, 4};
-    EXPECT_EQ(messageOf<EOutOfMemory>([&] { readPicture<TBitmapGraphic>(bmp_fixture::build(f)); }), "Image is too large");
+    EXPECT_EQ(messageOf<EOutOfMemory>([&] { readPicture<TBitmapGraphic>(bmp_fixture::build(f)); }),
+              "Image is too large");
 }
 
 // --- reader options of the codec
@@ -628,7 +643,8 @@ TEST(BmpCodec, OptionsInvAndInvb)
         const char* options;
         uint32_t entry0;
         uint8_t firstByte;
-    } cases[] = {{"inv", 0xFF0000, 0xF0}, {"", 0x0000FF, 0xF0}, {"INVB", 0x0000FF, 0x0F}, {"inv,invb", 0xFF0000, 0x0F},
+    } cases[] = {{"inv", 0xFF0000, 0xF0},         {"", 0x0000FF, 0xF0},
+                 {"INVB", 0x0000FF, 0x0F},        {"inv,invb", 0xFF0000, 0x0F},
                  {"x inv\tinvb", 0xFF0000, 0x0F}, {"invert", 0x0000FF, 0xF0}};
     for (const Case& c : cases) {
         auto g = viaCodec(bytes, c.options);

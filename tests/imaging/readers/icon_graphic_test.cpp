@@ -62,13 +62,10 @@ TEST(IconReader, ChoosesTheImageClosestTo32AtTheDeepestDepth)
         int width;
         uint32_t colour;
     } cases[] = {
-        {{small, big4}, 32, 0x00FF00},
-        {{big4, small}, 32, 0x00FF00},
-        {{small, big4, big8}, 32, 0xFF0000},
-        {{big8, big4}, 32, 0xFF0000},
+        {{small, big4}, 32, 0x00FF00},       {{big4, small}, 32, 0x00FF00},
+        {{small, big4, big8}, 32, 0xFF0000}, {{big8, big4}, 32, 0xFF0000},
         {{big8, otherBig8}, 32, 0xFF0000},  // same size and depth: the first
-        {{small, huge}, 16, 0x0000FF},
-        {{huge}, 64, 0xFFFFFF},
+        {{small, huge}, 16, 0x0000FF},       {{huge}, 64, 0xFFFFFF},
     };
     for (const Case& c : cases) {
         auto g = readPicture<TIconGraphic>(ico_fixture::build(c.images));
@@ -84,7 +81,8 @@ TEST(IconReader, ChoosesTheImageClosestTo32AtTheDeepestDepth)
 
 TEST(IconReader, ChooseIconImageIgnoresEntriesPastTheData)
 {
-    std::vector<uint8_t> bytes = ico_fixture::build({ico_fixture::solidImage(16, 4, 1), ico_fixture::solidImage(32, 4, 2)});
+    std::vector<uint8_t> bytes =
+        ico_fixture::build({ico_fixture::solidImage(16, 4, 1), ico_fixture::solidImage(32, 4, 2)});
     EXPECT_EQ(ChooseIconImage(bytes.data(), bytes.size()), 1);
     // The second image's data is cut off: the first is taken.
     const size_t firstImageBytes = 40 + 16 * 4 + 16 * 8 + 16 * 4;
@@ -101,7 +99,8 @@ TEST(IconReader, Messages)
     const std::vector<uint8_t> good = ico_fixture::build({ico_fixture::solidImage(16, 4, 0x123456)});
     EXPECT_EQ(messageOf<EReadError>([&] { readPicture<TIconGraphic>({0, 0, 1, 0, 1}); }), "Stream read error");
     // A type above 1.
-    EXPECT_EQ(messageOf<EInvalidGraphic>([&] { readPicture<TIconGraphic>(ico_fixture::build({ico_fixture::solidImage(16, 4, 1)}, 2)); }),
+    EXPECT_EQ(messageOf<EInvalidGraphic>(
+                  [&] { readPicture<TIconGraphic>(ico_fixture::build({ico_fixture::solidImage(16, 4, 1)}, 2)); }),
               "Icon image is not valid");
     // No images.
     std::vector<uint8_t> bytes = good;

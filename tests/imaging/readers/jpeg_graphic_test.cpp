@@ -150,9 +150,9 @@ TEST(JpegGraphic, ResolutionFromDensity)
         int unit, x, y, wantX, wantY;
     } cases[] = {
         {1, 300, 150, 300, 150},
-        {2, 38, 118, 97, 300},   // 96.52 and 299.72, rounded
-        {0, 1, 1, 120, 120},     // aspect ratio only: the display's
-        {2, 65535, 10, 120, 25}, // beyond what a resolution can hold: the display's
+        {2, 38, 118, 97, 300},    // 96.52 and 299.72, rounded
+        {0, 1, 1, 120, 120},      // aspect ratio only: the display's
+        {2, 65535, 10, 120, 25},  // beyond what a resolution can hold: the display's
     };
     for (const Case& c : cases) {
         JpegRecipe recipe = gradient(8, 8, JpegKind::Grey);
@@ -240,4 +240,4 @@ TEST(JpegGraphic, EndlessProgressiveScansAreCutOff)
     EXPECT_TRUE(general);
 }
 
-} // namespace
+}  // namespace

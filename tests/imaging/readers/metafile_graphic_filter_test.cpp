@@ -37,7 +37,9 @@ std::vector<uint32_t> emfTypes(const std::vector<uint8_t>& emf)
 {
     std::vector<uint32_t> types;
     for (size_t pos = 0; pos + 8 <= emf.size();) {
-        auto at = [&](size_t i) { return uint32_t(emf[i] | (emf[i + 1] << 8) | (emf[i + 2] << 16) | (emf[i + 3] << 24)); };
+        auto at = [&](size_t i) {
+            return uint32_t(emf[i] | (emf[i + 1] << 8) | (emf[i + 2] << 16) | (emf[i + 3] << 24));
+        };
         types.push_back(at(pos));
         if (at(pos + 4) < 8)
             break;
@@ -111,7 +113,8 @@ TEST(MetafileFilter, EnhancedBitmapsAreDrawnWhenSoundAndLeftOutOtherwise)
 {
     // A red 2 x 2 bitmap stretched over the left half.
     const auto dib = metafile_fixture::packedDib24(2, 2, 0xFF0000);
-    const auto emf = metafile_fixture::enhancedMetafile(EmfHeader{}, metafile_fixture::emfStretchDibits(0, 0, 50, 100, 2, 2, dib));
+    const auto emf =
+        metafile_fixture::enhancedMetafile(EmfHeader{}, metafile_fixture::emfStretchDibits(0, 0, 50, 100, 2, 2, dib));
     auto g = readPicture<TMetaFileGraphic>(emf);
     EXPECT_EQ(g->GetPixelColor(20, 50), 0xFF0000u);
     EXPECT_EQ(g->GetPixelColor(80, 50), kWhite);
@@ -119,7 +122,8 @@ TEST(MetafileFilter, EnhancedBitmapsAreDrawnWhenSoundAndLeftOutOtherwise)
     // The same record with pixel data cut short, or a source larger than the
     // bitmap, is not passed on.
     auto shortDib = metafile_fixture::packedDib24(2, 2, 0xFF0000, 10);
-    auto bad = metafile_fixture::enhancedMetafile(EmfHeader{}, metafile_fixture::emfStretchDibits(0, 0, 50, 100, 2, 2, shortDib));
+    auto bad = metafile_fixture::enhancedMetafile(EmfHeader{},
+                                                  metafile_fixture::emfStretchDibits(0, 0, 50, 100, 2, 2, shortDib));
     EXPECT_FALSE(contains(emfTypes(filteredEmf(bad)), 81u));
     EXPECT_EQ(readPicture<TMetaFileGraphic>(bad)->GetPixelColor(20, 50), kWhite);
     bad = metafile_fixture::enhancedMetafile(EmfHeader{}, metafile_fixture::emfStretchDibits(0, 0, 50, 100, 3, 2, dib));
@@ -135,10 +139,10 @@ TEST(MetafileFilter, EnhancedRecordsThatClaimTooMuchAreLeftOut)
     add(emfRecord(86, {0, 0, 10, 10, 1000, 0x00050005}));        // Polygon16: 1000 points, one given
     add(emfRecord(91, {0, 0, 10, 10, 2, 3, 2, 2, 0, 0, 0, 0}));  // PolyPolygon16: counts add up to more than 3
     add(emfRecord(39, {7, 0, 0, 0}));                            // CreateBrushIndirect: handle 7 of 2
-    add(emfRecord(37, {int32_t(0x80000040)}));                       // SelectObject: no such stock object
+    add(emfRecord(37, {int32_t(0x80000040)}));                   // SelectObject: no such stock object
     add(emfRecord(70, {4, 0x2B464D45}));                         // a comment (EMF+ data)
     add(emfRecord(84, {0, 0, 10, 10, 1, 0, 0, 0, 0, 500, 76, 0, 0, 0, 0, 0, 76}));  // text: 500 characters, none given
-    add(emfRecord(43, {0, 0, 5, 5}));                            // Rectangle: kept
+    add(emfRecord(43, {0, 0, 5, 5}));                                               // Rectangle: kept
     const auto emf = metafile_fixture::enhancedMetafile(EmfHeader{}, records);
     const std::vector<uint32_t> types = emfTypes(filteredEmf(emf));
     EXPECT_EQ(types, (std::vector<uint32_t>{1, 43, 14}));
@@ -149,7 +153,8 @@ TEST(MetafileFilter, EnhancedHeaderDescriptionIsNotPassedOn)
 {
     // Found by fuzzing: a description offset past the end of the file made
     // the converter read beyond its buffer.
-    auto emf = metafile_fixture::enhancedMetafile(EmfHeader{}, metafile_fixture::emfFillRecords({{0, 0, 50, 100, 0, 0, 255}}));
+    auto emf =
+        metafile_fixture::enhancedMetafile(EmfHeader{}, metafile_fixture::emfFillRecords({{0, 0, 50, 100, 0, 0, 255}}));
     le_bytes::set32(emf, 60, 0);
     le_bytes::set32(emf, 64, uint32_t(emf.size() - 3));
     const auto out = filteredEmf(emf);
@@ -179,7 +184,8 @@ TEST(MetafileFilter, WindowsBitmapsAreDrawnWhenSoundAndLeftOutOtherwise)
     // Found by fuzzing: a bitmap claiming 5730560 x 2 pixels in 16 bytes kept
     // libwmf busy for minutes. It is left out now.
     auto slow = metafile_fixture::wmfFillRecords(0, 0, 100, 100, {});
-    const auto huge = metafile_fixture::wmfStretchDib(0, 0, 50, 100, 2, 2, metafile_fixture::packedDib24(5730560, 2, 0, 16));
+    const auto huge =
+        metafile_fixture::wmfStretchDib(0, 0, 50, 100, 2, 2, metafile_fixture::packedDib24(5730560, 2, 0, 16));
     slow.insert(slow.end(), huge.begin(), huge.end());
     const auto wmf = metafile_fixture::placeableWmf(0, 0, 100, 100, 96, slow);
     EXPECT_FALSE(contains(wmfFunctions(filteredWmf(wmf)), uint16_t(0x0F43)));

@@ -86,11 +86,9 @@ TEST(MetafileReader, PlaceableSizeRules)
         int dpi;
         int64_t width, height;
     } cases[] = {
-        {0, 0, 960, 480, 96, 96, 960, 480},
-        {0, 0, 960, 480, 0, 96, 960, 480},    // 0 units per inch counts as 96
-        {0, 0, 100, 50, 96, 192, 200, 100},   // a screen of 192 pixels per inch
-        {0, 0, 1440, 720, 1440, 96, 96, 48},
-        {-32768, 0, 32767, 13, 1000, 96, 6291, 1},  // rounded at each step
+        {0, 0, 960, 480, 96, 96, 960, 480},  {0, 0, 960, 480, 0, 96, 960, 480},  // 0 units per inch counts as 96
+        {0, 0, 100, 50, 96, 192, 200, 100},                                      // a screen of 192 pixels per inch
+        {0, 0, 1440, 720, 1440, 96, 96, 48}, {-32768, 0, 32767, 13, 1000, 96, 6291, 1},  // rounded at each step
         {0, 0, 7, 7, 300, 120, 3, 3},
     };
     for (const Case& c : cases) {
@@ -171,7 +169,8 @@ TEST(MetafileReader, NotValidMessages)
 {
     const auto records = metafile_fixture::wmfFillRecords(0, 0, 10, 10, {{0, 0, 5, 5, 1, 2, 3}});
     // Wrong checksum, wrong key, nothing, too short.
-    EXPECT_EQ(invalidMessage(metafile_fixture::placeableWmf(0, 0, 10, 10, 96, records, false)), "Metafile is not valid");
+    EXPECT_EQ(invalidMessage(metafile_fixture::placeableWmf(0, 0, 10, 10, 96, records, false)),
+              "Metafile is not valid");
     std::vector<uint8_t> bytes = metafile_fixture::placeableWmf(0, 0, 10, 10, 96, records);
     bytes[0] ^= 0xFF;
     EXPECT_EQ(invalidMessage(bytes), "Metafile is not valid");
@@ -190,7 +189,8 @@ TEST(MetafileReader, NotValidMessages)
     le_bytes::set16(bytes, 22 + 2, 3);
     EXPECT_EQ(invalidMessage(bytes), "Metafile is not valid");
 
-    const auto emf = metafile_fixture::enhancedMetafile(EmfHeader{}, metafile_fixture::emfFillRecords({{0, 0, 5, 5, 1, 2, 3}}));
+    const auto emf =
+        metafile_fixture::enhancedMetafile(EmfHeader{}, metafile_fixture::emfFillRecords({{0, 0, 5, 5, 1, 2, 3}}));
     // Total size beyond the stream, or below the header.
     bytes = emf;
     le_bytes::set32(bytes, 48, uint32_t(emf.size() + 1));
@@ -304,11 +304,11 @@ TEST(MetafileReader, ImagesAreDrawnOnlyFromDataInsideTheMetafile)
     const QString file = dir.filePath("red.png");
     ASSERT_TRUE(red.save(file, "PNG"));
 
-    const std::string smuggled = std::string("]]></text>") +
-                                 "<image x=\"0\" y=\"0\" width=\"50\" height=\"100\" xlink:href=\"data:image/png;base64," +
-                                 png.toBase64().toStdString() + "\"/>" +
-                                 "<image x=\"50\" y=\"0\" width=\"50\" height=\"100\" xlink:href=\"" +
-                                 file.toStdString() + "\"/><text><![CDATA[";
+    const std::string smuggled =
+        std::string("]]></text>")
+        + "<image x=\"0\" y=\"0\" width=\"50\" height=\"100\" xlink:href=\"data:image/png;base64,"
+        + png.toBase64().toStdString() + "\"/>" + "<image x=\"50\" y=\"0\" width=\"50\" height=\"100\" xlink:href=\""
+        + file.toStdString() + "\"/><text><![CDATA[";
     auto g = readPicture<TMetaFileGraphic>(
         metafile_fixture::enhancedMetafile(EmfHeader{}, metafile_fixture::emfTextOut(10, 10, smuggled)));
     EXPECT_EQ(g->GetPixelColor(25, 50), 0xFF0000u);  // the embedded image
@@ -318,7 +318,8 @@ TEST(MetafileReader, ImagesAreDrawnOnlyFromDataInsideTheMetafile)
 TEST(MetafileReader, ReadsFromTheStreamPosition)
 {
     std::vector<uint8_t> bytes = {1, 2, 3, 4};
-    const auto emf = metafile_fixture::enhancedMetafile(EmfHeader{}, metafile_fixture::emfFillRecords({{0, 0, 100, 100, 9, 9, 9}}));
+    const auto emf =
+        metafile_fixture::enhancedMetafile(EmfHeader{}, metafile_fixture::emfFillRecords({{0, 0, 100, 100, 9, 9, 9}}));
     bytes.insert(bytes.end(), emf.begin(), emf.end());
     TMemoryStream stream(bytes);
     stream.Seek(4, SeekOrigin::Begin);

@@ -18,8 +18,14 @@ using reader_test::readPicture;
 
 constexpr int kW = 5, kH = 3;
 
-uint32_t indexAt(int x, int y, int colours) { return uint32_t((x + 2 * y) % colours); }
-uint32_t rgbAt(int x, int y) { return MakeColor(uint8_t(50 * x), uint8_t(200 - 60 * y), uint8_t(x * y * 9 + 1)); }
+uint32_t indexAt(int x, int y, int colours)
+{
+    return uint32_t((x + 2 * y) % colours);
+}
+uint32_t rgbAt(int x, int y)
+{
+    return MakeColor(uint8_t(50 * x), uint8_t(200 - 60 * y), uint8_t(x * y * 9 + 1));
+}
 
 std::vector<uint32_t> pixels(bool rgb, int colours)
 {
@@ -129,10 +135,10 @@ TEST(PcxReader, VersionsManufacturerEncodingAndCombinations)
         uint8_t manufacturer, version, encoding, bitsPerPlane, planes;
         bool reads;
     } cases[] = {
-        {"version 0", 10, 0, 1, 4, 1, true},  {"version 1", 10, 1, 1, 4, 1, true},
-        {"version 2", 10, 2, 1, 4, 1, true},  {"version 3", 10, 3, 1, 4, 1, true},
-        {"version 5", 10, 5, 1, 4, 1, true},  {"version 4", 10, 4, 1, 4, 1, false},
-        {"version 6", 10, 6, 1, 4, 1, false}, {"manufacturer 11", 11, 5, 1, 4, 1, false},
+        {"version 0", 10, 0, 1, 4, 1, true},   {"version 1", 10, 1, 1, 4, 1, true},
+        {"version 2", 10, 2, 1, 4, 1, true},   {"version 3", 10, 3, 1, 4, 1, true},
+        {"version 5", 10, 5, 1, 4, 1, true},   {"version 4", 10, 4, 1, 4, 1, false},
+        {"version 6", 10, 6, 1, 4, 1, false},  {"manufacturer 11", 11, 5, 1, 4, 1, false},
         {"encoding 0", 10, 5, 0, 4, 1, false}, {"2 bits x 1", 10, 5, 1, 2, 1, false},
         {"8 bits x 4", 10, 5, 1, 8, 4, false}, {"1 bit x 3", 10, 5, 1, 1, 3, false},
         {"4 bits x 4", 10, 5, 1, 4, 4, false},
@@ -301,8 +307,7 @@ TEST(PcxReader, PictureTooLargeForMemoryIsRefusedWithAMessage)
     f.xMax = 0xFFFF;
     f.yMax = 0xFFFF;
     f.rawData = {1};
-    EXPECT_EQ(messageOf<EOutOfMemory>([&] { readPicture<TPcxGraphic>(pcx_fixture::build(f)); }),
-              "Image is too large");
+    EXPECT_EQ(messageOf<EOutOfMemory>([&] { readPicture<TPcxGraphic>(pcx_fixture::build(f)); }), "Image is too large");
 }
 
 TEST(PcxCodec, CodecTableEntryAndWriterRoundTrip)

@@ -10,8 +10,8 @@
 
 #include <cmath>
 #include <cstring>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,7 +55,9 @@ public:
     int64_t Write(const void*, int64_t) override { return 0; }
     int64_t Seek(int64_t offset, SeekOrigin origin) override
     {
-        pos_ = origin == SeekOrigin::Begin ? offset : origin == SeekOrigin::Current ? pos_ + offset : int64_t(bytes_.size()) + offset;
+        pos_ = origin == SeekOrigin::Begin     ? offset
+               : origin == SeekOrigin::Current ? pos_ + offset
+                                               : int64_t(bytes_.size()) + offset;
         return pos_;
     }
     int64_t Size() override { return int64_t(bytes_.size()); }
@@ -118,7 +120,7 @@ std::string caseName(const testing::TestParamInfo<FormatCase>& info)
 {
     static const char* types[] = {"Grey", "", "Rgb", "Palette", "GreyAlpha", "", "RgbAlpha"};
     return std::string(types[info.param.type]) + std::to_string(info.param.bitDepth)
-        + (info.param.interlaced ? "Interlaced" : "");
+           + (info.param.interlaced ? "Interlaced" : "");
 }
 
 class PngFormats : public testing::TestWithParam<FormatCase> {};
@@ -178,11 +180,21 @@ TEST_P(PngFormats, SamplesLandInTheChosenFormat)
 std::vector<FormatCase> formatCases()
 {
     const FormatCase base[] = {
-        {1, Grey, ifMonochrome, false},       {1, Palette, ifMonochrome, false},  {2, Grey, ifGrayscale16, false},
-        {2, Palette, ifColor16, false},       {4, Grey, ifGrayscale16, false},    {4, Palette, ifColor16, false},
-        {8, Grey, ifGrayscale256, false},     {16, Grey, ifGrayscale256, false},  {8, GreyAlpha, ifGrayscale256, false},
-        {16, GreyAlpha, ifGrayscale256, false}, {8, Rgb, ifRgb24, false},         {16, Rgb, ifRgb24, false},
-        {8, RgbAlpha, ifRgb24, false},        {16, RgbAlpha, ifRgb24, false},     {8, Palette, ifColor256, false},
+        {1, Grey, ifMonochrome, false},
+        {1, Palette, ifMonochrome, false},
+        {2, Grey, ifGrayscale16, false},
+        {2, Palette, ifColor16, false},
+        {4, Grey, ifGrayscale16, false},
+        {4, Palette, ifColor16, false},
+        {8, Grey, ifGrayscale256, false},
+        {16, Grey, ifGrayscale256, false},
+        {8, GreyAlpha, ifGrayscale256, false},
+        {16, GreyAlpha, ifGrayscale256, false},
+        {8, Rgb, ifRgb24, false},
+        {16, Rgb, ifRgb24, false},
+        {8, RgbAlpha, ifRgb24, false},
+        {16, RgbAlpha, ifRgb24, false},
+        {8, Palette, ifColor256, false},
     };
     std::vector<FormatCase> all;
     for (FormatCase c : base) {
@@ -305,9 +317,9 @@ TEST(PngGraphic, ResolutionComesFromPhysInPixelsPerMetre)
         int x, y;
     } cases[] = {
         {Phys{3780, 2835, 1}, 96, 72},
-        {Phys{3780, 3780, 0}, 120, 120},            // unit unknown: the display's
-        {std::nullopt, 120, 120},                   // no chunk: the display's
-        {Phys{4000000000u, 11811, 1}, 120, 300},    // beyond what a resolution can hold
+        {Phys{3780, 3780, 0}, 120, 120},          // unit unknown: the display's
+        {std::nullopt, 120, 120},                 // no chunk: the display's
+        {Phys{4000000000u, 11811, 1}, 120, 300},  // beyond what a resolution can hold
     };
     for (const Case& c : cases) {
         PngRecipe recipe = basic(2, 2, 8, Grey);
@@ -439,4 +451,4 @@ TEST(PngGraphic, ReadsFromTheStreamsPosition)
     EXPECT_EQ(picture.GetPixelIndex(2, 1), 6);
 }
 
-} // namespace
+}  // namespace

@@ -49,9 +49,9 @@ TEST(TgaGraphic, WritesAtTheStreamPosition)
     picture.WriteToStream(out);
     ASSERT_EQ(out.Size(), 3 + 18 + 3);
     EXPECT_EQ(out.bytes()[0], 'a');
-    EXPECT_EQ(out.bytes()[3 + 2], 2);  // image type
-    EXPECT_EQ(out.bytes()[3 + 18], 3); // blue
-    EXPECT_EQ(out.bytes()[3 + 20], 1); // red
+    EXPECT_EQ(out.bytes()[3 + 2], 2);   // image type
+    EXPECT_EQ(out.bytes()[3 + 18], 3);  // blue
+    EXPECT_EQ(out.bytes()[3 + 20], 1);  // red
 }
 
-} // namespace
+}  // namespace

@@ -72,7 +72,8 @@ std::vector<uint8_t> pack(const TiffPage& page, const SampleFn& sample)
                         dst[i] = uint8_t(v);
                     } else {
                         const size_t bit = i * page.bitsPerSample;
-                        dst[bit / 8] |= uint8_t((v & ((1 << page.bitsPerSample) - 1)) << (8 - page.bitsPerSample - bit % 8));
+                        dst[bit / 8] |=
+                            uint8_t((v & ((1 << page.bitsPerSample) - 1)) << (8 - page.bitsPerSample - bit % 8));
                     }
                 }
         }
@@ -101,7 +102,10 @@ int smoothSample(uint32_t x, uint32_t y, int channel)
     }
 }
 
-uint32_t rgbOf(int r, int g, int b) { return MakeColor(uint8_t(r), uint8_t(g), uint8_t(b)); }
+uint32_t rgbOf(int r, int g, int b)
+{
+    return MakeColor(uint8_t(r), uint8_t(g), uint8_t(b));
+}
 
 void expectColours(const TTiffGraphic& picture, const std::function<uint32_t(uint32_t, uint32_t)>& want, int tolerance)
 {
@@ -146,10 +150,13 @@ TEST_P(TiffLayouts, DecodeToTheSamePicture)
     ASSERT_EQ(picture->Width(), 17);
     ASSERT_EQ(picture->Height(), 9);
     const bool grey = c.samples == 1;
-    expectColours(*picture, [&](uint32_t x, uint32_t y) {
-        const int g = smoothSample(x, y, 0);
-        return grey ? rgbOf(g, g, g) : rgbOf(g, smoothSample(x, y, 1), smoothSample(x, y, 2));
-    }, c.tolerance);
+    expectColours(
+        *picture,
+        [&](uint32_t x, uint32_t y) {
+            const int g = smoothSample(x, y, 0);
+            return grey ? rgbOf(g, g, g) : rgbOf(g, smoothSample(x, y, 1), smoothSample(x, y, 2));
+        },
+        c.tolerance);
 }
 
 const LayoutCase kLayouts[] = {
@@ -186,7 +193,7 @@ TEST(TiffGraphic, PalettePagesKeepIndicesAndColourMap)
         uint32_t tile;
         TImageFormat format;
     } cases[] = {
-        {1, true, 0, ifColor16},  {2, true, 0, ifColor16},   {4, true, 0, ifColor16},
+        {1, true, 0, ifColor16},   {2, true, 0, ifColor16},  {4, true, 0, ifColor16},
         {8, false, 0, ifColor256}, {8, true, 0, ifColor256}, {8, true, 16, ifColor256},
     };
     for (const Case& c : cases) {
@@ -233,8 +240,8 @@ TEST(TiffGraphic, GreyPagesShowTheRightWayRound)
         bool wholeImage;  // separate planes send even 1- and 4-bit pages through RGBA reading
         TImageFormat format;
     } cases[] = {
-        {1, false, ifMonochrome}, {1, true, ifMonochrome},     {4, false, ifGrayscale16},
-        {4, true, ifGrayscale16}, {8, false, ifGrayscale256},  {8, true, ifGrayscale256},
+        {1, false, ifMonochrome}, {1, true, ifMonochrome},    {4, false, ifGrayscale16},
+        {4, true, ifGrayscale16}, {8, false, ifGrayscale256}, {8, true, ifGrayscale256},
     };
     for (const Case& c : cases)
         for (uint16_t photometric : {PHOTOMETRIC_MINISWHITE, PHOTOMETRIC_MINISBLACK}) {
@@ -249,12 +256,15 @@ TEST(TiffGraphic, GreyPagesShowTheRightWayRound)
             p.pixels = pack(p, [&](uint32_t x, uint32_t y, int) { return valueAt(x, y); });
             auto picture = decode(writeTiff({p}));
             ASSERT_EQ(picture->ImageFormat(), c.format);
-            expectColours(*picture, [&](uint32_t x, uint32_t y) {
-                int level = valueAt(x, y) * 255 / maxValue;
-                if (photometric == PHOTOMETRIC_MINISWHITE)
-                    level = 255 - level;
-                return rgbOf(level, level, level);
-            }, 0);
+            expectColours(
+                *picture,
+                [&](uint32_t x, uint32_t y) {
+                    int level = valueAt(x, y) * 255 / maxValue;
+                    if (photometric == PHOTOMETRIC_MINISWHITE)
+                        level = 255 - level;
+                    return rgbOf(level, level, level);
+                },
+                0);
         }
 }
 
@@ -271,7 +281,8 @@ TEST(TiffGraphic, WhiteIsZeroPagesAreTheNegativeOfBlackIsZeroOnes)
         ASSERT_EQ(whiteIsZero->ImageFormat(), blackIsZero->ImageFormat());
         for (int y = 0; y < 9; ++y)
             for (int x = 0; x < 17; ++x)
-                ASSERT_EQ(whiteIsZero->GetPixelIndex(x, y), blackIsZero->GetPixelIndex(x, y)) << bits << ": " << x << "," << y;
+                ASSERT_EQ(whiteIsZero->GetPixelIndex(x, y), blackIsZero->GetPixelIndex(x, y))
+                    << bits << ": " << x << "," << y;
     }
 }
 
@@ -308,7 +319,8 @@ TEST(TiffGraphic, FaxPagesShowBlackInkOnWhite)
             std::function<bool(uint32_t, uint32_t)> ink;
             auto picture = decode(faxPage(c.compression, c.t4, photometric, 0, &ink));
             ASSERT_EQ(picture->ImageFormat(), ifMonochrome);
-            expectColours(*picture, [&](uint32_t x, uint32_t y) { return ink(x, y) ? 0u : 0xFFFFFFu; }, 0);
+            expectColours(
+                *picture, [&](uint32_t x, uint32_t y) { return ink(x, y) ? 0u : 0xFFFFFFu; }, 0);
         }
 }
 
@@ -352,10 +364,13 @@ TEST(TiffGraphic, BottomUpTiledPageIsTurnedRound)
     p.orientation = ORIENTATION_BOTLEFT;
     p.pixels = pack(p, smoothSample);
     auto picture = decode(writeTiff({p}));
-    expectColours(*picture, [](uint32_t x, uint32_t y) {
-        const uint32_t fy = 8 - y;
-        return rgbOf(smoothSample(x, fy, 0), smoothSample(x, fy, 1), smoothSample(x, fy, 2));
-    }, 0);
+    expectColours(
+        *picture,
+        [](uint32_t x, uint32_t y) {
+            const uint32_t fy = 8 - y;
+            return rgbOf(smoothSample(x, fy, 0), smoothSample(x, fy, 1), smoothSample(x, fy, 2));
+        },
+        0);
 }
 
 TEST(TiffGraphic, LargeTiledPageIsDecodedInBands)
@@ -504,4 +519,4 @@ TEST(TiffGraphic, HugeDimensionsAreRefusedBeforeAllocating)
     EXPECT_EQ(failureOf<ETavrinError>(bytes), "Image is too large");
 }
 
-} // namespace
+}  // namespace

@@ -3,8 +3,8 @@
 // centring, loading and clearing, the setters, the redraw guard, dragging
 // with the mouse, the smoothed copy of black-and-white pictures and the
 // display copy that is scaled only when first needed.
-#include "support/gui_test_app.h"
 #include "imaging/ui/image_scroll_box.h"
+#include "support/gui_test_app.h"
 
 #include "imaging/picture_registry.h"
 #include "imaging/resize_transform.h"
@@ -27,9 +27,15 @@
 
 namespace {
 
-QApplication& widgetApp() { return guiTestApp(); }
+QApplication& widgetApp()
+{
+    return guiTestApp();
+}
 
-uint32_t patternColour(int x, int y) { return MakeColor(uint8_t(x * 7 + y), uint8_t(y * 5), uint8_t(x ^ y)); }
+uint32_t patternColour(int x, int y)
+{
+    return MakeColor(uint8_t(x * 7 + y), uint8_t(y * 5), uint8_t(x ^ y));
+}
 
 // A TGA stream of an ifRgb24 picture, positioned at its start.
 std::unique_ptr<TMemoryStream> tgaStream(int width, int height)
@@ -227,8 +233,8 @@ TEST_F(ImageScrollBoxTest, ZoomPercentIsIgnoredWhenTooSmallOrNotANumberOrWithout
     EXPECT_EQ(view->ZoomPercent(), 100.0f);
 
     load(200, 100);
-    for (float z : {0.1f, 0.05f, 0.0f, -20.0f, std::numeric_limits<float>::quiet_NaN(),
-                    std::numeric_limits<float>::infinity()}) {
+    for (float z :
+         {0.1f, 0.05f, 0.0f, -20.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
         SCOPED_TRACE(z);
         view->SetZoomPercent(z);
         EXPECT_EQ(view->ZoomMode(), zmOriginalSize);
@@ -499,7 +505,8 @@ TEST_F(ImageScrollBoxTest, TheDisplayCopyEqualsTheScaledPictureWhenPaintedOrAske
     const Case cases[] = {
         // Large true colour is averaged, paletted pictures take nearest pixels.
         {"true colour", [] { return MakePhotoLikePicture(256, 256, 7); }},
-        {"paletted", [] {
+        {"paletted",
+         [] {
              return MakeIndexedPicture(97, 256, ifColor256, DefaultPalette(ifColor256),
                                        [](int x, int y) { return (x * 3 + y) % 256; });
          }},
@@ -606,10 +613,8 @@ TEST_F(ImageScrollBoxTest, DraggingScrollsByTheMouseMovementWithinTheRanges)
             QPoint pointer;
             int horz, vert;  // positions before clamping: start - pointer
         } moves[] = {
-            {start + QPoint(-15, -8), 15, 8},
-            {start + QPoint(-40, -30), 40, 30},
-            {start + QPoint(-5000, -5000), 5000, 5000},
-            {start + QPoint(-25, -12), 25, 12},
+            {start + QPoint(-15, -8), 15, 8},           {start + QPoint(-40, -30), 40, 30},
+            {start + QPoint(-5000, -5000), 5000, 5000}, {start + QPoint(-25, -12), 25, 12},
             {start + QPoint(900, 900), -900, -900},
         };
         for (const auto& m : moves) {
@@ -677,4 +682,4 @@ TEST_F(ImageScrollBoxTest, DragRestoresTheApplicationCursorItFoundEvenWithTwoBut
     QTest::mouseRelease(&elsewhere, Qt::LeftButton, {}, QPoint(1, 1));
 }
 
-} // namespace
+}  // namespace

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The picture-open dialog: its filter, the preview pane's label, button and
 // box, loads off the user-interface thread, and the "Preview" window.
-#include "support/gui_test_app.h"
 #include "imaging/ui/picture_open_dialog.h"
+#include "support/gui_test_app.h"
 
 #include "imaging/dib_graphic.h"
 #include "imaging/picture_registry.h"
@@ -40,7 +40,10 @@
 
 namespace {
 
-QApplication& app() { return guiTestApp(); }
+QApplication& app()
+{
+    return guiTestApp();
+}
 
 // Processes events until `done` holds; false after `ms` milliseconds.
 bool waitUntil(const std::function<bool()>& done, int ms = 10000)
@@ -59,7 +62,10 @@ constexpr uint32_t kRed = 0xFF0000, kBlue = 0x0000FF, kWhite = 0xFFFFFF;
 
 // Left half red, right half blue: shows where a picture lands and which way
 // round it is.
-uint32_t halves(int x, int width) { return x < width / 2 ? kRed : kBlue; }
+uint32_t halves(int x, int width)
+{
+    return x < width / 2 ? kRed : kBlue;
+}
 
 std::vector<uint8_t> tgaPicture(int w, int h)
 {
@@ -113,7 +119,10 @@ std::vector<uint8_t> wmfPicture()
     return metafile_fixture::placeableWmf(0, 0, 100, 100, 96, records);
 }
 
-uint32_t colourAt(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFF; }
+uint32_t colourAt(const QImage& image, int x, int y)
+{
+    return image.pixel(x, y) & 0xFFFFFF;
+}
 
 class PictureOpenDialogTest : public testing::Test {
 protected:
@@ -294,8 +303,8 @@ TEST_F(PictureOpenDialogTest, ScalesALargerPictureDownFromTheTopLeftKeepingItsPr
         const QRect area = box->contentsRect();
         const QRect r = box->pictureRect();
         const int side = PictureOpenDialog::kBoxSize;
-        const QSize expected = c.width > c.height ? QSize(side, side * c.height / c.width)
-                                                  : QSize(side * c.width / c.height, side);
+        const QSize expected =
+            c.width > c.height ? QSize(side, side * c.height / c.width) : QSize(side * c.width / c.height, side);
         EXPECT_EQ(r, QRect(area.topLeft(), expected));
 
         // Red and blue meet in the middle of the drawn width; beyond the drawn
@@ -579,4 +588,4 @@ TEST_F(PictureOpenDialogTest, RunReturnsTheChosenFileOrNothing)
     EXPECT_EQ(runPictureOpenDialog(nullptr, setup_), std::nullopt);
 }
 
-} // namespace
+}  // namespace

@@ -35,10 +35,10 @@ TEST(DialogUnits, QuarterAverageWidthAndEighthHeightRounded)
         int x, y;
     };
     const Case cases[] = {
-        {6, 13, 180, 270, 293},    // 1080/4, 2340/8 = 292.5 rounds up
-        {6, 13, 63, 95, 102},      // 94.5 -> 95, 102.375 -> 102
-        {7, 13, 50, 88, 81},       // 87.5 -> 88, 81.25 -> 81
-        {7, 16, 14, 25, 28},       // 24.5 -> 25, 28
+        {6, 13, 180, 270, 293},  // 1080/4, 2340/8 = 292.5 rounds up
+        {6, 13, 63, 95, 102},    // 94.5 -> 95, 102.375 -> 102
+        {7, 13, 50, 88, 81},     // 87.5 -> 88, 81.25 -> 81
+        {7, 16, 14, 25, 28},     // 24.5 -> 25, 28
         {5, 13, 8, 10, 13},
     };
     for (const Case& c : cases) {
@@ -131,4 +131,4 @@ TEST_F(FindInputBoxTest, EnterIsOkEscIsCancelTabOrderEditOkCancel)
     EXPECT_EQ(box->result(), QDialog::Rejected);
 }
 
-} // namespace
+}  // namespace

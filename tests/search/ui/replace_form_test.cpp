@@ -60,12 +60,9 @@ TEST_F(ReplaceFormTest, ControlsWhereTheDesignPutsThem)
         QRect geometry;
         const char* text;
     } layout[] = {
-        {form->LabelReplace, {14, 17, 40, 13}, "Replace"},
-        {form->EditFrom, {63, 13, 121, 21}, ""},
-        {form->LabelWith, {190, 17, 19, 13}, "with"},
-        {form->EditTo, {217, 13, 121, 21}, ""},
-        {form->cbCase, {128, 40, 97, 17}, "Case sensitive"},
-        {form->BtnReplaceAll, {87, 64, 75, 25}, "Replace all"},
+        {form->LabelReplace, {14, 17, 40, 13}, "Replace"},   {form->EditFrom, {63, 13, 121, 21}, ""},
+        {form->LabelWith, {190, 17, 19, 13}, "with"},        {form->EditTo, {217, 13, 121, 21}, ""},
+        {form->cbCase, {128, 40, 97, 17}, "Case sensitive"}, {form->BtnReplaceAll, {87, 64, 75, 25}, "Replace all"},
         {form->BtnCancel, {191, 64, 75, 25}, "Cancel"},
     };
     for (const auto& c : layout) {
@@ -161,7 +158,7 @@ TEST_F(ReplaceFormTest, KeyPreviewSeesKeysBeforeTheControls)
 {
     open();
     QTest::keyClicks(form->EditFrom, QStringLiteral("ab"));
-    EXPECT_EQ(form->EditFrom->text().toStdString(), "ab");   // the edit still got them
+    EXPECT_EQ(form->EditFrom->text().toStdString(), "ab");  // the edit still got them
     EXPECT_EQ(form->previewed, (std::vector<int>{Qt::Key_A, Qt::Key_B}));
 }
 
@@ -177,4 +174,4 @@ TEST_F(ReplaceFormTest, ButtonsSetTheResult)
     EXPECT_EQ(form->result(), QDialog::Rejected);
 }
 
-} // namespace
+}  // namespace

@@ -10,4 +10,4 @@ inline QApplication& app()
     return guiTestApp();
 }
 
-} // namespace searchtest
+}  // namespace searchtest

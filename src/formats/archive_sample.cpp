@@ -4,7 +4,6 @@
 #include "platform/byte_order.h"
 #include "platform/exceptions.h"
 
-#include <squish.h>
 
 #include <algorithm>
 #include <cmath>
@@ -402,54 +401,16 @@ TextureDictionary sampleStandaloneDictionary()
 
 namespace {
 
-uint16_t pack1555(Rgba c, bool alpha)
+// One level of the layout's format from pixels (top row first), encoded as
+// an import encodes it.
+std::vector<uint8_t> encodeSampleLevel(const TexelLayout& layout, int w, int h, const std::vector<Rgba>& px)
 {
-    return uint16_t(((alpha && c.a >= 128) ? 0x8000 : 0) | (c.r >> 3) << 10 | (c.g >> 3) << 5 | (c.b >> 3));
-}
-
-// One level of `format` from pixels (top row first). The narrow formats keep
-// each channel's top bits; the block formats go through libsquish.
-std::vector<uint8_t> encodeSampleLevel(TexelFormat format, int w, int h, const std::vector<Rgba>& px)
-{
-    std::vector<uint8_t> out;
-    switch (format) {
-    case TexelFormat::Bgra8888:
-    case TexelFormat::Bgrx888:
-        for (const Rgba& c : px)
-            out.insert(out.end(), {c.b, c.g, c.r, format == TexelFormat::Bgra8888 ? c.a : uint8_t(0)});
-        break;
-    case TexelFormat::Argb1555:
-    case TexelFormat::Rgb555:
-        for (const Rgba& c : px)
-            appendLe16(out, pack1555(c, format == TexelFormat::Argb1555));
-        break;
-    case TexelFormat::Rgb565:
-        for (const Rgba& c : px)
-            appendLe16(out, uint16_t((c.r >> 3) << 11 | (c.g >> 2) << 5 | (c.b >> 3)));
-        break;
-    case TexelFormat::Argb4444:
-        for (const Rgba& c : px)
-            appendLe16(out, uint16_t((c.a >> 4) << 12 | (c.r >> 4) << 8 | (c.g >> 4) << 4 | (c.b >> 4)));
-        break;
-    case TexelFormat::Lum8:
-        for (const Rgba& c : px)
-            out.push_back(uint8_t((c.r * 77 + c.g * 150 + c.b * 29) >> 8));
-        break;
-    case TexelFormat::Dxt1:
-    case TexelFormat::Dxt3:
-    case TexelFormat::Dxt5: {
-        std::vector<uint8_t> rgba;
-        for (const Rgba& c : px)
-            rgba.insert(rgba.end(), {c.r, c.g, c.b, c.a});
-        out.resize(size_t(texelLevelBytes(format, w, h)));
-        const int flags = format == TexelFormat::Dxt1   ? squish::kDxt1
-                          : format == TexelFormat::Dxt3 ? squish::kDxt3
-                                                        : squish::kDxt5;
-        squish::CompressImage(rgba.data(), w, h, out.data(), flags | squish::kColourClusterFit);
-        break;
-    }
-    default: throw Exception("No sample encoding for this format");
-    }
+    std::vector<uint8_t> bgra;
+    bgra.reserve(px.size() * 4);
+    for (const Rgba& c : px)
+        bgra.insert(bgra.end(), {c.b, c.g, c.r, c.a});
+    std::vector<uint8_t> out(size_t(texelLevelBytes(layout.format, w, h)));
+    encodeTexelLevel(layout, bgra.data(), w, h, out.data());
     return out;
 }
 
@@ -469,7 +430,7 @@ SectionedTexture sampleTexture(const std::string& name, uint32_t platform, Texel
     t.layout.levels = levels;
     for (int k = 0; k < levels; ++k) {
         const int lw = mipLevelSize(w, k), lh = mipLevelSize(h, k);
-        t.levels.push_back(encodeSampleLevel(format, lw, lh, draw(lw, lh)));
+        t.levels.push_back(encodeSampleLevel(t.layout, lw, lh, draw(lw, lh)));
     }
     return t;
 }

@@ -149,7 +149,11 @@ int runImport(const QCommandLineParser& parser, const std::vector<std::string>& 
         prepareImport(archive.dataFile, textureRefOf(textureOf(listing, entry, args[2])), driver, options);
     if (refused || !prepared.ready)
         return 1;
-    const JournalRecovery earlier = commitImport(archive.dataFile, prepared);
+    // The picture is let go once the block is built: the write holds the
+    // texture's previous bytes beside the block.
+    const std::vector<uint8_t> block = buildPreparedBlock(prepared);
+    picture.reset();
+    const JournalRecovery earlier = writeImportBlockToFile(archive.dataFile, prepared.texture, block);
     if (earlier.restored)
         std::fprintf(stderr, "%s\n", earlier.message().c_str());
     return 0;
@@ -390,7 +394,9 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
                 ++tally.skipped[kSixteenBitRefusal];
                 continue;
             }
-            const JournalRecovery earlier = commitImport(archive.dataFile, prepared);
+            const std::vector<uint8_t> block = buildPreparedBlock(prepared);
+            picture.reset();
+            const JournalRecovery earlier = writeImportBlockToFile(archive.dataFile, p.texture, block);
             if (earlier.restored)
                 std::fprintf(stderr, "%s%s\n", progress ? "\r\033[K" : "", earlier.message().c_str());
             ++tally.imported;

@@ -348,33 +348,40 @@ uint8_t ResampleChannelToByte(float sum)
     return static_cast<uint8_t>(std::nearbyint(sum));
 }
 
-void Resample(const TDibGraphic& source, TDibGraphic& destination, TResampleFunction kernel, float support)
+namespace {
+
+void checkResampleSizes(int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH)
 {
-    const int32_t srcW = source.Width();
-    const int32_t srcH = source.Height();
-    const int32_t dstW = destination.Width();
-    const int32_t dstH = destination.Height();
     if (srcW < 1 || srcH < 1)
         throw ETavrinError("Source graphic too small");
     if (dstW <= 1 || dstH <= 1)
         throw ETavrinError("Destination graphic too small");
+}
 
-    TDibGraphic intermediate;
+// Every row of either pass depends only on its inputs, so bands of rows run
+// side by side and give the bytes a single thread gives.
+
+// The first pass: every source row resampled to dstW pixels.
+void horizontalPass(const TDibGraphic& source, TDibGraphic& intermediate, int32_t dstW, TResampleFunction kernel,
+                    float support)
+{
+    const int32_t srcW = source.Width();
+    const int32_t srcH = source.Height();
     intermediate.NewImage(dstW, srcH, ifRgb24, nullptr, 0, 0);
+    const FlatContributors columns =
+        flatten(BuildContributorLists(dstW, srcW, ResampleScale(dstW, srcW), kernel, support));
+    ForEachRowBand(srcH, minRowsPerBand(columns.taps.size()),
+                   [&](int32_t first, int32_t last) { horizontalBand(source, intermediate, columns, first, last); });
+}
 
-    const float xscale = ResampleScale(dstW, srcW);
-    const float yscale = ResampleScale(dstH, srcH);
-
-    // Every row of either pass depends only on its inputs, so bands of rows
-    // run side by side and give the bytes a single thread gives.
-    {
-        const FlatContributors columns = flatten(BuildContributorLists(dstW, srcW, xscale, kernel, support));
-        ForEachRowBand(srcH, minRowsPerBand(columns.taps.size()), [&](int32_t first, int32_t last) {
-            horizontalBand(source, intermediate, columns, first, last);
-        });
-    }
-
-    const FlatContributors rows = flatten(BuildContributorLists(dstH, srcH, yscale, kernel, support));
+// The second pass: the intermediate's columns resampled to the destination's height.
+void verticalPass(const TDibGraphic& intermediate, TDibGraphic& destination, TResampleFunction kernel, float support)
+{
+    const int32_t srcH = intermediate.Height();
+    const int32_t dstW = destination.Width();
+    const int32_t dstH = destination.Height();
+    const FlatContributors rows =
+        flatten(BuildContributorLists(dstH, srcH, ResampleScale(dstH, srcH), kernel, support));
     if (destination.ImageFormat() == ifRgb24) {
         const size_t tapsPerRow = rows.taps.size() / size_t(dstH) * size_t(dstW);
         ForEachRowBand(dstH, minRowsPerBand(tapsPerRow), [&](int32_t first, int32_t last) {
@@ -385,6 +392,16 @@ void Resample(const TDibGraphic& source, TDibGraphic& destination, TResampleFunc
         // which one thread owns.
         verticalBand(intermediate, destination, rows, 0, dstH);
     }
+}
+
+}  // namespace
+
+void Resample(const TDibGraphic& source, TDibGraphic& destination, TResampleFunction kernel, float support)
+{
+    checkResampleSizes(source.Width(), source.Height(), destination.Width(), destination.Height());
+    TDibGraphic intermediate;
+    horizontalPass(source, intermediate, destination.Width(), kernel, support);
+    verticalPass(intermediate, destination, kernel, support);
 }
 
 namespace {
@@ -522,6 +539,31 @@ void StretchPicture(const TDibGraphic& source, TDibGraphic& destination, bool ha
 bool TResizeTransform::UsesHalftone(const TDibGraphic& source)
 {
     return int64_t(source.Width()) * source.Height() > 1024 && source.ImageFormat() == ifRgb24;
+}
+
+void TResizeTransform::ApplyInPlace(TDibGraphic& bitmap)
+{
+    // A true-colour picture through the filter: its pixels are let go as
+    // soon as the first pass has read them, so that no more than two
+    // pictures of that size are held at once (a camera photo is the largest
+    // thing an import holds). The bytes are those ApplyOnDest gives; a
+    // failure part way leaves the bitmap empty.
+    const bool trueColour = bitmap.ImageFormat() == ifRgb24 && (!ForceTargetFormat || TargetFormat == ifRgb24);
+    if (!UseFilter || !trueColour || Kernel > rkMitchell || bitmap.IsEmpty() || bitmap.Width() < 1
+        || bitmap.Height() < 1 || TargetWidth <= 1 || TargetHeight <= 1) {
+        TImageTransform::ApplyInPlace(bitmap);
+        return;
+    }
+    ReportedPercent = 255;
+    Progress(0, 0, 100);
+    const TResampleKernelEntry& entry = ResampleKernels[Kernel];
+    const int resX = bitmap.ResolutionX(), resY = bitmap.ResolutionY();
+    TDibGraphic intermediate;
+    horizontalPass(bitmap, intermediate, TargetWidth, entry.Function, entry.Support);
+    bitmap.Assign(nullptr);
+    bitmap.NewImage(TargetWidth, TargetHeight, ifRgb24, nullptr, resolutionArgument(resX), resolutionArgument(resY));
+    verticalPass(intermediate, bitmap, entry.Function, entry.Support);
+    Progress(100, 0, 100);
 }
 
 void TResizeTransform::ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination)

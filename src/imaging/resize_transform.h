@@ -99,6 +99,7 @@ public:
     TResampleKernel Kernel = rkTriangle;
 
     void ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination) override;
+    void ApplyInPlace(TDibGraphic& bitmap) override;
     const char* ClassName() const override { return "TResizeTransform"; }
 
     // True when the unfiltered path would average (more than 1024 pixels and

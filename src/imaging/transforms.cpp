@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 // ---------------------------------------------------------------------------
 // TImageTransform
@@ -69,6 +70,28 @@ void TFlipVerticalTransform::ApplyOnDest(const TDibGraphic& source, TDibGraphic&
         const size_t stride = size_t(source.RowStride());
         for (int y = 0; y < h; ++y) {
             std::memcpy(destination.RowPointer(h - 1 - y), source.RowPointer(y), stride);
+            Progress(y, 0, h - 1);
+        }
+    }
+    Progress(100, 0, 100);
+}
+
+void TFlipVerticalTransform::ApplyInPlace(TDibGraphic& bitmap)
+{
+    ReportedPercent = 255;
+    Progress(0, 0, 100);
+    const int h = bitmap.Height();
+    if (h >= 2) {
+        const size_t stride = size_t(bitmap.RowStride());
+        std::vector<uint8_t> row(stride);
+        for (int y = 0; y < h; ++y) {
+            if (y < h / 2) {
+                uint8_t* top = bitmap.RowPointer(y);
+                uint8_t* bottom = bitmap.RowPointer(h - 1 - y);
+                std::memcpy(row.data(), top, stride);
+                std::memcpy(top, bottom, stride);
+                std::memcpy(bottom, row.data(), stride);
+            }
             Progress(y, 0, h - 1);
         }
     }

@@ -30,6 +30,8 @@ protected:
 class TFlipVerticalTransform : public TImageTransform {
 public:
     void ApplyOnDest(const TDibGraphic& source, TDibGraphic& destination) override;
+    // Rows exchanged within the bitmap itself: no second picture is made.
+    void ApplyInPlace(TDibGraphic& bitmap) override;
     const char* ClassName() const override { return "TFlipVerticalTransform"; }
 };
 

@@ -6,6 +6,7 @@
 #include "imaging/format_transform.h"
 #include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
+#include "imaging/readers/tga_graphic.h"
 #include "imaging/transforms.h"
 #include "platform/byte_order.h"
 #include "platform/streams.h"
@@ -341,7 +342,10 @@ std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& te
     TMemoryStream tga;
     // Room for the block as well: it is made in the TGA's own bytes.
     tga.bytes().reserve(size_t(std::max(importBlockSize(texture), tgaSizeFor(texture))));
-    SavePictureToStream(picture, tga, "TGA", beforeSave);
+    if (beforeSave)
+        SavePictureToStream(picture, tga, "TGA", beforeSave);
+    else
+        WriteTgaPicture(tga, picture);  // from the picture itself, not from a copy
 
     // The TGA is only the carrier: check it is laid out as the block expects.
     const std::vector<uint8_t>& t = tga.bytes();
@@ -422,16 +426,21 @@ PreparedImport prepareImport(const std::string& archiveFileName, const TextureRe
     return prepared;
 }
 
-JournalRecovery commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
-                             const std::function<void(TDibGraphic&)>& beforeSave)
+std::vector<uint8_t> buildPreparedBlock(const PreparedImport& prepared,
+                                        const std::function<void(TDibGraphic&)>& beforeSave)
 {
     if (!prepared.ready || !prepared.picture)
         throw EImportError("The picture was not prepared for this texture");
+    return prepared.texture.sectioned
+               ? buildSectionedImportBlock(*prepared.picture, prepared.texture, prepared.alpha, prepared.unreducedBgra)
+               : buildImportBlock(*prepared.picture, prepared.texture, beforeSave);
+}
+
+JournalRecovery commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
+                             const std::function<void(TDibGraphic&)>& beforeSave)
+{
     // The block is built in full before the archive is opened for writing.
-    const std::vector<uint8_t> block =
-        prepared.texture.sectioned
-            ? buildSectionedImportBlock(*prepared.picture, prepared.texture, prepared.alpha, prepared.unreducedBgra)
-            : buildImportBlock(*prepared.picture, prepared.texture, beforeSave);
+    const std::vector<uint8_t> block = buildPreparedBlock(prepared, beforeSave);
     return writeImportBlockToFile(archiveFileName, prepared.texture, block);
 }
 

@@ -149,8 +149,16 @@ struct ImportOptions {
 PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture, const ImportDriver& driver,
                              const ImportOptions& options = {});
 
-// Everything after the user said Import: buildImportBlock (the picture is
-// mirrored in place), then writeImportBlockToFile. `beforeSave` as for
-// buildImportBlock. Returns what recovering an earlier journal did.
+// The block a prepared import writes: buildSectionedImportBlock or
+// buildImportBlock (the picture is mirrored in place). Once it is built,
+// the picture is no longer needed; a caller that owns it can let it go
+// before writeImportBlockToFile, which holds the texture's previous bytes
+// beside the block.
+std::vector<uint8_t> buildPreparedBlock(const PreparedImport& prepared,
+                                        const std::function<void(TDibGraphic&)>& beforeSave = {});
+
+// Everything after the user said Import: buildPreparedBlock, then
+// writeImportBlockToFile. `beforeSave` as for buildImportBlock. Returns what
+// recovering an earlier journal did.
 JournalRecovery commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
                              const std::function<void(TDibGraphic&)>& beforeSave = {});

@@ -400,6 +400,29 @@ TEST(ResizeFiltered, RowsSplitOverWorkersGiveTheSingleThreadedBytes)
     SetRowBandWorkers(0);
 }
 
+TEST(ResizeFiltered, InPlaceGivesTheBytesOfApplyOnDest)
+{
+    // In place, a true-colour picture lets its pixels go between the two
+    // passes; the result must be that of resizing into a second bitmap.
+    struct Case {
+        int srcW, srcH, dstW, dstH;
+    } cases[] = {{257, 131, 64, 33}, {37, 23, 301, 97}, {128, 128, 128, 128}, {1, 7, 5, 3}};
+    for (const Case& c : cases) {
+        std::unique_ptr<TDibGraphic> picture = MakePhotoLikePicture(c.srcW, c.srcH, 4);
+        picture->SetResolutionX(300);
+        TDibGraphic expected;
+        filtered(c.dstW, c.dstH).ApplyOnDest(*picture, expected);
+        filtered(c.dstW, c.dstH).ApplyInPlace(*picture);
+        ASSERT_EQ(picture->ImageFormat(), ifRgb24);
+        ASSERT_EQ(picture->Width(), c.dstW);
+        ASSERT_EQ(picture->Height(), c.dstH);
+        EXPECT_EQ(picture->ResolutionX(), expected.ResolutionX());
+        EXPECT_EQ(picture->ResolutionY(), expected.ResolutionY());
+        EXPECT_EQ(std::memcmp(picture->Bits(), expected.Bits(), size_t(expected.RowStride()) * size_t(c.dstH)), 0)
+            << c.srcW << "x" << c.srcH << " -> " << c.dstW << "x" << c.dstH;
+    }
+}
+
 TEST(ResizeUnfiltered, HalftoneRowsSplitOverWorkersGiveTheSingleThreadedBytes)
 {
     const std::unique_ptr<TDibGraphic> src = MakePhotoLikePicture(1501, 997, 4);

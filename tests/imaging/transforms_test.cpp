@@ -127,6 +127,19 @@ TEST(FlipVerticalTransform, MirrorsRowsAndKeepsFormatPaletteResolution)
                 else
                     ASSERT_EQ(dst.GetPixelIndex(x, 4 - y), src.GetPixelIndex(x, y)) << int(f);
             }
+        // In place, rows are exchanged within the bitmap: the same bytes,
+        // padding included, for an odd and an even number of rows.
+        for (int h : {5, 6}) {
+            TDibGraphic odd;
+            odd.NewImage(13, h, f, f == ifColor256 ? &pal : nullptr, 150, 0);
+            fillPattern(odd);
+            TDibGraphic expected;
+            t.ApplyOnDest(odd, expected);
+            t.ApplyInPlace(odd);
+            ASSERT_EQ(odd.Height(), h);
+            EXPECT_EQ(std::memcmp(odd.Bits(), expected.Bits(), size_t(expected.RowStride()) * size_t(h)), 0)
+                << int(f) << " with " << h << " rows";
+        }
     }
 }
 

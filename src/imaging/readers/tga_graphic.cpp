@@ -31,8 +31,13 @@ void TTgaGraphic::ReadFromStream(TStream& stream)
 
 void TTgaGraphic::WriteToStream(TStream& stream)
 {
-    const TImageFormat format = ImageFormat();
+    WriteTgaPicture(stream, *this);
+}
+
+void WriteTgaPicture(TStream& stream, const TDibGraphic& picture)
+{
+    const TImageFormat format = picture.ImageFormat();
     if (format != ifGrayscale256 && format != ifColor256 && format != ifRgb24)
         throw ETgaError("TARGA image must be true color or 8 bit with palette");
-    WriteBitmapViaCodec(stream, *this, kCodecFileName);
+    WriteBitmapViaCodec(stream, picture, kCodecFileName);
 }

@@ -18,3 +18,7 @@ public:
     // "TARGA image must be true color or 8 bit with palette" and write nothing.
     void WriteToStream(TStream& stream) override;
 };
+
+// What TTgaGraphic::WriteToStream writes for `picture`, written from the
+// picture itself rather than from a TTgaGraphic copy of it.
+void WriteTgaPicture(TStream& stream, const TDibGraphic& picture);

@@ -26,7 +26,11 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <deque>
+#include <future>
 #include <map>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -187,6 +191,17 @@ struct ExportTally {
     std::map<std::string, int64_t> skipped;  // reason -> count
 };
 
+// A texture whose PNG is being encoded while earlier ones are written.
+struct PendingPng {
+    const TextureRow* row;
+    int64_t tgaBytes;
+    std::future<std::vector<uint8_t>> png;
+};
+
+// Pixels handed to the PNG workers at once, unless a single texture is
+// larger: then it is encoded alone.
+constexpr int64_t kPngBytesInFlight = int64_t(32) << 20;
+
 int runExportAll(const QCommandLineParser& parser, const std::vector<std::string>& args)
 {
     const bool png = parser.isSet(kPngOption);
@@ -211,6 +226,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
         }
 
     const bool progress = ::isatty(STDERR_FILENO) == 1;
+    const size_t pngWorkers = std::max(1u, std::thread::hardware_concurrency());
     ExportTally tally;
     UniqueFileNames folders;
     int64_t done = 0;
@@ -224,22 +240,13 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
                 continue;
             const OutputFolder folder = out.subFolder(folders.take(safeFileName(d.entry->name), ""));
             UniqueFileNames files;
-            for (const TextureRow& row : d.listing.rows) {
-                const TextureRef texture = textureRefOf(row);
-                const TextureTga tga = buildTextureTga(data, texture);
-                if (tga.problem != TextureProblem::None) {
-                    ++tally.skipped[textureProblemMessage(tga.problem)];
-                    continue;
+            // Files are named and written in the dictionary's order, each as
+            // soon as its bytes are ready.
+            const auto writeTexture = [&](const TextureRow& row, const std::vector<uint8_t>& bytes) {
+                if (bytes.empty()) {
+                    ++tally.skipped["texel data shorter than the texture's dimensions"];
+                    return;
                 }
-                std::vector<uint8_t> pngBytes;
-                if (png) {
-                    pngBytes = pngOfTextureTga(tga.bytes, texture);
-                    if (pngBytes.empty()) {
-                        ++tally.skipped["texel data shorter than the texture's dimensions"];
-                        continue;
-                    }
-                }
-                const std::vector<uint8_t>& bytes = png ? pngBytes : tga.bytes;
                 const std::string name = files.take(safeFileName(row.name), extension);
                 if (!folder.madeNow())  // a folder made just now holds no file of the archive
                     guard.check(folder.pathOf(name));
@@ -247,7 +254,46 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
                 folder.writeFile(name, bytes, FileSync::Deferred);
                 ++tally.written;
                 tally.bytes += int64_t(bytes.size());
+            };
+            // PNGs are encoded on worker threads, a few textures ahead of the
+            // writing, and within a bound on the pixels held in flight.
+            std::deque<PendingPng> pending;
+            int64_t pendingBytes = 0;
+            const auto writeOldest = [&] {
+                PendingPng p = std::move(pending.front());
+                pending.pop_front();
+                pendingBytes -= p.tgaBytes;
+                writeTexture(*p.row, p.png.get());
+            };
+            for (const TextureRow& row : d.listing.rows) {
+                const TextureRef texture = textureRefOf(row);
+                TextureTga tga = buildTextureTga(data, texture);
+                if (tga.problem != TextureProblem::None) {
+                    ++tally.skipped[textureProblemMessage(tga.problem)];
+                    continue;
+                }
+                if (!png) {
+                    writeTexture(row, tga.bytes);
+                    continue;
+                }
+                const int64_t bytes = int64_t(tga.bytes.size());
+                while (!pending.empty() && (pending.size() >= pngWorkers || pendingBytes + bytes > kPngBytesInFlight))
+                    writeOldest();
+                auto encode = [tga = std::move(tga.bytes), texture]() mutable {
+                    return pngOfTextureTga(std::move(tga), texture);
+                };
+                std::future<std::vector<uint8_t>> encoded;
+                try {
+                    encoded = std::async(std::launch::async, std::move(encode));
+                } catch (const std::system_error&) {
+                    // No thread to be had: encoded here, when it is written.
+                    encoded = std::async(std::launch::deferred, std::move(encode));
+                }
+                pending.push_back({&row, bytes, std::move(encoded)});
+                pendingBytes += bytes;
             }
+            while (!pending.empty())
+                writeOldest();
         }
         if (progress)
             std::fputs("\r\033[K", stderr);

@@ -3,131 +3,134 @@
 
 #include "platform/exceptions.h"
 
-#include <png.h>
-#include <zlib.h>
+#include <libdeflate.h>
 
-#include <csetjmp>
-#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
 #include <new>
 #include <string>
 
-// libpng is C: an error there must never unwind C++ frames. Its error
-// function records the message and longjmps back to the setjmp of one of the
-// small step functions below, which hold nothing with a destructor and return
-// false; the exception is thrown back in C++ code. The output callback
-// catches a failed allocation and reports it to libpng the same way.
+// The file is written chunk by chunk here: the signature, IHDR, an optional
+// sRGB chunk, the pixels as one zlib stream in IDAT chunks, and IEND. The
+// rows are Sub-filtered (each byte less the same channel of the pixel to its
+// left) and the whole stream compressed at once by libdeflate at its fastest
+// level, which packs tighter than zlib's fastest and takes about half its
+// time.
 
 namespace {
 
-struct PngSink {
-    std::vector<uint8_t>* out = nullptr;
-    bool outOfMemory = false;
-    char message[256] = {};
+constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+// An IDAT chunk holds at most 2^31 - 1 bytes; the stream is cut well below.
+constexpr size_t kIdatBytes = size_t(1) << 30;
+constexpr uint8_t kFilterSub = 1;
+
+struct FreeDeleter {
+    void operator()(void* p) const noexcept { std::free(p); }
+};
+using Buffer = std::unique_ptr<uint8_t[], FreeDeleter>;
+
+struct CompressorDeleter {
+    void operator()(libdeflate_compressor* c) const noexcept { libdeflate_free_compressor(c); }
 };
 
-extern "C" void pngWriterError(png_structp png, png_const_charp message)
+// Left as allocated: every byte is written before it is read.
+Buffer allocate(size_t bytes)
 {
-    auto* sink = static_cast<PngSink*>(png_get_error_ptr(png));
-    std::snprintf(sink->message, sizeof sink->message, "%s", message ? message : "");
-    png_longjmp(png, 1);
+    Buffer b(static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1)));
+    if (!b)
+        throw EOutOfMemory("Out of memory");
+    return b;
 }
 
-extern "C" void pngWriterWarning(png_structp, png_const_charp) {}
-
-extern "C" void pngWriterOutput(png_structp png, png_bytep data, size_t count)
+uint8_t* putBe32(uint8_t* at, uint32_t v)
 {
-    auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
-    try {
-        sink->out->insert(sink->out->end(), data, data + count);
-    } catch (...) {
-        sink->outOfMemory = true;
-    }
-    if (sink->outOfMemory)
-        png_error(png, "out of memory");
+    at[0] = uint8_t(v >> 24);
+    at[1] = uint8_t(v >> 16);
+    at[2] = uint8_t(v >> 8);
+    at[3] = uint8_t(v);
+    return at + 4;
 }
 
-extern "C" void pngWriterFlush(png_structp) {}
-
-bool writeHeader(png_structp png, png_infop info, const PngRows& rows)
+// A chunk at `at`: its length, type, data and CRC; returns the end.
+uint8_t* putChunk(uint8_t* at, const char type[4], const uint8_t* data, size_t length)
 {
-    if (setjmp(png_jmpbuf(png)))
-        return false;
-    png_set_compression_level(png, 1);
-    png_set_compression_strategy(png, Z_RLE);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_set_IHDR(png, info, png_uint_32(rows.width), png_uint_32(rows.height), 8,
-                 rows.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-    if (rows.srgbIntent >= 0)
-        png_set_sRGB(png, info, rows.srgbIntent);
-    png_write_info(png, info);
-    return true;
+    uint8_t* const typeAt = putBe32(at, uint32_t(length));
+    std::memcpy(typeAt, type, 4);
+    if (length)
+        std::memcpy(typeAt + 4, data, length);
+    return putBe32(typeAt + 4 + length, libdeflate_crc32(0, typeAt, length + 4));
 }
-
-bool writeRow(png_structp png, uint8_t* row)
-{
-    if (setjmp(png_jmpbuf(png)))
-        return false;
-    png_write_row(png, row);
-    return true;
-}
-
-bool writeEnd(png_structp png, png_infop info)
-{
-    if (setjmp(png_jmpbuf(png)))
-        return false;
-    png_write_end(png, info);
-    return true;
-}
-
-struct PngWriteStruct {
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-    ~PngWriteStruct() { png_destroy_write_struct(&png, info ? &info : nullptr); }
-};
 
 }  // namespace
 
 std::vector<uint8_t> encodePng(const PngRows& rows)
 {
-    if (rows.width <= 0 || rows.height <= 0 || !rows.row)
+    if (rows.width <= 0 || rows.height <= 0 || !rows.row || rows.srgbIntent > 3)
         throw streamWriteError("cannot encode a PNG of " + std::to_string(rows.width) + " x "
                                + std::to_string(rows.height) + " pixels");
-    const size_t rowBytes = size_t(rows.width) * (rows.alpha ? 4 : 3);
+    const size_t channels = rows.alpha ? 4 : 3;
+    const size_t rowBytes = size_t(rows.width) * channels;
+    const size_t filteredRow = rowBytes + 1;
+    if (size_t(rows.height) > std::numeric_limits<size_t>::max() / 2 / filteredRow)
+        throw EOutOfMemory("Out of memory");
+    const size_t raw = filteredRow * size_t(rows.height);
+
+    // The rows, each behind its filter byte, filtered in place from the
+    // right so that every byte still sees its unfiltered left neighbour.
+    Buffer filtered = allocate(raw);
+    for (int y = 0; y < rows.height; ++y) {
+        uint8_t* line = filtered.get() + size_t(y) * filteredRow;
+        line[0] = kFilterSub;
+        uint8_t* px = line + 1;
+        rows.row(y, px);
+        for (size_t i = rowBytes; i-- > channels;)
+            px[i] = uint8_t(px[i] - px[i - channels]);
+    }
+    if (rows.rowsRead)
+        rows.rowsRead();
+
+    const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(libdeflate_alloc_compressor(1));
+    if (!compressor)
+        throw EOutOfMemory("Out of memory");
+    const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), raw);
+    Buffer stream = allocate(bound);
+    const size_t streamBytes = libdeflate_zlib_compress(compressor.get(), filtered.get(), raw, stream.get(), bound);
+    filtered.reset();
+    if (streamBytes == 0)
+        throw streamWriteError("cannot encode the PNG: the compressed pixels did not fit");
+
+    constexpr size_t kChunkFrame = 12;  // length, type, CRC
+    const size_t idatChunks = (streamBytes + kIdatBytes - 1) / kIdatBytes;
+    const size_t fileBytes = sizeof kSignature + kChunkFrame + 13 + (rows.srgbIntent >= 0 ? kChunkFrame + 1 : 0)
+                             + kChunkFrame * idatChunks + streamBytes + kChunkFrame;
     std::vector<uint8_t> out;
-    std::vector<uint8_t> row;
     try {
-        // Room for the worst case (stored blocks) is only reserved: pages
-        // that the encoded bytes never reach are never touched.
-        const size_t raw = (rowBytes + 1) * size_t(rows.height);
-        out.reserve(raw + raw / 256 + 4096);
-        row.resize(rowBytes);
+        out.resize(fileBytes);
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory("Out of memory");
     }
-    PngSink sink;
-    sink.out = &out;
-    PngWriteStruct s;
-    s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, pngWriterError, pngWriterWarning);
-    if (s.png)
-        s.info = png_create_info_struct(s.png);
-    if (!s.png || !s.info)
-        throw EOutOfMemory("Out of memory");
-    png_set_write_fn(s.png, &sink, pngWriterOutput, pngWriterFlush);
-
-    const auto fail = [&]() {
-        if (sink.outOfMemory)
-            throw EOutOfMemory("Out of memory");
-        throw streamWriteError(std::string("cannot encode the PNG: ") + sink.message);
-    };
-    if (!writeHeader(s.png, s.info, rows))
-        fail();
-    for (int y = 0; y < rows.height; ++y) {
-        rows.row(y, row.data());
-        if (!writeRow(s.png, row.data()))
-            fail();
+    uint8_t* at = out.data();
+    std::memcpy(at, kSignature, sizeof kSignature);
+    at += sizeof kSignature;
+    const uint32_t w = uint32_t(rows.width), h = uint32_t(rows.height);
+    uint8_t header[13];
+    putBe32(header, w);
+    putBe32(header + 4, h);
+    header[8] = 8;                            // bits per channel
+    header[9] = uint8_t(rows.alpha ? 6 : 2);  // RGBA or RGB
+    header[10] = 0;                           // deflate
+    header[11] = 0;                           // the five adaptive filters
+    header[12] = 0;                           // not interlaced
+    at = putChunk(at, "IHDR", header, sizeof header);
+    if (rows.srgbIntent >= 0) {
+        const uint8_t intent = uint8_t(rows.srgbIntent);
+        at = putChunk(at, "sRGB", &intent, 1);
     }
-    if (!writeEnd(s.png, s.info))
-        fail();
+    for (size_t from = 0; from < streamBytes; from += kIdatBytes)
+        at = putChunk(at, "IDAT", stream.get() + from, std::min(kIdatBytes, streamBytes - from));
+    putChunk(at, "IEND", nullptr, 0);
     return out;
 }

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Writing a PNG into memory straight from rows of pixels handed over one at
-// a time: no picture object and no copy of the whole image beside the
-// encoded bytes. Made for speed over the last byte of size (zlib at level 1
-// with run-length matching on Sub-filtered rows), for bulk exports.
+// a time: no picture object. Made for speed over the last byte of size
+// (Sub-filtered rows, compressed by libdeflate at its fastest level), for
+// bulk exports. At its peak it holds the filtered rows and the compressed
+// stream, or the stream and the file's bytes: each at most about the size
+// of the pixels.
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -18,10 +20,13 @@ struct PngRows {
     // Fills row `y` (0 = the top row): width x 3 or 4 bytes. Called once per
     // row, top to bottom; may throw (nothing is returned then).
     std::function<void(int y, uint8_t* row)> row;
+    // Called once every row has been read, before the compression: the
+    // caller may let the rows' source go. May be empty.
+    std::function<void()> rowsRead;
 };
 
 // The PNG file's bytes: 8 bits per channel, RGB or RGBA, not interlaced.
 // EOutOfMemory "Out of memory" when the bytes do not fit in memory,
 // EWriteError "Stream write error" when the encoder fails otherwise
-// (a width or height outside 1 .. 2^31-1, for one).
+// (a width or height outside 1 .. 2^31-1, or an intent above 3, for one).
 std::vector<uint8_t> encodePng(const PngRows& rows);

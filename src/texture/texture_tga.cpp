@@ -228,7 +228,7 @@ std::vector<uint8_t> bgraOfTextureTga(const std::vector<uint8_t>& tga, const Tex
     return bgra;
 }
 
-std::vector<uint8_t> pngOfTextureTga(const std::vector<uint8_t>& tga, const TextureRef& texture)
+std::vector<uint8_t> pngOfTextureTga(std::vector<uint8_t>&& tga, const TextureRef& texture)
 {
     if (tga.size() < size_t(kTgaHeaderSize))
         return {};
@@ -268,6 +268,10 @@ std::vector<uint8_t> pngOfTextureTga(const std::vector<uint8_t>& tga, const Text
             if (withAlpha)
                 out[3] = in[3];
         }
+    };
+    rows.rowsRead = [&tga, &bgra] {
+        std::vector<uint8_t>().swap(tga);
+        std::vector<uint8_t>().swap(bgra);
     };
     return encodePng(rows);
 }

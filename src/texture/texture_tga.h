@@ -85,8 +85,9 @@ TextureTga buildTextureTga(TStream& archive, const TextureRef& texture);
 std::vector<uint8_t> bgraOfTextureTga(const std::vector<uint8_t>& tga, const TextureRef& texture);
 
 // The same pixels as a PNG file (what `export-all --png` writes): alpha kept
-// for 32-bit TGAs, none for 16-bit ones. Empty as bgraOfTextureTga.
-std::vector<uint8_t> pngOfTextureTga(const std::vector<uint8_t>& tga, const TextureRef& texture);
+// for 32-bit TGAs, none for 16-bit ones. Empty as bgraOfTextureTga. The TGA
+// is let go as soon as its pixels are read, before the compression.
+std::vector<uint8_t> pngOfTextureTga(std::vector<uint8_t>&& tga, const TextureRef& texture);
 
 // The name "Save as TGA" proposes for a texture name: its extension (the
 // text from the last "." after the last "\" or ":") replaced by ".tga", or

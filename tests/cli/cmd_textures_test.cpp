@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include <filesystem>
+#include <map>
 
 namespace fs = std::filesystem;
 using namespace archive_fixture;
@@ -188,6 +189,33 @@ TEST_F(TextureCommands, ExportAllAsPngKeepsThePixelsAndAlpha)
         if (t.kind == TxdLayout::kKind32) {
             EXPECT_EQ(uint8_t(qAlpha(png.pixel(1, 1))), t.texels[4 * (t.width + 1) + 3]);
         }
+    }
+}
+
+TEST_F(TextureCommands, ExportAllAsPngNamesAndFillsEveryFileInTheDictionarysOrder)
+{
+    // PNGs are encoded ahead of the writing: names, clash numbers and the
+    // pixels in each file must still follow the dictionary's order.
+    TextureDictionary d;
+    const char* names[] = {"Tile", "tile", "TILE", "other"};
+    for (int i = 0; i < 24; ++i) {
+        const Rgba colour{uint8_t(10 * i), uint8_t(255 - i), uint8_t(3 * i), uint8_t(100 + i)};
+        d.textures.push_back(makeTexture32(names[i % 4], "", 16, 8, std::vector<Rgba>(16 * 8, colour)));
+    }
+    const std::string archive = writeArchiveWith(dir, d);
+    const std::string out = dir.file("ordered");
+    const ToolRun r = runQuarnixTool({"export-all", archive, out, "--png"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("24 textures written from 1 dictionary to"), std::string::npos) << r.err;
+    std::map<std::string, int> taken;  // case-folded name -> files so far
+    for (int i = 0; i < 24; ++i) {
+        const std::string name = names[i % 4];
+        const int n = ++taken[QString::fromStdString(name).toLower().toStdString()];
+        const std::string file = out + "/odd.txd/" + name + (n > 1 ? "_" + std::to_string(n) : "") + ".png";
+        SCOPED_TRACE(file);
+        const QImage png(QString::fromStdString(file));
+        ASSERT_FALSE(png.isNull());
+        EXPECT_EQ(png.pixel(5, 3), qRgba(10 * i, 255 - i, 3 * i, 100 + i));
     }
 }
 

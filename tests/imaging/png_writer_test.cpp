@@ -108,9 +108,15 @@ TEST(PngWriter, DecodesToExactlyThePixelsHandedOver)
             EXPECT_EQ(y, calls++) << "rows are asked for top to bottom, once each";
             fill(y, out);
         };
+        int released = 0;
+        rows.rowsRead = [&] {
+            EXPECT_EQ(calls, c.height) << "the rows' source is let go only once every row is read";
+            ++released;
+        };
         Decoded d;
         ASSERT_TRUE(decode(encodePng(rows), d));
         EXPECT_EQ(calls, c.height);
+        EXPECT_EQ(released, 1);
         EXPECT_EQ(d.width, png_uint_32(c.width));
         EXPECT_EQ(d.height, png_uint_32(c.height));
         EXPECT_EQ(d.colorType, c.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);

@@ -119,7 +119,7 @@ struct CameraFixture {
         archive = dir.file("camera.txd");
         archive_fixture::writeBytes(archive, buildTextureDictionary(d));
         TFileStream f(archive, FileMode::OpenReadShareDenyWrite);
-        texture = textureRefOf(readTextureDictionary(f, 0).rows.at(0));
+        texture = textureRefOf(readTextureDictionary(f, 0, f.Size()).rows.at(0));
     }
 };
 

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 #include <vector>
 
 QX_DEFINE_GRAPHIC_CLASS(TDibGraphic, TGraphic);
@@ -104,8 +105,29 @@ int DpiFromPelsPerMeter(int32_t pelsPerMeter)
 
 void TDibGraphic::StoreDeleter::operator()(uint8_t* p) const noexcept
 {
-    std::free(p);
+    if (mapped)
+        ::munmap(p, mapped);
+    else
+        std::free(p);
 }
+
+namespace {
+
+// Stores from this size on are mapped on their own and offered huge pages.
+constexpr int64_t kMappedStoreBytes = int64_t(8) << 20;
+
+uint8_t* mapStore(size_t bytes)
+{
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+#ifdef MADV_HUGEPAGE
+    ::madvise(p, bytes, MADV_HUGEPAGE);  // a hint: without it the pages are ordinary ones
+#endif
+    return static_cast<uint8_t*>(p);
+}
+
+}  // namespace
 
 TDibGraphic::TDibGraphic() = default;
 
@@ -192,8 +214,14 @@ void TDibGraphic::newImage(int32_t width, int32_t height, TImageFormat format, c
         else
             SetResolutionY(screenDpiY());
 
-        store_.reset(
-            static_cast<uint8_t*>(zeroed ? std::calloc(size_t(imageSize), 1) : std::malloc(size_t(imageSize))));
+        // A new deleter each time: it records how its own store was made.
+        using Store = std::unique_ptr<uint8_t[], StoreDeleter>;
+        if (imageSize >= kMappedStoreBytes)
+            store_ = Store(mapStore(size_t(imageSize)), StoreDeleter{size_t(imageSize)});
+        else
+            store_ = Store(
+                static_cast<uint8_t*>(zeroed ? std::calloc(size_t(imageSize), 1) : std::malloc(size_t(imageSize))),
+                StoreDeleter{0});
         if (!store_)
             throw ETavrinError("CreateDibSection failed");
         bits_ = store_.get();

@@ -147,9 +147,12 @@ private:
     TLogicalPalette palette_{};
     int32_t rowStride_ = 0;
     uint8_t* bits_ = nullptr;
-    // The pixel store comes from calloc: large zero-filled blocks then cost no
-    // page touching, and a refused allocation is a plain null pointer.
+    // The pixel store comes from calloc, or for a large one straight from
+    // the system as zero pages that may be huge pages (a photo's store is
+    // then filled with a few hundred page faults instead of tens of
+    // thousands); a refused allocation is a plain null pointer.
     struct StoreDeleter {
+        size_t mapped;  // the mapping's length; 0 (value-initialised): from calloc or malloc
         void operator()(uint8_t* p) const noexcept;
     };
     std::unique_ptr<uint8_t[], StoreDeleter> store_;

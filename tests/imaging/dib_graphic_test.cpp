@@ -130,6 +130,27 @@ TEST(DibGraphic, NewBitmapIsEmpty)
     EXPECT_EQ(g.ClassName(), "TDibGraphic");
 }
 
+TEST(DibGraphic, LargeAndSmallStoresFollowEachOtherInOneBitmap)
+{
+    // Stores of 8 MiB and more are mapped on their own, smaller ones come
+    // from the heap: a bitmap going from one kind to the other and back must
+    // give back each store the way it was taken (the sanitized build checks
+    // for leaks and bad frees), and every new store reads as zero.
+    TDibGraphic g;
+    for (const auto& [w, h] : {std::pair{2048, 1400}, std::pair{64, 32}, std::pair{2048, 1400}, std::pair{3000, 2000}}) {
+        g.NewImage(w, h, ifRgb24, nullptr, 96, 96);
+        ASSERT_EQ(g.Width(), w);
+        for (int y : {0, h / 2, h - 1})
+            for (int x : {0, w / 3, w - 1})
+                ASSERT_EQ(g.GetPixelColor(x, y), 0u) << w << "x" << h;
+        g.SetPixelColor(w - 1, h - 1, 0x123456);
+        TDibGraphic copy;
+        copy.Assign(&g);
+        EXPECT_EQ(copy.GetPixelColor(w - 1, h - 1), 0x123456u);
+        EXPECT_EQ(std::memcmp(copy.Bits(), g.Bits(), size_t(g.RowStride()) * size_t(h)), 0);
+    }
+}
+
 // --- default palettes
 
 TEST(DibPalettes, DefaultPalettesOfGreyAndSmallFormats)

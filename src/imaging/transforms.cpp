@@ -80,6 +80,9 @@ void TFlipVerticalTransform::ApplyInPlace(TDibGraphic& bitmap)
 {
     ReportedPercent = 255;
     Progress(0, 0, 100);
+    // Like the flipped copy, which starts with none: nothing keeps an alpha
+    // plane in step with the pixels.
+    bitmap.AlphaPlane.clear();
     const int h = bitmap.Height();
     if (h >= 2) {
         const size_t stride = size_t(bitmap.RowStride());

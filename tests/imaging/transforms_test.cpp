@@ -135,8 +135,10 @@ TEST(FlipVerticalTransform, MirrorsRowsAndKeepsFormatPaletteResolution)
             fillPattern(odd);
             TDibGraphic expected;
             t.ApplyOnDest(odd, expected);
+            odd.AlphaPlane.assign(size_t(13 * h), 7);
             t.ApplyInPlace(odd);
             ASSERT_EQ(odd.Height(), h);
+            EXPECT_TRUE(odd.AlphaPlane.empty()) << "as the flipped copy has none";
             EXPECT_EQ(std::memcmp(odd.Bits(), expected.Bits(), size_t(expected.RowStride()) * size_t(h)), 0)
                 << int(f) << " with " << h << " rows";
         }

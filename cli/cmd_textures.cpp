@@ -147,17 +147,14 @@ int runImport(const QCommandLineParser& parser, const std::vector<std::string>& 
         picture = LoadPictureFromFile(file, 1, keepAlpha);
         return *picture;
     };
+    driver.releasePicture = [&picture] { picture.reset(); };
     ImportOptions options;
     options.exact = parser.isSet(kExactOption);
     const PreparedImport prepared =
         prepareImport(archive.dataFile, textureRefOf(textureOf(listing, entry, args[2])), driver, options);
     if (refused || !prepared.ready)
         return 1;
-    // The picture is let go once the block is built: the write holds the
-    // texture's previous bytes beside the block.
-    const std::vector<uint8_t> block = buildPreparedBlock(prepared);
-    picture.reset();
-    const JournalRecovery earlier = writeImportBlockToFile(archive.dataFile, prepared.texture, block);
+    const JournalRecovery earlier = commitImport(archive.dataFile, prepared);
     if (earlier.restored)
         std::fprintf(stderr, "%s\n", earlier.message().c_str());
     return 0;
@@ -434,15 +431,14 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
                     picture = LoadPictureFromFile(p.picture, 1, false);
                 return *picture;
             };
+            driver.releasePicture = [&picture] { picture.reset(); };
             const PreparedImport prepared = prepareImport(archive.dataFile, p.texture, driver, options);
             if (refused) {
                 ++tally.failed;
                 ++tally.skipped[kSixteenBitRefusal];
                 continue;
             }
-            const std::vector<uint8_t> block = buildPreparedBlock(prepared);
-            picture.reset();
-            const JournalRecovery earlier = writeImportBlockToFile(archive.dataFile, p.texture, block);
+            const JournalRecovery earlier = commitImport(archive.dataFile, prepared);
             if (earlier.restored)
                 std::fprintf(stderr, "%s%s\n", progress ? "\r\033[K" : "", earlier.message().c_str());
             ++tally.imported;

@@ -549,8 +549,7 @@ void TResizeTransform::ApplyInPlace(TDibGraphic& bitmap)
     // thing an import holds). The bytes are those ApplyOnDest gives; a
     // failure part way leaves the bitmap empty.
     const bool trueColour = bitmap.ImageFormat() == ifRgb24 && (!ForceTargetFormat || TargetFormat == ifRgb24);
-    if (!UseFilter || !trueColour || Kernel > rkMitchell || bitmap.IsEmpty() || bitmap.Width() < 1
-        || bitmap.Height() < 1 || TargetWidth <= 1 || TargetHeight <= 1) {
+    if (!UseFilter || !trueColour || Kernel > rkMitchell || bitmap.IsEmpty() || TargetWidth <= 1 || TargetHeight <= 1) {
         TImageTransform::ApplyInPlace(bitmap);
         return;
     }

@@ -422,25 +422,23 @@ PreparedImport prepareImport(const std::string& archiveFileName, const TextureRe
         driver.setBusy(false);
     prepared.alpha = std::move(alpha);
     prepared.picture = &picture;
+    prepared.releasePicture = driver.releasePicture;
     prepared.ready = true;
     return prepared;
-}
-
-std::vector<uint8_t> buildPreparedBlock(const PreparedImport& prepared,
-                                        const std::function<void(TDibGraphic&)>& beforeSave)
-{
-    if (!prepared.ready || !prepared.picture)
-        throw EImportError("The picture was not prepared for this texture");
-    return prepared.texture.sectioned
-               ? buildSectionedImportBlock(*prepared.picture, prepared.texture, prepared.alpha, prepared.unreducedBgra)
-               : buildImportBlock(*prepared.picture, prepared.texture, beforeSave);
 }
 
 JournalRecovery commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
                              const std::function<void(TDibGraphic&)>& beforeSave)
 {
+    if (!prepared.ready || !prepared.picture)
+        throw EImportError("The picture was not prepared for this texture");
     // The block is built in full before the archive is opened for writing.
-    const std::vector<uint8_t> block = buildPreparedBlock(prepared, beforeSave);
+    const std::vector<uint8_t> block =
+        prepared.texture.sectioned
+            ? buildSectionedImportBlock(*prepared.picture, prepared.texture, prepared.alpha, prepared.unreducedBgra)
+            : buildImportBlock(*prepared.picture, prepared.texture, beforeSave);
+    if (prepared.releasePicture)
+        prepared.releasePicture();
     return writeImportBlockToFile(archiveFileName, prepared.texture, block);
 }
 

@@ -123,12 +123,17 @@ struct ImportDriver {
     std::function<TDibGraphic&(const std::string& file, bool keepAlpha)> loadPicture;
     // The busy cursor around the conversion; may be empty.
     std::function<void(bool)> setBusy;
+    // Lets the loaded picture go once the block is built, before the write,
+    // which holds the texture's previous bytes beside the block. May be
+    // empty (the app keeps its preview's picture).
+    std::function<void()> releasePicture;
 };
 
 struct PreparedImport {
     bool ready = false;  // false: refused as 16-bit, or no picture chosen
     TextureRef texture;
-    TDibGraphic* picture = nullptr;  // the converted picture, owned by the driver
+    TDibGraphic* picture = nullptr;        // the converted picture, owned by the driver
+    std::function<void()> releasePicture;  // the driver's, as ImportDriver says
     // Sectioned textures: the picture's alpha at the texture's size (empty:
     // opaque), read only where the layout holds alpha; and, for a paletted
     // one with mip levels, its colours before the reduction (B, G, R, A).
@@ -149,16 +154,9 @@ struct ImportOptions {
 PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture, const ImportDriver& driver,
                              const ImportOptions& options = {});
 
-// The block a prepared import writes: buildSectionedImportBlock or
-// buildImportBlock (the picture is mirrored in place). Once it is built,
-// the picture is no longer needed; a caller that owns it can let it go
-// before writeImportBlockToFile, which holds the texture's previous bytes
-// beside the block.
-std::vector<uint8_t> buildPreparedBlock(const PreparedImport& prepared,
-                                        const std::function<void(TDibGraphic&)>& beforeSave = {});
-
-// Everything after the user said Import: buildPreparedBlock, then
-// writeImportBlockToFile. `beforeSave` as for buildImportBlock. Returns what
-// recovering an earlier journal did.
+// Everything after the user said Import: buildSectionedImportBlock or
+// buildImportBlock (the picture is mirrored in place), the driver's
+// releasePicture, then writeImportBlockToFile. `beforeSave` as for
+// buildImportBlock. Returns what recovering an earlier journal did.
 JournalRecovery commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
                              const std::function<void(TDibGraphic&)>& beforeSave = {});

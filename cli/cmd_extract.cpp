@@ -52,7 +52,7 @@ void seekToEntry(TFileStream& data, const EntrySpan& span)
 
 int runExtract(const QCommandLineParser&, const std::vector<std::string>& args)
 {
-    const ArchiveContents archive = openArchive(args[0]);
+    const ArchiveContents archive = openArchiveForCommand(args[0]);
     const DirectoryEntry* entry = findEntry(archive.entries, args[1]);
     if (!entry)
         throw Exception("No entry '" + escapeControlCharacters(args[1]) + "' in " + escapeControlCharacters(args[0]));
@@ -75,7 +75,7 @@ int runExtract(const QCommandLineParser&, const std::vector<std::string>& args)
 
 int runExtractAll(const QCommandLineParser&, const std::vector<std::string>& args)
 {
-    const ArchiveContents archive = openArchive(args[0]);
+    const ArchiveContents archive = openArchiveForCommand(args[0]);
     const std::string& outDir = args[1];
     // One open of the data file for the whole run, locked against writers.
     TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);

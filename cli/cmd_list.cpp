@@ -12,7 +12,7 @@ namespace {
 
 int run(const QCommandLineParser&, const std::vector<std::string>& args)
 {
-    const ArchiveContents archive = readArchive(args[0]);
+    const ArchiveContents archive = openArchiveForCommand(args[0]);
     std::string out = "Pos\tFPos\tSize\tName\n";
     char numbers[80];
     for (const DirectoryEntry& e : archive.entries) {

@@ -17,7 +17,7 @@
 #include "platform/file_write.h"
 #include "platform/streams.h"
 #include "platform/text.h"
-#include "platform/write_journal.h"
+#include "texture/texture_files.h"
 #include "texture/texture_import.h"
 #include "texture/texture_tga.h"
 
@@ -45,16 +45,10 @@ const DirectoryEntry& entryOf(const ArchiveContents& archive, const std::string&
 
 // The entry's texture list, fenced to the entry's bytes (a standalone
 // dictionary: the whole file).
-TextureListing listingOf(const ArchiveContents& archive, TStream& data, const DirectoryEntry& entry)
-{
-    const int64_t fileSize = data.Size();
-    return readTextureDictionary(data, entry.offset, archive.standalone ? fileSize : entryEnd(entry, fileSize));
-}
-
 TextureListing listingOf(const ArchiveContents& archive, const DirectoryEntry& entry)
 {
     TFileStream file(archive.dataFile, FileMode::OpenReadShareDenyWrite);
-    return listingOf(archive, file, entry);
+    return readEntryTextures(file, entry, archive.standalone);
 }
 
 // ---- textures ----
@@ -69,7 +63,7 @@ void addTexturesOptions(QCommandLineParser& parser)
 int runTextures(const QCommandLineParser& parser, const std::vector<std::string>& args)
 {
     const bool longList = parser.isSet(kLongOption);
-    const ArchiveContents archive = openArchive(args[0]);
+    const ArchiveContents archive = openArchiveForCommand(args[0]);
     const DirectoryEntry& entry = entryOf(archive, args[0], args[1]);
     std::string out = "Pos\tName\tDesc\tSize\tType\tDimensions\tImagePos";
     out += longList ? "\tFormat\tLevels\tAlpha\tPlatform\n" : "\n";
@@ -105,7 +99,7 @@ const TextureRow& textureOf(const TextureListing& listing, const DirectoryEntry&
 
 int runExport(const QCommandLineParser&, const std::vector<std::string>& args)
 {
-    const ArchiveContents archive = openArchive(args[0]);
+    const ArchiveContents archive = openArchiveForCommand(args[0]);
     const DirectoryEntry& entry = entryOf(archive, args[0], args[1]);
     if (!entryIsTextureDictionary(entry.name))
         throw Exception("Entry '" + displayName(entry.name) + "' is not a texture dictionary");
@@ -130,7 +124,7 @@ void addImportOptions(QCommandLineParser& parser)
 
 int runImport(const QCommandLineParser& parser, const std::vector<std::string>& args)
 {
-    const ArchiveContents archive = openArchive(args[0]);
+    const ArchiveContents archive = openArchiveForCommand(args[0]);
     const DirectoryEntry& entry = entryOf(archive, args[0], args[1]);
     if (!entryIsTextureDictionary(entry.name))
         throw Exception("Entry '" + displayName(entry.name) + "' is not a texture dictionary");
@@ -154,9 +148,7 @@ int runImport(const QCommandLineParser& parser, const std::vector<std::string>& 
         prepareImport(archive.dataFile, textureRefOf(textureOf(listing, entry, args[2])), driver, options);
     if (refused || !prepared.ready)
         return 1;
-    const JournalRecovery earlier = commitImport(archive.dataFile, prepared);
-    if (earlier.restored)
-        std::fprintf(stderr, "%s\n", earlier.message().c_str());
+    reportRecovery(commitImport(args[0], prepared), args[0]);
     return 0;
 }
 
@@ -190,7 +182,7 @@ struct ExportTally {
 
 // A texture whose PNG is being encoded while earlier ones are written.
 struct PendingPng {
-    const TextureRow* row;
+    size_t index;  // of the texture in its dictionary
     int64_t tgaBytes;
     std::future<std::vector<uint8_t>> png;
 };
@@ -203,48 +195,37 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
 {
     const bool png = parser.isSet(kPngOption);
     const std::string extension = png ? ".png" : ".tga";
-    const ArchiveContents archive = openArchive(args[0]);
+    const ArchiveContents archive = openArchiveForCommand(args[0]);
     const OutputFolder out(args[1]);
 
     // One open of the data file for the whole run, locked against writers.
     TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
     const ArchiveGuard guard(args[0], archive);
-    // Every list is read first, so a run that stops can say how far it got.
-    struct Dictionary {
-        const DirectoryEntry* entry;
-        TextureListing listing;
-    };
-    std::vector<Dictionary> dictionaries;
-    int64_t textures = 0;
-    for (const DirectoryEntry& e : archive.entries)
-        if (entryIsTextureDictionary(e.name)) {
-            dictionaries.push_back({&e, listingOf(archive, data, e)});
-            textures += int64_t(dictionaries.back().listing.rows.size());
-        }
+    // Every list is read and every name settled first, so a run that stops
+    // can say how far it got.
+    const TextureFilePlan plan = planTextureFiles(archive, data, extension);
 
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     const size_t pngWorkers = std::max(1u, std::thread::hardware_concurrency());
     ExportTally tally;
-    UniqueFileNames folders;
     int64_t done = 0;
     try {
-        for (const Dictionary& d : dictionaries) {
+        for (const TextureFilePlan::Dictionary& d : plan.dictionaries) {
             ++done;
             if (progress)
-                std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", done, dictionaries.size(),
+                std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", done, plan.dictionaries.size(),
                              displayName(d.entry->name).c_str());
             if (d.listing.rows.empty())
                 continue;
-            const OutputFolder folder = out.subFolder(folders.take(safeFileName(d.entry->name), ""));
-            UniqueFileNames files;
-            // Files are named and written in the dictionary's order, each as
-            // soon as its bytes are ready.
-            const auto writeTexture = [&](const TextureRow& row, const std::vector<uint8_t>& bytes) {
+            const OutputFolder folder = out.subFolder(d.folder);
+            // Files are written in the dictionary's order, each as soon as
+            // its bytes are ready, under the name the plan gave its texture.
+            const auto writeTexture = [&](size_t index, const std::vector<uint8_t>& bytes) {
                 if (bytes.empty()) {
                     ++tally.skipped["texel data shorter than the texture's dimensions"];
                     return;
                 }
-                const std::string name = files.take(safeFileName(row.name), extension);
+                const std::string& name = d.files[index];
                 if (!folder.madeNow())  // a folder made just now holds no file of the archive
                     guard.check(folder.pathOf(name));
                 // Flushed once for the whole run below, not file by file.
@@ -260,17 +241,17 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
                 PendingPng p = std::move(pending.front());
                 pending.pop_front();
                 pendingBytes -= p.tgaBytes;
-                writeTexture(*p.row, p.png.get());
+                writeTexture(p.index, p.png.get());
             };
-            for (const TextureRow& row : d.listing.rows) {
-                const TextureRef texture = textureRefOf(row);
+            for (size_t index = 0; index < d.listing.rows.size(); ++index) {
+                const TextureRef texture = textureRefOf(d.listing.rows[index]);
                 TextureTga tga = buildTextureTga(data, texture);
                 if (tga.problem != TextureProblem::None) {
                     ++tally.skipped[textureProblemMessage(tga.problem)];
                     continue;
                 }
                 if (!png) {
-                    writeTexture(row, tga.bytes);
+                    writeTexture(index, tga.bytes);
                     continue;
                 }
                 const int64_t bytes = int64_t(tga.bytes.size());
@@ -286,7 +267,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
                     // No thread to be had: encoded here, when it is written.
                     encoded = std::async(std::launch::deferred, std::move(encode));
                 }
-                pending.push_back({&row, bytes, std::move(encoded)});
+                pending.push_back({index, bytes, std::move(encoded)});
                 pendingBytes += bytes;
             }
             while (!pending.empty())
@@ -299,7 +280,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
         if (progress)
             std::fputs("\r\033[K", stderr);
         std::fprintf(stderr, "%" PRId64 " of %s written; stopped: %s\n", tally.written,
-                     counted(textures, "texture", "textures").c_str(), e.detail().c_str());
+                     counted(plan.textures, "texture", "textures").c_str(), e.detail().c_str());
         return 1;
     }
 
@@ -307,7 +288,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
     const std::string reasons = skippedReasons(tally.skipped, skipped);
     std::fprintf(stderr, "%s written from %s to %s, %" PRId64 " skipped%s\n",
                  counted(tally.written, "texture", "textures").c_str(),
-                 counted(int64_t(dictionaries.size()), "dictionary", "dictionaries").c_str(),
+                 counted(int64_t(plan.dictionaries.size()), "dictionary", "dictionaries").c_str(),
                  escapeControlCharacters(out.path()).c_str(), skipped, reasons.c_str());
     return 0;
 }
@@ -320,13 +301,14 @@ void addImportAllOptions(QCommandLineParser& parser)
 }
 
 // The pictures of a folder by their name without its extension (the last
-// "." on), preferring PNG, then TGA, then any other.
+// "." on), preferring PNG, then TGA, then any other. Hidden files count: a
+// texture named ".glow" is exported as ".glow.png".
 std::map<std::string, std::string> picturesByStem(const std::string& folder)
 {
     std::map<std::string, std::string> byStem;
     std::map<std::string, int> rank;
     const QDir dir(QString::fromStdString(folder));
-    for (const QString& name : dir.entryList(QDir::Files | QDir::NoDotAndDotDot)) {
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot)) {
         const std::string file = name.toStdString();
         const size_t dot = file.find_last_of('.');
         if (dot == std::string::npos || dot == 0)
@@ -354,14 +336,14 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
 {
     ImportOptions options;
     options.exact = parser.isSet(kExactOption);
-    const ArchiveContents archive = openArchive(args[0]);
+    const ArchiveContents archive = openArchiveForCommand(args[0]);
     const std::string& inDir = args[1];
     if (!QDir(QString::fromStdString(inDir)).exists())
         throw Exception("No folder " + escapeControlCharacters(inDir));
 
-    // The pictures export-all wrote, texture by texture: the same walk, the
-    // same safe names and the same numbering of clashes. The lists are read
-    // first; the data file is closed before anything is written.
+    // The pictures export-all wrote, texture by texture, found by the names
+    // of export-all's own plan. The lists are read first; the data file is
+    // closed before anything is written.
     struct Planned {
         TextureRef texture;
         std::string picture;
@@ -370,26 +352,25 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
     ImportTally tally;
     {
         TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
-        UniqueFileNames folders;
-        for (const DirectoryEntry& e : archive.entries) {
-            if (!entryIsTextureDictionary(e.name))
+        const std::string extension = ".png";
+        for (const TextureFilePlan::Dictionary& d : planTextureFiles(archive, data, extension).dictionaries) {
+            if (d.listing.rows.empty())
                 continue;
-            const TextureListing listing = listingOf(archive, data, e);
-            if (listing.rows.empty())
-                continue;
-            const std::string folder = inDir + "/" + folders.take(safeFileName(e.name), "");
-            const std::map<std::string, std::string> pictures = picturesByStem(folder);
-            UniqueFileNames files;
-            for (const TextureRow& row : listing.rows) {
-                const TextureRef texture = textureRefOf(row);
-                const TextureTga tga = buildTextureTga(data, texture);
-                // export-all --png writes no file for these, and takes no name.
-                if (tga.problem != TextureProblem::None || bgraOfTextureTga(tga.bytes, texture).empty())
-                    continue;
-                const std::string name = files.take(safeFileName(row.name), ".png");
-                const auto it = pictures.find(name.substr(0, name.size() - 4));
+            const std::map<std::string, std::string> pictures = picturesByStem(inDir + "/" + d.folder);
+            for (size_t i = 0; i < d.listing.rows.size(); ++i) {
+                const auto it = pictures.find(plannedStem(d.files[i], extension));
                 if (it == pictures.end()) {
                     ++tally.skipped["no picture"];
+                    continue;
+                }
+                // A texture the import cannot write over (no data, a stored
+                // size its dimensions do not give, past the end of its entry)
+                // is named and left alone before its picture is read; 16-bit
+                // textures are compared first and refused only when edited.
+                const TextureRef texture = textureRefOf(d.listing.rows[i]);
+                const ImportRefusal refusal = importDataRefusal(data, texture);
+                if (refusal != ImportRefusal::None && refusal != ImportRefusal::SixteenBit) {
+                    ++tally.skipped[importRefusalMessage(refusal)];
                     continue;
                 }
                 plan.push_back({texture, it->second});
@@ -438,9 +419,10 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
                 ++tally.skipped[kSixteenBitRefusal];
                 continue;
             }
-            const JournalRecovery earlier = commitImport(archive.dataFile, prepared);
-            if (earlier.restored)
-                std::fprintf(stderr, "%s%s\n", progress ? "\r\033[K" : "", earlier.message().c_str());
+            const Recovery earlier = commitImport(args[0], prepared);
+            if (earlier.restored && progress)
+                std::fputs("\r\033[K", stderr);
+            reportRecovery(earlier, args[0]);
             ++tally.imported;
         } catch (const Exception& e) {
             ++tally.failed;

@@ -27,6 +27,9 @@ struct ToolCommand {
     // (UTF-8, exactly as many as `arguments`). Returns the exit code; may
     // throw, the tool reports the error and returns 1.
     int (*run)(const QCommandLineParser& parser, const std::vector<std::string>& args);
+    // More arguments of the kind of the last one may follow ("[FILE...]");
+    // `run` gets the required ones, the parser has them all.
+    const char* more = nullptr;
 };
 
 extern const ToolCommand kListCommand;
@@ -39,13 +42,22 @@ extern const ToolCommand kImportCommand;
 extern const ToolCommand kImportAllCommand;
 extern const ToolCommand kConvertCommand;
 extern const ToolCommand kSampleCommand;
+extern const ToolCommand kAddCommand;
+extern const ToolCommand kReplaceCommand;
+extern const ToolCommand kRemoveCommand;
+extern const ToolCommand kRenameCommand;
+extern const ToolCommand kRebuildCommand;
+extern const ToolCommand kNewCommand;
+extern const ToolCommand kInfoCommand;
 
 struct ArchiveContents;
+struct Recovery;
 
-// readArchive(path), then undoes an import of its data file that was cut off
-// (under the import's exclusive lock), telling so in one line on stderr when
-// bytes were written back.
-ArchiveContents openArchive(const std::string& path);
+// The archive core's openArchive (lock, undo a change that was cut off,
+// read), telling what recovery put back in one line on stderr.
+ArchiveContents openArchiveForCommand(const std::string& path);
+// That line, when recovery put something back.
+void reportRecovery(const Recovery& recovery, const std::string& archivePath);
 
 // "1 texture", "2 textures", "0 textures".
 std::string counted(int64_t count, const char* singular, const char* plural);

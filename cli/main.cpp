@@ -3,12 +3,13 @@
 // archives through the same code and does the same jobs from a shell.
 #include "cli/commands.h"
 
+#include "archive/archive.h"
 #include "formats/archive_directory.h"
 #include "imaging/picture_registry.h"
 #include "platform/exceptions.h"
 #include "platform/file_write.h"
 #include "platform/licence.h"
-#include "platform/write_journal.h"
+#include "platform/text.h"
 
 #include <QCoreApplication>
 
@@ -25,8 +26,9 @@
 namespace {
 
 const ToolCommand* const kCommands[] = {
-    &kListCommand,       &kTexturesCommand, &kExportCommand,    &kExportAllCommand, &kExtractCommand,
-    &kExtractAllCommand, &kImportCommand,   &kImportAllCommand, &kConvertCommand,   &kSampleCommand,
+    &kListCommand,   &kTexturesCommand,  &kExportCommand,  &kExportAllCommand, &kExtractCommand, &kExtractAllCommand,
+    &kImportCommand, &kImportAllCommand, &kConvertCommand, &kSampleCommand,    &kInfoCommand,    &kNewCommand,
+    &kAddCommand,    &kReplaceCommand,   &kRemoveCommand,  &kRenameCommand,    &kRebuildCommand,
 };
 
 std::string usageLine(const ToolCommand& c)
@@ -34,6 +36,8 @@ std::string usageLine(const ToolCommand& c)
     std::string line = std::string("quarnix-tool ") + c.name + " [options]";
     for (const ToolArgument& a : c.arguments)
         line += std::string(" ") + a.name;
+    if (c.more)
+        line += std::string(" ") + c.more;
     return line;
 }
 
@@ -95,6 +99,8 @@ int runCommand(const ToolCommand& c, const QStringList& args)
         c.addOptions(parser);
     for (const ToolArgument& a : c.arguments)
         parser.addPositionalArgument(QString::fromUtf8(a.name), QString::fromUtf8(a.description));
+    if (c.more)
+        parser.addPositionalArgument(QString::fromUtf8(c.more), QStringLiteral("More of the same."));
 
     if (!parser.parse(args))
         return usageError(c, utf8(parser.errorText()));
@@ -106,12 +112,12 @@ int runCommand(const ToolCommand& c, const QStringList& args)
         return 0;
     }
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != qsizetype(c.arguments.size()))
-        return usageError(c, positional.size() < qsizetype(c.arguments.size()) ? "missing arguments"
-                                                                               : "too many arguments");
+    const qsizetype required = qsizetype(c.arguments.size());
+    if (positional.size() < required || (positional.size() > required && !c.more))
+        return usageError(c, positional.size() < required ? "missing arguments" : "too many arguments");
     std::vector<std::string> values;
-    for (const QString& p : positional)
-        values.push_back(utf8(p));
+    for (qsizetype i = 0; i < required; ++i)
+        values.push_back(utf8(positional[i]));
     try {
         return c.run(parser, values);
     } catch (const Exception& e) {
@@ -126,13 +132,18 @@ int runCommand(const ToolCommand& c, const QStringList& args)
 
 }  // namespace
 
-ArchiveContents openArchive(const std::string& path)
+ArchiveContents openArchiveForCommand(const std::string& path)
 {
-    ArchiveContents archive = readArchive(path);
-    const JournalRecovery recovery = recoverInterruptedWrite(archive.dataFile);
-    if (recovery.restored)
-        std::fprintf(stderr, "%s\n", recovery.message().c_str());
+    Recovery recovery;
+    ArchiveContents archive = ::openArchive(path, &recovery);
+    reportRecovery(recovery, path);
     return archive;
+}
+
+void reportRecovery(const Recovery& recovery, const std::string& archivePath)
+{
+    if (recovery.restored)
+        std::fprintf(stderr, "%s\n", recovery.message(escapeControlCharacters(archivePath)).c_str());
 }
 
 std::string counted(int64_t count, const char* singular, const char* plural)

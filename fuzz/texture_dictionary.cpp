@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (r.sectioned) {
             // Every level inside the input; level 0 decoded whole: a 32-bit TGA of width x height pixels.
             if (r.layout.format == TexelFormat::Unknown || r.dataSize <= 0
-                || r.imagePos + texelDataBytes(r.layout) > fileSize || tga.problem != TextureProblem::None
+                || r.imagePos + texelDataBytes(r.layout) > std::min(fileSize, entryEnd)
+                || tga.problem != TextureProblem::None
                 || int64_t(tga.bytes.size()) != 18 + int64_t(r.width) * r.height * 4)
                 std::abort();
             continue;

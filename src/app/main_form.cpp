@@ -4,6 +4,7 @@
 #include "app/error_box.h"
 #include "app/qt_user_dialogs.h"
 #include "app/tool_bar.h"
+#include "archive/archive.h"
 #include "catalog/entry_table.h"
 #include "catalog/texture_table.h"
 #include "formats/archive_directory.h"
@@ -14,7 +15,6 @@
 #include "platform/graphic.h"
 #include "platform/streams.h"
 #include "platform/text.h"
-#include "platform/write_journal.h"
 #include "texture/texture_import.h"
 #include "texture/texture_tga.h"
 #include "texture/ui/form_image.h"
@@ -361,16 +361,19 @@ void TForm1::OpenArchive(const std::string& path)
     clearImageView();
 
     const ArchiveContents located = locateArchive(path);
+    ArchivePath = path;
     ArchiveFileName = located.dataFile;
     StandaloneTxd = located.standalone;
-    RecoverArchive();
 
     setBusyCursor(true);
     OpenScope load(*this);
-    // Read under the shared lock, before LoadingDirectory is set: a file that
-    // cannot be opened leaves the flag false. The file is closed again before
-    // a row is made current below.
-    const ArchiveContents archive = readArchive(path);
+    // Recovered and read through the archive core (under the shared lock),
+    // before LoadingDirectory is set: a file that cannot be opened leaves the
+    // flag false. The file is closed again before a row is made current below.
+    Recovery recovery;
+    const ArchiveContents archive = openArchive(path, &recovery);
+    if (recovery.restored)
+        dialogs().messageBox(kApplicationTitle, recovery.message(ArchivePath));
     if (!StandaloneTxd) {
         LoadingDirectory = true;
         load.suspend();
@@ -421,9 +424,9 @@ void TForm1::RecoverArchive()
 {
     // Under the same exclusive lock as an import; told once, when bytes were
     // written back.
-    const JournalRecovery recovery = recoverInterruptedWrite(ArchiveFileName);
+    const Recovery recovery = recoverArchive(locateArchive(ArchivePath));
     if (recovery.restored)
-        dialogs().messageBox(kApplicationTitle, recovery.message());
+        dialogs().messageBox(kApplicationTitle, recovery.message(ArchivePath));
 }
 
 void TForm1::QueryTXDAfterScroll(RecordTable* /*table*/)
@@ -507,12 +510,12 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
     FormImage->SizeForTexture(prepared.texture.width, prepared.texture.height);
     if (!dialogs().showImportPreview(*FormImage))
         return;
-    const JournalRecovery earlier = commitImport(ArchiveFileName, prepared, [&view](TDibGraphic& g) {
+    const Recovery earlier = commitImport(ArchivePath, prepared, [&view](TDibGraphic& g) {
         if (view.OnBeforeSave)
             view.OnBeforeSave(view, g);
     });
     if (earlier.restored)
-        dialogs().messageBox(kApplicationTitle, earlier.message());
+        dialogs().messageBox(kApplicationTitle, earlier.message(ArchivePath));
     QueryTXDAfterScroll(nullptr);
 }
 

@@ -54,6 +54,7 @@ public:
     void setDialogs(std::unique_ptr<UserDialogs> dialogs);
 
     // ---- global values ----
+    std::string ArchivePath;        // the file Open chose (a .dir, a .img, a .txd)
     std::string ArchiveFileName;    // file texture bytes are read from and written to
     bool StandaloneTxd = false;     // the open file is a standalone dictionary
     bool LoadingDirectory = false;  // the entry table is being filled from a directory file
@@ -99,9 +100,9 @@ public:
     void GridTitleBtnClick(int column);
     void GridTXDTitleBtnClick(int column);
     void RxMAfterScroll(RecordTable& table);
-    // Undoes an import of ArchiveFileName that was cut off (a journal left
-    // beside the file or in the state folder), telling the user in a plain
-    // message box when bytes were written back.
+    // Undoes a change to the open archive that was cut off (a journal left
+    // beside its data file or in the state folder), telling the user in a
+    // plain message box when bytes were written back.
     void RecoverArchive();
     void QueryTXDAfterScroll(RecordTable* table);
     void BtnSaveTGAClick();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
 
 namespace {
 
@@ -90,6 +91,62 @@ size_t extensionStart(const std::string& path)
 
 }  // namespace
 
+const char kVer2Magic[4] = {'V', 'E', 'R', '2'};
+
+const char* archiveFlavourName(ArchiveFlavour flavour)
+{
+    switch (flavour) {
+    case ArchiveFlavour::Directory: return "archive directory";
+    case ArchiveFlavour::Image: return "VER2 archive";
+    case ArchiveFlavour::Dictionary: return "texture dictionary";
+    }
+    return "";
+}
+
+bool startsWithVer2(TStream& stream)
+{
+    uint8_t magic[4];
+    return stream.Seek(0, SeekOrigin::Begin) == 0 && stream.ReadFully(magic, 4) == 4
+           && std::memcmp(magic, kVer2Magic, 4) == 0;
+}
+
+int64_t ver2EntrySize(uint16_t streamingSize, uint16_t archiveSize)
+{
+    return int64_t(archiveSize != 0 ? archiveSize : streamingSize) * kArchiveSectorSize;
+}
+
+std::vector<DirectoryEntry> parseVer2Directory(TStream& stream)
+{
+    uint8_t header[kVer2HeaderSize];
+    if (stream.Seek(0, SeekOrigin::Begin) != 0 || stream.ReadFully(header, kVer2HeaderSize) != kVer2HeaderSize)
+        return {};
+    const int64_t fits = std::max<int64_t>(stream.Size() - kVer2HeaderSize, 0) / kDirectoryRecordSize;
+    const int64_t records = std::min<int64_t>(readLe32(header + 4), fits);
+    std::vector<DirectoryEntry> out;
+    try {
+        reserveRows(out, records);
+        std::vector<uint8_t> block(static_cast<size_t>(std::min(records, kRecordsPerBlock) * kDirectoryRecordSize));
+        int64_t done = 0;
+        while (done < records) {
+            const int64_t want = std::min(records - done, kRecordsPerBlock);
+            const int64_t got = stream.ReadFully(block.data(), want * kDirectoryRecordSize);
+            const int64_t whole = std::max<int64_t>(got, 0) / kDirectoryRecordSize;
+            for (int64_t i = 0; i < whole; ++i) {
+                const uint8_t* rec = block.data() + i * kDirectoryRecordSize;
+                DirectoryEntry e = decodeRecord(rec, done + i + 1);
+                e.size = ver2EntrySize(readLe16(rec + 4), readLe16(rec + 6));
+                out.push_back(std::move(e));
+            }
+            done += whole;
+            if (whole < want)
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory("Out of memory");
+    }
+    return out;
+}
+
 std::vector<DirectoryEntry> parseArchiveDirectory(TStream& stream)
 {
     return parseRecords(stream);
@@ -145,21 +202,72 @@ std::string locateDataFile(const std::string& dirPath)
     return resolveFileNameCase(replaceExtensionWithImg(dirPath));
 }
 
-ArchiveContents locateArchive(const std::string& path)
+ArchiveProbe diskArchiveProbe()
+{
+    ArchiveProbe p;
+    p.exists = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0;
+    };
+    p.startsWithVer2 = [](const std::string& path) {
+        TFileStream file(path, FileMode::OpenReadShareDenyWrite);
+        return startsWithVer2(file);
+    };
+    p.resolveCase = [](const std::string& path) { return resolveFileNameCase(path); };
+    return p;
+}
+
+ArchiveContents locateArchive(const std::string& path, const ArchiveProbe& probe)
 {
     ArchiveContents a;
-    a.standalone = namesTextureDictionary(path);
-    a.dataFile = a.standalone ? path : locateDataFile(path);
+    const std::string extension = asciiLower(fileExtension(path));
+    if (extension == ".txd") {
+        a.flavour = ArchiveFlavour::Dictionary;
+        a.standalone = true;
+        a.dataFile = path;
+        return a;
+    }
+    if (extension != ".dir") {
+        // The .dir a data file (.img) would belong to.
+        const std::string dir = probe.resolveCase(path.substr(0, path.size() - extension.size()) + ".dir");
+        bool ver2 = false;
+        try {
+            ver2 = probe.startsWithVer2(path);
+        } catch (const EFOpenError&) {
+            // Told below, when the file is read as what its name says.
+            if (extension == ".img" && !probe.exists(dir))
+                throw;
+        }
+        if (ver2) {
+            a.flavour = ArchiveFlavour::Image;
+            a.dataFile = path;
+            return a;
+        }
+        if (extension == ".img") {
+            if (!probe.exists(dir))
+                throw EFOpenError(path + " is the data file of an archive directory, and there is no .dir beside it");
+            a.directoryFile = dir;
+            a.dataFile = path;
+            return a;
+        }
+    }
+    a.directoryFile = path;
+    a.dataFile = probe.resolveCase(replaceExtensionWithImg(path));
     return a;
 }
 
 ArchiveContents readArchive(const std::string& path)
 {
     ArchiveContents a = locateArchive(path);
-    if (a.standalone)
-        a.entries.push_back(readStandaloneDictionaryEntry(path));
-    else
-        a.entries = readArchiveDirectory(path);
+    switch (a.flavour) {
+    case ArchiveFlavour::Dictionary: a.entries.push_back(readStandaloneDictionaryEntry(path)); break;
+    case ArchiveFlavour::Directory: a.entries = readArchiveDirectory(a.directoryFile); break;
+    case ArchiveFlavour::Image: {
+        TFileStream file(a.dataFile, FileMode::OpenReadShareDenyWrite);
+        a.entries = parseVer2Directory(file);
+        break;
+    }
+    }
     return a;
 }
 

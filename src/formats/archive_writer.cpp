@@ -7,6 +7,7 @@
 #include "platform/file_write.h"
 #include "platform/streams.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -50,6 +51,26 @@ BuiltArchive buildArchive(const std::vector<ArchiveItem>& items)
             std::memcpy(a.img.data() + static_cast<size_t>(a.records[i].sectorPos) * kArchiveSectorSize,
                         items[i].data.data(), items[i].data.size());
     return a;
+}
+
+std::vector<uint8_t> buildVer2Archive(const std::vector<ArchiveItem>& items)
+{
+    const BuiltArchive a = buildArchive(items);
+    const int64_t head = kVer2HeaderSize + int64_t(items.size()) * kDirectoryRecordSize;
+    const int64_t first = (head + kArchiveSectorSize - 1) / kArchiveSectorSize;
+    std::vector<uint8_t> out(static_cast<size_t>(first * kArchiveSectorSize), 0);
+    std::memcpy(out.data(), kVer2Magic, 4);
+    writeLe32(out.data() + 4, static_cast<uint32_t>(items.size()));
+    for (size_t i = 0; i < items.size(); ++i) {
+        uint8_t* r = out.data() + kVer2HeaderSize + int64_t(i) * kDirectoryRecordSize;
+        if (a.records[i].sectorCount > 0xFFFF)
+            throw Exception("Entry too large for a VER2 archive: " + items[i].name);
+        writeLe32(r, static_cast<uint32_t>(a.records[i].sectorPos + first));
+        writeLe16(r + 4, static_cast<uint16_t>(a.records[i].sectorCount));
+        std::memcpy(r + kDirectoryNameOffset, items[i].name.data(), std::min<size_t>(items[i].name.size(), 23));
+    }
+    out.insert(out.end(), a.img.begin(), a.img.end());
+    return out;
 }
 
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)

@@ -40,6 +40,11 @@ struct BuiltArchive {
 // that outgrows 32-bit sector numbers.
 BuiltArchive buildArchive(const std::vector<ArchiveItem>& items);
 
+// The same entries as one VER2 archive: the header and the records, the
+// entries' bytes from the first sector after them. Each record has its
+// streaming size in sectors and 0 in the second size field.
+std::vector<uint8_t> buildVer2Archive(const std::vector<ArchiveItem>& items);
+
 // Builds the archive and writes both files. Each file is written under a
 // temporary name beside it and renamed into place once complete, so a
 // failure leaves no half-written file at the given path.

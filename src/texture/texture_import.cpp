@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "texture/texture_import.h"
 
+#include "archive/archive.h"
 #include "formats/texture_dictionary_layout.h"
 #include "imaging/codec/tga_header.h"
 #include "imaging/format_transform.h"
@@ -368,15 +369,19 @@ std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& te
     return blockInTgaBytes(std::move(tga.bytes()), texture);
 }
 
-JournalRecovery writeImportBlock(TStream& archive, const TextureRef& texture, const std::vector<uint8_t>& block,
-                                 JournalStore& journal, const std::string& archiveFileName)
+void writeImportBlock(ArchiveEditor& editor, const TextureRef& texture, const std::vector<uint8_t>& block)
 {
-    const ImportRefusal refusal = importDataRefusal(archive, texture);
+    const ImportRefusal refusal = importDataRefusal(editor.data(), texture);
     if (refusal != ImportRefusal::None)
         throw EImportError(importRefusalMessage(refusal));
     if (int64_t(block.size()) != importBlockSize(texture))
         throw EImportError("The picture could not be encoded for this texture");
-    return writeJournalled(archive, archiveFileName, texture.imagePos, block, journal);
+    ChangeSet changes;
+    changes.write(0, texture.imagePos, block);
+    ChangeLabel label;
+    label.kind = ChangeKind::TextureImport;
+    label.offset = texture.imagePos;
+    editor.commit(changes, label);
 }
 
 PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture, const ImportDriver& driver,
@@ -427,8 +432,8 @@ PreparedImport prepareImport(const std::string& archiveFileName, const TextureRe
     return prepared;
 }
 
-JournalRecovery commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
-                             const std::function<void(TDibGraphic&)>& beforeSave)
+Recovery commitImport(const std::string& archivePath, const PreparedImport& prepared,
+                      const std::function<void(TDibGraphic&)>& beforeSave)
 {
     if (!prepared.ready || !prepared.picture)
         throw EImportError("The picture was not prepared for this texture");
@@ -439,13 +444,13 @@ JournalRecovery commitImport(const std::string& archiveFileName, const PreparedI
             : buildImportBlock(*prepared.picture, prepared.texture, beforeSave);
     if (prepared.releasePicture)
         prepared.releasePicture();
-    return writeImportBlockToFile(archiveFileName, prepared.texture, block);
+    return writeImportBlockToFile(archivePath, prepared.texture, block);
 }
 
-JournalRecovery writeImportBlockToFile(const std::string& archiveFileName, const TextureRef& texture,
-                                       const std::vector<uint8_t>& block)
+Recovery writeImportBlockToFile(const std::string& archivePath, const TextureRef& texture,
+                                const std::vector<uint8_t>& block)
 {
-    TFileStream archive(archiveFileName, FileMode::OpenReadWriteExclusive);
-    FileJournalStore journal(archiveFileName);
-    return writeImportBlock(archive, texture, block, journal, archiveFileName);
+    ArchiveEditor editor(archivePath);
+    writeImportBlock(editor, texture, block);
+    return editor.recovery();
 }

@@ -11,9 +11,9 @@
 // exactly the bytes the texture holds now, so a texture whose stored data
 // size is not W*H*4 (or W*H) is refused: writing it would put the rest of
 // the dictionary out of step with its stored sizes.
+#include "archive/transaction.h"
 #include "imaging/dib_graphic.h"
 #include "platform/exceptions.h"
-#include "platform/write_journal.h"
 #include "texture/texture_tga.h"
 
 #include <QSize>
@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+class ArchiveEditor;
 class TStream;
 
 // The message "Import Texture" shows (as a plain message) for a 16-bit texture.
@@ -93,21 +94,20 @@ std::vector<uint8_t> buildSectionedImportBlock(const TDibGraphic& picture, const
                                                const std::vector<uint8_t>& alpha,
                                                const std::vector<uint8_t>& unreducedBgra);
 
-// Writes `block` over the texture's bytes in `archive` (a stream opened for
-// reading and writing under the exclusive lock by the caller): checks the
-// stored size again, then replaces the bytes under a rollback journal kept
-// in `journal` (writeJournalled: journal made durable first, write, flush,
-// read back, journal removed). Any failure writes the previous bytes back
-// before it raises ("Stream write error"); the stream's length never
-// changes. Returns what recovering a journal left before did.
-JournalRecovery writeImportBlock(TStream& archive, const TextureRef& texture, const std::vector<uint8_t>& block,
-                                 JournalStore& journal, const std::string& archiveFileName = "the archive");
+// Writes `block` over the texture's bytes in the archive `editor` holds:
+// checks the texture against the file again under the editor's lock, then
+// replaces exactly those bytes as one transaction of the archive core
+// (journal made durable first, write, sync, read back, journal removed).
+// Any failure writes the previous bytes back before it raises ("Stream write
+// error"); the file's length never changes.
+void writeImportBlock(ArchiveEditor& editor, const TextureRef& texture, const std::vector<uint8_t>& block);
 
-// Opens the archive file for reading and writing with nobody else allowed in
-// ("Cannot open file %s" when another program has it open), then
-// writeImportBlock with the file's journal beside it (or in the state folder).
-JournalRecovery writeImportBlockToFile(const std::string& archiveFileName, const TextureRef& texture,
-                                       const std::vector<uint8_t>& block);
+// Opens the archive at `archivePath` (as it was opened: the .dir, the .img
+// of either flavour or the .txd) for editing ("Cannot open file %s" when
+// another program has it open), which undoes a change cut off before, then
+// writeImportBlock. Returns what that recovery did.
+Recovery writeImportBlockToFile(const std::string& archivePath, const TextureRef& texture,
+                                const std::vector<uint8_t>& block);
 
 // The one import sequence of the app and the tool. Whoever drives it says
 // how the user is told, asked and shown things.
@@ -158,5 +158,5 @@ PreparedImport prepareImport(const std::string& archiveFileName, const TextureRe
 // buildImportBlock (the picture is mirrored in place), the driver's
 // releasePicture, then writeImportBlockToFile. `beforeSave` as for
 // buildImportBlock. Returns what recovering an earlier journal did.
-JournalRecovery commitImport(const std::string& archiveFileName, const PreparedImport& prepared,
-                             const std::function<void(TDibGraphic&)>& beforeSave = {});
+Recovery commitImport(const std::string& archivePath, const PreparedImport& prepared,
+                      const std::function<void(TDibGraphic&)>& beforeSave = {});

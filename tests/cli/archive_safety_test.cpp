@@ -52,7 +52,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ArchiveSafety, EveryCommandThatOpensTheDataFileUndoesAnImportCutOff)
+TEST_F(ArchiveSafety, EveryCommandThatOpensTheArchiveUndoesAnImportCutOff)
 {
     // A 4 x 4 32-bit texture; an import cut off after a third of its bytes.
     TextureDictionary d;
@@ -72,6 +72,7 @@ TEST_F(ArchiveSafety, EveryCommandThatOpensTheDataFileUndoesAnImportCutOff)
     const std::string txd = dir.file("t.txd");
     const std::string out = dir.file("out");
     const std::vector<std::vector<std::string>> commands = {
+        {"list", txd},
         {"textures", txd, "1"},
         {"export", txd, "1", "1", out + ".tga"},
         {"export-all", txd, out},

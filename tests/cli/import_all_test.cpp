@@ -5,6 +5,7 @@
 #include "formats/archive_sample.h"
 #include "formats/sectioned_dictionary_writer.h"
 #include "formats/texel_layout.h"
+#include "formats/texture_dictionary_writer.h"
 #include "support/archive_builder.h"
 #include "support/texel_cases.h"
 #include "support/tool_runner.h"
@@ -248,6 +249,128 @@ TEST_F(ImportAll, ABlockCompressedPictureOfExactFlatBlocksComesBackExactly)
     const std::vector<uint8_t> back = readAll(dir.file("back.tga"));
     ASSERT_EQ(back.size(), 18 + edited.size());
     EXPECT_EQ(std::vector<uint8_t>(back.begin() + 18, back.end()), edited);
+}
+
+// Three textures named "a"; the first is 32-bit with texel data shorter than
+// its 4 x 4 pixels promise, so no picture can be made of it. Every texture
+// takes its name whether or not it gets a file: texture 2 is always "a_2"
+// and texture 3 "a_3", and an edit of each lands on its own texture only.
+class SameNames : public testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override
+    {
+        TextureDictionary d;
+        d.textures.push_back(makeTexture32("a", "", 4, 4, std::vector<Rgba>(16, Rgba{9, 9, 9, 255})));
+        d.textures.back().texels.resize(16);  // 4 texels of 16
+        d.textures.push_back(makeTexture32("a", "", 4, 4, std::vector<Rgba>(16, Rgba{20, 21, 22, 255})));
+        d.textures.push_back(makeTexture32("A", "", 4, 4, std::vector<Rgba>(16, Rgba{30, 31, 32, 255})));
+        writeAll(txd(), buildTextureDictionary(d, &written));
+        original = readAll(txd());
+    }
+    std::string txd() const { return dir.file("p.txd"); }
+    std::string folder() const { return dir.file("out") + "/p.txd"; }
+    ScratchDir dir{"qx_same_names"};
+    std::vector<WrittenTexture> written;
+    std::vector<uint8_t> original;
+};
+
+TEST_P(SameNames, EveryTextureTakesItsNumberAndItsEditLandsOnItAlone)
+{
+    const std::string mode = GetParam();
+    const bool png = mode == "png";
+    std::vector<std::string> exportArgs = {"export-all", txd(), dir.file("out")};
+    if (png)
+        exportArgs.push_back("--png");
+    ASSERT_EQ(runQuarnixTool(exportArgs).exitCode, 0);
+    const std::string ext = png ? ".png" : ".tga";
+    // The short texture has a TGA (which no reader can decode) but no PNG.
+    EXPECT_EQ(fs::exists(folder() + "/a" + ext), !png);
+    ASSERT_TRUE(fs::exists(folder() + "/a_2" + ext));
+    ASSERT_TRUE(fs::exists(folder() + "/A_3" + ext));
+
+    // Texture 2 becomes flat (B, G, R) = (1, 2, 3), texture 3 (200, 150, 100).
+    fs::remove(folder() + "/a_2" + ext);
+    fs::remove(folder() + "/A_3" + ext);
+    std::vector<uint8_t> two, three;
+    for (int i = 0; i < 16; ++i) {
+        two.insert(two.end(), {1, 2, 3, 255});
+        three.insert(three.end(), {200, 150, 100, 255});
+    }
+    writeAll(folder() + "/a_2.tga", tga32(4, 4, two));
+    writeAll(folder() + "/A_3.tga", tga32(4, 4, three));
+    const ToolRun r = runQuarnixTool({"import-all", txd(), dir.file("out"), "--exact"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("2 textures imported, 0 unchanged, "), 0u) << r.err;
+
+    // Only the texels of textures 2 and 3 differ, each holding its own edit.
+    std::vector<uint8_t> want = original;
+    std::copy(two.begin(), two.end(), want.begin() + std::ptrdiff_t(written[1].texelOffset));
+    std::copy(three.begin(), three.end(), want.begin() + std::ptrdiff_t(written[2].texelOffset));
+    EXPECT_EQ(readAll(txd()), want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SameNames, testing::Values("tga", "png"));
+
+TEST(ImportAllNames, TexturesWhoseNamesStartWithADotAreImported)
+{
+    ScratchDir dir{"qx_dot_names"};
+    TextureDictionary d;
+    d.textures.push_back(makeTexture32(".glow", "", 4, 4, std::vector<Rgba>(16, Rgba{1, 1, 1, 255})));
+    d.textures.push_back(makeTexture32("../x", "", 4, 4, std::vector<Rgba>(16, Rgba{2, 2, 2, 255})));
+    std::vector<WrittenTexture> written;
+    writeAll(dir.file("d.txd"), buildTextureDictionary(d, &written));
+    ASSERT_EQ(runQuarnixTool({"export-all", dir.file("d.txd"), dir.file("out"), "--png"}).exitCode, 0);
+    const std::string folder = dir.file("out") + "/d.txd/";
+    ASSERT_TRUE(fs::exists(folder + ".glow.png"));
+    ASSERT_TRUE(fs::exists(folder + ".._x.png"));
+    std::vector<uint8_t> edit;
+    for (int i = 0; i < 16; ++i)
+        edit.insert(edit.end(), {50, 60, 70, 255});
+    for (const char* name : {".glow", ".._x"}) {
+        fs::remove(folder + name + ".png");
+        writeAll(folder + name + ".tga", tga32(4, 4, edit));
+    }
+    const ToolRun r = runQuarnixTool({"import-all", dir.file("d.txd"), dir.file("out"), "--exact"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "2 textures imported, 0 unchanged, 0 skipped\n");
+    const std::vector<uint8_t> now = readAll(dir.file("d.txd"));
+    for (const WrittenTexture& w : written)
+        EXPECT_EQ(std::vector<uint8_t>(now.begin() + std::ptrdiff_t(w.texelOffset),
+                                       now.begin() + std::ptrdiff_t(w.texelOffset) + 64),
+                  edit);
+}
+
+TEST_F(ImportAll, AnEditOfTheAlphaAloneIsImported)
+{
+    const std::string exported = dir.file("now.tga");
+    ASSERT_EQ(runQuarnixTool({"export", txd(), "1", nameOf(TexelFormat::Bgra8888), exported}).exitCode, 0);
+    ASSERT_EQ(runQuarnixTool({"export-all", txd(), out(), "--png"}).exitCode, 0);
+    // The exported pixels with every alpha value changed, the colours kept.
+    std::vector<uint8_t> bgra = readAll(exported);
+    bgra.erase(bgra.begin(), bgra.begin() + 18);
+    ASSERT_EQ(bgra.size(), 8u * 8 * 4);
+    for (size_t i = 3; i < bgra.size(); i += 4)
+        bgra[i] = uint8_t(bgra[i] ^ 0x80);
+    fs::remove(picture(TexelFormat::Bgra8888, ".png"));
+    writeAll(picture(TexelFormat::Bgra8888, ".tga"), tga32(8, 8, bgra));
+    const ToolRun r = runQuarnixTool({"import-all", txd(), out(), "--exact"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "1 texture imported, 10 unchanged, 0 skipped\n");
+    const std::vector<uint8_t> now = readAll(txd());
+    expectOnlyChanged(TexelFormat::Bgra8888, now);
+    const size_t at = span(TexelFormat::Bgra8888).first + 4;
+    EXPECT_EQ(std::vector<uint8_t>(now.begin() + std::ptrdiff_t(at), now.begin() + std::ptrdiff_t(at + bgra.size())),
+              bgra);
+}
+
+TEST_F(ImportAll, AFailedImportMakesTheCommandExitWithOne)
+{
+    ASSERT_EQ(runQuarnixTool({"export-all", txd(), out(), "--png"}).exitCode, 0);
+    writeAll(picture(TexelFormat::Rgb565, ".png"), {0x89, 'P', 'N', 'G', 1, 2, 3});
+    const ToolRun r = runQuarnixTool({"import-all", txd(), out(), "--exact"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.err.find("0 textures imported, 10 unchanged, 1 skipped ("), 0u) << r.err;
+    EXPECT_EQ(readAll(txd()), original);
 }
 
 TEST(ImportRefusals, ALevelOfTheWrongSizeOrAMissingPictureWritesNothing)

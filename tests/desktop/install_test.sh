@@ -45,6 +45,10 @@ out=$(XDG_DATA_DIRS=$usr/share update-mime-database "$usr/share/mime" 2>&1) || f
 grep -qx '50:application/x-ostrel-texture-dictionary:\*\.txd' "$usr/share/mime/globs2" || fail "no *.txd glob"
 grep -qx '50:application/x-ostrel-archive-directory:\*\.dir' "$usr/share/mime/globs2" || fail "no *.dir glob"
 if grep -q ':cs' "$usr/share/mime/globs2"; then fail "a case-sensitive glob"; fi
+# The single-file archive is told by its first bytes, never by *.img: the
+# data file of an archive directory is not claimed.
+grep -q 'application/x-ostrel-archive' "$usr/share/mime/magic" || fail "no magic for the VER2 archive"
+if grep -q 'x-ostrel-archive:\*\.img' "$usr/share/mime/globs2"; then fail "an *.img glob"; fi
 
 file -b "$usr/share/icons/hicolor/256x256/apps/$id.png" | grep -q '^PNG image data, 256 x 256,' ||
   fail "256 px icon: $(file -b "$usr/share/icons/hicolor/256x256/apps/$id.png")"
@@ -53,7 +57,7 @@ file -b "$usr/share/icons/hicolor/256x256/apps/$id.png" | grep -q '^PNG image da
 # of the tool.
 grep -q '^\.TH QUARNIX "1"' "$usr/share/man/man1/quarnix.1" || fail "quarnix.1 title"
 grep -q '^quarnix \\- ' "$usr/share/man/man1/quarnix.1" || fail "quarnix.1 name"
-for command in list textures export export-all extract extract-all import convert sample; do
+for command in list textures export export-all extract extract-all import convert sample info new add replace remove rename rebuild; do
   grep -qx "\.SS $command" "$usr/share/man/man1/quarnix-tool.1" || fail "quarnix-tool.1 lacks $command"
 done
 

@@ -301,3 +301,79 @@ TEST(SectionedDictionary, DictionariesWithoutTheSectionHeadersAreReadThePlainWay
         }
     }
 }
+
+TEST(SectionedDictionary, ATextureIsReadableExactlyWhenItsSectionEndsAtOrBeforeTheEntryEnd)
+{
+    SectionedDictionary d;
+    d.textures.push_back(simple("first"));
+    d.textures.push_back(simple("a", TexelFormat::Rgb565, 4, 4));
+    std::vector<WrittenSectionedTexture> written;
+    const auto file = build(d, &written);
+    const int64_t textureEnd = written[1].endOffset;
+    const auto whole = readAt(file, 0, textureEnd);
+    ASSERT_EQ(whole.rows.size(), 2u);
+    EXPECT_TRUE(whole.rows[1].hasData);
+    // One byte short of the texture's section: no data (the section would
+    // reach into the next entry).
+    const auto cut = readAt(file, 0, textureEnd - 1);
+    ASSERT_EQ(cut.rows.size(), 2u);
+    EXPECT_TRUE(cut.rows[0].hasData);
+    EXPECT_FALSE(cut.rows[1].hasData);
+}
+
+TEST(SectionedDictionary, ALevelIsReadableExactlyWhenItEndsAtOrBeforeItsStructEnd)
+{
+    // One 4 x 4 565 texture of two levels: 112 header bytes (of which 24 are
+    // the two section headers), then 4 + 32 and 4 + 8 level bytes.
+    const uint32_t structBody = 112 - 24 + 4 + 32 + 4 + 8;
+    for (const uint32_t size : {structBody, structBody - 1}) {
+        SectionedDictionary d;
+        d.textures.push_back(mipTexture("a", TexelFormat::Rgb565, 4, 4, 2));
+        d.textures[0].structSectionSize = size;
+        const auto listing = read(build(d));
+        ASSERT_EQ(listing.rows.size(), 1u);
+        EXPECT_EQ(listing.rows[0].hasData, size == structBody) << size;
+    }
+}
+
+TEST(SectionedDictionary, LevelsOfOddSidesHaveTheSizesOfTheirHalvedSides)
+{
+    // 5 x 3 with three levels: 5 x 3, 2 x 1, 1 x 1.
+    struct Case {
+        TexelFormat format;
+        std::vector<size_t> sizes;  // bytes of each level, worked out by hand
+        bool readable;
+    };
+    const Case cases[] = {
+        {TexelFormat::Bgra8888, {60, 8, 4}, true},
+        {TexelFormat::Rgb565, {30, 4, 2}, true},
+        {TexelFormat::Lum8, {15, 2, 1}, true},
+        // Two 4 x 4 blocks across level 0, one block for each smaller level.
+        {TexelFormat::Dxt1, {16, 8, 8}, true},
+        {TexelFormat::Dxt5, {32, 16, 16}, true},
+        // Sides rounded up instead of down (3 x 2, then 2 x 1): not this layout.
+        {TexelFormat::Bgra8888, {60, 24, 8}, false},
+        {TexelFormat::Lum8, {15, 6, 2}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(texelFormatName(c.format) + std::string(c.readable ? " readable" : " rounded up"));
+        SectionedTexture t;
+        t.name = "odd";
+        t.layout.format = c.format;
+        t.layout.width = 5;
+        t.layout.height = 3;
+        t.layout.levels = 3;
+        for (const size_t s : c.sizes)
+            t.levels.push_back(std::vector<uint8_t>(s, 0x42));
+        SectionedDictionary d;
+        d.textures.push_back(t);
+        d.textures.push_back(simple("after"));
+        const auto listing = read(build(d));
+        ASSERT_EQ(listing.rows.size(), 2u);
+        EXPECT_EQ(listing.rows[0].hasData, c.readable);
+        if (c.readable) {
+            EXPECT_EQ(listing.rows[0].dataSize, int64_t(c.sizes[0]));
+        }
+        EXPECT_TRUE(listing.rows[1].hasData);
+    }
+}

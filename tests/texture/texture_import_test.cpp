@@ -4,13 +4,17 @@
 // either leaves the new texture or the archive exactly as it was.
 #include "texture/texture_import.h"
 
+#include "archive/archive.h"
+
+#include "formats/sectioned_dictionary_writer.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
 #include "platform/byte_order.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
-#include "support/memory_journal.h"
+#include "support/memory_fs.h"
+#include "support/texel_cases.h"
 #include "tests/texture/built_dictionary.h"
 
 #include <gtest/gtest.h>
@@ -28,12 +32,22 @@ Built build(const TextureDictionary& d)
     return buildAndList(d);
 }
 
-// The in-place write with a journal kept in memory.
-void writeImportBlock(TStream& archive, const TextureRef& texture, const std::vector<uint8_t>& block)
+// A standalone dictionary in memory, written through the archive core.
+struct MemoryArchive {
+    explicit MemoryArchive(const std::vector<uint8_t>& bytes) { fs.put(path, bytes); }
+    std::vector<uint8_t> bytes() const { return *fs.get(path); }
+    // Writes into the dictionary so far.
+    int writes() const { return int(std::count(fs.log.begin(), fs.log.end(), "write " + path)); }
+    MemoryFs fs;
+    std::string path = "/m/t.txd";
+};
+
+// The in-place write through the archive core, into files in memory.
+void writeImportBlock(MemoryArchive& archive, const TextureRef& texture, const std::vector<uint8_t>& block)
 {
-    MemoryJournalStore journal;
-    ::writeImportBlock(archive, texture, block, journal);
-    EXPECT_FALSE(journal.record) << "the journal outlived a write that ended";
+    ArchiveEditor editor(archive.path, archive.fs);
+    ::writeImportBlock(editor, texture, block);
+    EXPECT_FALSE(archive.fs.has(archive.path + ".quarnix-journal")) << "the journal outlived a write that ended";
 }
 
 std::unique_ptr<TDibGraphic> rgbPicture(int w, int h, const std::vector<uint32_t>& topDownColours)
@@ -45,46 +59,6 @@ std::unique_ptr<TDibGraphic> rgbPicture(int w, int h, const std::vector<uint32_t
             p->SetPixelColor(x, y, topDownColours[size_t(y * w + x)]);
     return p;
 }
-
-// A stream over a copy of the file that can fail: the first write after
-// `failAfter` bytes stops short (later writes work again, as after a
-// passing fault), Flush can fail, and writes can be corrupted.
-class FaultyStream : public TStream {
-public:
-    explicit FaultyStream(std::vector<uint8_t> bytes) : inner(std::move(bytes)) {}
-    int64_t Read(void* b, int64_t n) override { return inner.Read(b, n); }
-    int64_t Seek(int64_t o, SeekOrigin from) override { return inner.Seek(o, from); }
-    int64_t Size() override { return inner.Size(); }
-    int64_t Write(const void* b, int64_t n) override
-    {
-        ++writes;
-        if (failAfter >= 0 && n > failAfter) {
-            const int64_t done = inner.Write(b, failAfter);
-            failAfter = -1;
-            return done;
-        }
-        if (corrupt && n > 0) {
-            std::vector<uint8_t> bad(static_cast<const uint8_t*>(b), static_cast<const uint8_t*>(b) + n);
-            bad[size_t(n / 2)] ^= 0x5A;
-            corrupt = false;
-            return inner.Write(bad.data(), n);
-        }
-        return inner.Write(b, n);
-    }
-    void Flush() override
-    {
-        if (failFlush) {
-            failFlush = false;
-            throw EWriteError("Stream write error");
-        }
-    }
-
-    TMemoryStream inner;
-    int64_t failAfter = -1;
-    bool failFlush = false;
-    bool corrupt = false;
-    int writes = 0;
-};
 
 }  // namespace
 
@@ -207,11 +181,11 @@ TEST(TextureImport, TexturesThatCannotTakeAnImportAreRefusedBeforeAnythingIsWrit
     EXPECT_EQ(refusal(textureRefOf(b.rows[4]), b.file), ImportRefusal::None);
     EXPECT_EQ(kSixteenBitRefusal, std::string("Sorry, can't replace 16bit images :("));
 
-    // The writer checks again: the stream is left as it was.
-    FaultyStream s(b.file);
+    // The writer checks again: the file is left as it was.
+    MemoryArchive s(b.file);
     EXPECT_THROW(writeImportBlock(s, textureRefOf(b.rows[2]), std::vector<uint8_t>(4 + 16, 7)), EImportError);
-    EXPECT_EQ(s.inner.bytes(), b.file);
-    EXPECT_EQ(s.writes, 0);
+    EXPECT_EQ(s.bytes(), b.file);
+    EXPECT_EQ(s.writes(), 0);
 }
 
 TEST(TextureImport, WriteReplacesExactlyTheTextureBytes)
@@ -229,11 +203,11 @@ TEST(TextureImport, WriteReplacesExactlyTheTextureBytes)
             block[i] = uint8_t(i * 7 + 1);
         // The data size field must say what it says now.
         writeLe32(block.data() + (t.paletted ? 1024 : 0), t.paletted ? 4 : 16);
-        FaultyStream s(b.file);
+        MemoryArchive s(b.file);
         writeImportBlock(s, t, block);
         std::vector<uint8_t> expected = b.file;
         std::copy(block.begin(), block.end(), expected.begin() + t.imagePos);
-        EXPECT_EQ(s.inner.bytes(), expected);
+        EXPECT_EQ(s.bytes(), expected);
     }
 }
 
@@ -249,24 +223,31 @@ TEST(TextureImport, AFailedWriteLeavesTheArchiveByteForByteAsItWas)
 
     struct Case {
         const char* name;
-        int64_t failAfter;
-        bool failFlush;
-        bool corrupt;
+        const char* failing;  // the operation that fails ("" none)
+        bool corrupt;         // the write lands with a byte changed
     };
-    for (const Case& c : {Case{"half-way", 30, false, false}, Case{"at once", 0, false, false},
-                          Case{"flush", -1, true, false}, Case{"read back", -1, false, true}}) {
+    for (const Case& c :
+         {Case{"write", "write /m/t.txd", false}, Case{"flush", "sync /m/t.txd", false}, Case{"read back", "", true}}) {
         SCOPED_TRACE(c.name);
-        FaultyStream s(b.file);
-        s.failAfter = c.failAfter;
-        s.failFlush = c.failFlush;
-        s.corrupt = c.corrupt;
+        MemoryArchive s(b.file);
+        bool failed = false;
+        s.fs.failWhen = [&](const std::string& op) { return op == c.failing && !failed && (failed = true); };
+        s.fs.onWrite = [&](const std::string& path, int64_t, std::vector<uint8_t>& bytes) {
+            if (c.corrupt && path == s.path && !failed && (failed = true))
+                bytes[bytes.size() / 2] ^= 0x5A;
+        };
         try {
-            writeImportBlock(s, t, block);
+            ArchiveEditor editor(s.path, s.fs);
+            ::writeImportBlock(editor, t, block);
             ADD_FAILURE() << "no error";
         } catch (const EWriteError& e) {
-            EXPECT_EQ(e.message(), "Stream write error");
+            EXPECT_EQ(e.message().rfind("Stream write error", 0), 0u) << e.message();
         }
-        EXPECT_EQ(s.inner.bytes(), b.file);
+        // A failed flush leaves the journal for the next open, which puts
+        // the old bytes back (they are back already).
+        ArchiveEditor reopened(s.path, s.fs);
+        EXPECT_EQ(s.bytes(), b.file);
+        EXPECT_FALSE(s.fs.has(s.path + ".quarnix-journal"));
     }
 }
 
@@ -344,19 +325,52 @@ TEST(TextureImport, AStoredSizeLargerOrSmallerThanTheDimensionsIsRefused)
 
         std::vector<uint8_t> block(size_t(importBlockSize(t)), 0x33);
         writeLe32(block.data() + (c.trueColour ? 0 : 1024), c.trueColour ? 16 : 4);
-        FaultyStream s(b.file);
+        MemoryArchive s(b.file);
         if (c.refused) {
             EXPECT_THROW(writeImportBlock(s, t, block), EImportError);
-            EXPECT_EQ(s.inner.bytes(), b.file);
-            EXPECT_EQ(s.writes, 0);
+            EXPECT_EQ(s.bytes(), b.file);
+            EXPECT_EQ(s.writes(), 0);
         } else {
             writeImportBlock(s, t, block);
             // The next texture is where its header says, untouched.
-            TReadOnlyMemoryStream after(s.inner.bytes().data(), int64_t(s.inner.bytes().size()));
+            const std::vector<uint8_t> now = s.bytes();
+            TReadOnlyMemoryStream after(now.data(), int64_t(now.size()));
             const TextureListing l = readTextureDictionary(after, 0, INT64_MAX);
             ASSERT_EQ(l.rows.size(), 2u);
             EXPECT_EQ(l.rows[1].name, "after");
             EXPECT_EQ(l.rows[1].imagePos, b.rows[1].imagePos);
         }
     }
+}
+
+TEST(TextureImport, EveryLevelOfASectionedTextureIsCheckedAgainstItsLayoutBeforeTheWrite)
+{
+    // The file may change between the listing and the import: the check under
+    // the write lock looks at every level's size field again, and at where
+    // the last level ends. 8 x 4 565 with three levels: 64, 16 and 4 bytes.
+    SectionedDictionary d;
+    d.textures.push_back(texel_cases::mipTexture("m", TexelFormat::Rgb565, 8, 4, 3));
+    std::vector<WrittenSectionedTexture> written;
+    const std::vector<uint8_t> file = buildSectionedDictionary(d, &written);
+    TReadOnlyMemoryStream listed(file.data(), int64_t(file.size()));
+    const TextureRef t = textureRefOf(readTextureDictionary(listed, 0, listed.Size()).rows.at(0));
+    ASSERT_EQ(written[0].levelOffsets.size(), 3u);
+    const uint32_t sizes[] = {64, 16, 4};
+    for (size_t k = 0; k < 3; ++k) {
+        for (const int delta : {-1, +1}) {
+            SCOPED_TRACE(std::to_string(k) + " " + std::to_string(delta));
+            std::vector<uint8_t> changed = file;
+            writeLe32(changed.data() + written[0].levelOffsets[k], uint32_t(int64_t(sizes[k]) + delta));
+            TReadOnlyMemoryStream s(changed.data(), int64_t(changed.size()));
+            EXPECT_EQ(importDataRefusal(s, t), ImportRefusal::SizeMismatch);
+        }
+    }
+    TReadOnlyMemoryStream whole(file.data(), int64_t(file.size()));
+    EXPECT_EQ(importDataRefusal(whole, t), ImportRefusal::None);
+    // The file cut one byte short of the last level's end.
+    const int64_t lastEnd = written[0].levelOffsets[2] + 4 + 4;
+    TReadOnlyMemoryStream cut(file.data(), lastEnd - 1);
+    EXPECT_EQ(importDataRefusal(cut, t), ImportRefusal::PastEnd);
+    TReadOnlyMemoryStream exact(file.data(), lastEnd);
+    EXPECT_EQ(importDataRefusal(exact, t), ImportRefusal::None);
 }

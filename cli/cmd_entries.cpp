@@ -1,0 +1,203 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// quarnix-tool add / replace / remove / rename / rebuild / new / info: the
+// entries of an archive changed, each command one transaction of the
+// archive core, and what an archive holds.
+#include "cli/commands.h"
+
+#include "archive/archive.h"
+#include "archive/entry_edits.h"
+#include "platform/exceptions.h"
+#include "platform/streams.h"
+#include "platform/text.h"
+
+#include <cstdio>
+
+namespace {
+
+// The archive held for editing, with what its recovery put back told.
+struct Edit {
+    explicit Edit(const std::string& path) : editor(path) { reportRecovery(editor.recovery(), path); }
+    ArchiveEditor editor;
+};
+
+const DirectoryEntry& entryForEdit(ArchiveEditor& editor, const std::string& which)
+{
+    const DirectoryEntry* e = findEntryForEdit(editor.contents().entries, which);
+    if (!e)
+        throw EEntryEditError("No entry '" + escapeControlCharacters(which) + "' in "
+                              + escapeControlCharacters(editor.path()));
+    return *e;
+}
+
+int done(const std::string& what)
+{
+    std::fprintf(stderr, "%s\n", what.c_str());
+    return 0;
+}
+
+// Every positional argument from the `first` on.
+std::vector<std::string> rest(const QCommandLineParser& parser, size_t first)
+{
+    std::vector<std::string> out;
+    const QStringList all = parser.positionalArguments();
+    for (qsizetype i = qsizetype(first); i < all.size(); ++i)
+        out.push_back(utf8(all[i]));
+    return out;
+}
+
+// ---- add ----
+
+const QCommandLineOption kReplaceOption("replace", "Replace the bytes of an entry of the same name (ignoring case).");
+
+void addAddOptions(QCommandLineParser& parser)
+{
+    parser.addOption(kReplaceOption);
+}
+
+int runAdd(const QCommandLineParser& parser, const std::vector<std::string>& args)
+{
+    std::vector<std::string> files = {args[1]};
+    for (const std::string& f : rest(parser, 2))
+        files.push_back(f);
+    Edit e(args[0]);
+    return done(addEntries(e.editor, files, parser.isSet(kReplaceOption)));
+}
+
+// ---- replace ----
+
+int runReplace(const QCommandLineParser&, const std::vector<std::string>& args)
+{
+    Edit e(args[0]);
+    return done(replaceEntry(e.editor, entryForEdit(e.editor, args[1]), args[2]));
+}
+
+// ---- remove ----
+
+int runRemove(const QCommandLineParser& parser, const std::vector<std::string>& args)
+{
+    Edit e(args[0]);
+    std::vector<int64_t> positions = {entryForEdit(e.editor, args[1]).pos};
+    for (const std::string& which : rest(parser, 2))
+        positions.push_back(entryForEdit(e.editor, which).pos);
+    return done(removeEntries(e.editor, positions));
+}
+
+// ---- rename ----
+
+int runRename(const QCommandLineParser&, const std::vector<std::string>& args)
+{
+    Edit e(args[0]);
+    return done(renameEntry(e.editor, entryForEdit(e.editor, args[1]), args[2]));
+}
+
+// ---- rebuild ----
+
+int runRebuild(const QCommandLineParser&, const std::vector<std::string>& args)
+{
+    Edit e(args[0]);
+    return done(rebuildArchive(e.editor));
+}
+
+// ---- new ----
+
+int runNew(const QCommandLineParser& parser, const std::vector<std::string>& args)
+{
+    return done(createArchive(args[0], rest(parser, 1)));
+}
+
+// ---- info ----
+
+int runInfo(const QCommandLineParser&, const std::vector<std::string>& args)
+{
+    const ArchiveContents archive = openArchiveForCommand(args[0]);
+    TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
+    writeOut(archiveInfoText(archiveInfo(archive, data)));
+    return 0;
+}
+
+const char* const kArchiveHelp = "The .dir file (data in the .img beside it) or a VER2 .img file.";
+const char* const kEntryHelp = "The entry's exact name, or its Pos number (a name wins).";
+
+}  // namespace
+
+const ToolCommand kAddCommand{
+    "add",
+    "Add files to an archive as new entries.",
+    "Each FILE becomes an entry named by its base name, appended to the directory in the order given; its bytes "
+    "start on a sector boundary after the data file's end and are padded with zeros to a whole sector. A name "
+    "taken already (letters compared ignoring case) is refused unless --replace, which replaces that entry's "
+    "bytes. Names are 1 to 23 bytes in the entry list's code page, without / \\ or control characters. All or "
+    "nothing: a missing or unreadable file or a refused name, and nothing is added. The change is one "
+    "transaction: a journal made durable before the first byte changes undoes a change cut off at any moment.",
+    {{"ARCHIVE", kArchiveHelp}, {"FILE", "A file to add."}},
+    addAddOptions,
+    runAdd,
+    "[FILE...]",
+};
+
+const ToolCommand kReplaceCommand{
+    "replace",
+    "Replace the bytes of an entry by a file's.",
+    "The entry's bytes become FILE's. Where they fit in the entry's own sectors (and no other entry lies there) "
+    "they are written there and the rest of the last sector is zeroed; otherwise they go after the data file's "
+    "end and the record points there. Sectors no longer used become a gap (see rebuild). One transaction.",
+    {{"ARCHIVE", kArchiveHelp}, {"ENTRY", kEntryHelp}, {"FILE", "The file whose bytes the entry takes."}},
+    nullptr,
+    runReplace,
+};
+
+const ToolCommand kRemoveCommand{
+    "remove",
+    "Remove entries from an archive.",
+    "The entries' records go; their bytes stay as gaps until a rebuild. ENTRY positions are counted in the "
+    "listing before the command. All or nothing: an unknown ENTRY and nothing is removed. One transaction.",
+    {{"ARCHIVE", kArchiveHelp}, {"ENTRY", kEntryHelp}},
+    nullptr,
+    runRemove,
+    "[ENTRY...]",
+};
+
+const ToolCommand kRenameCommand{
+    "rename",
+    "Rename an entry.",
+    "Only the name changes. NEWNAME is 1 to 23 bytes in the entry list's code page, without / \\ or control "
+    "characters, and unique in the archive ignoring letter case. One transaction.",
+    {{"ARCHIVE", kArchiveHelp}, {"ENTRY", kEntryHelp}, {"NEWNAME", "The new name."}},
+    nullptr,
+    runRename,
+};
+
+const ToolCommand kRebuildCommand{
+    "rebuild",
+    "Rewrite an archive without gaps.",
+    "Every entry's bytes, in directory order, one after another from sector 0 (VER2: from the first sector after "
+    "the directory); the data file ends with the last entry. The new files are written whole beside the archive, "
+    "read back and switched in: a rebuild cut off at any moment leaves the old archive or the new one. Refused "
+    "when the folder's file system has no room for the new files, or when entries reach past the data file.",
+    {{"ARCHIVE", kArchiveHelp}},
+    nullptr,
+    runRebuild,
+};
+
+const ToolCommand kNewCommand{
+    "new",
+    "Make a new archive.",
+    "ARCHIVE.dir makes an archive directory with its .img beside it; ARCHIVE.img a VER2 archive (its header and one "
+    "sector when empty). The FILEs are added as add adds them. Never replaces an existing .dir, .img or either "
+    "file of the pair.",
+    {{"ARCHIVE", "The archive to make: NAME.dir or NAME.img."}},
+    nullptr,
+    runNew,
+    "[FILE...]",
+};
+
+const ToolCommand kInfoCommand{
+    "info",
+    "Say what an archive holds.",
+    "Prints 'name: value' lines: flavour, entries, data bytes (the data file's length), bytes in gaps (bytes of "
+    "the data file no entry covers) and entries outside the data (records that reach past the data file's end: "
+    "a file that is no archive at all shows here at a glance).",
+    {{"ARCHIVE", "The .dir file, a VER2 .img or a .txd file."}},
+    nullptr,
+    runInfo,
+};

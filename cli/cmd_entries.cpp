@@ -6,6 +6,7 @@
 
 #include "archive/archive.h"
 #include "archive/entry_edits.h"
+#include "archive/undo.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
 #include "platform/text.h"
@@ -115,6 +116,31 @@ int runInfo(const QCommandLineParser&, const std::vector<std::string>& args)
     return 0;
 }
 
+// ---- undo / redo ----
+
+const QCommandLineOption kListOption("list", "Print the changes kept, newest first, instead of undoing one.");
+
+void addUndoOptions(QCommandLineParser& parser)
+{
+    parser.addOption(kListOption);
+}
+
+int runUndo(const QCommandLineParser& parser, const std::vector<std::string>& args)
+{
+    Edit e(args[0]);
+    if (parser.isSet(kListOption)) {
+        writeOut(undoListText(e.editor));
+        return 0;
+    }
+    return done(undoLastChange(e.editor));
+}
+
+int runRedo(const QCommandLineParser&, const std::vector<std::string>& args)
+{
+    Edit e(args[0]);
+    return done(redoLastChange(e.editor));
+}
+
 const char* const kArchiveHelp = "The .dir file (data in the .img beside it) or a VER2 .img file.";
 const char* const kEntryHelp = "The entry's exact name, or its Pos number (a name wins).";
 
@@ -200,4 +226,28 @@ const ToolCommand kInfoCommand{
     {{"ARCHIVE", "The .dir file, a VER2 .img or a .txd file."}},
     nullptr,
     runInfo,
+};
+
+const ToolCommand kUndoCommand{
+    "undo",
+    "Undo the newest change made to an archive.",
+    "Every change to an archive (an import over a texture, an entry edit) keeps an undo record in "
+    "$XDG_STATE_HOME/quarnix/undo/: the newest 100 changes, or fewer where they would take more than 2 GiB. undo "
+    "puts the archive back as it was before the newest one, as one transaction, and keeps it for redo. It "
+    "refuses, naming the change, when the archive no longer holds what that change wrote (another program "
+    "changed it since) and when there is nothing to undo. A rebuild cannot be undone. With --list, prints one "
+    "line per change kept, newest first: when, and what it was.",
+    {{"ARCHIVE", "The .dir file, a VER2 .img or a .txd file."}},
+    addUndoOptions,
+    runUndo,
+};
+
+const ToolCommand kRedoCommand{
+    "redo",
+    "Make the newest change undone again.",
+    "Puts back the change the newest undo took away, as one transaction; refused when the archive changed since "
+    "the undo. A new change drops what could have been redone.",
+    {{"ARCHIVE", "The .dir file, a VER2 .img or a .txd file."}},
+    nullptr,
+    runRedo,
 };

@@ -49,6 +49,8 @@ extern const ToolCommand kRenameCommand;
 extern const ToolCommand kRebuildCommand;
 extern const ToolCommand kNewCommand;
 extern const ToolCommand kInfoCommand;
+extern const ToolCommand kUndoCommand;
+extern const ToolCommand kRedoCommand;
 
 struct ArchiveContents;
 struct Recovery;

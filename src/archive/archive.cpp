@@ -106,8 +106,31 @@ void ArchiveEditor::readEntries()
 
 void ArchiveEditor::commit(const ChangeSet& changes, const ChangeLabel& label)
 {
-    commitChanges(fs_, files_, changes, label, JournalPlace::of(contents_.dataFile), path_);
+    std::function<void(const RecordParts&)> keep;
+    if (!label.description.empty())
+        keep = [&](const RecordParts& parts) {
+            try {
+                undoStore().recordChange(label.description, parts);
+            } catch (const Exception&) {
+                // The change is made; only its way back could not be kept.
+                undoUnkept_ = true;
+            }
+        };
+    commitRecorded(changes, label, keep);
+}
+
+void ArchiveEditor::commitRecorded(const ChangeSet& changes, const ChangeLabel& label,
+                                   const std::function<void(const RecordParts&)>& committed)
+{
+    commitChanges(fs_, files_, changes, label, JournalPlace::of(contents_.dataFile), path_, committed);
     readEntries();
+}
+
+UndoStore& ArchiveEditor::undoStore()
+{
+    if (!undo_)
+        undo_ = std::make_unique<UndoStore>(contents_.dataFile, fs_);
+    return *undo_;
 }
 
 void ArchiveEditor::commitWhole(const std::function<void(size_t file, TStream& out)>& write)

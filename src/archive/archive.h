@@ -9,6 +9,7 @@
 // archive/transaction.h.
 #include "archive/archive_fs.h"
 #include "archive/transaction.h"
+#include "archive/undo.h"
 #include "formats/archive_directory.h"
 
 #include <functional>
@@ -55,8 +56,14 @@ public:
     ArchiveFs& fs() { return fs_; }
 
     // Commits the changes (file 0 the data file, 1 the directory file) as
-    // one transaction, then reads the entries again.
+    // one transaction, then reads the entries again. A change with a
+    // description keeps an undo record.
     void commit(const ChangeSet& changes, const ChangeLabel& label);
+    // The same, its journal handed to `committed` instead of an undo record.
+    void commitRecorded(const ChangeSet& changes, const ChangeLabel& label,
+                        const std::function<void(const RecordParts&)>& committed);
+    // The undo and redo records of this archive.
+    UndoStore& undoStore();
     // Replaces the files by ones written whole (commitSwitch), keeps the
     // new ones open and locked, and reads the entries again.
     void commitWhole(const std::function<void(size_t file, TStream& out)>& write);
@@ -71,4 +78,10 @@ private:
     Recovery recovery_;
     std::vector<std::unique_ptr<TStream>> streams_;
     std::vector<EditFile> files_;
+    std::unique_ptr<UndoStore> undo_;
+    bool undoUnkept_ = false;
+
+public:
+    // True when a change was made but its undo record could not be kept.
+    bool undoUnkept() const { return undoUnkept_; }
 };

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -117,6 +118,22 @@ public:
             if (errno != ENOSYS && errno != EPERM && errno != EOPNOTSUPP)
                 throw streamWriteError(systemErrorDetail("cannot set the permissions of", to, errno));
         }
+    }
+
+    std::vector<std::string> list(const std::string& folder) override
+    {
+        std::vector<std::string> names;
+        DIR* d = ::opendir(folder.c_str());
+        if (!d)
+            return names;
+        while (const dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            struct stat st {};
+            if (name != "." && name != ".." && ::lstat((folder + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                names.push_back(name);
+        }
+        ::closedir(d);
+        return names;
     }
 
     int64_t freeSpace(const std::string& folder) override

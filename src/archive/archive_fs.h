@@ -43,6 +43,8 @@ public:
     virtual bool makeFolder(const std::string& path) = 0;
     // Gives `to` the permission bits of `from`.
     virtual void copyMode(const std::string& from, const std::string& to) = 0;
+    // The names of the files in a folder (not its subfolders); none when it is missing.
+    virtual std::vector<std::string> list(const std::string& folder) = 0;
     // Bytes free for the user in the folder's file system.
     virtual int64_t freeSpace(const std::string& folder) = 0;
 };

@@ -251,6 +251,13 @@ std::string utf8BaseName(const std::string& path)
     return fileNameOfPath(path);
 }
 
+ChangeLabel described(const std::string& description)
+{
+    ChangeLabel label;
+    label.description = description;
+    return label;
+}
+
 int64_t findRecord(const Directory& d, const std::string& name)
 {
     for (size_t i = 0; i < d.records.size(); ++i)
@@ -345,10 +352,12 @@ std::string addEntries(ArchiveEditor& editor, const std::vector<std::string>& fi
         plan.after.setSize(i, sectors);
         ++added;
     }
-    plan.commit();
     std::string done = counted(added, "entry added", "entries added");
     if (replaced > 0)
         done += ", " + std::to_string(replaced) + " replaced";
+    plan.commit(described(added == 0 ? "replace of " + counted(replaced, "entry", "entries")
+                                     : "add of " + counted(added, "entry", "entries")
+                                           + (replaced > 0 ? " (" + std::to_string(replaced) + " replaced)" : "")));
     return done;
 }
 
@@ -357,7 +366,7 @@ std::string replaceEntry(ArchiveEditor& editor, const DirectoryEntry& entry, con
     std::vector<std::unique_ptr<TStream>> sources;
     Plan plan(editor);
     plan.replace(size_t(entry.pos - 1), sourceData(sources, file));
-    plan.commit();
+    plan.commit(described("replace of " + displayName(entry.name)));
     return "1 entry replaced";
 }
 
@@ -392,7 +401,7 @@ std::string removeEntries(ArchiveEditor& editor, const std::vector<int64_t>& pos
             kept.push_back(plan.after.records[i]);
     const int64_t removed = int64_t(gone.size() - kept.size());
     plan.after.records = std::move(kept);
-    plan.commit();
+    plan.commit(described("removal of " + counted(removed, "entry", "entries")));
     return counted(removed, "entry removed", "entries removed");
 }
 
@@ -406,7 +415,7 @@ std::string renameEntry(ArchiveEditor& editor, const DirectoryEntry& entry, cons
             throw EEntryEditError("An entry named '" + displayName(recordName(plan.after.records[k]))
                                   + "' exists already");
     setRecordName(plan.after.records[i], name);
-    plan.commit();
+    plan.commit(described("rename of " + displayName(entry.name) + " to " + displayName(name)));
     return "1 entry renamed";
 }
 

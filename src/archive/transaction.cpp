@@ -76,29 +76,9 @@ private:
     int64_t offset_, length_;
 };
 
-// One range of a journal: where, how long, the new bytes' CRC and the old
-// bytes that lay inside the original file.
-struct Range {
-    uint32_t file = 0;
-    int64_t offset = 0;
-    int64_t length = 0;
-    uint32_t newCrc = 0;
-    uint8_t flags = 0;
-    std::vector<uint8_t> old;
-};
-
-struct JournalFile {
-    std::string path;
-    int64_t originalLength = 0;
-    int64_t newLength = 0;
-};
-
-struct Journal {
-    ChangeKind kind = ChangeKind::ArchiveEdit;
-    int64_t offset = 0;
-    std::vector<JournalFile> files;
-    std::vector<Range> ranges;
-};
+using Range = ChangeRecord::Range;
+using JournalFile = ChangeRecord::File;
+using Journal = ChangeRecord;
 
 std::vector<uint8_t> encodeHead(const Journal& j)
 {
@@ -174,9 +154,11 @@ private:
     size_t at_ = 0;
 };
 
-// False for a journal that is cut short, damaged or not one of ours.
-bool decodeJournal(const std::vector<uint8_t>& bytes, Journal& j)
+}  // namespace
+
+bool decodeChangeRecord(const std::vector<uint8_t>& bytes, ChangeRecord& j)
 {
+    j = ChangeRecord{};
     if (bytes.size() < 8 + 4 || readLe32(&bytes[bytes.size() - 4]) != crc32Of(bytes.data(), bytes.size() - 4))
         return false;
     Cursor c(bytes, bytes.size() - 4);
@@ -231,6 +213,13 @@ bool decodeJournal(const std::vector<uint8_t>& bytes, Journal& j)
         j.ranges.push_back(std::move(r));
     }
     return c.atEnd();
+}
+
+namespace {
+
+bool decodeJournal(const std::vector<uint8_t>& bytes, Journal& j)
+{
+    return decodeChangeRecord(bytes, j);
 }
 
 bool readAt(TStream& s, int64_t offset, uint8_t* out, int64_t count)
@@ -705,8 +694,25 @@ Recovery recoverFiles(ArchiveFs& fs, const std::vector<EditFile>& files, const J
     return result;
 }
 
+bool filesHoldChange(const std::vector<EditFile>& files, const ChangeRecord& record)
+{
+    return files.size() >= record.files.size() && changesInPlace(files, record);
+}
+
+ChangeSet reverseChanges(const ChangeRecord& record)
+{
+    ChangeSet changes;
+    for (const ChangeRecord::Range& r : record.ranges)
+        if (!r.old.empty())
+            changes.write(r.file, r.offset, r.old);
+    for (size_t i = 0; i < record.files.size(); ++i)
+        changes.setLength(i, record.files[i].originalLength);
+    return changes;
+}
+
 void commitChanges(ArchiveFs& fs, const std::vector<EditFile>& files, const ChangeSet& changes,
-                   const ChangeLabel& label, const JournalPlace& place, const std::string& archiveName)
+                   const ChangeLabel& label, const JournalPlace& place, const std::string& archiveName,
+                   const std::function<void(const RecordParts&)>& committed)
 {
     SignalsHeldOff held;
     Journal j;
@@ -771,7 +777,7 @@ void commitChanges(ArchiveFs& fs, const std::vector<EditFile>& files, const Chan
     std::vector<std::vector<uint8_t>> rangeHeads;
     for (const Range& r : j.ranges)
         rangeHeads.push_back(encodeRangeHead(r));
-    std::vector<std::pair<const uint8_t*, size_t>> parts{{head.data(), head.size()}};
+    RecordParts parts{{head.data(), head.size()}};
     uint32_t crc = crc32Of(head.data(), head.size());
     for (size_t k = 0; k < j.ranges.size(); ++k) {
         parts.push_back({rangeHeads[k].data(), rangeHeads[k].size()});
@@ -840,6 +846,8 @@ void commitChanges(ArchiveFs& fs, const std::vector<EditFile>& files, const Chan
                                 + " could not be removed; the next open of the archive removes it",
                             "the change was written, but " + e.detail());
     }
+    if (committed)
+        committed(parts);
 }
 
 void commitSwitch(ArchiveFs& fs, const std::vector<EditFile>& files,

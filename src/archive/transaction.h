@@ -95,7 +95,41 @@ enum class ChangeKind : uint32_t { TextureImport = 1, ArchiveEdit = 2, Switch = 
 struct ChangeLabel {
     ChangeKind kind = ChangeKind::ArchiveEdit;
     int64_t offset = 0;  // a texture import: the texture's offset, for the message
+    // What the change was, for its undo record ("import of sunset_DXT5").
+    std::string description;
 };
+
+// A transaction as its journal records it: what each file was and became,
+// and the old bytes of every range it wrote or cut off.
+struct ChangeRecord {
+    struct File {
+        std::string path;  // absolute; empty in a journal of the earlier format
+        int64_t originalLength = 0;
+        int64_t newLength = 0;
+    };
+    struct Range {
+        uint32_t file = 0;
+        int64_t offset = 0;
+        int64_t length = 0;
+        uint32_t newCrc = 0;
+        uint8_t flags = 0;         // 1: bytes a shorter length cut off (no new bytes)
+        std::vector<uint8_t> old;  // the part of the range inside the original file
+    };
+    ChangeKind kind = ChangeKind::ArchiveEdit;
+    int64_t offset = 0;
+    std::vector<File> files;
+    std::vector<Range> ranges;
+};
+// False for bytes that are no whole record (cut short, damaged, not ours).
+bool decodeChangeRecord(const std::vector<uint8_t>& bytes, ChangeRecord& record);
+// True when the files (in the record's order) hold what the recorded change
+// left: its new lengths and the new bytes of every range.
+bool filesHoldChange(const std::vector<EditFile>& files, const ChangeRecord& record);
+// The changes that put the files back as they were before the recorded change.
+ChangeSet reverseChanges(const ChangeRecord& record);
+
+// The bytes of a journal (or undo record) in the pieces they were made in.
+using RecordParts = std::vector<std::pair<const uint8_t*, size_t>>;
 
 // Where the journal of an archive is kept: beside its data file, or where
 // that folder cannot hold one, in the state folder.
@@ -142,8 +176,11 @@ bool needsRecovery(ArchiveFs& fs, const std::vector<std::string>& paths, const J
 // they cannot be put back, or a sync failed (after which what the file holds
 // cannot be trusted), the journal stays for the next open to restore them
 // and the detail says so. `archiveName` names the archive in messages.
+// `committed`, when given, gets the journal's bytes once the change is in
+// place: what an undo record keeps.
 void commitChanges(ArchiveFs& fs, const std::vector<EditFile>& files, const ChangeSet& changes,
-                   const ChangeLabel& label, const JournalPlace& place, const std::string& archiveName);
+                   const ChangeLabel& label, const JournalPlace& place, const std::string& archiveName,
+                   const std::function<void(const RecordParts&)>& committed = {});
 
 // The name a file written whole for a switch has beside the file it replaces.
 std::string switchTemporaryPath(const std::string& path);

@@ -11,6 +11,7 @@
 #include "imaging/transforms.h"
 #include "platform/byte_order.h"
 #include "platform/streams.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -381,6 +382,7 @@ void writeImportBlock(ArchiveEditor& editor, const TextureRef& texture, const st
     ChangeLabel label;
     label.kind = ChangeKind::TextureImport;
     label.offset = texture.imagePos;
+    label.description = "import of " + displayName(texture.name);
     editor.commit(changes, label);
 }
 

@@ -196,3 +196,12 @@ int64_t MemoryFs::freeSpace(const std::string&)
 {
     return free;
 }
+
+std::vector<std::string> MemoryFs::list(const std::string& folder)
+{
+    std::vector<std::string> out;
+    for (const auto& [name, node] : names_)
+        if (folderOfPath(name) == folder)
+            out.push_back(name.substr(folder.size() + 1));
+    return out;
+}

@@ -75,6 +75,7 @@ public:
     void syncFolder(const std::string& folder) override;
     bool makeFolder(const std::string& path) override;
     void copyMode(const std::string& from, const std::string& to) override;
+    std::vector<std::string> list(const std::string& folder) override;
     int64_t freeSpace(const std::string& folder) override;
 
     // For the streams: records `op`, then fails or cuts the power when asked.

@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Undo and redo of archive changes: the bytes come back exactly, a change
+// made by another program since is never undone over, what is kept is
+// bounded, and a new change drops what could have been redone.
+#include "archive/undo.h"
+
+#include "archive/archive.h"
+#include "archive/entry_edits.h"
+#include "formats/archive_writer.h"
+#include "support/archive_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using archive_fixture::readBytes;
+using archive_fixture::ScratchDir;
+using archive_fixture::writeBytes;
+
+namespace {
+
+std::vector<uint8_t> pattern(size_t size, uint8_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = uint8_t(i * 5 + seed);
+    return bytes;
+}
+
+class Undo : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        writeArchive(path, img, {{"a.dff", pattern(3000, 1)}, {"b.dff", pattern(100, 2)}});
+        writeBytes(dir.file("n.dff"), pattern(5000, 3));
+    }
+    std::pair<std::vector<uint8_t>, std::vector<uint8_t>> files() const { return {readBytes(path), readBytes(img)}; }
+    ScratchDir dir{"qx_undo"};
+    std::string path = dir.file("u.dir"), img = dir.file("u.img");
+};
+
+}  // namespace
+
+TEST_F(Undo, AnUndoneChangeLeavesEveryByteAsBeforeAndRedoMakesItAgain)
+{
+    const auto before = files();
+    {
+        ArchiveEditor e(path);
+        addEntries(e, {dir.file("n.dff")}, false);
+    }
+    const auto added = files();
+    {
+        ArchiveEditor e(path);
+        removeEntries(e, {1});
+    }
+    const auto removed = files();
+    ASSERT_NE(removed, added);
+    {
+        ArchiveEditor e(path);
+        EXPECT_EQ(undoLastChange(e), "Undid removal of 1 entry");
+    }
+    EXPECT_EQ(files(), added);
+    {
+        ArchiveEditor e(path);
+        EXPECT_EQ(undoLastChange(e), "Undid add of 1 entry");
+    }
+    EXPECT_EQ(files(), before);  // the data file is its old length again
+    {
+        ArchiveEditor e(path);
+        EXPECT_EQ(redoLastChange(e), "Redid add of 1 entry");
+    }
+    EXPECT_EQ(files(), added);
+    {
+        ArchiveEditor e(path);
+        EXPECT_EQ(redoLastChange(e), "Redid removal of 1 entry");
+        EXPECT_THROW(redoLastChange(e), EUndoError);  // nothing more
+    }
+    EXPECT_EQ(files(), removed);
+}
+
+TEST_F(Undo, AnArchiveChangedByAnotherProgramSinceIsNotUndone)
+{
+    {
+        ArchiveEditor e(path);
+        renameEntry(e, e.contents().entries[0], "z.dff");
+    }
+    // Another program puts a byte of its own into the renamed record.
+    std::vector<uint8_t> d = readBytes(path);
+    d[9] = 'q';
+    writeBytes(path, d);
+    const auto changed = files();
+    ArchiveEditor e(path);
+    try {
+        undoLastChange(e);
+        ADD_FAILURE() << "undone over another program's change";
+    } catch (const EUndoError& error) {
+        EXPECT_NE(error.message().find("rename of a.dff to z.dff"), std::string::npos) << error.message();
+    }
+    EXPECT_EQ(std::make_pair(readBytes(path), readBytes(img)), changed);
+}
+
+TEST_F(Undo, NothingToUndoIsSaid)
+{
+    ArchiveEditor e(path);
+    EXPECT_THROW(undoLastChange(e), EUndoError);
+    EXPECT_EQ(undoListText(e), "");
+}
+
+TEST_F(Undo, ANewChangeAfterAnUndoDropsWhatCouldHaveBeenRedone)
+{
+    ArchiveEditor e(path);
+    renameEntry(e, e.contents().entries[0], "x.dff");
+    undoLastChange(e);
+    ASSERT_EQ(e.undoStore().redoable().size(), 1u);
+    renameEntry(e, e.contents().entries[1], "y.dff");
+    EXPECT_TRUE(e.undoStore().redoable().empty());
+    EXPECT_THROW(redoLastChange(e), EUndoError);
+    ASSERT_EQ(e.undoStore().undoable().size(), 1u);
+    EXPECT_EQ(e.undoStore().undoable()[0].description, "rename of b.dff to y.dff");
+}
+
+TEST_F(Undo, TheNewestChangesAreKeptWithinTheLimits)
+{
+    ArchiveEditor e(path);
+    e.undoStore().keptChanges = 5;
+    for (int i = 0; i < 8; ++i)
+        renameEntry(e, e.contents().entries[0], "n" + std::to_string(i));
+    std::vector<UndoEntry> kept = e.undoStore().undoable();
+    ASSERT_EQ(kept.size(), 5u);
+    EXPECT_EQ(kept[0].description, "rename of n6 to n7");
+    EXPECT_EQ(kept[4].description, "rename of n2 to n3");
+    const std::string list = undoListText(e);
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 5);
+    EXPECT_NE(list.find("  rename of n6 to n7\n"), std::string::npos) << list;
+    // A byte limit that holds two records.
+    e.undoStore().keptBytes = kept[0].bytes * 2 + kept[0].bytes / 2;
+    renameEntry(e, e.contents().entries[0], "last");
+    kept = e.undoStore().undoable();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].description, "rename of n7 to last");
+}

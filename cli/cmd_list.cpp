@@ -29,7 +29,7 @@ int run(const QCommandLineParser&, const std::vector<std::string>& args)
 
 const ToolCommand kListCommand{
     "list",
-    "List the entries of an archive directory (.dir) or a standalone dictionary (.txd).",
+    "List the entries of an archive (.dir, VER2 .img) or a standalone dictionary (.txd).",
     "Prints the entry list that Open shows: a header line 'Pos FPos Size Name' and one line per entry, "
     "tab-separated, in file order. FPos is the entry's byte offset in the data file, Size its size in bytes. "
     "Control characters in names are escaped (\\t, \\n, \\r, \\x1b, ...; a backslash as \\\\).",

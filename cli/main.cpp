@@ -26,9 +26,10 @@
 namespace {
 
 const ToolCommand* const kCommands[] = {
-    &kListCommand,   &kTexturesCommand,  &kExportCommand,  &kExportAllCommand, &kExtractCommand, &kExtractAllCommand,
-    &kImportCommand, &kImportAllCommand, &kConvertCommand, &kSampleCommand,    &kInfoCommand,    &kNewCommand,
-    &kAddCommand,    &kReplaceCommand,   &kRemoveCommand,  &kRenameCommand,    &kRebuildCommand,
+    &kListCommand,       &kTexturesCommand, &kExportCommand,    &kExportAllCommand, &kExtractCommand,
+    &kExtractAllCommand, &kImportCommand,   &kImportAllCommand, &kConvertCommand,   &kSampleCommand,
+    &kInfoCommand,       &kNewCommand,      &kAddCommand,       &kReplaceCommand,   &kRemoveCommand,
+    &kRenameCommand,     &kRebuildCommand,  &kUndoCommand,      &kRedoCommand,
 };
 
 std::string usageLine(const ToolCommand& c)
@@ -64,8 +65,9 @@ std::string wrapped(const std::string& text, size_t width = 79)
 std::string toolHelp()
 {
     std::string text = "Usage: quarnix-tool COMMAND [options] ARGUMENTS...\n"
-                       "Looks into a game's resource archives (.dir with its .img, or a standalone .txd),\n"
-                       "lists their entries and textures, exports and imports textures.\n"
+                       "Looks into a game's resource archives (.dir with its .img, a VER2 .img, or a\n"
+                       "standalone .txd), lists their entries and textures, exports and imports textures,\n"
+                       "and changes entries, each change one transaction that can be undone.\n"
                        "\nCommands:\n";
     for (const ToolCommand* c : kCommands) {
         std::string name = std::string("  ") + c->name;

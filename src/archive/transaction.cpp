@@ -376,19 +376,6 @@ std::string hashName(const std::string& text)
     return out;
 }
 
-// Makes `folder` and the folders above it that are missing, each private to
-// the user; the folder holding each one made is synced, so the new folder
-// survives a power cut with its journal.
-void makeStateFolder(ArchiveFs& fs, const std::string& folder)
-{
-    for (size_t at = 1; at != std::string::npos;) {
-        at = folder.find('/', at + 1);
-        const std::string partial = folder.substr(0, at);
-        if (fs.makeFolder(partial))
-            fs.syncFolder(folderOfPath(partial));
-    }
-}
-
 // Saves the journal made of `parts` durably at `place`: beside the data
 // file, or in the state folder; its location.
 std::string saveJournal(ArchiveFs& fs, const JournalPlace& place,
@@ -401,7 +388,7 @@ std::string saveJournal(ArchiveFs& fs, const JournalPlace& place,
         bool created = false;
         try {
             if (path == place.inStateFolder)
-                makeStateFolder(fs, folderOfPath(path));
+                makePrivateFolders(fs, folderOfPath(path));
             std::unique_ptr<TStream> journal = fs.open(path, ArchiveFileAccess::CreateNew);
             created = true;
             for (const auto& [data, size] : parts)
@@ -593,6 +580,19 @@ void ChangeSet::setLength(size_t file, int64_t length)
 bool ChangeSet::empty() const
 {
     return writes.empty() && std::all_of(lengths.begin(), lengths.end(), [](int64_t l) { return l < 0; });
+}
+
+// Makes `folder` and the folders above it that are missing, each private to
+// the user; the folder holding each one made is synced, so the new folder
+// survives a power cut with its journal.
+void makePrivateFolders(ArchiveFs& fs, const std::string& folder)
+{
+    for (size_t at = 1; at != std::string::npos;) {
+        at = folder.find('/', at + 1);
+        const std::string partial = folder.substr(0, at);
+        if (fs.makeFolder(partial))
+            fs.syncFolder(folderOfPath(partial));
+    }
 }
 
 std::string journalStateFolder()

@@ -142,6 +142,10 @@ struct JournalPlace {
 // $XDG_STATE_HOME/quarnix when that is an absolute path, else
 // $HOME/.local/state/quarnix.
 std::string journalStateFolder();
+// Makes `folder` (absolute) and the folders above it that are missing, each
+// private to the user (0700); the folder holding each one made is synced, so
+// that the new folder survives a power cut with what is put into it.
+void makePrivateFolders(ArchiveFs& fs, const std::string& folder);
 
 // What recovering an archive did.
 struct Recovery {

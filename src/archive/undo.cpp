@@ -118,9 +118,7 @@ std::vector<UndoEntry> UndoStore::redoable()
 
 void UndoStore::write(const char* prefix, const std::string& description, const RecordParts& journal)
 {
-    const std::string parent = journalStateFolder() + "/undo";
-    for (const std::string& f : {journalStateFolder(), parent, folder_})
-        fs_.makeFolder(f);
+    makePrivateFolders(fs_, folder_);
     // The next number after every record there is, undo and redo alike.
     int64_t next = 1;
     for (const std::string& n : fs_.list(folder_))
@@ -229,8 +227,7 @@ std::string undoLastChange(ArchiveEditor& editor)
     if (undo.empty())
         throw EUndoError("There is nothing to undo in " + editor.path());
     const UndoEntry& last = undo.front();
-    reverse(editor, store, last, "undo",
-            [&](const RecordParts& parts) { store.recordRedo(last.description, parts); });
+    reverse(editor, store, last, "undo", [&](const RecordParts& parts) { store.recordRedo(last.description, parts); });
     return "Undid " + last.description;
 }
 

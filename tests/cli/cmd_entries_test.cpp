@@ -178,3 +178,33 @@ TEST(EntryCommands, AnEditKilledAtAnyMomentLeavesTheOldOrTheNewArchive)
         EXPECT_EQ(counts.old + counts.fresh, 3);
     }
 }
+
+TEST(EntryCommands, UndoAndRedoOfAnImportGiveTheBytesBackExactly)
+{
+    ScratchDir dir{"qx_cmd_undo"};
+    const std::string txd = dir.file("u.txd");
+    writeBytes(txd, smallDictionary());
+    const std::vector<uint8_t> before = readBytes(txd);
+    // A 2 x 2 24-bit TGA, all one colour.
+    std::vector<uint8_t> tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0};
+    for (int i = 0; i < 4; ++i)
+        tga.insert(tga.end(), {200, 100, 50});
+    writeBytes(dir.file("p.tga"), tga);
+    ASSERT_EQ(runQuarnixTool({"import", txd, "1", "t", dir.file("p.tga")}).exitCode, 0);
+    const std::vector<uint8_t> after = readBytes(txd);
+    ASSERT_NE(after, before);
+    const ToolRun list = runQuarnixTool({"undo", txd, "--list"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    ASSERT_GE(list.out.size(), 21u);
+    EXPECT_EQ(list.out.substr(19), "  import of t\n");
+    ToolRun r = runQuarnixTool({"undo", txd});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "Undid import of t\n");
+    EXPECT_EQ(readBytes(txd), before);
+    r = runQuarnixTool({"undo", txd});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("nothing to undo"), std::string::npos) << r.err;
+    r = runQuarnixTool({"redo", txd});
+    EXPECT_EQ(r.err, "Redid import of t\n");
+    EXPECT_EQ(readBytes(txd), after);
+}

@@ -453,39 +453,63 @@ Rebuilt planRebuild(ArchiveEditor& editor, const Directory& d, int64_t dataLengt
     return r;
 }
 
-// Writes `count` bytes of `in` from `from` to `out`, those past `in`'s end as
-// zeros; folds them into `crc`.
-void copyBytes(TStream& in, int64_t from, int64_t count, int64_t inLength, TStream& out, uint32_t& crc,
-               std::vector<uint8_t>& buffer)
+// Appends `count` bytes of `in` from `from` to `out` (at its position),
+// those past `in`'s end (`inLength`) as zeros. Files are copied by the
+// kernel where it can (no pass through this program's memory).
+void copyBytes(TStream& in, int64_t from, int64_t count, int64_t inLength, TStream& out, std::vector<uint8_t>& buffer)
 {
-    for (int64_t done = 0; done < count;) {
-        const int64_t n = std::min<int64_t>(count - done, int64_t(buffer.size()));
-        const int64_t real = std::clamp<int64_t>(inLength - (from + done), 0, n);
-        if (real > 0) {
-            in.Seek(from + done, SeekOrigin::Begin);
-            in.ReadBuffer(buffer.data(), real);
+    int64_t done = 0;
+    const int64_t real = std::clamp<int64_t>(inLength - from, 0, count);
+    auto* fin = dynamic_cast<TFileStream*>(&in);
+    auto* fout = dynamic_cast<TFileStream*>(&out);
+    if (fin && fout) {
+        loff_t a = from, b = out.Position();
+        while (done < real) {
+            const ssize_t n = ::copy_file_range(fin->Handle(), &a, fout->Handle(), &b, size_t(real - done), 0);
+            if (n <= 0)
+                break;  // copied through memory below
+            done += n;
         }
-        std::fill(buffer.begin() + real, buffer.begin() + n, 0);
+        out.Seek(b, SeekOrigin::Begin);
+    }
+    while (done < count) {
+        const int64_t n = std::min<int64_t>(count - done, int64_t(buffer.size()));
+        const int64_t part = std::clamp<int64_t>(real - done, 0, n);
+        if (part > 0) {
+            in.Seek(from + done, SeekOrigin::Begin);
+            in.ReadBuffer(buffer.data(), part);
+        }
+        std::fill(buffer.begin() + part, buffer.begin() + n, 0);
         out.WriteBuffer(buffer.data(), n);
-        crc = crc32Continue(crc, buffer.data(), size_t(n));
         done += n;
     }
 }
 
-// Reads back what was written to `out` and compares its CRC.
-void checkWritten(TStream& out, int64_t length, uint32_t crc, std::vector<uint8_t>& buffer)
+// True when `out` holds at `at` what copyBytes put there.
+bool holdsCopy(TStream& in, int64_t from, int64_t count, int64_t inLength, TStream& out, int64_t at,
+               std::vector<uint8_t>& a, std::vector<uint8_t>& b)
 {
-    out.Flush();
-    uint32_t back = 0;
-    for (int64_t done = 0; done < length;) {
-        const int64_t n = std::min<int64_t>(length - done, int64_t(buffer.size()));
-        out.Seek(done, SeekOrigin::Begin);
-        out.ReadBuffer(buffer.data(), n);
-        back = crc32Continue(back, buffer.data(), size_t(n));
+    for (int64_t done = 0; done < count;) {
+        const int64_t n = std::min<int64_t>(count - done, int64_t(a.size()));
+        const int64_t part = std::clamp<int64_t>(inLength - (from + done), 0, n);
+        if (part > 0) {
+            in.Seek(from + done, SeekOrigin::Begin);
+            in.ReadBuffer(a.data(), part);
+        }
+        std::fill(a.begin() + part, a.begin() + n, 0);
+        out.Seek(at + done, SeekOrigin::Begin);
+        if (out.ReadFully(b.data(), n) != n || std::memcmp(a.data(), b.data(), size_t(n)) != 0)
+            return false;
         done += n;
     }
-    if (back != crc || out.Size() != length)
-        throw streamWriteError("the rebuilt file read back differs from what was written");
+    return true;
+}
+
+bool holdsBytes(TStream& out, int64_t at, const std::vector<uint8_t>& bytes)
+{
+    std::vector<uint8_t> back(bytes.size());
+    out.Seek(at, SeekOrigin::Begin);
+    return out.ReadFully(back.data(), int64_t(back.size())) == int64_t(back.size()) && back == bytes;
 }
 
 }  // namespace
@@ -503,38 +527,51 @@ std::string rebuildArchive(ArchiveEditor& editor, const EditProgress& progress)
     if (free >= 0 && free < needed)
         throw EEntryEditError("Not enough room to rebuild: " + std::to_string(needed) + " bytes are needed in " + folder
                               + ", " + std::to_string(free) + " are free");
-    std::vector<uint8_t> buffer(size_t(1) << 20);
+    std::vector<uint8_t> buffer(size_t(1) << 20), back(size_t(1) << 20);
     const int64_t total = r.dataLength;
+    const auto readBackFailed = [] {
+        throw streamWriteError("the rebuilt file read back differs from what was written");
+    };
     editor.commitWhole([&](size_t file, TStream& out) {
-        uint32_t crc = 0;
         if (file == 1) {
             std::vector<uint8_t> bytes;
             for (const Record& rec : r.directory.records)
                 bytes.insert(bytes.end(), rec.begin(), rec.end());
             out.WriteBuffer(bytes.data(), int64_t(bytes.size()));
-            checkWritten(out, int64_t(bytes.size()), crc32Of(bytes.data(), bytes.size()), buffer);
+            out.Flush();
+            if (!holdsBytes(out, 0, bytes) || out.Size() != int64_t(bytes.size()))
+                readBackFailed();
             return;
         }
-        int64_t done = 0;
+        std::vector<uint8_t> head;
         if (d.flavour == ArchiveFlavour::Image) {
-            std::vector<uint8_t> head(size_t(r.dataStart), 0);
+            head.assign(size_t(r.dataStart), 0);
             std::memcpy(head.data(), kVer2Magic, 4);
             writeLe32(head.data() + 4, uint32_t(r.directory.records.size()));
             for (size_t i = 0; i < r.directory.records.size(); ++i)
                 std::memcpy(head.data() + kVer2HeaderSize + int64_t(i) * kDirectoryRecordSize,
                             r.directory.records[i].data(), size_t(kDirectoryRecordSize));
             out.WriteBuffer(head.data(), int64_t(head.size()));
-            crc = crc32Of(head.data(), head.size());
-            done = r.dataStart;
         }
+        int64_t done = r.dataStart;
         for (size_t i = 0; i < d.records.size(); ++i) {
             const int64_t bytes = d.sizeSectors(i) * kArchiveSectorSize;
-            copyBytes(data, r.from[i], bytes, dataLength, out, crc, buffer);
+            copyBytes(data, r.from[i], bytes, dataLength, out, buffer);
             done += bytes;
             if (progress && !progress(done, total))
                 throw EEntryEditError("The rebuild was cancelled; the archive was left as it was");
         }
-        checkWritten(out, r.dataLength, crc, buffer);
+        out.Flush();
+        // Read back against the old archive before anything is switched.
+        if (out.Size() != r.dataLength || !holdsBytes(out, 0, head))
+            readBackFailed();
+        int64_t at = r.dataStart;
+        for (size_t i = 0; i < d.records.size(); ++i) {
+            const int64_t bytes = d.sizeSectors(i) * kArchiveSectorSize;
+            if (!holdsCopy(data, r.from[i], bytes, dataLength, out, at, buffer, back))
+                readBackFailed();
+            at += bytes;
+        }
     });
     const int64_t saved = dataLength - r.dataLength;
     return "archive rebuilt: " + counted(int64_t(d.records.size()), "entry", "entries") + ", "

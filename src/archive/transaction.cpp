@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -539,20 +540,15 @@ uint32_t crc32Of(const uint8_t* data, size_t count)
 
 uint32_t crc32Continue(uint32_t previous, const uint8_t* data, size_t count)
 {
-    static const auto table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t crc = previous ^ 0xFFFFFFFFu;
-    for (size_t i = 0; i < count; ++i)
-        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    // zlib's, in pieces its length type holds.
+    uLong crc = previous;
+    while (count > 0) {
+        const uInt n = uInt(std::min<size_t>(count, 1u << 30));
+        crc = ::crc32(crc, data, n);
+        data += n;
+        count -= n;
+    }
+    return uint32_t(crc);
 }
 
 std::shared_ptr<const ChangeData> changeBytes(std::vector<uint8_t> bytes)

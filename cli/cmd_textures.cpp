@@ -7,6 +7,7 @@
 
 #include "cli/archive_guard.h"
 
+#include "archive/archive.h"
 #include "formats/archive_directory.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/import_pipeline.h"
@@ -26,6 +27,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 #include <deque>
 #include <future>
 #include <map>
@@ -332,102 +334,136 @@ struct ImportTally {
     std::map<std::string, int64_t> skipped;  // reason -> count
 };
 
+// New bytes a batch of import-all holds before it is committed: every
+// dictionary is committed on its own, in batches of at most this much.
+constexpr int64_t kImportBatchBytes = int64_t(64) << 20;
+
 int runImportAll(const QCommandLineParser& parser, const std::vector<std::string>& args)
 {
-    ImportOptions options;
-    options.exact = parser.isSet(kExactOption);
-    const ArchiveContents archive = openArchiveForCommand(args[0]);
     const std::string& inDir = args[1];
     if (!QDir(QString::fromStdString(inDir)).exists())
         throw Exception("No folder " + escapeControlCharacters(inDir));
+    // The archive is held for the whole run: nobody else writes it meanwhile.
+    ArchiveEditor editor(args[0]);
+    reportRecovery(editor.recovery(), args[0]);
+    TStream& data = editor.data();
+    ImportOptions options;
+    options.exact = parser.isSet(kExactOption);
+    options.archive = &data;
 
     // The pictures export-all wrote, texture by texture, found by the names
-    // of export-all's own plan. The lists are read first; the data file is
-    // closed before anything is written.
+    // of export-all's own plan.
     struct Planned {
         TextureRef texture;
         std::string picture;
+        size_t dictionary;
     };
     std::vector<Planned> plan;
     ImportTally tally;
-    {
-        TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
-        const std::string extension = ".png";
-        for (const TextureFilePlan::Dictionary& d : planTextureFiles(archive, data, extension).dictionaries) {
-            if (d.listing.rows.empty())
+    const std::string extension = ".png";
+    const TextureFilePlan files = planTextureFiles(editor.contents(), data, extension);
+    for (size_t k = 0; k < files.dictionaries.size(); ++k) {
+        const TextureFilePlan::Dictionary& d = files.dictionaries[k];
+        if (d.listing.rows.empty())
+            continue;
+        const std::map<std::string, std::string> pictures = picturesByStem(inDir + "/" + d.folder);
+        for (size_t i = 0; i < d.listing.rows.size(); ++i) {
+            const auto it = pictures.find(plannedStem(d.files[i], extension));
+            if (it == pictures.end()) {
+                ++tally.skipped["no picture"];
                 continue;
-            const std::map<std::string, std::string> pictures = picturesByStem(inDir + "/" + d.folder);
-            for (size_t i = 0; i < d.listing.rows.size(); ++i) {
-                const auto it = pictures.find(plannedStem(d.files[i], extension));
-                if (it == pictures.end()) {
-                    ++tally.skipped["no picture"];
-                    continue;
-                }
-                // A texture the import cannot write over (no data, a stored
-                // size its dimensions do not give, past the end of its entry)
-                // is named and left alone before its picture is read; 16-bit
-                // textures are compared first and refused only when edited.
-                const TextureRef texture = textureRefOf(d.listing.rows[i]);
-                const ImportRefusal refusal = importDataRefusal(data, texture);
-                if (refusal != ImportRefusal::None && refusal != ImportRefusal::SixteenBit) {
-                    ++tally.skipped[importRefusalMessage(refusal)];
-                    continue;
-                }
-                plan.push_back({texture, it->second});
             }
+            // A texture the import cannot write over (no data, a stored
+            // size its dimensions do not give, past the end of its entry)
+            // is named and left alone before its picture is read; 16-bit
+            // textures are compared first and refused only when edited.
+            const TextureRef texture = textureRefOf(d.listing.rows[i]);
+            const ImportRefusal refusal = importDataRefusal(data, texture);
+            if (refusal != ImportRefusal::None && refusal != ImportRefusal::SixteenBit) {
+                ++tally.skipped[importRefusalMessage(refusal)];
+                continue;
+            }
+            plan.push_back({texture, it->second, k});
         }
     }
 
+    // Each batch is one transaction, all its textures or none; the batches
+    // of the run are undone together.
+    ChangeSet batch;
+    int64_t batchBytes = 0, batchTextures = 0;
+    ChangeLabel label;
+    label.description = "import-all of " + std::to_string(plan.size()) + " pictures from " + inDir;
+    label.group = "import-all " + std::to_string(::time(nullptr)) + " " + std::to_string(::getpid());
+    const auto commitBatch = [&] {
+        if (batch.empty())
+            return;
+        editor.commit(batch, label);
+        tally.imported += batchTextures;
+        batch = ChangeSet{};
+        batchBytes = batchTextures = 0;
+    };
+
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     int64_t done = 0;
-    for (const Planned& p : plan) {
-        ++done;
-        if (progress)
-            std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", done, plan.size(),
-                         escapeControlCharacters(p.picture).c_str());
-        try {
-            // What export writes for the texture now, against the picture's
-            // own pixels: an unedited picture writes nothing.
-            std::vector<uint8_t> current;
-            {
-                TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
-                current = bgraOfTextureTga(buildTextureTga(data, p.texture).bytes, p.texture);
-            }
-            std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(p.picture, 1, true);
-            if (picture->Width() == p.texture.width && picture->Height() == p.texture.height) {
-                std::vector<uint8_t> alpha = picture->AlphaPlane;
-                if (pictureBgra(*picture, alpha) == current) {
-                    ++tally.unchanged;
+    try {
+        for (size_t n = 0; n < plan.size(); ++n) {
+            const Planned& p = plan[n];
+            if (batchBytes >= kImportBatchBytes || (n > 0 && plan[n - 1].dictionary != p.dictionary))
+                commitBatch();
+            ++done;
+            if (progress)
+                std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", done, plan.size(),
+                             escapeControlCharacters(p.picture).c_str());
+            try {
+                // What export writes for the texture now, against the
+                // picture's own pixels: an unedited picture writes nothing.
+                const std::vector<uint8_t> current =
+                    bgraOfTextureTga(buildTextureTga(data, p.texture).bytes, p.texture);
+                std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(p.picture, 1, true);
+                if (picture->Width() == p.texture.width && picture->Height() == p.texture.height) {
+                    std::vector<uint8_t> alpha = picture->AlphaPlane;
+                    if (pictureBgra(*picture, alpha) == current) {
+                        ++tally.unchanged;
+                        continue;
+                    }
+                }
+                bool refused = false;
+                ImportDriver driver;
+                driver.refuseSixteenBit = [&refused] { refused = true; };
+                driver.choosePicture = [&p] { return std::optional<std::string>(p.picture); };
+                driver.loadPicture = [&picture, &p](const std::string&, bool keepAlpha) -> TDibGraphic& {
+                    // The picture as read for the comparison, or without its
+                    // alpha where the texture keeps none (the colour then as ever).
+                    if (!keepAlpha)
+                        picture = LoadPictureFromFile(p.picture, 1, false);
+                    return *picture;
+                };
+                driver.releasePicture = [&picture] { picture.reset(); };
+                const PreparedImport prepared = prepareImport(editor.contents().dataFile, p.texture, driver, options);
+                if (refused) {
+                    ++tally.failed;
+                    ++tally.skipped[kSixteenBitRefusal];
                     continue;
                 }
-            }
-            bool refused = false;
-            ImportDriver driver;
-            driver.refuseSixteenBit = [&refused] { refused = true; };
-            driver.choosePicture = [&p] { return std::optional<std::string>(p.picture); };
-            driver.loadPicture = [&picture, &p](const std::string&, bool keepAlpha) -> TDibGraphic& {
-                // The picture as read for the comparison, or without its alpha
-                // where the texture keeps none (the colour then as ever).
-                if (!keepAlpha)
-                    picture = LoadPictureFromFile(p.picture, 1, false);
-                return *picture;
-            };
-            driver.releasePicture = [&picture] { picture.reset(); };
-            const PreparedImport prepared = prepareImport(archive.dataFile, p.texture, driver, options);
-            if (refused) {
+                std::vector<uint8_t> block = buildPreparedBlock(prepared);
+                batchBytes += int64_t(block.size());
+                batch.write(0, p.texture.imagePos, std::move(block));
+                ++batchTextures;
+            } catch (const EWriteError&) {
+                throw;
+            } catch (const Exception& e) {
                 ++tally.failed;
-                ++tally.skipped[kSixteenBitRefusal];
-                continue;
+                ++tally.skipped[e.message()];
             }
-            const Recovery earlier = commitImport(args[0], prepared);
-            if (earlier.restored && progress)
-                std::fputs("\r\033[K", stderr);
-            reportRecovery(earlier, args[0]);
-            ++tally.imported;
-        } catch (const Exception& e) {
-            ++tally.failed;
-            ++tally.skipped[e.message()];
         }
+        commitBatch();
+    } catch (const Exception& e) {
+        // A batch that could not be written is not in the archive; the run stops.
+        if (progress)
+            std::fputs("\r\033[K", stderr);
+        std::fprintf(stderr, "%s imported, %" PRId64 " unchanged; stopped: %s\n",
+                     counted(tally.imported, "texture", "textures").c_str(), tally.unchanged, e.detail().c_str());
+        return 1;
     }
     if (progress)
         std::fputs("\r\033[K", stderr);
@@ -509,8 +545,10 @@ const ToolCommand kImportAllCommand{
     "Import every picture of a folder written by export-all back over its texture.",
     "The reverse of export-all: for every texture of every dictionary of ARCHIVE, the picture "
     "DIR/<entry name>/<texture name>.<png|tga|...> named by export-all's rules (names made safe for the file "
-    "system, clashes numbered name_2, ...) is imported over it in place, as import does, each texture under a "
-    "journal of its own. A picture whose pixels equal what export writes for the texture now is left alone, so "
+    "system, clashes numbered name_2, ...) is imported over it in place, as import does. The archive is held "
+    "for the whole run; each dictionary's textures are written as one transaction (in batches of at most 64 MiB), "
+    "so a run cut off at any moment leaves every texture old or new, and one undo takes the whole run back. A picture "
+    "whose pixels equal what export writes for the texture now is left alone, so "
     "an unedited export writes nothing. Progress goes to stderr when it is a terminal; a summary line "
     "(imported, unchanged, skipped with the reason) ends the run, which exits 1 when any import failed.",
     {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},

@@ -110,7 +110,7 @@ void ArchiveEditor::commit(const ChangeSet& changes, const ChangeLabel& label)
     if (!label.description.empty())
         keep = [&](const RecordParts& parts) {
             try {
-                undoStore().recordChange(label.description, parts);
+                undoStore().recordChange(label.description, label.group, parts);
             } catch (const Exception&) {
                 // The change is made; only its way back could not be kept.
                 undoUnkept_ = true;

@@ -97,6 +97,8 @@ struct ChangeLabel {
     int64_t offset = 0;  // a texture import: the texture's offset, for the message
     // What the change was, for its undo record ("import of sunset_DXT5").
     std::string description;
+    // Changes of one group (the batches of one run) are undone together.
+    std::string group;
 };
 
 // A transaction as its journal records it: what each file was and became,

@@ -37,16 +37,22 @@ bool decodeRecord(const std::vector<uint8_t>& bytes, UndoEntry& entry, std::vect
         || readLe32(&bytes[bytes.size() - 4]) != crc32Of(bytes.data(), bytes.size() - 4))
         return false;
     entry.time = int64_t(getLe(&bytes[8], 8));
-    const size_t length = size_t(getLe(&bytes[16], 2));
-    if (18 + length + 8 > bytes.size() - 4)
-        return false;
-    entry.description.assign(reinterpret_cast<const char*>(&bytes[18]), length);
-    const uint64_t journalLength = getLe(&bytes[18 + length], 8);
-    if (journalLength != bytes.size() - 4 - (18 + length + 8))
+    const size_t end = bytes.size() - 4;
+    size_t at = 16;
+    for (std::string* text : {&entry.description, &entry.group}) {
+        if (at + 2 > end)
+            return false;
+        const size_t length = size_t(getLe(&bytes[at], 2));
+        if (at + 2 + length > end)
+            return false;
+        text->assign(reinterpret_cast<const char*>(&bytes[at + 2]), length);
+        at += 2 + length;
+    }
+    if (at + 8 > end || getLe(&bytes[at], 8) != end - at - 8)
         return false;
     entry.bytes = int64_t(bytes.size());
     if (journal)
-        journal->assign(bytes.begin() + std::ptrdiff_t(18 + length + 8), bytes.end() - 4);
+        journal->assign(bytes.begin() + std::ptrdiff_t(at + 8), bytes.end() - 4);
     return true;
 }
 
@@ -116,7 +122,8 @@ std::vector<UndoEntry> UndoStore::redoable()
     return entries(kRedoPrefix);
 }
 
-void UndoStore::write(const char* prefix, const std::string& description, const RecordParts& journal)
+void UndoStore::write(const char* prefix, const std::string& description, const std::string& group,
+                      const RecordParts& journal)
 {
     makePrivateFolders(fs_, folder_);
     // The next number after every record there is, undo and redo alike.
@@ -130,8 +137,10 @@ void UndoStore::write(const char* prefix, const std::string& description, const 
 
     std::vector<uint8_t> head(kMagic, kMagic + 8);
     putLe(head, uint64_t(std::time(nullptr)), 8);
-    putLe(head, description.size(), 2);
-    head.insert(head.end(), description.begin(), description.end());
+    for (const std::string* text : {&description, &group}) {
+        putLe(head, text->size(), 2);
+        head.insert(head.end(), text->begin(), text->end());
+    }
     uint64_t journalLength = 0;
     for (const auto& [data, size] : journal)
         journalLength += size;
@@ -163,22 +172,22 @@ void UndoStore::trim()
     }
 }
 
-void UndoStore::recordChange(const std::string& description, const RecordParts& journal)
+void UndoStore::recordChange(const std::string& description, const std::string& group, const RecordParts& journal)
 {
     for (const UndoEntry& e : redoable())
         fs_.remove(e.location);
-    write(kUndoPrefix, description, journal);
+    write(kUndoPrefix, description, group, journal);
     trim();
 }
 
-void UndoStore::recordRedo(const std::string& description, const RecordParts& journal)
+void UndoStore::recordRedo(const UndoEntry& undone, const RecordParts& journal)
 {
-    write(kRedoPrefix, description, journal);
+    write(kRedoPrefix, undone.description, undone.group, journal);
 }
 
-void UndoStore::recordUndoKeepingRedo(const std::string& description, const RecordParts& journal)
+void UndoStore::recordUndoKeepingRedo(const UndoEntry& redone, const RecordParts& journal)
 {
-    write(kUndoPrefix, description, journal);
+    write(kUndoPrefix, redone.description, redone.group, journal);
     trim();
 }
 
@@ -220,33 +229,61 @@ void reverse(ArchiveEditor& editor, UndoStore& store, const UndoEntry& entry, co
 
 }  // namespace
 
+namespace {
+
+// The newest entry with the entries of its group after it.
+std::vector<UndoEntry> newestGroup(const std::vector<UndoEntry>& entries)
+{
+    std::vector<UndoEntry> out;
+    for (const UndoEntry& e : entries) {
+        if (!out.empty() && (out.front().group.empty() || e.group != out.front().group))
+            break;
+        out.push_back(e);
+    }
+    return out;
+}
+
+std::string told(const char* verb, const std::vector<UndoEntry>& done)
+{
+    std::string text = std::string(verb) + " " + done.front().description;
+    if (done.size() > 1)
+        text += " (" + std::to_string(done.size()) + " changes)";
+    return text;
+}
+
+}  // namespace
+
 std::string undoLastChange(ArchiveEditor& editor)
 {
     UndoStore& store = editor.undoStore();
-    const std::vector<UndoEntry> undo = store.undoable();
-    if (undo.empty())
+    const std::vector<UndoEntry> group = newestGroup(store.undoable());
+    if (group.empty())
         throw EUndoError("There is nothing to undo in " + editor.path());
-    const UndoEntry& last = undo.front();
-    reverse(editor, store, last, "undo", [&](const RecordParts& parts) { store.recordRedo(last.description, parts); });
-    return "Undid " + last.description;
+    for (const UndoEntry& e : group)
+        reverse(editor, store, e, "undo", [&](const RecordParts& parts) { store.recordRedo(e, parts); });
+    return told("Undid", group);
 }
 
 std::string redoLastChange(ArchiveEditor& editor)
 {
     UndoStore& store = editor.undoStore();
-    const std::vector<UndoEntry> redo = store.redoable();
-    if (redo.empty())
+    const std::vector<UndoEntry> group = newestGroup(store.redoable());
+    if (group.empty())
         throw EUndoError("There is nothing to redo in " + editor.path());
-    const UndoEntry& last = redo.front();
-    reverse(editor, store, last, "redo",
-            [&](const RecordParts& parts) { store.recordUndoKeepingRedo(last.description, parts); });
-    return "Redid " + last.description;
+    for (const UndoEntry& e : group)
+        reverse(editor, store, e, "redo", [&](const RecordParts& parts) { store.recordUndoKeepingRedo(e, parts); });
+    return told("Redid", group);
 }
 
 std::string undoListText(ArchiveEditor& editor)
 {
     std::string out;
-    for (const UndoEntry& e : editor.undoStore().undoable())
-        out += timeText(e.time) + "  " + e.description + "\n";
+    std::vector<UndoEntry> entries = editor.undoStore().undoable();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        // A group is one line.
+        if (i > 0 && !entries[i].group.empty() && entries[i].group == entries[i - 1].group)
+            continue;
+        out += timeText(entries[i].time) + "  " + entries[i].description + "\n";
+    }
     return out;
 }

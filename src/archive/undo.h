@@ -15,6 +15,8 @@
 //   0   8 bytes  "QXUNDO01"
 //   8   u64      when the change was made (seconds since 1970)
 //   16  u16      description length, the description (UTF-8)
+//       u16      group length, the group (changes of one group, the
+//                batches of one run, are undone and redone together)
 //       u64      journal length, the journal (transaction.h)
 //       u32      CRC-32 of everything before it
 #include "archive/archive_fs.h"
@@ -36,6 +38,7 @@ constexpr int64_t kUndoKeptBytes = int64_t(2) << 30;
 struct UndoEntry {
     std::string location;  // the record's file
     std::string description;
+    std::string group;
     int64_t time = 0;
     int64_t bytes = 0;
 };
@@ -52,30 +55,31 @@ public:
 
     // Keeps the record of a change just committed, drops every redo record
     // and the oldest undo records beyond the limits.
-    void recordChange(const std::string& description, const RecordParts& journal);
+    void recordChange(const std::string& description, const std::string& group, const RecordParts& journal);
     // Newest first.
     std::vector<UndoEntry> undoable();
     std::vector<UndoEntry> redoable();
 
     // Used by undoLastChange and redoLastChange.
-    void recordRedo(const std::string& description, const RecordParts& journal);
-    void recordUndoKeepingRedo(const std::string& description, const RecordParts& journal);
+    void recordRedo(const UndoEntry& undone, const RecordParts& journal);
+    void recordUndoKeepingRedo(const UndoEntry& redone, const RecordParts& journal);
     // The change a record holds; raises EUndoError for a damaged record.
     ChangeRecord read(const UndoEntry& entry);
     void drop(const UndoEntry& entry);
 
 private:
     std::vector<UndoEntry> entries(const char* prefix);
-    void write(const char* prefix, const std::string& description, const RecordParts& journal);
+    void write(const char* prefix, const std::string& description, const std::string& group,
+               const RecordParts& journal);
     void trim();
 
     ArchiveFs& fs_;
     std::string folder_;
 };
 
-// Undoes the newest change kept for the editor's archive; "Undid import of
-// sunset_DXT5". Raises EUndoError when there is none, or when the archive no
-// longer holds what it wrote.
+// Undoes the newest change kept for the editor's archive (with the changes
+// of its group); "Undid import of sunset_DXT5". Raises EUndoError when there
+// is none, or when the archive no longer holds what it wrote.
 std::string undoLastChange(ArchiveEditor& editor);
 // Redoes the newest change undone; "Redid import of sunset_DXT5".
 std::string redoLastChange(ArchiveEditor& editor);

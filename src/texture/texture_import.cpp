@@ -397,7 +397,13 @@ PreparedImport prepareImport(const std::string& archiveFileName, const TextureRe
         return prepared;
     }
     // Before any dialog: a texture the block would not fit exactly is refused.
-    checkImportTarget(archiveFileName, texture);
+    if (options.archive) {
+        const ImportRefusal refusal = importDataRefusal(*options.archive, texture);
+        if (refusal != ImportRefusal::None)
+            throw EImportError(importRefusalMessage(refusal));
+    } else {
+        checkImportTarget(archiveFileName, texture);
+    }
     const std::optional<std::string> file = driver.choosePicture();
     if (!file)
         return prepared;
@@ -437,16 +443,22 @@ PreparedImport prepareImport(const std::string& archiveFileName, const TextureRe
 Recovery commitImport(const std::string& archivePath, const PreparedImport& prepared,
                       const std::function<void(TDibGraphic&)>& beforeSave)
 {
+    // The block is built in full before the archive is opened for writing.
+    return writeImportBlockToFile(archivePath, prepared.texture, buildPreparedBlock(prepared, beforeSave));
+}
+
+std::vector<uint8_t> buildPreparedBlock(const PreparedImport& prepared,
+                                        const std::function<void(TDibGraphic&)>& beforeSave)
+{
     if (!prepared.ready || !prepared.picture)
         throw EImportError("The picture was not prepared for this texture");
-    // The block is built in full before the archive is opened for writing.
-    const std::vector<uint8_t> block =
+    std::vector<uint8_t> block =
         prepared.texture.sectioned
             ? buildSectionedImportBlock(*prepared.picture, prepared.texture, prepared.alpha, prepared.unreducedBgra)
             : buildImportBlock(*prepared.picture, prepared.texture, beforeSave);
     if (prepared.releasePicture)
         prepared.releasePicture();
-    return writeImportBlockToFile(archivePath, prepared.texture, block);
+    return block;
 }
 
 Recovery writeImportBlockToFile(const std::string& archivePath, const TextureRef& texture,

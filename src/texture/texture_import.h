@@ -146,6 +146,9 @@ struct ImportOptions {
     // over the 8-bit palette one of at most 256 colours keeps exactly its
     // colours (its own palette, no dithering).
     bool exact = false;
+    // The archive's data file as the caller holds it open (under its own
+    // lock): the texture is checked against it instead of opening the file.
+    TStream* archive = nullptr;
 };
 
 // Everything up to the picture to preview: the 16-bit refusal (ready false),
@@ -153,6 +156,12 @@ struct ImportOptions {
 // false when cancelled), loading it, and PrepareImportPicture.
 PreparedImport prepareImport(const std::string& archiveFileName, const TextureRef& texture, const ImportDriver& driver,
                              const ImportOptions& options = {});
+
+// The block a prepared import writes: buildSectionedImportBlock or
+// buildImportBlock (the picture is mirrored in place), then the driver's
+// releasePicture. `beforeSave` as for buildImportBlock.
+std::vector<uint8_t> buildPreparedBlock(const PreparedImport& prepared,
+                                        const std::function<void(TDibGraphic&)>& beforeSave = {});
 
 // Everything after the user said Import: buildSectionedImportBlock or
 // buildImportBlock (the picture is mirrored in place), the driver's

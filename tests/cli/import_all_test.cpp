@@ -56,7 +56,9 @@ std::vector<uint8_t> tga32(int w, int h, const std::vector<uint8_t>& bgra)
     std::vector<uint8_t> t(18, 0);
     t[2] = 2;
     t[12] = uint8_t(w);
+    t[13] = uint8_t(w >> 8);
     t[14] = uint8_t(h);
+    t[15] = uint8_t(h >> 8);
     t[16] = 32;
     t[17] = 0x28;
     t.insert(t.end(), bgra.begin(), bgra.end());
@@ -403,3 +405,37 @@ TEST(ImportAllSample, TheSampleArchiveRoundTripsByteForByte)
 }
 
 }  // namespace
+
+TEST(ImportAllUndo, OneUndoTakesTheWholeRunBackAcrossDictionaries)
+{
+    ScratchDir dir{"qx_import_all_undo"};
+    archive_sample::writeSampleFiles(dir.path());
+    const std::string archive = dir.file("sample.dir");
+    const std::vector<uint8_t> img = readAll(dir.file("sample.img"));
+    ASSERT_EQ(runQuarnixTool({"export-all", archive, dir.file("out"), "--png"}).exitCode, 0);
+    // Every exported picture of every dictionary replaced by a flat grey one
+    // of its own size.
+    int edited = 0;
+    for (const auto& folder : fs::directory_iterator(dir.file("out")))
+        for (const auto& file : fs::directory_iterator(folder.path())) {
+            const std::string path = file.path().string();
+            // The size from the PNG's header (big-endian width and height).
+            const std::vector<uint8_t> png = readAll(path);
+            ASSERT_GE(png.size(), 24u);
+            const int w = png[18] << 8 | png[19], h = png[22] << 8 | png[23];
+            fs::remove(path);
+            writeAll(path.substr(0, path.size() - 4) + ".tga",
+                     tga32(w, h, std::vector<uint8_t>(size_t(w) * h * 4, 0x77)));
+            ++edited;
+        }
+    ASSERT_GT(edited, 3);
+    // The sample's plain 16-bit textures are refused (exit 1); every other
+    // texture takes its grey picture.
+    const ToolRun r = runQuarnixTool({"import-all", archive, dir.file("out")});
+    EXPECT_EQ(r.err.find("Sorry, can't replace 16bit images"), r.err.find("skipped (") + 9) << r.err;
+    ASSERT_NE(readAll(dir.file("sample.img")), img);
+    const ToolRun undo = runQuarnixTool({"undo", archive});
+    EXPECT_EQ(undo.exitCode, 0) << undo.err;
+    EXPECT_EQ(undo.err.find("Undid import-all of "), 0u) << undo.err;
+    EXPECT_EQ(readAll(dir.file("sample.img")), img);
+}

@@ -91,6 +91,36 @@ bool isSectionedDictionary(PieceReader& reader, int64_t at, int64_t end)
 
 }  // namespace
 
+namespace {
+
+// The row of the table a sectioned header names; nullptr for none.
+//   older header: with the 8-bit palette flag the paletted row (compression
+//   0); otherwise the row of its compression byte, and for compression 0 the
+//   uncompressed row of its raster layout;
+//   newer header: the row of its format code.
+const LayoutRow* sectionedHeaderRow(uint32_t platform, bool palette8, uint8_t compression, uint32_t rasterLayout,
+                                    uint32_t code)
+{
+    using namespace TxdSections;
+    for (const LayoutRow& row : kLayoutRows) {
+        if (row.format == TexelFormat::Unknown || row.plainKind != 0)
+            continue;
+        bool match = false;
+        if (platform == kPlatformOlder) {
+            const bool paletted = row.codec == TexelCodec::Palette8;
+            match = paletted == palette8 && row.olderCompression >= 0 && uint8_t(row.olderCompression) == compression
+                    && (paletted || compression != 0 || row.rasterLayout == rasterLayout);
+        } else if (platform == kPlatformNewer) {
+            match = row.newerCode == code;
+        }
+        if (match)
+            return &row;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 TexelLayout sectionedTexelLayout(const uint8_t* header)
 {
     using namespace TxdSections;
@@ -102,64 +132,24 @@ TexelLayout sectionedTexelLayout(const uint8_t* header)
     const uint8_t depth = header[kDepthOffset];
     const uint8_t levels = header[kLevelsOffset];
     const uint8_t last = header[kCompressionOffset];
-    layout.width = readLe16(header + TxdLayout::kWidthOffset);
-    layout.height = readLe16(header + TxdLayout::kHeightOffset);
+    layout.width = readLe16(header + TxdSections::kWidthOffset);
+    layout.height = readLe16(header + TxdSections::kHeightOffset);
     layout.levels = levels;
     if (header[kRasterTypeOffset] != kRasterTypeTexture || levels == 0 || layout.width == 0 || layout.height == 0
         || (rasterFormat & kFlagPalette4) != 0)
         return {};
+    if (platform == kPlatformNewer && (last & kFlagCubeMap) != 0)
+        return {};
     const bool palette8 = (rasterFormat & kFlagPalette8) != 0;
-
-    TexelFormat format = TexelFormat::Unknown;
-    if (platform == kPlatformOlder) {
-        if (palette8) {
-            format = last == kCompressionNone ? TexelFormat::Paletted8 : TexelFormat::Unknown;
-        } else if (last == kCompressionDxt1) {
-            format = TexelFormat::Dxt1;
-        } else if (last == kCompressionDxt3) {
-            format = TexelFormat::Dxt3;
-        } else if (last == kCompressionNone) {
-            switch (pixelLayout) {
-            case kLayout1555: format = TexelFormat::Argb1555; break;
-            case kLayout565: format = TexelFormat::Rgb565; break;
-            case kLayout4444: format = TexelFormat::Argb4444; break;
-            case kLayoutLum8: format = TexelFormat::Lum8; break;
-            case kLayout8888: format = TexelFormat::Bgra8888; break;
-            case kLayout888: format = TexelFormat::Bgrx888; break;
-            case kLayout555: format = TexelFormat::Rgb555; break;
-            default: break;
-            }
-        }
-    } else if (platform == kPlatformNewer) {
-        if ((last & kFlagCubeMap) != 0)
-            return {};
-        switch (code) {
-        case kCodeDxt1: format = TexelFormat::Dxt1; break;
-        case kCodeDxt3: format = TexelFormat::Dxt3; break;
-        case kCodeDxt5: format = TexelFormat::Dxt5; break;
-        case kCodeA8R8G8B8: format = TexelFormat::Bgra8888; break;
-        case kCodeX8R8G8B8: format = TexelFormat::Bgrx888; break;
-        case kCodeR5G6B5: format = TexelFormat::Rgb565; break;
-        case kCodeA1R5G5B5: format = TexelFormat::Argb1555; break;
-        case kCodeA4R4G4B4: format = TexelFormat::Argb4444; break;
-        case kCodeL8: format = TexelFormat::Lum8; break;
-        case kCodeP8: format = TexelFormat::Paletted8; break;
-        default: break;
-        }
-    }
+    const LayoutRow* row = sectionedHeaderRow(platform, palette8, last, pixelLayout, code);
     // The palette flag and the layout must agree: a palette with texels that
-    // are no indices (or indices without a palette) is not read.
-    if (palette8 != (format == TexelFormat::Paletted8))
+    // are no indices (or indices without a palette) is not read. The depth
+    // byte must be that of an uncompressed layout.
+    if (!row || palette8 != (row->codec == TexelCodec::Palette8)
+        || (row->codec != TexelCodec::Block && depth != row->depth))
         return {};
-    // The depth byte must fit the uncompressed layout it describes.
-    const int wantDepth = format == TexelFormat::Paletted8 || format == TexelFormat::Lum8     ? 8
-                          : format == TexelFormat::Bgra8888 || format == TexelFormat::Bgrx888 ? 32
-                          : texelFormatIsCompressed(format) || format == TexelFormat::Unknown ? 0
-                                                                                              : 16;
-    if (format == TexelFormat::Unknown || (wantDepth != 0 && depth != wantDepth))
-        return {};
-    layout.format = format;
-    layout.dxt1Alpha = format == TexelFormat::Dxt1 && pixelLayout == kLayout1555;
+    layout.format = row->format;
+    layout.dxt1Alpha = row->rasterLayoutOneBitAlpha != 0 && pixelLayout == row->rasterLayoutOneBitAlpha;
     return layout;
 }
 
@@ -174,10 +164,9 @@ TexelLayout textureRowLayout(const TextureRow& row)
         return {};
     if (row.sectioned)
         return row.layout;
+    const LayoutRow* kind = plainKindRow(row.kind);
     TexelLayout layout;
-    layout.format = row.kind == kKindPaletted8 ? TexelFormat::Paletted8
-                    : row.kind == kKind16      ? TexelFormat::Rgb555
-                                               : TexelFormat::Bgra8888;
+    layout.format = kind ? kind->format : TexelFormat::Unknown;
     layout.width = row.width;
     layout.height = row.height;
     return layout;
@@ -185,12 +174,8 @@ TexelLayout textureRowLayout(const TextureRow& row)
 
 const char* textureTypeName(uint32_t kind)
 {
-    switch (kind) {
-    case kKindPaletted8: return "8bit paletted";
-    case kKind16: return "16bit";
-    case kKind32: return "32bit";
-    default: return "";
-    }
+    const LayoutRow* row = plainKindRow(kind);
+    return row ? row->typeName : "";
 }
 
 namespace {
@@ -209,10 +194,10 @@ TextureRow sectionedTextureRow(PieceReader& reader, int64_t t, int64_t structEnd
     if (!reader.readAt(t, header, kHeaderEnd))
         return row;
     row.platform = readLe32(header + kPlatformOffset);
-    row.name = fixedName(header + TxdLayout::kNameOffset, TxdLayout::kNameLength);
-    row.maskName = fixedName(header + TxdLayout::kMaskNameOffset, TxdLayout::kMaskNameLength);
-    row.width = readLe16(header + TxdLayout::kWidthOffset);
-    row.height = readLe16(header + TxdLayout::kHeightOffset);
+    row.name = fixedName(header + TxdSections::kNameOffset, TxdSections::kNameFieldSize);
+    row.maskName = fixedName(header + TxdSections::kMaskNameOffset, TxdSections::kNameFieldSize);
+    row.width = readLe16(header + TxdSections::kWidthOffset);
+    row.height = readLe16(header + TxdSections::kHeightOffset);
     row.kind = readLe32(header + TxdLayout::kKindOffset);
 
     const TexelLayout layout = sectionedTexelLayout(header);
@@ -312,8 +297,8 @@ TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, 
         row.pos = n;
         row.name = fixedName(header + kNameOffset, kNameLength);
         row.maskName = fixedName(header + kMaskNameOffset, kMaskNameLength);
-        row.width = readLe16(header + kWidthOffset);
-        row.height = readLe16(header + kHeightOffset);
+        row.width = readLe16(header + TxdSections::kWidthOffset);
+        row.height = readLe16(header + TxdSections::kHeightOffset);
         row.kind = readLe32(header + kKindOffset);
         const int64_t imagePos = at + kTextureHeaderSize;
 

@@ -72,7 +72,9 @@ bool readSection(PieceReader& reader, int64_t offset, int64_t end, Section& out)
 
 // True when the entry starts with the headers of a sectioned dictionary: the
 // dictionary section, its struct with the count, and a first texture whose
-// texture and struct sections both lie inside the entry.
+// texture and struct sections both lie inside the entry; or, for a count of
+// 0, a dictionary section that lies inside the entry (an empty dictionary,
+// whose closing extension follows its struct).
 bool isSectionedDictionary(PieceReader& reader, int64_t at, int64_t end)
 {
     using namespace TxdSections;
@@ -84,9 +86,13 @@ bool isSectionedDictionary(PieceReader& reader, int64_t at, int64_t end)
     const int64_t t = at + TxdSections::kFirstTextureOffset;
     if (!readSection(reader, t, end, texture))
         return true;  // no texture at all: an empty sectioned dictionary
-    return texture.type == kTypeTexture && texture.size <= end - t - kSectionHeaderSize
-           && readSection(reader, t + kTextureStructOffset, end, texStruct) && texStruct.type == kTypeStruct
-           && texStruct.size <= texture.size - kSectionHeaderSize;
+    if (texture.type != kTypeTexture) {
+        uint8_t countField[2];
+        return reader.readAt(at + TxdSections::kCountOffset, countField, 2) && readLe16(countField) == 0
+               && dict.size <= end - at - kSectionHeaderSize;
+    }
+    return texture.size <= end - t - kSectionHeaderSize && readSection(reader, t + kTextureStructOffset, end, texStruct)
+           && texStruct.type == kTypeStruct && texStruct.size <= texture.size - kSectionHeaderSize;
 }
 
 }  // namespace
@@ -240,9 +246,17 @@ TextureListing readSectionedDictionary(PieceReader& reader, int64_t at, int64_t 
     if (!reader.readAt(at + TxdSections::kCountOffset, countField, 2))
         return listing;
     listing.storedCount = readLe16(countField);
+    // Sections of other types between the textures are passed over, as far
+    // as the dictionary section reaches.
+    Section dict;
+    const int64_t dictEnd =
+        readSection(reader, at, end, dict) ? std::min(end, at + kSectionHeaderSize + dict.size) : at;
     int64_t t = at + TxdSections::kFirstTextureOffset;
     for (int64_t n = 1; n <= listing.storedCount; ++n) {
-        Section texture, texStruct;
+        Section texture, texStruct, other;
+        while (readSection(reader, t, dictEnd, other) && other.type != kTypeTexture
+               && other.size <= dictEnd - t - kSectionHeaderSize)
+            t += kSectionHeaderSize + other.size;
         if (!readSection(reader, t, end, texture) || texture.type != kTypeTexture
             || !readSection(reader, t + kTextureStructOffset, end, texStruct) || texStruct.type != kTypeStruct
             || end - t < kHeaderEnd) {
@@ -331,6 +345,13 @@ TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, 
         at = sizeFieldPos + kDataSizeFieldSize + dataSize + kTrailerSize;
     }
     return listing;
+}
+
+bool isSectionedDictionary(const uint8_t* bytes, int64_t size)
+{
+    TReadOnlyMemoryStream stream(bytes, std::max<int64_t>(size, 0));
+    PieceReader reader(stream);
+    return isSectionedDictionary(reader, 0, stream.Size());
 }
 
 bool entryIsTextureDictionary(const std::string& entryName)

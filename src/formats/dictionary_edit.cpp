@@ -150,16 +150,16 @@ std::vector<uint8_t> emptyDictionaryBytes(uint32_t stamp, uint16_t device)
 void checkTextureSize(TexelFormat format, int width, int height)
 {
     const bool blocks = texelFormatIsCompressed(format);
+    if (blocks && (width % 4 != 0 || height % 4 != 0))
+        throw EDictionaryError(std::string(texelFormatName(format))
+                               + " stores 4 x 4 blocks: its width and height must be divisible by 4, and "
+                               + sizeText(width, height) + " is not; give another size with --size");
     const int least = blocks ? 4 : 1;
     if (width < least || height < least || width > kMaxTextureSide || height > kMaxTextureSide)
         throw EDictionaryError(std::string("The width and height of a texture")
                                + (format == TexelFormat::Unknown ? "" : std::string(" in ") + texelFormatName(format))
                                + " must be from " + std::to_string(least) + " to " + std::to_string(kMaxTextureSide)
                                + " pixels, not " + sizeText(width, height));
-    if (blocks && (width % 4 != 0 || height % 4 != 0))
-        throw EDictionaryError(std::string(texelFormatName(format))
-                               + " stores 4 x 4 blocks: its width and height must be divisible by 4, and "
-                               + sizeText(width, height) + " is not; give another size with --size");
 }
 
 void checkHeaderHolds(uint32_t platform, TexelFormat format)
@@ -210,7 +210,9 @@ void checkTextureContent(const TextureContent& content)
 
 uint32_t platformOfStamp(uint32_t stamp)
 {
-    return libraryVersionOf(stamp) >= libraryVersionOf(kNewerHeaderStamp) ? kPlatformNewer : kPlatformOlder;
+    // kOlderHeaderStamp is of version 3.4.0.3, kNewerHeaderStamp of 3.6.0.3:
+    // the newer header from version 3.5 on.
+    return libraryVersionOf(stamp) >= 0x35000u ? kPlatformNewer : kPlatformOlder;
 }
 
 uint32_t platformOfNewTextures(const DictionaryTree& tree)

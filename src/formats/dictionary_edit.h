@@ -63,8 +63,8 @@ void checkTextureContent(const TextureContent& content);
 // ---- Platforms ----
 
 // The platform a dictionary's library stamp implies: 9 (the newer header)
-// for a stamp of the library version of kNewerHeaderStamp or later, 8
-// otherwise.
+// for a stamp of library version 3.5 or later (kNewerHeaderStamp is of
+// 3.6.0.3), 8 for an earlier one (kOlderHeaderStamp is of 3.4.0.3).
 uint32_t platformOfStamp(uint32_t stamp);
 // The platform a texture added to the dictionary gets: its first texture's,
 // or for an empty dictionary the one its stamp implies. Refused when the

@@ -71,28 +71,32 @@ bool readSection(PieceReader& reader, int64_t offset, int64_t end, Section& out)
 }
 
 // True when the entry starts with the headers of a sectioned dictionary: the
-// dictionary section, its struct with the count, and a first texture whose
-// texture and struct sections both lie inside the entry; or, for a count of
-// 0, a dictionary section that lies inside the entry (an empty dictionary,
-// whose closing extension follows its struct).
+// dictionary section and its struct with the count, then a first texture
+// whose texture and struct sections both lie inside the entry, or no texture
+// at all. Sections of other types before the first texture are passed over
+// as far as the dictionary section reaches; when they fill it, it holds no
+// texture.
 bool isSectionedDictionary(PieceReader& reader, int64_t at, int64_t end)
 {
     using namespace TxdSections;
-    Section dict, info, texture, texStruct;
+    Section dict, info, texture, texStruct, other;
     if (!readSection(reader, at, end, dict) || dict.type != kTypeDictionary
         || !readSection(reader, at + kDictionaryStructOffset, end, info) || info.type != kTypeStruct
         || info.size < kDictionaryStructSize || end - at < TxdSections::kFirstTextureOffset)
         return false;
-    const int64_t t = at + TxdSections::kFirstTextureOffset;
-    if (!readSection(reader, t, end, texture))
-        return true;  // no texture at all: an empty sectioned dictionary
-    if (texture.type != kTypeTexture) {
-        uint8_t countField[2];
-        return reader.readAt(at + TxdSections::kCountOffset, countField, 2) && readLe16(countField) == 0
-               && dict.size <= end - at - kSectionHeaderSize;
+    const int64_t dictEnd = std::min(end, at + kSectionHeaderSize + dict.size);
+    int64_t t = at + TxdSections::kFirstTextureOffset;
+    bool passedOver = false;
+    while (readSection(reader, t, dictEnd, other) && other.type != kTypeTexture
+           && other.size <= dictEnd - t - kSectionHeaderSize) {
+        t += kSectionHeaderSize + other.size;
+        passedOver = true;
     }
-    return texture.size <= end - t - kSectionHeaderSize && readSection(reader, t + kTextureStructOffset, end, texStruct)
-           && texStruct.type == kTypeStruct && texStruct.size <= texture.size - kSectionHeaderSize;
+    if (!readSection(reader, t, passedOver ? dictEnd : end, texture))
+        return !passedOver || t == dictEnd;  // no texture at all: an empty sectioned dictionary
+    return texture.type == kTypeTexture && texture.size <= end - t - kSectionHeaderSize
+           && readSection(reader, t + kTextureStructOffset, end, texStruct) && texStruct.type == kTypeStruct
+           && texStruct.size <= texture.size - kSectionHeaderSize;
 }
 
 }  // namespace

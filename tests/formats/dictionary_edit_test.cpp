@@ -260,7 +260,14 @@ TEST(DictionaryEdit, RemovedTexturesLeaveEveryOtherByteAndMayEmptyTheDictionary)
 
     DictionaryTree tree = parseDictionaryTree(dict);
     removeTextures(tree, {2, 0, 2});
-    EXPECT_EQ(writeDictionaryTree(tree), dictionary(kStamp, 1, 2, {unknown, b, closing}));
+    const Bytes onlyB = writeDictionaryTree(tree);
+    EXPECT_EQ(onlyB, dictionary(kStamp, 1, 2, {unknown, b, closing}));
+    // The section before the texture now comes first: still read as sectioned.
+    const TextureListing listing = listingOf(onlyB);
+    ASSERT_EQ(listing.rows.size(), 1u);
+    EXPECT_EQ(listing.rows[0].name, "b");
+    EXPECT_EQ(listing.rows[0].type, "DXT1");
+    EXPECT_EQ(parseDictionaryTree(onlyB).textureCount(), 1);
 
     removeTextures(tree, {0});
     const Bytes empty = writeDictionaryTree(tree);

@@ -109,14 +109,28 @@ void setLayoutFields(DictionaryTexture& t, uint32_t platform, const TexelLayout&
         last = uint8_t((last & ~(kFlagAlpha | kFlagCompressed)) | f.compressionOrFlags);
 }
 
-void checkUnique(const DictionaryTree& tree, const std::string& name, int except)
+// The index of the first texture other than `except` whose name is `name`
+// ignoring letter case; -1 when there is none.
+int otherTextureNamed(const DictionaryTree& tree, const std::string& name, int except)
 {
     const QString wanted = fromCp1250(name);
-    for (int i = 0, n = tree.textureCount(); i < n; ++i)
-        if (i != except && sameTextIgnoreCase(wanted, fromCp1250(tree.texture(i).name())))
-            throw EDictionaryError("The dictionary already has a texture named " + quoted(tree.texture(i).name()) + " ("
-                                   + textureText(tree, i) + "); texture names are told apart ignoring "
-                                   + "letter case");
+    int i = 0;
+    for (const DictionaryNode& node : tree.nodes) {
+        if (!node.isTexture)
+            continue;
+        if (i != except && sameTextIgnoreCase(wanted, fromCp1250(node.texture.name())))
+            return i;
+        ++i;
+    }
+    return -1;
+}
+
+void checkUnique(const DictionaryTree& tree, const std::string& name, int except)
+{
+    const int i = otherTextureNamed(tree, name, except);
+    if (i >= 0)
+        throw EDictionaryError("The dictionary already has a texture named " + quoted(tree.texture(i).name()) + " ("
+                               + textureText(tree, i) + "); texture names are told apart ignoring letter case");
 }
 
 // The stamp's library version: a stamp with bits above bit 15 packs it in
@@ -264,11 +278,7 @@ int levelCountFor(const LevelsChoice& choice, int width, int height, int previou
 
 int findTextureIgnoringCase(const DictionaryTree& tree, const std::string& name)
 {
-    const QString wanted = fromCp1250(name);
-    for (int i = 0, n = tree.textureCount(); i < n; ++i)
-        if (sameTextIgnoreCase(wanted, fromCp1250(tree.texture(i).name())))
-            return i;
-    return -1;
+    return otherTextureNamed(tree, name, -1);
 }
 
 void replaceTextureContent(DictionaryTree& tree, int index, TextureContent content)

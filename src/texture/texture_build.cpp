@@ -163,7 +163,8 @@ TextureContent buildTextureContent(TDibGraphic& picture, std::vector<uint8_t> al
     if (request.format)
         checkHeaderHolds(request.platform, *request.format);
     const int levels = levelCountFor(request.levels, width, height, request.previousLevels);
-    if (request.size && (width < 2 || height < 2))
+    const bool resampled = request.size && !(request.exact && picture.Width() == width && picture.Height() == height);
+    if (resampled && (width < 2 || height < 2))
         throw EDictionaryError("A picture is resampled to 2 x 2 pixels or more, not " + std::to_string(width) + " x "
                                + std::to_string(height)
                                + "; a texture 1 pixel wide or high is made from a picture of its own size");

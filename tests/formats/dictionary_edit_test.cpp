@@ -289,6 +289,9 @@ TEST(DictionaryEdit, RenamingWritesTheNameFieldsAndNothingElse)
     const Bytes dict = dictionary(kStamp, 2, 0, {alpha, sec, section(0x03, kStamp, {})});
 
     DictionaryTree tree = parseDictionaryTree(dict);
+    EXPECT_EQ(findTextureIgnoringCase(tree, "bRAVO"), 1);
+    EXPECT_EQ(findTextureIgnoringCase(tree, "ALPHA"), 0);
+    EXPECT_EQ(findTextureIgnoringCase(tree, "alph"), -1);
     renameTexture(tree, 1, "BRAVO");  // the same name in other letter case
     Bytes renamed = sec;
     const Bytes upper = nameField("BRAVO");

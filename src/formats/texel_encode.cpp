@@ -19,20 +19,27 @@ inline void put16(uint8_t* out, unsigned v)
     out[1] = uint8_t((v >> 8) & 0xFF);
 }
 
-// One channel of a 16-bit texel from 8 bits (narrowChannel), in place; 0
-// for a channel the texel does not hold.
-inline unsigned field(TexelChannel channel, unsigned v)
-{
-    return channel.bits == 0 ? 0 : narrowChannel(v, channel.bits) << channel.shift;
-}
+// One channel of a 16-bit texel for every 8-bit value: narrowChannel in
+// its place; 0 for a channel the texel does not hold.
+struct FieldTable {
+    uint16_t value[256] = {};
+
+    explicit FieldTable(TexelChannel channel)
+    {
+        if (channel.bits != 0)
+            for (unsigned v = 0; v < 256; ++v)
+                value[v] = uint16_t(narrowChannel(v, channel.bits) << channel.shift);
+    }
+};
 
 // The row's bit fields, and its fill bits set (555's unused top bit is
 // written set, as 888 writes its unused byte as 255).
 void encodePacked16(const LayoutRow& row, const uint8_t* bgra, int64_t pixels, uint8_t* out)
 {
+    const FieldTable blue(row.blue), green(row.green), red(row.red), alpha(row.alphaBits);
     for (int64_t i = 0; i < pixels; ++i, bgra += 4, out += 2)
-        put16(out, row.fillBits | field(row.blue, bgra[0]) | field(row.green, bgra[1]) | field(row.red, bgra[2])
-                       | field(row.alphaBits, bgra[3]));
+        put16(out, unsigned(row.fillBits | blue.value[bgra[0]] | green.value[bgra[1]] | red.value[bgra[2]]
+                            | alpha.value[bgra[3]]));
 }
 
 int squishFlags(const TexelLayout& layout)

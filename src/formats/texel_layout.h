@@ -112,7 +112,6 @@ constexpr uint32_t fourCc(const char (&s)[5])
     return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16
            | uint32_t(uint8_t(s[3])) << 24;
 }
-constexpr TexelChannel kNo{0, 0};
 }  // namespace LayoutTable
 
 // Rows 0 to 11 are the formats in TexelFormat order (0: Unknown); after them

@@ -78,7 +78,7 @@ private:
 };
 
 using Range = ChangeRecord::Range;
-using JournalFile = ChangeRecord::File;
+using JournalFile = ChangeRecord::ChangedFile;
 using Journal = ChangeRecord;
 
 std::vector<uint8_t> encodeHead(const Journal& j)

@@ -104,7 +104,7 @@ struct ChangeLabel {
 // A transaction as its journal records it: what each file was and became,
 // and the old bytes of every range it wrote or cut off.
 struct ChangeRecord {
-    struct File {
+    struct ChangedFile {
         std::string path;  // absolute; empty in a journal of the earlier format
         int64_t originalLength = 0;
         int64_t newLength = 0;
@@ -119,7 +119,7 @@ struct ChangeRecord {
     };
     ChangeKind kind = ChangeKind::ArchiveEdit;
     int64_t offset = 0;
-    std::vector<File> files;
+    std::vector<ChangedFile> files;
     std::vector<Range> ranges;
 };
 // False for bytes that are no whole record (cut short, damaged, not ours).

@@ -20,7 +20,7 @@
 //   T+96   u32 raster format: bits 8-11 the pixel layout, flags 0x1000 levels
 //          made by the engine, 0x2000 8-bit palette, 0x4000 4-bit palette,
 //          0x8000 levels stored
-//   T+100  u32 platform 8: has alpha (0 or 1); platform 9: the layout code
+//   T+100  u32 platform 8: has alpha (0 or 1); platform 9: the format code
 //   T+104  u16 width, u16 height
 //   T+108  u8 depth in bits per pixel, u8 levels, u8 raster type (4),
 //          u8 platform 8: compression (0 none, 1 DXT1, 3 DXT3);
@@ -47,9 +47,14 @@ constexpr int64_t kFirstTextureOffset = 28;
 // From the texture section's start.
 constexpr int64_t kTextureStructOffset = 12;
 constexpr int64_t kPlatformOffset = 24;
-constexpr int64_t kFilterOffset = 28;
+constexpr int64_t kFilterOffset = 28;  // u32 filtering and addressing
+constexpr int64_t kNameOffset = 32;
+constexpr int64_t kMaskNameOffset = 64;
+constexpr int64_t kNameFieldSize = 32;
 constexpr int64_t kRasterFormatOffset = 96;
 constexpr int64_t kAlphaOrCodeOffset = 100;
+constexpr int64_t kWidthOffset = 104;   // u16
+constexpr int64_t kHeightOffset = 106;  // u16
 constexpr int64_t kDepthOffset = 108;
 constexpr int64_t kLevelsOffset = 109;
 constexpr int64_t kRasterTypeOffset = 110;
@@ -61,14 +66,9 @@ constexpr uint32_t kPlatformOlder = 8;
 constexpr uint32_t kPlatformNewer = 9;
 constexpr uint8_t kRasterTypeTexture = 4;
 
-// Raster format: the pixel layout (bits 8-11) and flags.
-constexpr uint32_t kLayout1555 = 1;
-constexpr uint32_t kLayout565 = 2;
-constexpr uint32_t kLayout4444 = 3;
-constexpr uint32_t kLayoutLum8 = 4;
-constexpr uint32_t kLayout8888 = 5;
-constexpr uint32_t kLayout888 = 6;
-constexpr uint32_t kLayout555 = 0xA;
+// Raster format: the pixel layout (bits 8-11; its values are the layout
+// table's rasterLayout, texel_layout.h) and flags.
+constexpr uint32_t kRasterLayoutMask = 0x0F00;
 constexpr uint32_t kFlagEngineLevels = 0x1000;
 constexpr uint32_t kFlagPalette8 = 0x2000;
 constexpr uint32_t kFlagPalette4 = 0x4000;
@@ -78,22 +78,8 @@ constexpr uint32_t layoutOfRasterFormat(uint32_t rasterFormat)
     return (rasterFormat >> 8) & 0xF;
 }
 
-// Platform 8 compression byte.
-constexpr uint8_t kCompressionNone = 0;
-constexpr uint8_t kCompressionDxt1 = 1;
-constexpr uint8_t kCompressionDxt3 = 3;
-
-// Platform 9 layout codes.
-constexpr uint32_t kCodeDxt1 = 0x31545844;  // "DXT1"
-constexpr uint32_t kCodeDxt3 = 0x33545844;  // "DXT3"
-constexpr uint32_t kCodeDxt5 = 0x35545844;  // "DXT5"
-constexpr uint32_t kCodeA8R8G8B8 = 21;
-constexpr uint32_t kCodeX8R8G8B8 = 22;
-constexpr uint32_t kCodeR5G6B5 = 23;
-constexpr uint32_t kCodeA1R5G5B5 = 25;
-constexpr uint32_t kCodeA4R4G4B4 = 26;
-constexpr uint32_t kCodeP8 = 41;
-constexpr uint32_t kCodeL8 = 50;
+// The older header's compression byte and the newer header's format code
+// are the layout table's olderCompression and newerCode.
 
 // Platform 9 flags byte.
 constexpr uint8_t kFlagAlpha = 0x01;

@@ -28,82 +28,31 @@ void appendNameField(std::vector<uint8_t>& out, const std::string& text, const c
         std::memcpy(out.data() + at, text.data(), text.size());
 }
 
-uint32_t pixelLayoutOf(const TexelLayout& layout)
-{
-    switch (layout.format) {
-    case TexelFormat::Paletted8: return kLayout8888;
-    case TexelFormat::Bgra8888: return kLayout8888;
-    case TexelFormat::Bgrx888: return kLayout888;
-    case TexelFormat::Argb1555: return kLayout1555;
-    case TexelFormat::Rgb555: return kLayout555;
-    case TexelFormat::Rgb565: return kLayout565;
-    case TexelFormat::Argb4444: return kLayout4444;
-    case TexelFormat::Lum8: return kLayoutLum8;
-    case TexelFormat::Dxt1: return layout.dxt1Alpha ? kLayout1555 : kLayout565;
-    case TexelFormat::Dxt3:
-    case TexelFormat::Dxt5: return kLayout4444;
-    case TexelFormat::Unknown: break;
-    }
-    return 0;
-}
-
-uint32_t codeOf(TexelFormat format)
-{
-    switch (format) {
-    case TexelFormat::Paletted8: return kCodeP8;
-    case TexelFormat::Bgra8888: return kCodeA8R8G8B8;
-    case TexelFormat::Bgrx888: return kCodeX8R8G8B8;
-    case TexelFormat::Argb1555: return kCodeA1R5G5B5;
-    case TexelFormat::Rgb555: return 24;  // X1R5G5B5
-    case TexelFormat::Rgb565: return kCodeR5G6B5;
-    case TexelFormat::Argb4444: return kCodeA4R4G4B4;
-    case TexelFormat::Lum8: return kCodeL8;
-    case TexelFormat::Dxt1: return kCodeDxt1;
-    case TexelFormat::Dxt3: return kCodeDxt3;
-    case TexelFormat::Dxt5: return kCodeDxt5;
-    case TexelFormat::Unknown: break;
-    }
-    return 0;
-}
-
-uint8_t depthOf(TexelFormat format)
-{
-    switch (format) {
-    case TexelFormat::Paletted8:
-    case TexelFormat::Lum8: return 8;
-    case TexelFormat::Bgra8888:
-    case TexelFormat::Bgrx888: return 32;
-    case TexelFormat::Dxt3:
-    case TexelFormat::Dxt5: return 32;
-    default: return 16;
-    }
-}
-
 }  // namespace
 
 SectionedHeaderFields sectionedHeaderFields(uint32_t platform, const TexelLayout& layout)
 {
     if (layout.format == TexelFormat::Unknown)
         throw Exception("A sectioned texture needs a known texel format");
+    const LayoutRow& row = layoutRow(layout);
+    const bool alpha = texelLayoutHasAlpha(layout);
+    const bool compressed = row.codec == TexelCodec::Block;
     SectionedHeaderFields f;
-    f.rasterFormat = pixelLayoutOf(layout) << 8;
-    if (texelFormatIsPaletted(layout.format))
+    f.rasterFormat =
+        uint32_t(alpha && row.rasterLayoutOneBitAlpha != 0 ? row.rasterLayoutOneBitAlpha : row.rasterLayout) << 8;
+    if (row.codec == TexelCodec::Palette8)
         f.rasterFormat |= kFlagPalette8;
     if (layout.levels > 1)
         f.rasterFormat |= kFlagLevelsStored;
-    f.depth = depthOf(layout.format);
-    const bool alpha = texelLayoutHasAlpha(layout);
+    f.depth = row.depth;
     if (platform == kPlatformOlder) {
-        if (layout.format == TexelFormat::Dxt5)
-            throw Exception("The older texture header holds no DXT5 texture");
+        if (row.olderCompression < 0)
+            throw Exception(std::string("The older texture header holds no ") + row.name + " texture");
         f.alphaOrCode = alpha ? 1 : 0;
-        f.compressionOrFlags = layout.format == TexelFormat::Dxt1   ? kCompressionDxt1
-                               : layout.format == TexelFormat::Dxt3 ? kCompressionDxt3
-                                                                    : kCompressionNone;
+        f.compressionOrFlags = uint8_t(row.olderCompression);
     } else if (platform == kPlatformNewer) {
-        f.alphaOrCode = codeOf(layout.format);
-        f.compressionOrFlags =
-            uint8_t((alpha ? kFlagAlpha : 0) | (texelFormatIsCompressed(layout.format) ? kFlagCompressed : 0));
+        f.alphaOrCode = row.newerCode;
+        f.compressionOrFlags = uint8_t((alpha ? kFlagAlpha : 0) | (compressed ? kFlagCompressed : 0));
     } else {
         throw Exception("A sectioned texture's platform is 8 or 9");
     }

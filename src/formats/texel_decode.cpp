@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Decoding one level of texels into B, G, R, A pixels, first row at the top.
-// Narrow channels are widened to 8 bits by rounding to the nearest value:
-// 5 bits (v * 255 + 15) div 31, 6 bits (v * 255 + 31) div 63, 4 bits v * 17,
-// 1 bit 0 or 255. Block-compressed levels go through libsquish.
+// Decoding one level of texels into B, G, R, A pixels, first row at the top,
+// as the layout's row of the table describes them. The channels of a 16-bit
+// texel are widened to 8 bits by widenChannel (the nearest value: 5 bits
+// (v * 255 + 15) div 31, 6 bits (v * 255 + 31) div 63, 4 bits v * 17, 1 bit
+// 0 or 255). Block-compressed levels go through libsquish.
 #include "formats/texel_layout.h"
 
 #include "platform/byte_order.h"
@@ -15,17 +16,38 @@
 
 namespace {
 
-constexpr uint8_t widen5(unsigned v)
+// The 8-bit values of every value of one channel of a 16-bit texel, and
+// where the channel lies; a channel the texel does not hold reads as 255.
+struct ChannelTable {
+    unsigned shift = 0;
+    unsigned mask = 0;
+    uint8_t value[256] = {};
+
+    explicit ChannelTable(TexelChannel channel)
+    {
+        if (channel.bits == 0) {
+            value[0] = 255;
+            return;
+        }
+        shift = channel.shift;
+        mask = (1u << channel.bits) - 1;
+        for (unsigned v = 0; v <= mask; ++v)
+            value[v] = widenChannel(v, channel.bits);
+    }
+    uint8_t operator()(unsigned texel) const { return value[(texel >> shift) & mask]; }
+};
+
+void decodePacked16(const LayoutRow& row, const uint8_t* src, int64_t begin, int64_t end, uint8_t* bgra)
 {
-    return uint8_t((v * 255 + 15) / 31);
-}
-constexpr uint8_t widen6(unsigned v)
-{
-    return uint8_t((v * 255 + 31) / 63);
-}
-constexpr uint8_t widen4(unsigned v)
-{
-    return uint8_t(v * 17);
+    const ChannelTable blue(row.blue), green(row.green), red(row.red), alpha(row.alphaBits);
+    for (int64_t i = begin; i < end; ++i) {
+        const unsigned v = readLe16(src + 2 * i);
+        uint8_t* p = bgra + 4 * i;
+        p[0] = blue(v);
+        p[1] = green(v);
+        p[2] = red(v);
+        p[3] = alpha(v);
+    }
 }
 
 inline void put(uint8_t* p, uint8_t b, uint8_t g, uint8_t r, uint8_t a)
@@ -55,8 +77,9 @@ void decodeBlocks(const TexelLayout& layout, const uint8_t* src, int width, int 
     const int flags = layout.format == TexelFormat::Dxt1   ? squish::kDxt1
                       : layout.format == TexelFormat::Dxt3 ? squish::kDxt3
                                                            : squish::kDxt5;
-    const int blockBytes = layout.format == TexelFormat::Dxt1 ? 8 : 16;
-    const bool opaque = layout.format == TexelFormat::Dxt1 && !layout.dxt1Alpha;
+    const int blockBytes = layoutRow(layout).bytesPerBlock;
+    // DXT1 without its 1-bit alpha is opaque whatever its blocks say.
+    const bool opaque = !texelLayoutHasAlpha(layout);
     const uint32_t alphaMask = opaque ? 0xFF000000u : 0;
     const int blocksPerRow = int((int64_t(width) + 3) / 4);
     const int64_t rowBytes = int64_t(width) * 4;
@@ -107,48 +130,26 @@ void decodeTexelRows(const TexelLayout& layout, const uint8_t* palette, const ui
     if (width <= 0 || firstRow >= lastRow)
         return;
     const int64_t begin = int64_t(firstRow) * width, end = int64_t(lastRow) * width;
-    switch (layout.format) {
-    case TexelFormat::Paletted8:
+    const LayoutRow& row = layoutRow(layout);
+    switch (row.codec) {
+    case TexelCodec::Palette8:
         for (int64_t i = begin; i < end; ++i) {
             const uint8_t* e = palette + 4 * src[i];
             put(bgra + 4 * i, e[2], e[1], e[0], e[3]);
         }
         return;
-    case TexelFormat::Bgra8888: std::memcpy(bgra + 4 * begin, src + 4 * begin, size_t(end - begin) * 4); return;
-    case TexelFormat::Bgrx888:
+    case TexelCodec::Bgra32: std::memcpy(bgra + 4 * begin, src + 4 * begin, size_t(end - begin) * 4); return;
+    case TexelCodec::Bgrx32:
         for (int64_t i = begin; i < end; ++i)
             put(bgra + 4 * i, src[4 * i], src[4 * i + 1], src[4 * i + 2], 255);
         return;
-    case TexelFormat::Argb1555:
-    case TexelFormat::Rgb555: {
-        const bool alpha = layout.format == TexelFormat::Argb1555;
-        for (int64_t i = begin; i < end; ++i) {
-            const unsigned v = readLe16(src + 2 * i);
-            put(bgra + 4 * i, widen5(v & 31), widen5((v >> 5) & 31), widen5((v >> 10) & 31),
-                alpha ? ((v & 0x8000) ? 255 : 0) : 255);
-        }
-        return;
-    }
-    case TexelFormat::Rgb565:
-        for (int64_t i = begin; i < end; ++i) {
-            const unsigned v = readLe16(src + 2 * i);
-            put(bgra + 4 * i, widen5(v & 31), widen6((v >> 5) & 63), widen5((v >> 11) & 31), 255);
-        }
-        return;
-    case TexelFormat::Argb4444:
-        for (int64_t i = begin; i < end; ++i) {
-            const unsigned v = readLe16(src + 2 * i);
-            put(bgra + 4 * i, widen4(v & 15), widen4((v >> 4) & 15), widen4((v >> 8) & 15), widen4((v >> 12) & 15));
-        }
-        return;
-    case TexelFormat::Lum8:
+    case TexelCodec::Packed16: decodePacked16(row, src, begin, end, bgra); return;
+    case TexelCodec::Grey8:
         for (int64_t i = begin; i < end; ++i)
             put(bgra + 4 * i, src[i], src[i], src[i], 255);
         return;
-    case TexelFormat::Dxt1:
-    case TexelFormat::Dxt3:
-    case TexelFormat::Dxt5: decodeBlocks(layout, src, width, height, firstRow, lastRow, bgra); return;
-    case TexelFormat::Unknown: break;
+    case TexelCodec::Block: decodeBlocks(layout, src, width, height, firstRow, lastRow, bgra); return;
+    case TexelCodec::None: break;
     }
     std::memset(bgra + 4 * begin, 0, size_t(end - begin) * 4);
 }

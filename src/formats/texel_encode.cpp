@@ -13,24 +13,33 @@
 
 namespace {
 
-// 8 bits to n bits, rounded to the nearest step.
-inline unsigned to5(unsigned v)
-{
-    return (v * 31 + 127) / 255;
-}
-inline unsigned to6(unsigned v)
-{
-    return (v * 63 + 127) / 255;
-}
-inline unsigned to4(unsigned v)
-{
-    return (v * 15 + 127) / 255;
-}
-
 inline void put16(uint8_t* out, unsigned v)
 {
     out[0] = uint8_t(v & 0xFF);
     out[1] = uint8_t((v >> 8) & 0xFF);
+}
+
+// One channel of a 16-bit texel for every 8-bit value: narrowChannel in
+// its place; 0 for a channel the texel does not hold.
+struct FieldTable {
+    uint16_t value[256] = {};
+
+    explicit FieldTable(TexelChannel channel)
+    {
+        if (channel.bits != 0)
+            for (unsigned v = 0; v < 256; ++v)
+                value[v] = uint16_t(narrowChannel(v, channel.bits) << channel.shift);
+    }
+};
+
+// The row's bit fields, and its fill bits set (555's unused top bit is
+// written set, as 888 writes its unused byte as 255).
+void encodePacked16(const LayoutRow& row, const uint8_t* bgra, int64_t pixels, uint8_t* out)
+{
+    const FieldTable blue(row.blue), green(row.green), red(row.red), alpha(row.alphaBits);
+    for (int64_t i = 0; i < pixels; ++i, bgra += 4, out += 2)
+        put16(out, unsigned(row.fillBits | blue.value[bgra[0]] | green.value[bgra[1]] | red.value[bgra[2]]
+                            | alpha.value[bgra[3]]));
 }
 
 int squishFlags(const TexelLayout& layout)
@@ -123,21 +132,8 @@ void encodeTexelLevel(const TexelLayout& layout, const uint8_t* bgra, int width,
         return;
     case TexelFormat::Argb1555:
     case TexelFormat::Rgb555:
-        for (int64_t i = 0; i < pixels; ++i, bgra += 4, out += 2) {
-            // 555 has no alpha: its unused top bit is written set, as 888
-            // writes its unused byte as 255.
-            const unsigned a = layout.format == TexelFormat::Rgb555 || bgra[3] >= 128 ? 1 : 0;
-            put16(out, (a << 15) | (to5(bgra[2]) << 10) | (to5(bgra[1]) << 5) | to5(bgra[0]));
-        }
-        return;
     case TexelFormat::Rgb565:
-        for (int64_t i = 0; i < pixels; ++i, bgra += 4, out += 2)
-            put16(out, (to5(bgra[2]) << 11) | (to6(bgra[1]) << 5) | to5(bgra[0]));
-        return;
-    case TexelFormat::Argb4444:
-        for (int64_t i = 0; i < pixels; ++i, bgra += 4, out += 2)
-            put16(out, (to4(bgra[3]) << 12) | (to4(bgra[2]) << 8) | (to4(bgra[1]) << 4) | to4(bgra[0]));
-        return;
+    case TexelFormat::Argb4444: encodePacked16(layoutRow(layout), bgra, pixels, out); return;
     case TexelFormat::Lum8:
         for (int64_t i = 0; i < pixels; ++i, bgra += 4)
             *out++ = uint8_t((299u * bgra[2] + 587u * bgra[1] + 114u * bgra[0] + 500) / 1000);

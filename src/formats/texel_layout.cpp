@@ -2,92 +2,108 @@
 #include "formats/texel_layout.h"
 
 #include <algorithm>
+#include <iterator>
+
+namespace {
+
+constexpr size_t kSectionedRows = size_t(TexelFormat::Dxt5) + 1;
+
+constexpr bool sectionedRowsInFormatOrder()
+{
+    for (size_t i = 0; i < kSectionedRows; ++i)
+        if (kLayoutRows[i].format != TexelFormat(i) || kLayoutRows[i].plainKind != 0)
+            return false;
+    for (size_t i = kSectionedRows; i < std::size(kLayoutRows); ++i)
+        if (kLayoutRows[i].plainKind == 0)
+            return false;
+    return true;
+}
+static_assert(sectionedRowsInFormatOrder(), "the sectioned rows come first, in TexelFormat order");
+
+bool sameNameIgnoringCase(std::string_view a, const char* b)
+{
+    const std::string_view bv(b);
+    return a.size() == bv.size() && std::equal(a.begin(), a.end(), bv.begin(), [](char x, char y) {
+               auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+}  // namespace
+
+const LayoutRow& layoutRow(TexelFormat format)
+{
+    const size_t i = size_t(format);
+    return i < kSectionedRows ? kLayoutRows[i] : kLayoutRows[0];
+}
+
+const LayoutRow* layoutRowByName(std::string_view name)
+{
+    for (size_t i = 1; i < kSectionedRows; ++i)
+        if (sameNameIgnoringCase(name, kLayoutRows[i].name))
+            return &kLayoutRows[i];
+    return nullptr;
+}
+
+const LayoutRow& plainRowOf(bool paletted, int bits)
+{
+    for (size_t i = kSectionedRows; i < std::size(kLayoutRows); ++i) {
+        const LayoutRow& row = kLayoutRows[i];
+        if (paletted ? row.codec == TexelCodec::Palette8 : (row.codec != TexelCodec::Palette8 && row.depth == bits))
+            return row;
+    }
+    // Any other kind is shown as the one whose texels go into the TGA as stored.
+    for (size_t i = kSectionedRows; i < std::size(kLayoutRows); ++i)
+        if (kLayoutRows[i].plainTga == PlainTga::Stored16)
+            return kLayoutRows[i];
+    return kLayoutRows[0];
+}
 
 int mipLevelSize(int size, int level)
 {
     return level >= 31 ? 1 : std::max(1, size >> level);
 }
 
+int fullLevelCount(int width, int height)
+{
+    int n = 1;
+    for (int side = std::max(width, height); side > 1; side >>= 1)
+        ++n;
+    return n;
+}
+
 int64_t texelLevelBytes(TexelFormat format, int width, int height)
 {
-    const int64_t pixels = int64_t(width) * height;
-    const int64_t blocks = int64_t(std::max(1, (width + 3) / 4)) * std::max(1, (height + 3) / 4);
-    switch (format) {
-    case TexelFormat::Paletted8:
-    case TexelFormat::Lum8: return pixels;
-    case TexelFormat::Argb1555:
-    case TexelFormat::Rgb555:
-    case TexelFormat::Rgb565:
-    case TexelFormat::Argb4444: return pixels * 2;
-    case TexelFormat::Bgra8888:
-    case TexelFormat::Bgrx888: return pixels * 4;
-    case TexelFormat::Dxt1: return blocks * 8;
-    case TexelFormat::Dxt3:
-    case TexelFormat::Dxt5: return blocks * 16;
-    case TexelFormat::Unknown: break;
-    }
-    return 0;
+    const LayoutRow& row = layoutRow(format);
+    if (row.bytesPerBlock != 0)
+        return int64_t(std::max(1, (width + 3) / 4)) * std::max(1, (height + 3) / 4) * row.bytesPerBlock;
+    return int64_t(width) * height * row.bytesPerPixel;
 }
 
 bool texelLayoutHasAlpha(const TexelLayout& layout)
 {
-    switch (layout.format) {
-    case TexelFormat::Bgra8888:
-    case TexelFormat::Argb1555:
-    case TexelFormat::Argb4444:
-    case TexelFormat::Dxt3:
-    case TexelFormat::Dxt5: return true;
-    case TexelFormat::Dxt1: return layout.dxt1Alpha;
-    default: return false;
-    }
+    const LayoutRow& row = layoutRow(layout);
+    return row.alpha || (layout.dxt1Alpha && row.rasterLayoutOneBitAlpha != 0);
 }
 
 bool texelFormatIsPaletted(TexelFormat format)
 {
-    return format == TexelFormat::Paletted8;
+    return layoutRow(format).codec == TexelCodec::Palette8;
 }
 
 bool texelFormatIsCompressed(TexelFormat format)
 {
-    return format == TexelFormat::Dxt1 || format == TexelFormat::Dxt3 || format == TexelFormat::Dxt5;
+    return layoutRow(format).codec == TexelCodec::Block;
 }
 
 const char* texelFormatTypeName(TexelFormat format)
 {
-    switch (format) {
-    case TexelFormat::Paletted8: return "8bit paletted";
-    case TexelFormat::Bgra8888: return "32bit";
-    case TexelFormat::Bgrx888: return "24bit";
-    case TexelFormat::Argb1555: return "16bit 1555";
-    case TexelFormat::Rgb555: return "16bit 555";
-    case TexelFormat::Rgb565: return "16bit 565";
-    case TexelFormat::Argb4444: return "16bit 4444";
-    case TexelFormat::Lum8: return "8bit grey";
-    case TexelFormat::Dxt1: return "DXT1";
-    case TexelFormat::Dxt3: return "DXT3";
-    case TexelFormat::Dxt5: return "DXT5";
-    case TexelFormat::Unknown: break;
-    }
-    return "";
+    return layoutRow(format).typeName;
 }
 
 const char* texelFormatName(TexelFormat format)
 {
-    switch (format) {
-    case TexelFormat::Paletted8: return "P8";
-    case TexelFormat::Bgra8888: return "8888";
-    case TexelFormat::Bgrx888: return "888";
-    case TexelFormat::Argb1555: return "1555";
-    case TexelFormat::Rgb555: return "555";
-    case TexelFormat::Rgb565: return "565";
-    case TexelFormat::Argb4444: return "4444";
-    case TexelFormat::Lum8: return "LUM8";
-    case TexelFormat::Dxt1: return "DXT1";
-    case TexelFormat::Dxt3: return "DXT3";
-    case TexelFormat::Dxt5: return "DXT5";
-    case TexelFormat::Unknown: break;
-    }
-    return "";
+    return layoutRow(format).name;
 }
 
 int64_t texelDataBytes(const TexelLayout& layout)

@@ -71,22 +71,62 @@ bool readSection(PieceReader& reader, int64_t offset, int64_t end, Section& out)
 }
 
 // True when the entry starts with the headers of a sectioned dictionary: the
-// dictionary section, its struct with the count, and a first texture whose
-// texture and struct sections both lie inside the entry.
+// dictionary section and its struct with the count, then a first texture
+// whose texture and struct sections both lie inside the entry, or no texture
+// at all. Sections of other types before the first texture are passed over
+// as far as the dictionary section reaches; when they fill it, it holds no
+// texture.
 bool isSectionedDictionary(PieceReader& reader, int64_t at, int64_t end)
 {
     using namespace TxdSections;
-    Section dict, info, texture, texStruct;
+    Section dict, info, texture, texStruct, other;
     if (!readSection(reader, at, end, dict) || dict.type != kTypeDictionary
         || !readSection(reader, at + kDictionaryStructOffset, end, info) || info.type != kTypeStruct
         || info.size < kDictionaryStructSize || end - at < TxdSections::kFirstTextureOffset)
         return false;
-    const int64_t t = at + TxdSections::kFirstTextureOffset;
-    if (!readSection(reader, t, end, texture))
-        return true;  // no texture at all: an empty sectioned dictionary
+    const int64_t dictEnd = std::min(end, at + kSectionHeaderSize + dict.size);
+    int64_t t = at + TxdSections::kFirstTextureOffset;
+    bool passedOver = false;
+    while (readSection(reader, t, dictEnd, other) && other.type != kTypeTexture
+           && other.size <= dictEnd - t - kSectionHeaderSize) {
+        t += kSectionHeaderSize + other.size;
+        passedOver = true;
+    }
+    if (!readSection(reader, t, passedOver ? dictEnd : end, texture))
+        return !passedOver || t == dictEnd;  // no texture at all: an empty sectioned dictionary
     return texture.type == kTypeTexture && texture.size <= end - t - kSectionHeaderSize
            && readSection(reader, t + kTextureStructOffset, end, texStruct) && texStruct.type == kTypeStruct
            && texStruct.size <= texture.size - kSectionHeaderSize;
+}
+
+}  // namespace
+
+namespace {
+
+// The row of the table a sectioned header names; nullptr for none.
+//   older header: with the 8-bit palette flag the paletted row (compression
+//   0); otherwise the row of its compression byte, and for compression 0 the
+//   uncompressed row of its raster layout;
+//   newer header: the row of its format code.
+const LayoutRow* sectionedHeaderRow(uint32_t platform, bool palette8, uint8_t compression, uint32_t rasterLayout,
+                                    uint32_t code)
+{
+    using namespace TxdSections;
+    for (const LayoutRow& row : kLayoutRows) {
+        if (row.format == TexelFormat::Unknown || row.plainKind != 0)
+            continue;
+        bool match = false;
+        if (platform == kPlatformOlder) {
+            const bool paletted = row.codec == TexelCodec::Palette8;
+            match = paletted == palette8 && row.olderCompression >= 0 && uint8_t(row.olderCompression) == compression
+                    && (paletted || compression != 0 || row.rasterLayout == rasterLayout);
+        } else if (platform == kPlatformNewer) {
+            match = row.newerCode == code;
+        }
+        if (match)
+            return &row;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -102,64 +142,24 @@ TexelLayout sectionedTexelLayout(const uint8_t* header)
     const uint8_t depth = header[kDepthOffset];
     const uint8_t levels = header[kLevelsOffset];
     const uint8_t last = header[kCompressionOffset];
-    layout.width = readLe16(header + TxdLayout::kWidthOffset);
-    layout.height = readLe16(header + TxdLayout::kHeightOffset);
+    layout.width = readLe16(header + TxdSections::kWidthOffset);
+    layout.height = readLe16(header + TxdSections::kHeightOffset);
     layout.levels = levels;
     if (header[kRasterTypeOffset] != kRasterTypeTexture || levels == 0 || layout.width == 0 || layout.height == 0
         || (rasterFormat & kFlagPalette4) != 0)
         return {};
+    if (platform == kPlatformNewer && (last & kFlagCubeMap) != 0)
+        return {};
     const bool palette8 = (rasterFormat & kFlagPalette8) != 0;
-
-    TexelFormat format = TexelFormat::Unknown;
-    if (platform == kPlatformOlder) {
-        if (palette8) {
-            format = last == kCompressionNone ? TexelFormat::Paletted8 : TexelFormat::Unknown;
-        } else if (last == kCompressionDxt1) {
-            format = TexelFormat::Dxt1;
-        } else if (last == kCompressionDxt3) {
-            format = TexelFormat::Dxt3;
-        } else if (last == kCompressionNone) {
-            switch (pixelLayout) {
-            case kLayout1555: format = TexelFormat::Argb1555; break;
-            case kLayout565: format = TexelFormat::Rgb565; break;
-            case kLayout4444: format = TexelFormat::Argb4444; break;
-            case kLayoutLum8: format = TexelFormat::Lum8; break;
-            case kLayout8888: format = TexelFormat::Bgra8888; break;
-            case kLayout888: format = TexelFormat::Bgrx888; break;
-            case kLayout555: format = TexelFormat::Rgb555; break;
-            default: break;
-            }
-        }
-    } else if (platform == kPlatformNewer) {
-        if ((last & kFlagCubeMap) != 0)
-            return {};
-        switch (code) {
-        case kCodeDxt1: format = TexelFormat::Dxt1; break;
-        case kCodeDxt3: format = TexelFormat::Dxt3; break;
-        case kCodeDxt5: format = TexelFormat::Dxt5; break;
-        case kCodeA8R8G8B8: format = TexelFormat::Bgra8888; break;
-        case kCodeX8R8G8B8: format = TexelFormat::Bgrx888; break;
-        case kCodeR5G6B5: format = TexelFormat::Rgb565; break;
-        case kCodeA1R5G5B5: format = TexelFormat::Argb1555; break;
-        case kCodeA4R4G4B4: format = TexelFormat::Argb4444; break;
-        case kCodeL8: format = TexelFormat::Lum8; break;
-        case kCodeP8: format = TexelFormat::Paletted8; break;
-        default: break;
-        }
-    }
+    const LayoutRow* row = sectionedHeaderRow(platform, palette8, last, pixelLayout, code);
     // The palette flag and the layout must agree: a palette with texels that
-    // are no indices (or indices without a palette) is not read.
-    if (palette8 != (format == TexelFormat::Paletted8))
+    // are no indices (or indices without a palette) is not read. The depth
+    // byte must be that of an uncompressed layout.
+    if (!row || palette8 != (row->codec == TexelCodec::Palette8)
+        || (row->codec != TexelCodec::Block && depth != row->depth))
         return {};
-    // The depth byte must fit the uncompressed layout it describes.
-    const int wantDepth = format == TexelFormat::Paletted8 || format == TexelFormat::Lum8     ? 8
-                          : format == TexelFormat::Bgra8888 || format == TexelFormat::Bgrx888 ? 32
-                          : texelFormatIsCompressed(format) || format == TexelFormat::Unknown ? 0
-                                                                                              : 16;
-    if (format == TexelFormat::Unknown || (wantDepth != 0 && depth != wantDepth))
-        return {};
-    layout.format = format;
-    layout.dxt1Alpha = format == TexelFormat::Dxt1 && pixelLayout == kLayout1555;
+    layout.format = row->format;
+    layout.dxt1Alpha = row->rasterLayoutOneBitAlpha != 0 && pixelLayout == row->rasterLayoutOneBitAlpha;
     return layout;
 }
 
@@ -174,10 +174,9 @@ TexelLayout textureRowLayout(const TextureRow& row)
         return {};
     if (row.sectioned)
         return row.layout;
+    const LayoutRow* kind = plainKindRow(row.kind);
     TexelLayout layout;
-    layout.format = row.kind == kKindPaletted8 ? TexelFormat::Paletted8
-                    : row.kind == kKind16      ? TexelFormat::Rgb555
-                                               : TexelFormat::Bgra8888;
+    layout.format = kind ? kind->format : TexelFormat::Unknown;
     layout.width = row.width;
     layout.height = row.height;
     return layout;
@@ -185,12 +184,8 @@ TexelLayout textureRowLayout(const TextureRow& row)
 
 const char* textureTypeName(uint32_t kind)
 {
-    switch (kind) {
-    case kKindPaletted8: return "8bit paletted";
-    case kKind16: return "16bit";
-    case kKind32: return "32bit";
-    default: return "";
-    }
+    const LayoutRow* row = plainKindRow(kind);
+    return row ? row->typeName : "";
 }
 
 namespace {
@@ -209,10 +204,10 @@ TextureRow sectionedTextureRow(PieceReader& reader, int64_t t, int64_t structEnd
     if (!reader.readAt(t, header, kHeaderEnd))
         return row;
     row.platform = readLe32(header + kPlatformOffset);
-    row.name = fixedName(header + TxdLayout::kNameOffset, TxdLayout::kNameLength);
-    row.maskName = fixedName(header + TxdLayout::kMaskNameOffset, TxdLayout::kMaskNameLength);
-    row.width = readLe16(header + TxdLayout::kWidthOffset);
-    row.height = readLe16(header + TxdLayout::kHeightOffset);
+    row.name = fixedName(header + TxdSections::kNameOffset, TxdSections::kNameFieldSize);
+    row.maskName = fixedName(header + TxdSections::kMaskNameOffset, TxdSections::kNameFieldSize);
+    row.width = readLe16(header + TxdSections::kWidthOffset);
+    row.height = readLe16(header + TxdSections::kHeightOffset);
     row.kind = readLe32(header + TxdLayout::kKindOffset);
 
     const TexelLayout layout = sectionedTexelLayout(header);
@@ -255,9 +250,17 @@ TextureListing readSectionedDictionary(PieceReader& reader, int64_t at, int64_t 
     if (!reader.readAt(at + TxdSections::kCountOffset, countField, 2))
         return listing;
     listing.storedCount = readLe16(countField);
+    // Sections of other types between the textures are passed over, as far
+    // as the dictionary section reaches.
+    Section dict;
+    const int64_t dictEnd =
+        readSection(reader, at, end, dict) ? std::min(end, at + kSectionHeaderSize + dict.size) : at;
     int64_t t = at + TxdSections::kFirstTextureOffset;
     for (int64_t n = 1; n <= listing.storedCount; ++n) {
-        Section texture, texStruct;
+        Section texture, texStruct, other;
+        while (readSection(reader, t, dictEnd, other) && other.type != kTypeTexture
+               && other.size <= dictEnd - t - kSectionHeaderSize)
+            t += kSectionHeaderSize + other.size;
         if (!readSection(reader, t, end, texture) || texture.type != kTypeTexture
             || !readSection(reader, t + kTextureStructOffset, end, texStruct) || texStruct.type != kTypeStruct
             || end - t < kHeaderEnd) {
@@ -312,8 +315,8 @@ TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, 
         row.pos = n;
         row.name = fixedName(header + kNameOffset, kNameLength);
         row.maskName = fixedName(header + kMaskNameOffset, kMaskNameLength);
-        row.width = readLe16(header + kWidthOffset);
-        row.height = readLe16(header + kHeightOffset);
+        row.width = readLe16(header + TxdSections::kWidthOffset);
+        row.height = readLe16(header + TxdSections::kHeightOffset);
         row.kind = readLe32(header + kKindOffset);
         const int64_t imagePos = at + kTextureHeaderSize;
 
@@ -346,6 +349,13 @@ TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, 
         at = sizeFieldPos + kDataSizeFieldSize + dataSize + kTrailerSize;
     }
     return listing;
+}
+
+bool isSectionedDictionary(const uint8_t* bytes, int64_t size)
+{
+    TReadOnlyMemoryStream stream(bytes, std::max<int64_t>(size, 0));
+    PieceReader reader(stream);
+    return isSectionedDictionary(reader, 0, stream.Size());
 }
 
 bool entryIsTextureDictionary(const std::string& entryName)

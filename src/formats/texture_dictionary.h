@@ -83,8 +83,9 @@ const char* textureTypeName(uint32_t kind);
 // the entry: each texture is reached through the size of the one before it,
 // so a texture of a layout that is not read (a 4-bit palette, a cube map,
 // another platform, levels whose sizes do not fit the layout) is listed with
-// its header fields only and the list goes on; a texture whose own sections
-// are broken ends the list. Any other dictionary is read by the plain layout
+// its header fields only and the list goes on; sections of other types
+// between the textures, inside the dictionary section, are passed over; a
+// texture whose own sections are broken ends the list. Any other dictionary is read by the plain layout
 // of texture_dictionary_layout.h.
 TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, int64_t entryEnd);
 
@@ -94,6 +95,11 @@ TextureListing readTextureDictionary(TStream& stream, int64_t dictionaryOffset, 
 // width or height of 0, a 4-bit palette, a cube map, a platform other than 8
 // and 9, or a depth byte that does not fit the layout.
 TexelLayout sectionedTexelLayout(const uint8_t* header);
+
+// True when readTextureDictionary reads these bytes (a dictionary from
+// its first byte, `size` bytes long) as a sectioned dictionary rather than
+// by the plain layout.
+bool isSectionedDictionary(const uint8_t* bytes, int64_t size);
 
 // True when an entry with this name is read as a texture dictionary: ".txd"
 // occurs anywhere in it, with only the letters A to Z folded to lower case

@@ -21,6 +21,8 @@
 //   then D bytes    texels: 8-bit palette index; 16-bit 5-5-5 colour (bits
 //                   10-14 red, 5-9 green, 0-4 blue); 32-bit B, G, R, A
 //   then 12 bytes   not interpreted
+#include "formats/texel_layout.h"
+
 #include <cstdint>
 
 namespace TxdLayout {
@@ -50,14 +52,18 @@ constexpr uint32_t kKindPaletted8 = 0x40108;  // 08 01 04 00
 constexpr uint32_t kKind16 = 0x40110;         // 10 01 04 00
 constexpr uint32_t kKind32 = 0x40120;         // 20 01 04 00
 
-// Bits per pixel of a recognised kind, 0 for any other value.
+// Bits per pixel of a recognised kind, 0 for any other value (from the
+// layout table, texel_layout.h).
 constexpr int bitsOfKind(uint32_t kind)
 {
-    return kind == kKindPaletted8 ? 8 : kind == kKind16 ? 16 : kind == kKind32 ? 32 : 0;
+    return plainKindRow(kind) ? plainKindRow(kind)->depth : 0;
 }
 constexpr bool kindHasPalette(uint32_t kind)
 {
-    return kind == kKindPaletted8;
+    return plainKindRow(kind) && plainKindRow(kind)->codec == TexelCodec::Palette8;
 }
+static_assert(bitsOfKind(kKindPaletted8) == 8 && bitsOfKind(kKind16) == 16 && bitsOfKind(kKind32) == 32
+                  && kindHasPalette(kKindPaletted8) && !kindHasPalette(kKind16) && !kindHasPalette(kKind32),
+              "the layout table holds the three kinds");
 
 }  // namespace TxdLayout

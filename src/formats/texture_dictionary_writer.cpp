@@ -89,8 +89,8 @@ uint16_t encodeTexel16(Rgba c)
 
 Rgba decodeTexel16(uint16_t v)
 {
-    // Widen 5 bits to 8 by repeating the top bits, so 31 becomes 255.
-    auto widen = [](unsigned x) { return static_cast<uint8_t>((x << 3) | (x >> 2)); };
+    // The layout table's one rule for widening a channel, so 31 becomes 255.
+    auto widen = [](unsigned x) { return widenChannel(x, 5); };
     return Rgba{widen((v >> 10) & 31u), widen((v >> 5) & 31u), widen(v & 31u),
                 static_cast<uint8_t>(v & 0x8000u ? 255 : 0)};
 }

@@ -59,7 +59,8 @@ std::vector<uint8_t> buildTextureDictionary(const TextureDictionary& dict,
 
 // Texel encodings.
 // 16-bit: bits 10-14 red, 5-9 green, 0-4 blue (top 5 bits of each), bit 15 set
-// when alpha is at least 128.
+// when alpha is at least 128. decodeTexel16 widens each channel with the
+// layout table's widenChannel and reads bit 15 as alpha 0 or 255.
 uint16_t encodeTexel16(Rgba c);
 Rgba decodeTexel16(uint16_t v);
 

@@ -220,114 +220,17 @@ void checkImportTarget(const std::string& archiveFileName, const TextureRef& tex
         throw EImportError(importRefusalMessage(refusal));
 }
 
-std::vector<uint8_t> pictureBgra(const TDibGraphic& picture, const std::vector<uint8_t>& alpha)
-{
-    const int w = picture.Width(), h = picture.Height();
-    std::vector<uint8_t> bgra(size_t(w) * h * 4);
-    std::vector<uint8_t> scratch(size_t(w) * 3);
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* row = RowAsBgr(picture, y, scratch);
-        uint8_t* out = bgra.data() + size_t(y) * w * 4;
-        for (int x = 0; x < w; ++x, out += 4) {
-            out[0] = row[3 * x];
-            out[1] = row[3 * x + 1];
-            out[2] = row[3 * x + 2];
-            out[3] = alpha.empty() ? 255 : alpha[size_t(y) * w + x];
-        }
-    }
-    return bgra;
-}
-
-namespace {
-
-// One mip level of colours mapped onto the palette of level 0 with the
-// import's dithering: its index bytes.
-std::vector<uint8_t> paletteIndicesOf(const std::vector<uint8_t>& bgra, int w, int h, const TLogicalPalette& palette)
-{
-    TDibGraphic level;
-    level.NewImage(w, h, ifRgb24, nullptr, 0, 0);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = level.RowPointer(y);
-        const uint8_t* in = bgra.data() + size_t(y) * w * 4;
-        for (int x = 0; x < w; ++x) {
-            row[3 * x] = in[4 * x];
-            row[3 * x + 1] = in[4 * x + 1];
-            row[3 * x + 2] = in[4 * x + 2];
-        }
-    }
-    TImageFormatTransform reduce;
-    reduce.TargetFormat = ifColor256;
-    reduce.OptimizePalette = false;
-    reduce.UseDithering = true;
-    reduce.TargetPalette = palette;
-    reduce.ApplyInPlace(level);
-    std::vector<uint8_t> indices(size_t(w) * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            indices[size_t(y) * w + x] = uint8_t(level.GetPixelIndex(x, y));
-    return indices;
-}
-
-}  // namespace
-
 std::vector<uint8_t> buildSectionedImportBlock(const TDibGraphic& picture, const TextureRef& texture,
                                                const std::vector<uint8_t>& alpha,
                                                const std::vector<uint8_t>& unreducedBgra)
 {
     const TexelLayout& layout = texture.layout;
-    const bool paletted = texelFormatIsPaletted(layout.format);
     if (!texture.sectioned || picture.Width() != layout.width || picture.Height() != layout.height
         || picture.ImageFormat() != importPictureFormat(texture)
         || (!alpha.empty() && alpha.size() != size_t(layout.width) * layout.height))
         throw EImportError("The picture was not prepared for this texture");
-
     std::vector<uint8_t> block(size_t(importBlockSize(texture)));
-    uint8_t* out = block.data();
-    int w = layout.width, h = layout.height;
-    if (paletted) {
-        // The palette of level 0, opaque; its indices as the reduction left them.
-        const TLogicalPalette& palette = picture.Palette();
-        for (int k = 0; k < 256; ++k, out += 4) {
-            const bool used = k < palette.EntryCount;
-            out[0] = used ? palette.Entries[k].peRed : 0;
-            out[1] = used ? palette.Entries[k].peGreen : 0;
-            out[2] = used ? palette.Entries[k].peBlue : 0;
-            out[3] = 255;
-        }
-        writeLe32(out, uint32_t(int64_t(w) * h));
-        out += 4;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                *out++ = uint8_t(picture.GetPixelIndex(x, y));
-        // Further levels from the colours before the reduction, each mapped
-        // onto level 0's palette.
-        std::vector<uint8_t> level =
-            unreducedBgra.size() == size_t(w) * h * 4 ? unreducedBgra : pictureBgra(picture, {});
-        for (int k = 1; k < layout.levels; ++k) {
-            level = nextMipLevel(level.data(), w, h);
-            w = std::max(1, w >> 1);
-            h = std::max(1, h >> 1);
-            const std::vector<uint8_t> indices = paletteIndicesOf(level, w, h, palette);
-            writeLe32(out, uint32_t(indices.size()));
-            out += 4;
-            std::memcpy(out, indices.data(), indices.size());
-            out += indices.size();
-        }
-        return block;
-    }
-    std::vector<uint8_t> level = pictureBgra(picture, texelLayoutHasAlpha(layout) ? alpha : std::vector<uint8_t>{});
-    for (int k = 0; k < layout.levels; ++k) {
-        if (k > 0) {
-            level = nextMipLevel(level.data(), w, h);
-            w = std::max(1, w >> 1);
-            h = std::max(1, h >> 1);
-        }
-        const int64_t bytes = texelLevelBytes(layout.format, w, h);
-        writeLe32(out, uint32_t(bytes));
-        out += 4;
-        encodeTexelLevel(layout, level.data(), w, h, out);
-        out += bytes;
-    }
+    encodeTextureData(picture, layout, alpha, unreducedBgra, block.data());
     return block;
 }
 
@@ -413,27 +316,18 @@ PreparedImport prepareImport(const std::string& archiveFileName, const TextureRe
         driver.setBusy(true);
     std::vector<uint8_t> alpha = keepAlpha ? std::move(picture.AlphaPlane) : std::vector<uint8_t>{};
     picture.AlphaPlane.clear();
-    if (alpha.size() != size_t(picture.Width()) * size_t(picture.Height()))
-        alpha.clear();
-    const QSize size = importPictureSize(texture);
-    const bool resample = !(options.exact && picture.Width() == size.width() && picture.Height() == size.height());
-    if (resample) {
-        const int sourceWidth = picture.Width(), sourceHeight = picture.Height();
-        PrepareImportPicture(picture, size, std::nullopt);
-        // The alpha goes through the same filter as the colour.
-        if (!alpha.empty())
-            alpha = ResampleAlphaPlane(alpha, sourceWidth, sourceHeight, size);
-    }
-    const TImageFormat format = importPictureFormat(texture);
+    PicturePreparation how;
+    how.size = importPictureSize(texture);
+    how.format = importPictureFormat(texture);
+    how.exact = options.exact;
     // The colours before the reduction: the mip levels of a paletted
     // sectioned texture are made from them.
-    if (texture.sectioned && format == ifColor256 && texture.layout.levels > 1)
-        prepared.unreducedBgra = pictureBgra(picture, {});
-    if (!(options.exact && format == ifColor256 && ReduceToExactPalette(picture)))
-        PrepareImportPicture(picture, std::nullopt, format);
+    how.keepUnreduced = texture.sectioned && texture.layout.levels > 1;
+    PreparedPicture converted = preparePictureForTexture(picture, std::move(alpha), how);
     if (driver.setBusy)
         driver.setBusy(false);
-    prepared.alpha = std::move(alpha);
+    prepared.alpha = std::move(converted.alpha);
+    prepared.unreducedBgra = std::move(converted.unreducedBgra);
     prepared.picture = &picture;
     prepared.releasePicture = driver.releasePicture;
     prepared.ready = true;

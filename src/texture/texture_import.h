@@ -14,6 +14,7 @@
 #include "archive/transaction.h"
 #include "imaging/dib_graphic.h"
 #include "platform/exceptions.h"
+#include "texture/texture_build.h"
 #include "texture/texture_tga.h"
 
 #include <QSize>
@@ -79,17 +80,10 @@ void checkImportTarget(const std::string& archiveFileName, const TextureRef& tex
 std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& texture,
                                       const std::function<void(TDibGraphic&)>& beforeSave = {});
 
-// Width x height pixels of B, G, R, A, first row at the top, from a picture
-// and its alpha (empty: opaque).
-std::vector<uint8_t> pictureBgra(const TDibGraphic& picture, const std::vector<uint8_t>& alpha);
-
 // The block for a texture of a sectioned dictionary, from ImagePos to the end
-// of its last level: the palette (Paletted8: the picture's, alpha 255), then
-// every level's size field (as its layout gives it) and texels. Level 0 is
-// the picture (already at the texture's size and format) with `alpha` where
-// the layout holds alpha; level k + 1 is nextMipLevel of level k, unencoded;
-// each level is encoded by encodeTexelLevel, or for the palette mapped onto
-// level 0's palette with dithering (from `unreducedBgra` when given).
+// of its last level: encodeTextureData (texture_build.h) of the picture,
+// already at the texture's size and format, with `alpha` where the layout
+// holds alpha and `unreducedBgra` for a paletted texture's further levels.
 std::vector<uint8_t> buildSectionedImportBlock(const TDibGraphic& picture, const TextureRef& texture,
                                                const std::vector<uint8_t>& alpha,
                                                const std::vector<uint8_t>& unreducedBgra);

@@ -150,10 +150,13 @@ TextureTga buildTextureTga(TStream& archive, const TextureRef& texture)
 
     if (texture.sectioned)
         return buildSectionedTextureTga(archive, texture);
+    // The kind's row of the layout table says how its TGA is made.
+    const LayoutRow& row = plainRowOf(texture.paletted, texture.bits);
+    const bool paletted = row.codec == TexelCodec::Palette8;
     const int64_t fileSize = archive.Size();
     archive.SetPosition(texture.imagePos);
     uint8_t palette[TxdLayout::kPaletteSize];
-    if (texture.paletted)
+    if (paletted)
         archive.ReadBuffer(palette, sizeof palette);
     uint8_t sizeField[4];
     archive.ReadBuffer(sizeField, sizeof sizeField);
@@ -162,31 +165,26 @@ TextureTga buildTextureTga(TStream& archive, const TextureRef& texture)
         result.problem = TextureProblem::EmptyData;
         return result;
     }
-    const int64_t texelStart = texture.imagePos + (texture.paletted ? TxdLayout::kPaletteSize : 0) + 4;
+    const int64_t texelStart = texture.imagePos + (paletted ? TxdLayout::kPaletteSize : 0) + 4;
     if (dataSize > fileSize - texelStart) {
         result.problem = TextureProblem::PastEnd;
         return result;
     }
     std::vector<uint8_t>& out = result.bytes;
-    if (texture.paletted) {
+    const bool trueColour = row.plainTga == PlainTga::Decoded32;
+    if (paletted) {
+        // Every index becomes its palette entry as B, G, R, A.
         std::vector<uint8_t> indices(static_cast<size_t>(dataSize));
         archive.ReadBuffer(indices.data(), dataSize);
         out.resize(kTgaHeaderSize + indices.size() * 4);
-        putHeader(out.data(), texture, true);
-        uint8_t* p = out.data() + kTgaHeaderSize;
-        for (const uint8_t i : indices) {
-            const uint8_t* e = palette + 4 * i;
-            p[0] = e[2];
-            p[1] = e[1];
-            p[2] = e[0];
-            p[3] = e[3];
-            p += 4;
-        }
+        putHeader(out.data(), texture, trueColour);
+        TexelLayout layout;
+        layout.format = row.format;
+        decodeTexelRows(layout, palette, indices.data(), int(dataSize), 1, 0, 1, out.data() + kTgaHeaderSize);
     } else {
         // The texels go straight behind the header: a 32-bit texel is already
         // in the TGA's own byte order, and other kinds are copied as stored.
         // Whole 32-bit texels only: a trailing part of one is read and dropped.
-        const bool trueColour = texture.bits == 32;
         const int64_t kept = trueColour ? dataSize / 4 * 4 : dataSize;
         out.resize(static_cast<size_t>(kTgaHeaderSize + dataSize));
         putHeader(out.data(), texture, trueColour);

@@ -3,6 +3,7 @@
 // entries of an archive changed, each command one transaction of the
 // archive core, and what an archive holds.
 #include "cli/commands.h"
+#include "cli/progress.h"
 
 #include "archive/archive.h"
 #include "archive/entry_edits.h"
@@ -12,8 +13,11 @@
 #include "platform/text.h"
 
 #include <cstdio>
+#include <memory>
 
 namespace {
+
+constexpr int64_t kMiB = int64_t(1) << 20;
 
 // The archive held for editing, with what its recovery put back told.
 struct Edit {
@@ -61,7 +65,15 @@ int runAdd(const QCommandLineParser& parser, const std::vector<std::string>& arg
     for (const std::string& f : rest(parser, 2))
         files.push_back(f);
     Edit e(args[0]);
-    return done(addEntries(e.editor, files, parser.isSet(kReplaceOption)));
+    std::unique_ptr<ProgressLine> progress;
+    const std::string told = addEntries(e.editor, files, parser.isSet(kReplaceOption), [&](int64_t at, int64_t total) {
+        if (!progress)
+            progress = std::make_unique<ProgressLine>((total + kMiB - 1) / kMiB, "MiB written");
+        progress->show(at / kMiB);
+        return true;
+    });
+    progress.reset();
+    return done(told);
 }
 
 // ---- replace ----
@@ -96,7 +108,16 @@ int runRename(const QCommandLineParser&, const std::vector<std::string>& args)
 int runRebuild(const QCommandLineParser&, const std::vector<std::string>& args)
 {
     Edit e(args[0]);
-    return done(rebuildArchive(e.editor));
+    std::unique_ptr<ProgressLine> progress;
+    const std::string told = rebuildArchive(e.editor, [&](int64_t at, int64_t total) {
+        if (!progress)
+            progress = std::make_unique<ProgressLine>((total + kMiB - 1) / kMiB, "MiB copied",
+                                                      "interrupted; the archive was left as it was");
+        progress->show(at / kMiB);
+        return true;
+    });
+    progress.reset();
+    return done(told);
 }
 
 // ---- new ----

@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 
 #include "cli/archive_guard.h"
+#include "cli/progress.h"
 #include "formats/archive_directory.h"
 #include "platform/exceptions.h"
 #include "platform/file_names.h"
@@ -103,25 +104,22 @@ int runExtractAll(const QCommandLineParser&, const std::vector<std::string>& arg
     }
 
     const OutputFolder out(outDir);
-    const bool progress = ::isatty(STDERR_FILENO) == 1;
+    ProgressLine progress(int64_t(plan.size()), "entries written");
     int64_t written = 0, cut = 0;
     try {
         for (const Planned& p : plan) {
-            if (progress)
-                std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", written + 1, plan.size(),
-                             displayName(p.entry->name).c_str());
+            progress.show(written, displayName(p.entry->name));
             seekToEntry(data, p.span);
             // Flushed once for the whole run below, not file by file.
             out.writeFile(p.name, data, p.span.count, FileSync::Deferred);
             ++written;
             cut += p.span.cut;
         }
-        if (progress)
-            std::fputs("\r\033[K", stderr);
+        progress.show(written);
+        progress.clear();
         out.syncFileSystem();
     } catch (const Exception& e) {
-        if (progress)
-            std::fputs("\r\033[K", stderr);
+        progress.clear();
         std::fprintf(stderr, "%" PRId64 " of %s written; stopped: %s\n", written,
                      counted(int64_t(plan.size()), "entry", "entries").c_str(), e.detail().c_str());
         return 1;

@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 
 #include "cli/archive_guard.h"
+#include "cli/progress.h"
 
 #include "archive/archive.h"
 #include "formats/archive_directory.h"
@@ -207,16 +208,11 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
     // can say how far it got.
     const TextureFilePlan plan = planTextureFiles(archive, data, extension);
 
-    const bool progress = ::isatty(STDERR_FILENO) == 1;
+    ProgressLine progress(plan.textures, "textures written");
     const size_t pngWorkers = std::max(1u, std::thread::hardware_concurrency());
     ExportTally tally;
-    int64_t done = 0;
     try {
         for (const TextureFilePlan::Dictionary& d : plan.dictionaries) {
-            ++done;
-            if (progress)
-                std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", done, plan.dictionaries.size(),
-                             displayName(d.entry->name).c_str());
             if (d.listing.rows.empty())
                 continue;
             const OutputFolder folder = out.subFolder(d.folder);
@@ -234,6 +230,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
                 folder.writeFile(name, bytes, FileSync::Deferred);
                 ++tally.written;
                 tally.bytes += int64_t(bytes.size());
+                progress.show(tally.written, displayName(d.entry->name));
             };
             // PNGs are encoded on worker threads, a few textures ahead of the
             // writing, and within a bound on the pixels held in flight.
@@ -275,12 +272,10 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
             while (!pending.empty())
                 writeOldest();
         }
-        if (progress)
-            std::fputs("\r\033[K", stderr);
+        progress.clear();
         out.syncFileSystem();
     } catch (const Exception& e) {
-        if (progress)
-            std::fputs("\r\033[K", stderr);
+        progress.clear();
         std::fprintf(stderr, "%" PRId64 " of %s written; stopped: %s\n", tally.written,
                      counted(plan.textures, "texture", "textures").c_str(), e.detail().c_str());
         return 1;

@@ -306,9 +306,12 @@ const DirectoryEntry* findEntryForEdit(const std::vector<DirectoryEntry>& entrie
     return nullptr;
 }
 
-std::string addEntries(ArchiveEditor& editor, const std::vector<std::string>& files, bool replace)
+std::string addEntries(ArchiveEditor& editor, const std::vector<std::string>& files, bool replace,
+                       const EditProgress& progress)
 {
     Plan plan(editor);
+    if (progress)
+        plan.changes.progress = [progress](int64_t done, int64_t total) { progress(done, total); };
     std::vector<std::unique_ptr<TStream>> sources;
     std::vector<std::string> names;
     for (const std::string& file : files) {

@@ -42,7 +42,13 @@ const DirectoryEntry* findEntryForEdit(const std::vector<DirectoryEntry>& entrie
 // `replace`, which replaces that entry's bytes. All or nothing: a missing or
 // unreadable file, a name refused, the same name twice, and nothing is
 // added. Returns what it did ("2 entries added", "1 entry added, 1 replaced").
-std::string addEntries(ArchiveEditor& editor, const std::vector<std::string>& files, bool replace);
+// Progress of long work: called with the bytes done and in all; returning
+// false cancels (the archive is then left as it was; an add, whose bytes are
+// written under its journal, ignores the answer).
+using EditProgress = std::function<bool(int64_t done, int64_t total)>;
+
+std::string addEntries(ArchiveEditor& editor, const std::vector<std::string>& files, bool replace,
+                       const EditProgress& progress = {});
 // The entry's bytes become the file's.
 std::string replaceEntry(ArchiveEditor& editor, const DirectoryEntry& entry, const std::string& file);
 // The entry's bytes become `bytes` (a dictionary rewritten, say).
@@ -52,10 +58,6 @@ void replaceEntryBytes(ArchiveEditor& editor, const DirectoryEntry& entry, const
 std::string removeEntries(ArchiveEditor& editor, const std::vector<int64_t>& positions);
 // The name only.
 std::string renameEntry(ArchiveEditor& editor, const DirectoryEntry& entry, const std::string& newNameUtf8);
-
-// Progress of long work: called with the bytes done and in all; returning
-// false cancels (the archive is then left as it was).
-using EditProgress = std::function<bool(int64_t done, int64_t total)>;
 
 // Every entry's bytes in directory order, one after another from sector 0
 // (VER2: from the first sector after the directory), no gaps; written whole

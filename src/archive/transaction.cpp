@@ -301,8 +301,9 @@ bool sizeIs(TStream& s, int64_t length)
     }
 }
 
-// Writes the change's bytes at `offset`, a piece at a time; false on any failure.
-bool putData(TStream& s, int64_t offset, const ChangeData& d)
+// Writes the change's bytes at `offset`, a piece at a time; false on any
+// failure. `told` gets the count of each piece written.
+bool putData(TStream& s, int64_t offset, const ChangeData& d, const std::function<void(int64_t)>& told = {})
 {
     std::vector<uint8_t> piece(size_t(std::min(d.size(), kPiece)));
     try {
@@ -312,6 +313,8 @@ bool putData(TStream& s, int64_t offset, const ChangeData& d)
             if (s.Seek(offset + done, SeekOrigin::Begin) != offset + done || s.Write(piece.data(), n) != n)
                 return false;
             done += n;
+            if (told)
+                told(n);
         }
     } catch (const Exception&) {
         return false;
@@ -810,8 +813,16 @@ void commitChanges(ArchiveFs& fs, const std::vector<EditFile>& files, const Chan
     for (size_t i = 0; i < files.size(); ++i)
         if (j.files[i].newLength > j.files[i].originalLength && !setLength(*files[i].stream, j.files[i].newLength))
             restoreAndFail(files[i].path + " could not be made longer");
+    int64_t total = 0, written = 0;
     for (const FileWrite* w : sorted)
-        if (!putData(*files[w->file].stream, w->offset, *w->data))
+        total += w->data->size();
+    const std::function<void(int64_t)> told = [&](int64_t n) {
+        written += n;
+        if (changes.progress)
+            changes.progress(written, total);
+    };
+    for (const FileWrite* w : sorted)
+        if (!putData(*files[w->file].stream, w->offset, *w->data, told))
             restoreAndFail(files[w->file].path + " could not be written");
     for (size_t i = 0; i < files.size(); ++i)
         if (j.files[i].newLength < j.files[i].originalLength && !setLength(*files[i].stream, j.files[i].newLength))
@@ -850,7 +861,8 @@ void commitSwitch(ArchiveFs& fs, const std::vector<EditFile>& files,
                   const std::function<void(size_t file, TStream& out)>& write, const JournalPlace& place,
                   const std::string& archiveName)
 {
-    SignalsHeldOff held;
+    // The new files may be cut off while they are written (the next open
+    // removes them); from the journal on, signals wait.
     std::vector<std::string> made;
     const auto removeMade = [&] {
         for (const std::string& p : made) {
@@ -876,6 +888,7 @@ void commitSwitch(ArchiveFs& fs, const std::vector<EditFile>& files,
         removeMade();
         throw;
     }
+    SignalsHeldOff held;
     Journal j;
     j.kind = ChangeKind::Switch;
     for (const EditFile& f : files) {

@@ -84,6 +84,8 @@ struct ChangeSet {
     std::vector<FileWrite> writes;  // ranges may not overlap
     // Per file, its length afterwards (-1: as the writes leave it).
     std::vector<int64_t> lengths;
+    // Told the bytes written so far and in all while the writes are made.
+    std::function<void(int64_t done, int64_t total)> progress;
 
     void write(size_t file, int64_t offset, std::vector<uint8_t> bytes);
     void setLength(size_t file, int64_t length);

@@ -60,11 +60,25 @@ void unregisterTemporary(int slot)
         gTemporaries[slot].used.store(false, std::memory_order_release);
 }
 
+// What the program says when a signal ends it: two buffers, the one
+// published being read by the handler while the other is written.
+struct Farewell {
+    char text[2][512];
+    std::atomic<int> current{-1};  // the buffer to print; -1 none
+};
+Farewell gFarewell;
+
 extern "C" void removeTemporariesAndDie(int signal)
 {
     for (TemporarySlot& slot : gTemporaries)
         if (slot.used.load(std::memory_order_acquire))
             ::unlink(slot.path);
+    const int which = gFarewell.current.load(std::memory_order_acquire);
+    if (which >= 0) {
+        const char* text = gFarewell.text[which];
+        ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
+        (void)ignored;
+    }
     std::signal(signal, SIG_DFL);
     std::raise(signal);  // delivered with the default action once this handler returns
 }
@@ -370,6 +384,19 @@ void OutputFolder::syncFileSystem() const
 }
 
 // ---- signals ----
+
+void setSignalFarewell(const std::string& text)
+{
+    if (text.empty()) {
+        gFarewell.current.store(-1, std::memory_order_release);
+        return;
+    }
+    const int next = gFarewell.current.load(std::memory_order_relaxed) == 0 ? 1 : 0;
+    const size_t n = std::min(text.size(), sizeof gFarewell.text[0] - 1);
+    std::memcpy(gFarewell.text[next], text.data(), n);
+    gFarewell.text[next][n] = '\0';
+    gFarewell.current.store(next, std::memory_order_release);
+}
 
 void removeTemporaryFilesOnSignal()
 {

@@ -258,3 +258,30 @@ TEST_F(ArchiveSafety, AnImportKilledAtAnyMomentLeavesTheOldOrTheNewTexture)
     // depends on how far the write had come).
     EXPECT_GE(c.journalled, 1);
 }
+
+TEST_F(ArchiveSafety, ABulkCommandStoppedByCtrlCSaysHowFarItGot)
+{
+    // 40 entries of 2 MiB: each takes a moment to write.
+    std::vector<ArchiveItem> items;
+    for (int i = 0; i < 40; ++i)
+        items.push_back({"e" + std::to_string(i) + ".dff", std::vector<uint8_t>(2 << 20, uint8_t(i))});
+    writeArchive(dir.file("b.dir"), dir.file("b.img"), items);
+    const std::string out = dir.file("out"), err = dir.file("err.txt");
+    RunningTool tool({"extract-all", dir.file("b.dir"), out}, err);
+    // Once some entries are out, Ctrl+C.
+    while (!tool.finished()) {
+        std::error_code ec;
+        if (fs::exists(out + "/e1.dff", ec))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    tool.signal(SIGINT);
+    const int status = tool.wait();
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the signal came";
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+    const std::vector<uint8_t> said = readBytes(err);
+    const std::string text(said.begin(), said.end());
+    const size_t of = text.find(" of 40 entries written; interrupted\n");
+    ASSERT_NE(of, std::string::npos) << text;
+    EXPECT_GE(std::stoi(text.substr(0, of)), 1) << text;
+}

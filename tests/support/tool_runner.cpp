@@ -39,7 +39,7 @@ ToolRun runQuarnixTool(const std::vector<std::string>& args)
     return r;
 }
 
-RunningTool::RunningTool(const std::vector<std::string>& args)
+RunningTool::RunningTool(const std::vector<std::string>& args, const std::string& errFile)
 {
     const std::string tool = quarnixToolPath();
     std::vector<char*> argv;
@@ -51,7 +51,8 @@ RunningTool::RunningTool(const std::vector<std::string>& args)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.empty() ? "/dev/null" : errFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
     if (posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ) == 0)
         pid_ = pid;

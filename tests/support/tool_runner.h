@@ -23,7 +23,8 @@ ToolRun runQuarnixTool(const std::vector<std::string>& args);
 // of the object's life when still running.
 class RunningTool {
 public:
-    explicit RunningTool(const std::vector<std::string>& args);
+    // Its stderr goes to `errFile` when given.
+    explicit RunningTool(const std::vector<std::string>& args, const std::string& errFile = "");
     ~RunningTool();
     RunningTool(const RunningTool&) = delete;
     RunningTool& operator=(const RunningTool&) = delete;

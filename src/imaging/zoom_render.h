@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+// How the image view shows a picture at a zoom: the picture scaled to the
+// display size, of which only the part on the screen is ever computed, and
+// optionally laid by its alpha over a grey checkerboard.
+//
+// The scaling is the display copy's, pixel for pixel:
+//   Copy      the display has the picture's size
+//   Nearest   every display pixel takes the source pixel whose span holds
+//             its centre: always when the display is larger (magnified
+//             texels stay sharp squares), and when it is smaller for any
+//             picture the zoom transform does not average
+//   Average   the area-weighted mean of the source pixels a display pixel
+//             covers: a smaller display of an ifRgb24 picture of more than
+//             1024 pixels, as TResizeTransform's unfiltered stretch does
+// so a part rendered here equals that part of ScaleForDisplay's picture.
+//
+// With alpha each display pixel is the picture's colour blended over the
+// checkerboard by its alpha (averaged with the colour weighted by alpha when
+// the picture is averaged): (c * a + g * (255 - a) + 127) / 255 for a single
+// pixel, g the checkerboard's grey at that display pixel. The checkerboard
+// has squares of kCheckerCell display pixels from the display's top-left
+// corner: light where (x / 8 + y / 8) is even, dark where it is odd.
+#include "imaging/dib_graphic.h"
+
+#include <QImage>
+#include <QRect>
+#include <QSize>
+
+#include <cstdint>
+
+class TResizeTransform;
+
+enum class ZoomSampling { Copy, Nearest, Average };
+
+constexpr int kCheckerCell = 8;
+constexpr uint8_t kCheckerLight = 0xCC;
+constexpr uint8_t kCheckerDark = 0x99;
+
+// The checkerboard's grey at display pixel (x, y).
+inline uint8_t CheckerGrey(int x, int y)
+{
+    return ((x / kCheckerCell + y / kCheckerCell) & 1) ? kCheckerDark : kCheckerLight;
+}
+
+// How `source` is scaled to a display of `target` pixels.
+ZoomSampling ZoomSamplingFor(const TDibGraphic& source, QSize target);
+
+// The pixels of display rectangle `part` (inside (0, 0) - `target`) as a
+// Format_RGB32 image of part's size. `alpha` is the picture's alpha plane
+// (width x height bytes, top row first) or null for an opaque picture. A
+// null image when memory runs short or the source is empty.
+QImage RenderZoomedPart(const TDibGraphic& source, const uint8_t* alpha, QSize target, QRect part);
+
+// The whole display copy (opaque): the source scaled to `target` in the
+// source's own format, palette kept, by the sampling ZoomSamplingFor
+// chooses; `transform` (the view's zoom transform) does the smaller sizes.
+void ScaleForDisplay(const TDibGraphic& source, QSize target, TResizeTransform& transform, TDibGraphic& destination);

@@ -395,33 +395,43 @@ PreparedImport prepareImport(const std::string& archiveFileName, const TextureRe
     if (!file)
         return prepared;
     const bool keepAlpha = importKeepsAlpha(texture);
-    TDibGraphic& picture = driver.loadPicture(*file, keepAlpha);
-    if (driver.setBusy)
-        driver.setBusy(true);
-    std::vector<uint8_t> alpha = keepAlpha ? std::move(picture.AlphaPlane) : std::vector<uint8_t>{};
-    picture.AlphaPlane.clear();
-    if (alpha.size() != size_t(picture.Width()) * size_t(picture.Height()))
-        alpha.clear();
-    const QSize size = importPictureSize(texture);
-    const bool resample = !(options.exact && picture.Width() == size.width() && picture.Height() == size.height());
-    if (resample) {
-        const int sourceWidth = picture.Width(), sourceHeight = picture.Height();
-        PrepareImportPicture(picture, size, std::nullopt);
-        // The alpha goes through the same filter as the colour.
-        if (!alpha.empty())
-            alpha = ResampleAlphaPlane(alpha, sourceWidth, sourceHeight, size);
-    }
-    const TImageFormat format = importPictureFormat(texture);
-    // The colours before the reduction: the mip levels of a paletted
-    // sectioned texture are made from them.
-    if (texture.sectioned && format == ifColor256 && texture.layout.levels > 1)
-        prepared.unreducedBgra = pictureBgra(picture, {});
-    if (!(options.exact && format == ifColor256 && ReduceToExactPalette(picture)))
-        PrepareImportPicture(picture, std::nullopt, format);
-    if (driver.setBusy)
-        driver.setBusy(false);
+    TDibGraphic* loaded = nullptr;
+    std::vector<uint8_t> alpha;
+    // The long part: loading, resampling and reducing the picture.
+    const std::function<void()> work = [&] {
+        TDibGraphic& picture = driver.loadPicture(*file, keepAlpha);
+        loaded = &picture;
+        if (driver.setBusy)
+            driver.setBusy(true);
+        alpha = keepAlpha ? std::move(picture.AlphaPlane) : std::vector<uint8_t>{};
+        picture.AlphaPlane.clear();
+        if (alpha.size() != size_t(picture.Width()) * size_t(picture.Height()))
+            alpha.clear();
+        const QSize size = importPictureSize(texture);
+        const bool resample = !(options.exact && picture.Width() == size.width() && picture.Height() == size.height());
+        if (resample) {
+            const int sourceWidth = picture.Width(), sourceHeight = picture.Height();
+            PrepareImportPicture(picture, size, std::nullopt);
+            // The alpha goes through the same filter as the colour.
+            if (!alpha.empty())
+                alpha = ResampleAlphaPlane(alpha, sourceWidth, sourceHeight, size);
+        }
+        const TImageFormat format = importPictureFormat(texture);
+        // The colours before the reduction: the mip levels of a paletted
+        // sectioned texture are made from them.
+        if (texture.sectioned && format == ifColor256 && texture.layout.levels > 1)
+            prepared.unreducedBgra = pictureBgra(picture, {});
+        if (!(options.exact && format == ifColor256 && ReduceToExactPalette(picture)))
+            PrepareImportPicture(picture, std::nullopt, format);
+        if (driver.setBusy)
+            driver.setBusy(false);
+    };
+    if (driver.runPreparation)
+        driver.runPreparation(work);
+    else
+        work();
     prepared.alpha = std::move(alpha);
-    prepared.picture = &picture;
+    prepared.picture = loaded;
     prepared.releasePicture = driver.releasePicture;
     prepared.ready = true;
     return prepared;

@@ -6,7 +6,9 @@
 #include "imaging/row_bands.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -125,78 +127,178 @@ Taps areaTaps(int first, int last, int64_t dst, int64_t src)
     return t;
 }
 
-// Area averaging of an ifRgb24 source. Every sum is an exact integer, so
-// each mean is the one the zoom transform's averaging stretch computes.
+// Display rows [first, last) of the area averaging of an ifRgb24 source,
+// with sums of type Acc per source column (each sum is at most the source's
+// height times 255 * 255). Every sum is an exact integer, so each mean is
+// the one the zoom transform's averaging stretch computes.
+template <typename Acc>
+void averageRows(const TDibGraphic& source, const uint8_t* alpha, QRect part, const Taps& cols, const Taps& rows,
+                 int32_t first, int32_t last, QImage& out)
+{
+    const int sw = source.Width(), sh = source.Height();
+    const int c0 = cols.pixel.front();
+    const size_t span = size_t(cols.pixel.back() + 1 - c0);
+    const double area = double(sw) * double(sh);
+    const uint64_t opaque = uint64_t(255) * uint64_t(sw) * uint64_t(sh);
+    // Per source column, one array per sum: blue, green, red; with alpha
+    // those weighted by alpha, and alpha itself.
+    const size_t sums = alpha ? 4 : 3;
+    std::vector<Acc> acc(span * sums);
+    Acc* const blue = acc.data();
+    Acc* const green = blue + span;
+    Acc* const red = green + span;
+    Acc* const cover = alpha ? red + span : nullptr;
+    for (int32_t j = first; j < last; ++j) {
+        std::fill(acc.begin(), acc.end(), Acc(0));
+        for (int k = rows.start[size_t(j)]; k < rows.start[size_t(j) + 1]; ++k) {
+            const int sy = rows.pixel[size_t(k)];
+            const Acc w = Acc(rows.weight[size_t(k)]);
+            const uint8_t* in = source.RowPointer(sy) + int64_t(c0) * 3;
+            if (!alpha) {
+                for (size_t x = 0; x < span; ++x) {
+                    blue[x] += w * in[3 * x];
+                    green[x] += w * in[3 * x + 1];
+                    red[x] += w * in[3 * x + 2];
+                }
+                continue;
+            }
+            const uint8_t* a = alpha + int64_t(sy) * sw + c0;
+            for (size_t x = 0; x < span; ++x) {
+                const Acc wa = w * a[x];
+                cover[x] += wa;
+                blue[x] += wa * in[3 * x];
+                green[x] += wa * in[3 * x + 1];
+                red[x] += wa * in[3 * x + 2];
+            }
+        }
+        const int y = part.top() + j;
+        QRgb* o = reinterpret_cast<QRgb*>(out.scanLine(j));
+        for (int i = 0; i < part.width(); ++i) {
+            uint64_t sum[4] = {0, 0, 0, 0};
+            for (int k = cols.start[size_t(i)]; k < cols.start[size_t(i) + 1]; ++k) {
+                const uint64_t w = cols.weight[size_t(k)];
+                const size_t x = size_t(cols.pixel[size_t(k)] - c0);
+                sum[0] += w * blue[x];
+                sum[1] += w * green[x];
+                sum[2] += w * red[x];
+                if (alpha)
+                    sum[3] += w * cover[x];
+            }
+            int bgr[3];
+            if (!alpha || sum[3] == opaque) {
+                // Opaque: the plain mean, as the display copy holds it. With
+                // alpha the sums are 255 times the plain ones, and the
+                // quotient of the two exact numbers rounds the same.
+                const double divisor = alpha ? area * 255.0 : area;
+                for (int c = 0; c < 3; ++c)
+                    bgr[c] = int(std::clamp(std::nearbyint(double(sum[c]) / divisor), 0.0, 255.0));
+            } else {
+                // The colour weighted by alpha, then the checkerboard under
+                // what the mean alpha leaves uncovered.
+                const double uncovered = 255.0 - double(sum[3]) / area;
+                const double grey = CheckerGrey(part.left() + i, y);
+                for (int c = 0; c < 3; ++c)
+                    bgr[c] = int(std::clamp(std::nearbyint(double(sum[c]) / (area * 255.0) + grey * uncovered / 255.0),
+                                            0.0, 255.0));
+            }
+            o[i] = qRgb(bgr[2], bgr[1], bgr[0]);
+        }
+    }
+}
+
+// The same averaging when the display's sides divide the source's (a
+// zoom step of 1/2, 1/4, ... on a texture whose sides are powers of two):
+// each display pixel is the mean of a whole fx x fy block, summed at once.
+// The block sum over fx * fy is the same number as the weighted sum over the
+// area, so the means are the same.
+void averageBlocks(const TDibGraphic& source, const uint8_t* alpha, QSize target, QRect part, int32_t first,
+                   int32_t last, QImage& out)
+{
+    const int sw = source.Width();
+    const int fx = sw / target.width(), fy = source.Height() / target.height();
+    const double block = double(fx) * double(fy);
+    const uint64_t opaque = uint64_t(255) * uint64_t(fx) * uint64_t(fy);
+    const int vw = part.width();
+    // Per display column: blue, green, red (weighted by alpha with alpha), alpha.
+    std::vector<uint64_t> acc(size_t(vw) * 4);
+    for (int32_t j = first; j < last; ++j) {
+        const int y = part.top() + j;
+        std::fill(acc.begin(), acc.end(), 0);
+        for (int sy = y * fy; sy < (y + 1) * fy; ++sy) {
+            const uint8_t* row = source.RowPointer(sy);
+            const uint8_t* arow = alpha ? alpha + int64_t(sy) * sw : nullptr;
+            for (int i = 0; i < vw; ++i) {
+                const int x0 = (part.left() + i) * fx;
+                const uint8_t* in = row + int64_t(x0) * 3;
+                uint32_t b = 0, g = 0, r = 0, a = 0;
+                if (!arow) {
+                    for (int m = 0; m < fx; ++m, in += 3) {
+                        b += in[0];
+                        g += in[1];
+                        r += in[2];
+                    }
+                } else {
+                    const uint8_t* al = arow + x0;
+                    for (int m = 0; m < fx; ++m, in += 3) {
+                        const uint32_t w = al[m];
+                        a += w;
+                        b += w * in[0];
+                        g += w * in[1];
+                        r += w * in[2];
+                    }
+                }
+                uint64_t* s = acc.data() + 4 * size_t(i);
+                s[0] += b;
+                s[1] += g;
+                s[2] += r;
+                s[3] += a;
+            }
+        }
+        QRgb* o = reinterpret_cast<QRgb*>(out.scanLine(j));
+        for (int i = 0; i < vw; ++i) {
+            const uint64_t* s = acc.data() + 4 * size_t(i);
+            int bgr[3];
+            if (!alpha || s[3] == opaque) {
+                const double divisor = alpha ? block * 255.0 : block;
+                for (int c = 0; c < 3; ++c)
+                    bgr[c] = int(std::clamp(std::nearbyint(double(s[c]) / divisor), 0.0, 255.0));
+            } else {
+                const double uncovered = 255.0 - double(s[3]) / block;
+                const double grey = CheckerGrey(part.left() + i, y);
+                for (int c = 0; c < 3; ++c)
+                    bgr[c] = int(std::clamp(std::nearbyint(double(s[c]) / (block * 255.0) + grey * uncovered / 255.0),
+                                            0.0, 255.0));
+            }
+            o[i] = qRgb(bgr[2], bgr[1], bgr[0]);
+        }
+    }
+}
+
 void renderAverage(const TDibGraphic& source, const uint8_t* alpha, QSize target, QRect part, QImage& out)
 {
     const int sw = source.Width(), sh = source.Height();
+    if (sw % target.width() == 0 && sh % target.height() == 0) {
+        const int64_t pixelsPerRow = int64_t(sw / target.width()) * (sh / target.height()) * part.width();
+        const int32_t minRows =
+            int32_t(std::clamp<int64_t>(256 * 1024 / std::max<int64_t>(1, pixelsPerRow), 1, 1 << 20));
+        ForEachRowBand(part.height(), minRows, [&](int32_t first, int32_t last) {
+            averageBlocks(source, alpha, target, part, first, last, out);
+        });
+        return;
+    }
     const Taps cols = areaTaps(part.left(), part.left() + part.width(), target.width(), sw);
     const Taps rows = areaTaps(part.top(), part.top() + part.height(), target.height(), sh);
-    const int c0 = cols.pixel.front(), c1 = cols.pixel.back() + 1;
-    const size_t span = size_t(c1 - c0);
-    const double area = double(sw) * double(sh);
-    const int vw = part.width();
     // Rows per band: enough source pixels to be worth a thread.
-    const int64_t pixelsPerRow = int64_t(rows.pixel.size()) / std::max(1, part.height()) * int64_t(span);
+    const int64_t span = cols.pixel.back() + 1 - cols.pixel.front();
+    const int64_t pixelsPerRow = int64_t(rows.pixel.size()) / std::max(1, part.height()) * span;
     const int32_t minRows = int32_t(std::clamp<int64_t>(256 * 1024 / std::max<int64_t>(1, pixelsPerRow), 1, 1 << 20));
-
-    ForEachRowBand(part.height(), minRows, [&](int32_t firstRow, int32_t lastRow) {
-        // Per source column: the weighted sums of blue, green, red (and with
-        // alpha: of alpha, and of each colour times alpha).
-        std::vector<uint64_t> acc(span * (alpha ? 7 : 3));
-        for (int32_t j = firstRow; j < lastRow; ++j) {
-            std::fill(acc.begin(), acc.end(), 0);
-            for (int k = rows.start[size_t(j)]; k < rows.start[size_t(j) + 1]; ++k) {
-                const int sy = rows.pixel[size_t(k)];
-                const uint64_t w = rows.weight[size_t(k)];
-                const uint8_t* in = source.RowPointer(sy) + int64_t(c0) * 3;
-                if (!alpha) {
-                    for (size_t b = 0; b < span * 3; ++b)
-                        acc[b] += w * in[b];
-                    continue;
-                }
-                const uint8_t* a = alpha + int64_t(sy) * sw + c0;
-                for (size_t x = 0; x < span; ++x) {
-                    uint64_t* s = acc.data() + 7 * x;
-                    const uint64_t wa = w * a[x];
-                    s[0] += w * in[3 * x];
-                    s[1] += w * in[3 * x + 1];
-                    s[2] += w * in[3 * x + 2];
-                    s[3] += wa;
-                    s[4] += wa * in[3 * x];
-                    s[5] += wa * in[3 * x + 1];
-                    s[6] += wa * in[3 * x + 2];
-                }
-            }
-            const int y = part.top() + j;
-            QRgb* o = reinterpret_cast<QRgb*>(out.scanLine(j));
-            for (int i = 0; i < vw; ++i) {
-                const size_t stride = alpha ? 7 : 3;
-                uint64_t sum[7] = {};
-                for (int k = cols.start[size_t(i)]; k < cols.start[size_t(i) + 1]; ++k) {
-                    const uint64_t w = cols.weight[size_t(k)];
-                    const uint64_t* s = acc.data() + stride * size_t(cols.pixel[size_t(k)] - c0);
-                    for (size_t c = 0; c < stride; ++c)
-                        sum[c] += w * s[c];
-                }
-                int bgr[3];
-                if (!alpha || sum[3] == uint64_t(255) * uint64_t(sw) * uint64_t(sh)) {
-                    // Opaque: the plain mean, as the display copy holds it.
-                    for (int c = 0; c < 3; ++c)
-                        bgr[c] = int(std::clamp(std::nearbyint(double(sum[c]) / area), 0.0, 255.0));
-                } else {
-                    // The colour weighted by alpha, then the checkerboard
-                    // under what the mean alpha leaves uncovered.
-                    const double cover = double(sum[3]) / area;
-                    const double grey = CheckerGrey(part.left() + i, y);
-                    for (int c = 0; c < 3; ++c)
-                        bgr[c] = int(std::clamp(
-                            std::nearbyint(double(sum[4 + c]) / (area * 255.0) + grey * (255.0 - cover) / 255.0), 0.0,
-                            255.0));
-                }
-                o[i] = qRgb(bgr[2], bgr[1], bgr[0]);
-            }
-        }
+    // 32-bit sums hold a column of up to 66051 rows of 255 * 255.
+    const bool narrow = int64_t(sh) * 255 * 255 <= int64_t(UINT32_MAX);
+    ForEachRowBand(part.height(), minRows, [&](int32_t first, int32_t last) {
+        if (narrow)
+            averageRows<uint32_t>(source, alpha, part, cols, rows, first, last, out);
+        else
+            averageRows<uint64_t>(source, alpha, part, cols, rows, first, last, out);
     });
 }
 

@@ -175,6 +175,21 @@ TEST(ZoomRender, AnAveragedPixelWeighsColourByAlpha)
     EXPECT_EQ(shown(painted, 8, 0), expected(0x99));
     EXPECT_EQ(shown(painted, 31, 31), expected(0xCC));
 
+    // One colour and one alpha all over: every pixel is that colour laid over
+    // its square, whether the sides divide (32) or not (21).
+    std::fill(alpha.begin(), alpha.end(), 100);
+    auto flat = MakeRgb24Picture(64, 64, [](int, int) { return 0x40C080u; });
+    for (const int side : {32, 21}) {
+        SCOPED_TRACE(side);
+        const QImage over100 = RenderZoomedPart(*flat, alpha.data(), QSize(side, side), QRect(0, 0, side, side));
+        for (const QPoint p : {QPoint(0, 0), QPoint(9, 1), QPoint(side - 1, side - 1)}) {
+            const double g = ((p.x() / 8 + p.y() / 8) % 2) ? 0x99 : 0xCC;
+            const auto channel = [&](int c) { return uint8_t(std::nearbyint(c * 100.0 / 255.0 + g * 155.0 / 255.0)); };
+            EXPECT_EQ(shown(over100, p.x(), p.y()), MakeColor(channel(0x40), channel(0xC0), channel(0x80)))
+                << p.x() << "," << p.y();
+        }
+    }
+
     // Opaque alpha paints exactly the opaque picture.
     std::fill(alpha.begin(), alpha.end(), 255);
     const QImage opaque = RenderZoomedPart(*picture, alpha.data(), QSize(21, 21), QRect(0, 0, 21, 21));

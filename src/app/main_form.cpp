@@ -958,14 +958,15 @@ void TForm1::updateStatus()
         StatusTexture->clear();
     } else {
         const TexelLayout layout = texture.sectioned ? texture.layout : TexelLayout{};
-        const QString kind = texture.sectioned ? QString::fromUtf8(texelFormatName(layout.format))
-                                               : QString::fromStdString(QueryTXD->FieldByName("Type").AsString());
+        const QString kind = texture.sectioned
+                                 ? QString::fromUtf8(texelFormatName(layout.format))
+                                 : QString::fromStdString(QueryTXD->FieldByName(TextureField::kType).AsString());
         const int levels = textureLevelCount(texture);
         int64_t bytes = 0;
         if (texture.sectioned)
             bytes = texelDataBytes(layout);
         else
-            bytes = (texture.paletted ? 1024 : 0) + 4 + QueryTXD->FieldByName("Size").AsInteger();
+            bytes = (texture.paletted ? 1024 : 0) + 4 + QueryTXD->FieldByName(TextureField::kSize).AsInteger();
         QString text = QStringLiteral("%1: %2, %3x%4, %5 %6, %7 bytes")
                            .arg(fromCp1250(texture.name), kind)
                            .arg(texture.width)

@@ -6,9 +6,8 @@
 // naming a flag that another thread (the user interface's Cancel) sets. The
 // long loops of the core call throwIfCancelled() between pieces of their
 // work, which raises ECancelled once the flag is set; without a scope it
-// costs one thread-local read and never raises. Row bands
-// (imaging/row_bands.h) carry the scope of the thread that starts them onto
-// the threads they run on.
+// costs one thread-local read and never raises. Work that spreads over
+// threads of its own passes the flag (currentCancelFlag) on to them.
 #include "platform/exceptions.h"
 
 #include <atomic>

@@ -20,6 +20,7 @@
 
 #include "app/tool_bar.h"
 
+#include <QLabel>
 #include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
@@ -387,11 +388,14 @@ TEST_F(TexturesTest, TheLevelSelectorShowsEveryStoredLevel)
             }
     };
     expectLevel(0);
+    // Four levels of 8 x 4, 4 x 2, 2 x 1 and 1 x 1 at 4 bytes, each behind its size field.
+    EXPECT_EQ(form->StatusTexture->text().toStdString(), "mips: 8888, 8x4, 4 levels, 188 bytes");
     // Alt+Page Down and Up step through the levels; the texture list keeps its row.
     form->GridTXD->setFocus();
     QTest::keyClick(form->GridTXD, Qt::Key_PageDown, Qt::AltModifier);
     expectLevel(1);
     EXPECT_EQ(textureText("Name"), "mips");
+    EXPECT_EQ(form->StatusTexture->text().toStdString(), "mips: 8888, 8x4, 4 levels, 188 bytes; level 1 shown, 4x2");
     form->SpinLevel->setValue(3);
     expectLevel(3);
     QTest::keyClick(form->GridTXD, Qt::Key_PageDown, Qt::AltModifier);
@@ -446,9 +450,11 @@ TEST_F(TexturesTest, ZoomKeysStepTheViewAndFitHeightFollowsTheMode)
     form->GridTXD->setFocus();
     const auto key = [&](int k) { QTest::keyClick(form->GridTXD, Qt::Key(k), Qt::ControlModifier); };
 
+    EXPECT_EQ(form->StatusZoom->text().toStdString(), "Zoom 100%");
     key(Qt::Key_Plus);
     EXPECT_EQ(view.ZoomMode(), zmPercent);
     EXPECT_EQ(view.ZoomPercent(), 200.0f);
+    EXPECT_EQ(form->StatusZoom->text().toStdString(), "Zoom 200%");
     EXPECT_EQ(view.DisplayControl()->size(), QSize(128, 256));
     key(Qt::Key_Equal);  // "+" without Shift
     EXPECT_EQ(view.ZoomPercent(), 400.0f);
@@ -468,6 +474,7 @@ TEST_F(TexturesTest, ZoomKeysStepTheViewAndFitHeightFollowsTheMode)
         key(Qt::Key_Minus);
     EXPECT_EQ(view.ZoomPercent(), 6.25f);
     EXPECT_EQ(view.DisplayControl()->size(), QSize(4, 8));
+    EXPECT_EQ(form->StatusZoom->text().toStdString(), "Zoom 6.25%");
     form->BtnZoom->click();
     key(Qt::Key_0);
     EXPECT_EQ(view.ZoomMode(), zmOriginalSize);

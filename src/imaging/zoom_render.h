@@ -16,9 +16,11 @@
 // so a part rendered here equals that part of ScaleForDisplay's picture.
 //
 // With alpha each display pixel is the picture's colour blended over the
-// checkerboard by its alpha (averaged with the colour weighted by alpha when
-// the picture is averaged): (c * a + g * (255 - a) + 127) / 255 for a single
-// pixel, g the checkerboard's grey at that display pixel. The checkerboard
+// checkerboard by its alpha: (c * a + g * (255 - a) + 127) / 255 for a
+// single pixel, g the checkerboard's grey at that display pixel. Averaged,
+// it is the mean of the pixels' colours premultiplied by their alpha (each
+// rounded to a byte: round(c * a / 255)) plus g times 1 - the mean alpha /
+// 255, rounded; where the alpha is 255 all over, the opaque mean. The checkerboard
 // has squares of kCheckerCell display pixels from the display's top-left
 // corner: light where (x / 8 + y / 8) is even, dark where it is odd.
 #include "imaging/dib_graphic.h"
@@ -28,6 +30,7 @@
 #include <QSize>
 
 #include <cstdint>
+#include <vector>
 
 class TResizeTransform;
 
@@ -48,9 +51,20 @@ ZoomSampling ZoomSamplingFor(const TDibGraphic& source, QSize target);
 
 // The pixels of display rectangle `part` (inside (0, 0) - `target`) as a
 // Format_RGB32 image of part's size. `alpha` is the picture's alpha plane
-// (width x height bytes, top row first) or null for an opaque picture. A
-// null image when memory runs short or the source is empty.
-QImage RenderZoomedPart(const TDibGraphic& source, const uint8_t* alpha, QSize target, QRect part);
+// (width x height bytes, top row first) or null for an opaque picture. An
+// averaged picture with alpha reads `premultiplied` (PremultipliedPixels of
+// the same picture and alpha) when given, else premultiplies the rows it
+// reads itself: the same pixels, more slowly. A null image when memory runs
+// short or the source is empty.
+QImage RenderZoomedPart(const TDibGraphic& source, const uint8_t* alpha, QSize target, QRect part,
+                        const uint32_t* premultiplied = nullptr);
+
+// The picture's colours premultiplied by its alpha, with the alpha: one
+// number per pixel, top row first, blue in the low byte, then green, red
+// and alpha; each colour round(c * a / 255).
+std::vector<uint32_t> PremultipliedPixels(const TDibGraphic& source, const uint8_t* alpha);
+// The same into `out`, whose memory is used again when it holds enough.
+void PremultiplyPixels(const TDibGraphic& source, const uint8_t* alpha, std::vector<uint32_t>& out);
 
 // The whole display copy (opaque): the source scaled to `target` in the
 // source's own format, palette kept, by the sampling ZoomSamplingFor

@@ -48,6 +48,8 @@ TEST(ZoomRender, EveryPartEqualsTheSamePartOfTheDisplayCopy)
         // Averaged: a true-colour picture of more than 1024 pixels made smaller.
         {"photo at 28.5%", MakePhotoLikePicture(205, 131, 3), QSize(58, 37), ZoomSampling::Average},
         {"photo at 1/16", MakePhotoLikePicture(512, 256, 4), QSize(32, 16), ZoomSampling::Average},
+        {"photo at 1/8", MakePhotoLikePicture(256, 128, 8), QSize(32, 16), ZoomSampling::Average},
+        {"photo at 1/4 by 1/2", MakePhotoLikePicture(128, 64, 10), QSize(32, 32), ZoomSampling::Average},
         {"small true colour at 50%", MakeRgb24Picture(32, 32, pattern), QSize(16, 16), ZoomSampling::Nearest},
         {"paletted at 50%",
          MakeIndexedPicture(97, 64, ifColor256, DefaultPalette(ifColor256),
@@ -184,7 +186,10 @@ TEST(ZoomRender, AnAveragedPixelWeighsColourByAlpha)
         const QImage over100 = RenderZoomedPart(*flat, alpha.data(), QSize(side, side), QRect(0, 0, side, side));
         for (const QPoint p : {QPoint(0, 0), QPoint(9, 1), QPoint(side - 1, side - 1)}) {
             const double g = ((p.x() / 8 + p.y() / 8) % 2) ? 0x99 : 0xCC;
-            const auto channel = [&](int c) { return uint8_t(std::nearbyint(c * 100.0 / 255.0 + g * 155.0 / 255.0)); };
+            // The colour premultiplied by 100 (rounded to a byte), over 155 / 255 of the grey.
+            const auto channel = [&](int c) {
+                return uint8_t(std::nearbyint((c * 100 + 127) / 255 + g * 155.0 / 255.0));
+            };
             EXPECT_EQ(shown(over100, p.x(), p.y()), MakeColor(channel(0x40), channel(0xC0), channel(0x80)))
                 << p.x() << "," << p.y();
         }
@@ -195,6 +200,27 @@ TEST(ZoomRender, AnAveragedPixelWeighsColourByAlpha)
     const QImage opaque = RenderZoomedPart(*picture, alpha.data(), QSize(21, 21), QRect(0, 0, 21, 21));
     const QImage plain = RenderZoomedPart(*picture, nullptr, QSize(21, 21), QRect(0, 0, 21, 21));
     EXPECT_EQ(opaque, plain);
+}
+
+TEST(ZoomRender, PremultipliedPixelsMadeOnceGiveTheSamePaint)
+{
+    auto photo = MakePhotoLikePicture(256, 192, 11);
+    std::vector<uint8_t> alpha(size_t(256) * 192);
+    for (size_t i = 0; i < alpha.size(); ++i)
+        alpha[i] = uint8_t((i * 37) ^ (i >> 7));
+    const std::vector<uint32_t> premultiplied = PremultipliedPixels(*photo, alpha.data());
+    // Pixel 300 by hand: blue, green, red times alpha, rounded, then alpha.
+    const uint8_t* p = photo->RowPointer(1) + 44 * 3;
+    const uint32_t a = alpha[300];
+    EXPECT_EQ(premultiplied[300],
+              (p[0] * a + 127) / 255 | ((p[1] * a + 127) / 255) << 8 | ((p[2] * a + 127) / 255) << 16 | a << 24);
+    // Whole blocks (1/4) and weighted areas (about 36%), parts at odd places.
+    for (const QSize target : {QSize(64, 48), QSize(93, 70)}) {
+        SCOPED_TRACE(target.width());
+        const QRect part(3, 5, target.width() - 7, target.height() - 9);
+        EXPECT_EQ(RenderZoomedPart(*photo, alpha.data(), target, part, premultiplied.data()),
+                  RenderZoomedPart(*photo, alpha.data(), target, part));
+    }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <climits>
 #include <cmath>
 #include <exception>
+#include <new>
 
 // ---------------------------------------------------------------------------
 // Cursors
@@ -268,10 +269,19 @@ void TImageScrollBox::keepDisplay(std::unique_ptr<TDibGraphic> replaced)
     kept_ = std::move(copy);
 }
 
+void TImageScrollBox::dropPremultiplied() const
+{
+    // The memory stays for the next picture of about the same size (fresh
+    // memory costs a page fault a page); a much smaller one lets it go.
+    premultipliedFor_ = nullptr;
+}
+
 void TImageScrollBox::replacePicture(std::unique_ptr<TDibGraphic> picture)
 {
     // A redraw that cannot run now keeps the old display, drawn from the
     // old picture.
+    if (premultipliedFor_ == picture_.get())
+        dropPremultiplied();
     std::swap(picture_, picture);
     if (!parentWidget() || !isVisible() || redrawing_)
         keepDisplay(std::move(picture));
@@ -311,6 +321,8 @@ void TImageScrollBox::Clear()
 {
     if (!parentWidget() || !isVisible() || redrawing_)
         keepDisplay();
+    if (premultipliedFor_ == picture_.get())
+        dropPremultiplied();
     picture_->Assign(nullptr);  // releases the pixel store
     picture_->AlphaPlane.clear();
     Redraw(true);
@@ -319,6 +331,9 @@ void TImageScrollBox::Clear()
 TDibGraphic& TImageScrollBox::Graphic()
 {
     keepDisplay();
+    // The caller may change it.
+    if (premultipliedFor_ == picture_.get())
+        dropPremultiplied();
     return *picture_;
 }
 
@@ -356,7 +371,25 @@ QImage TImageScrollBox::RenderDisplayPart(const QRect& part) const
     const TDibGraphic& source = displaySource();
     const bool alpha = showAlpha_ && !displayFromSmoothed_ && !source.IsEmpty()
                        && source.AlphaPlane.size() == size_t(source.Width()) * size_t(source.Height());
-    return RenderZoomedPart(source, alpha ? source.AlphaPlane.data() : nullptr, display_->size(), part);
+    if (!alpha)
+        return RenderZoomedPart(source, nullptr, display_->size(), part);
+    // An averaged picture with alpha is read premultiplied: made once for the
+    // picture, it serves every paint and zoom after. Without the memory for
+    // it, each paint premultiplies what it reads.
+    if (ZoomSamplingFor(source, display_->size()) == ZoomSampling::Average && premultipliedFor_ != &source) {
+        dropPremultiplied();
+        const size_t pixels = size_t(source.Width()) * size_t(source.Height());
+        if (premultiplied_.capacity() > 4 * pixels)
+            std::vector<uint32_t>().swap(premultiplied_);
+        try {
+            PremultiplyPixels(source, source.AlphaPlane.data(), premultiplied_);
+            premultipliedFor_ = &source;
+        } catch (const std::bad_alloc&) {
+            std::vector<uint32_t>().swap(premultiplied_);
+        }
+    }
+    return RenderZoomedPart(source, source.AlphaPlane.data(), display_->size(), part,
+                            premultipliedFor_ == &source ? premultiplied_.data() : nullptr);
 }
 
 // --- redrawing
@@ -372,6 +405,8 @@ void TImageScrollBox::Redraw(bool reload)
     } clearFlag{redrawing_};
 
     // From here on the display shows the picture as it is now.
+    if (reload || (kept_ && premultipliedFor_ == kept_.get()))
+        dropPremultiplied();
     kept_.reset();
     displayShown_ = false;
     displayCopyMade_ = false;
@@ -597,10 +632,18 @@ bool TImageScrollBox::ZoomBy(int steps, std::optional<QPoint> anchor)
     const double u = (at.x() - display_->x()) * picture_->Width() / oldWidth;
     const double v = (at.y() - display_->y()) * picture_->Height() / oldHeight;
     SetZoomPercent(zoom);
-    // Back under the anchor, as far as the scroll ranges allow.
+    // Back under the anchor, as far as the scroll ranges allow. The redraw
+    // has asked for a paint already: the view is painted once, when the
+    // step is done, not here and again then.
     const double newX = u * display_->width() / picture_->Width();
     const double newY = v * display_->height() / picture_->Height();
-    SetScrollPositions(int(std::lround(displayLeft_ + newX - at.x())), int(std::lround(displayTop_ + newY - at.y())));
+    const int horzMax = horzShown_ ? std::max(0, horzRange_ - ClientWidth()) : 0;
+    const int vertMax = vertShown_ ? std::max(0, vertRange_ - ClientHeight()) : 0;
+    settingPositions_ = true;
+    horizontalScrollBar()->setValue(std::clamp(int(std::lround(displayLeft_ + newX - at.x())), 0, horzMax));
+    verticalScrollBar()->setValue(std::clamp(int(std::lround(displayTop_ + newY - at.y())), 0, vertMax));
+    settingPositions_ = false;
+    viewport()->update();
     return true;
 }
 

@@ -264,6 +264,13 @@ private:
     // The picture as it was shown, kept while the picture itself was changed
     // or replaced and no redraw has shown the new one yet.
     std::unique_ptr<TDibGraphic> kept_;
+    // The premultiplied pixels (PremultipliedPixels) an averaged display of
+    // a picture with alpha reads, made on its first paint for the picture
+    // `premultipliedFor_`; forgotten whenever that picture may change (their
+    // memory kept for the next picture of about the same size).
+    mutable std::vector<uint32_t> premultiplied_;
+    mutable const TDibGraphic* premultipliedFor_ = nullptr;
+    void dropPremultiplied() const;
 
     bool horzShown_ = false;
     bool vertShown_ = false;

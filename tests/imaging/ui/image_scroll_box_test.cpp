@@ -850,4 +850,33 @@ TEST_F(ImageScrollBoxTest, SixteenTimesALargePictureShowsWithoutMakingTheWholeDi
     }
 }
 
+TEST_F(ImageScrollBoxTest, AnAveragedPictureWithAlphaShowsItsAlphaAsItIsNow)
+{
+    // 64 x 64 true colour (averaged at 50%): red, transparent at first.
+    std::vector<uint8_t> bgra;
+    for (int i = 0; i < 64 * 64; ++i)
+        bgra.insert(bgra.end(), {0, 0, 255, 0});
+    auto stream = tgaWithAlpha(64, 64, bgra);
+    view->LoadFromStream(*stream, "TGA", 1, true);
+    view->SetShowAlpha(true);
+    view->SetZoomPercent(50.0f);
+    ASSERT_EQ(displayRect().size(), QSize(32, 32));
+    EXPECT_EQ(display()->grab().toImage().pixel(1, 1) & 0xFFFFFF, 0xCCCCCCu);
+
+    // Made opaque in place: after the redraw the paint shows the new alpha.
+    std::fill(view->Graphic().AlphaPlane.begin(), view->Graphic().AlphaPlane.end(), 255);
+    view->Redraw(true);
+    EXPECT_EQ(display()->grab().toImage().pixel(1, 1) & 0xFFFFFF, 0xFF0000u);
+
+    // Another picture of the same size: its own alpha.
+    for (size_t i = 3; i < bgra.size(); i += 4)
+        bgra[i] = 128;
+    auto half = tgaWithAlpha(64, 64, bgra);
+    view->LoadFromStream(*half, "TGA", 1, true);
+    // 255 * 128 / 255 = 128 red, plus the light grey under 127 / 255.
+    const int grey = int(std::nearbyint(0xCC * 127.0 / 255.0));
+    EXPECT_EQ(display()->grab().toImage().pixel(1, 1) & 0xFFFFFF,
+              MakeColor(uint8_t(128 + grey), uint8_t(grey), uint8_t(grey)));
+}
+
 }  // namespace

@@ -868,19 +868,20 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
 
 std::string TForm1::pictureTargetText(const TextureRef& texture) const
 {
-    // The texture, its dictionary (the entry, or the file of a standalone
+    // The texture first (the line is cut at its end when the dialog is
+    // narrow), its dictionary (the entry, or the file of a standalone
     // dictionary), the archive's data file, and what will be written.
     const QString name = fromCp1250(texture.name);
     const QString archive = QFileInfo(QString::fromStdString(ArchiveFileName)).fileName();
     QString where = archive;
     if (!StandaloneTxd && !RxM->IsEmpty())
-        where = fromCp1250(currentEntry(*RxM).name) + QStringLiteral(" in ") + archive;
+        where = fromCp1250(currentEntry(*RxM).name) + QStringLiteral(" of ") + archive;
     QString layout = texture.sectioned                 ? QString::fromUtf8(texelFormatTypeName(texture.layout.format))
                      : importWritesTrueColour(texture) ? QStringLiteral("32bit")
                                                        : QStringLiteral("8bit paletted");
     if (texture.sectioned && texture.layout.levels > 1)
         layout += QStringLiteral(", %1 levels").arg(texture.layout.levels);
-    return QStringLiteral("Over %1 (%2): %3x%4 %5")
+    return QStringLiteral("%1 in %2: %3x%4 %5")
         .arg(name, where)
         .arg(texture.width)
         .arg(texture.height)

@@ -270,10 +270,9 @@ TEST_F(ImportTest, ThePreviewNamesTheTextureTheEntryTheArchiveAndWhatItWrites)
     importWith(photo, false);
     ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
     ASSERT_EQ(form->script().previews.size(), 3u);
-    EXPECT_EQ(form->script().previews[0].target, "Over plasma (Landscape.TXD in sample.img): 64x128 32bit");
-    EXPECT_EQ(form->script().previews[1].target,
-              "Over sunset_DXT5 (Layouts.txd in sample.img): 256x128 DXT5, 5 levels");
-    EXPECT_EQ(form->script().previews[2].target, "Over Target (sample.txd): 64x64 8bit paletted");
+    EXPECT_EQ(form->script().previews[0].target, "plasma in Landscape.TXD of sample.img: 64x128 32bit");
+    EXPECT_EQ(form->script().previews[1].target, "sunset_DXT5 in Layouts.txd of sample.img: 256x128 DXT5, 5 levels");
+    EXPECT_EQ(form->script().previews[2].target, "Target in sample.txd: 64x64 8bit paletted");
     // The line shows what fits and keeps the whole text in its tool tip.
     EXPECT_EQ(form->FormImage->LabelTarget->toolTip().toStdString(), form->script().previews[2].target);
     EXPECT_FALSE(form->script().previews[0].exact);
@@ -366,7 +365,7 @@ TEST(FormImage, TheNewControlsShareTheBandWithTheButtons)
 {
     app();
     TFormImage f;
-    f.SetTarget(QStringLiteral("Over a_texture_with_a_long_name (Layouts.txd in sample.img): 256x128 DXT5, 5 levels"));
+    f.SetTarget(QStringLiteral("a_texture_with_a_long_name in Layouts.txd of sample.img: 256x128 DXT5, 5 levels"));
     for (const QSize texture : {QSize(64, 64), QSize(512, 512)}) {
         SCOPED_TRACE(texture.width());
         f.SizeForTexture(texture.width(), texture.height());
@@ -386,8 +385,10 @@ TEST(FormImage, TheNewControlsShareTheBandWithTheButtons)
         EXPECT_LE(alpha.right(), f.Button2->geometry().left());
         EXPECT_GE(alpha.width(), 22);  // room for its icon
         EXPECT_GE(exact.width(), f.CheckExact->sizeHint().width());
-        // The line shows what fits of the target, all of it in its tool tip.
+        // The line shows what fits of the target from its start (the texture's
+        // name), all of it in its tool tip.
         EXPECT_LE(f.LabelTarget->fontMetrics().horizontalAdvance(f.LabelTarget->text()), label.width());
+        EXPECT_TRUE(f.LabelTarget->text().startsWith(QStringLiteral("a_texture")));
         EXPECT_EQ(f.LabelTarget->toolTip(), f.Target());
     }
     EXPECT_EQ(f.CheckExact->text().toStdString(), "Keep pixels exactly");

@@ -120,7 +120,7 @@ void TFormImage::layoutControls()
     const int labelLeft = kLineMargin + exactWidth + 2 * kLineMargin;
     const int labelWidth = std::max(0, w - kLineMargin - labelLeft);
     LabelTarget->setGeometry(labelLeft, lineTop, labelWidth, kLineHeight);
-    LabelTarget->setText(LabelTarget->fontMetrics().elidedText(target_, Qt::ElideMiddle, labelWidth));
+    LabelTarget->setText(LabelTarget->fontMetrics().elidedText(target_, Qt::ElideRight, labelWidth));
     // "Alpha" in the middle of the gap between the buttons.
     const int gapLeft = Button1->geometry().right() + 1;
     const int gap = Button2->geometry().left() - gapLeft;

@@ -11,8 +11,9 @@
 // ranges and positions, size and place of the display control, the events)
 // happens at once. Pixels are scaled only where they are needed: a paint
 // scales just the part of the picture on the screen (imaging/zoom_render.h),
-// so a zoom step costs the same whatever the picture's size and zoom, and
-// the whole display copy is made only when DisplayCopy() asks for it.
+// so what a paint costs follows that part, not the size of the zoomed
+// picture, and the whole display copy is made only when DisplayCopy() asks
+// for it.
 //
 // Beyond the zoom modes, the zoom steps by factors of two between 1/16 and
 // 16 (ZoomBy; Ctrl+wheel over the view), keeping the point under the mouse

@@ -11,28 +11,45 @@
 #include "formats/texture_dictionary.h"
 #include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
+#include "imaging/ui/alpha_icon.h"
+#include "platform/cancellation.h"
 #include "platform/environment.h"
 #include "platform/graphic.h"
 #include "platform/streams.h"
 #include "platform/text.h"
 #include "texture/texture_import.h"
+#include "texture/texture_levels.h"
 #include "texture/texture_tga.h"
 #include "texture/ui/form_image.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QSpinBox>
 #include <QSplitterHandle>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <qdrawutil.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 // ---- splitter ----
 
@@ -97,6 +114,59 @@ QSplitterHandle* BevelSplitter::createHandle()
     return new BevelSplitterHandle(orientation(), this);
 }
 
+void BevelSplitter::resizeEvent(QResizeEvent* event)
+{
+    QSplitter::resizeEvent(event);
+    if (onResized)
+        onResized();
+}
+
+SideSplitterBar::SideSplitterBar(QWidget* parent) : QWidget(parent)
+{
+    setCursor(Qt::SplitHCursor);
+    setToolTip(QStringLiteral("Drag to widen or narrow the entry list"));
+    parent->installEventFilter(this);
+    setGeometry(0, 0, TForm1::kSplitterWidth, parent->height());
+    raise();
+}
+
+bool SideSplitterBar::eventFilter(QObject* watched, QEvent* event)
+{
+    // Along the parent's left edge, over whatever the parent lays out there.
+    if (watched == parentWidget() && (event->type() == QEvent::Resize || event->type() == QEvent::ChildAdded)) {
+        setGeometry(0, 0, TForm1::kSplitterWidth, parentWidget()->height());
+        raise();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SideSplitterBar::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    qDrawShadePanel(&p, rect(), palette(), false, 1);
+}
+
+void SideSplitterBar::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    dragStart_ = qRound(event->globalPosition().x());
+    if (onDragStart)
+        onDragStart();
+}
+
+void SideSplitterBar::mouseMoveEvent(QMouseEvent* event)
+{
+    if (dragStart_ && onDrag)
+        onDrag(qRound(event->globalPosition().x()) - *dragStart_);
+}
+
+void SideSplitterBar::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        dragStart_.reset();
+}
+
 // ---- form ----
 
 TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent) : QWidget(parent), dialogs_(std::move(dialogs))
@@ -104,7 +174,7 @@ TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent) : QWidget(
     if (!dialogs_)
         dialogs_ = std::make_unique<QtUserDialogs>(this);
 
-    setWindowTitle(QStringLiteral("Quarnix Pre-Alpha2"));
+    setWindowTitle(QString::fromUtf8(kCaption));
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(11);
     setFont(font);
@@ -122,6 +192,7 @@ TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent) : QWidget(
     SD.overwritePrompt = false;
     OD.fileMustExist = false;
     SD.filter = "Targa Image|*.tga";
+    SD.extraFilters = "PNG Image|*.png";
     SD.defaultExt = ".tga";
     OpenPictureDialog.fileMustExist = true;
 
@@ -178,12 +249,28 @@ void TForm1::buildToolBar()
     BtnImport = ToolBar1->addButton(importIcon(), QStringLiteral("Import Texture"), QString());
     BtnSaveTGA->setEnabled(false);
     BtnImport->setEnabled(false);
+    ToolBar1->addSeparator();
+    BtnAlpha = ToolBar1->addButton(AlphaIcon(), QStringLiteral("Alpha"),
+                                   QStringLiteral("Show the texture's alpha over a checkerboard"));
+    BtnAlpha->setCheckable(true);
+    BtnAlpha->setChecked(true);
+    LabelLevel = new QLabel(QStringLiteral(" Level "));
+    ToolBar1->addControl(LabelLevel);
+    SpinLevel = new QSpinBox;
+    SpinLevel->setObjectName(QStringLiteral("SpinLevel"));
+    SpinLevel->setRange(0, 0);
+    SpinLevel->setEnabled(false);
+    SpinLevel->setToolTip(QStringLiteral("The mip level shown (Alt+Page Up, Alt+Page Down)"));
+    ToolBar1->addControl(SpinLevel);
 
     connect(BtnExit, &QToolButton::clicked, this, [this] { guard([this] { BtnExitClick(); }); });
     connect(BtnOpen, &QToolButton::clicked, this, [this] { guard([this] { BtnOpenClick(); }); });
     connect(BtnSaveTGA, &QToolButton::clicked, this, [this] { guard([this] { BtnSaveTGAClick(); }); });
     connect(BtnZoom, &QToolButton::clicked, this, [this] { guard([this] { BtnZoomClick(); }); });
     connect(BtnImport, &QToolButton::clicked, this, [this] { guard([this] { BtnImportClick(); }); });
+    connect(BtnAlpha, &QToolButton::clicked, this, [this] { guard([this] { BtnAlphaClick(); }); });
+    connect(SpinLevel, &QSpinBox::valueChanged, this,
+            [this](int level) { guard([this, level] { ShowLevel(level); }); });
 }
 
 void TForm1::buildLayout()
@@ -210,8 +297,20 @@ void TForm1::buildLayout()
 
     Splitter1->addWidget(GridTXD);
     Splitter1->addWidget(ImageScrollBox1);
-    Splitter1->setStretchFactor(0, 1);
-    Splitter1->setStretchFactor(1, 0);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    textureGridHeight_ =
+        kDesignHeight - (WrapToolBar::kButtonHeight + 2 * WrapToolBar::kMargin) - kSplitterWidth - kImageViewHeight;
+    Splitter1->onResized = [this] { layoutTextureSplit(); };
+    connect(Splitter1, &QSplitter::splitterMoved, this, [this] {
+        const QList<int> sizes = Splitter1->sizes();
+        splitterMoved_ = true;
+        textureGridHeight_ = sizes.value(0);
+        imageViewFloor_ = std::min(kImageViewHeight, sizes.value(1));
+    });
+    ImageScrollBox1->SetShowAlpha(BtnAlpha->isChecked());
+    connect(ImageScrollBox1, &TImageScrollBox::zoomStepped, this, [this] { afterZoomChange(); });
+    connect(ImageScrollBox1, &TImageScrollBox::redrawn, this, [this] { updateZoomStatus(); });
 
     auto* panelLayout = new QVBoxLayout(Panel1);
     panelLayout->setContentsMargins(0, 0, 0, 0);
@@ -224,11 +323,32 @@ void TForm1::buildLayout()
     body->addWidget(Grid);
     body->addWidget(Panel1, 1);
 
+    // Between the entry grid and the panel: a bar over the panel's left edge,
+    // so that both keep the design's places.
+    Splitter2 = new SideSplitterBar(Panel1);
+    Splitter2->setObjectName(QStringLiteral("Splitter2"));
+    Splitter2->onDragStart = [this] { entryBarStartWidth_ = Grid->width(); };
+    Splitter2->onDrag = [this](int dx) { moveEntryBar(dx); };
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusFile = new QLabel;
+    StatusTexture = new QLabel;
+    StatusZoom = new QLabel;
+    for (QLabel* label : {StatusFile, StatusTexture, StatusZoom})
+        label->setTextFormat(Qt::PlainText);
+    StatusBar1->addWidget(StatusFile);
+    StatusBar1->addWidget(StatusTexture, 1);
+    StatusBar1->addPermanentWidget(StatusZoom);
+    StatusBar1->hide();
+
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
     outer->addWidget(ToolBar1);
     outer->addLayout(body, 1);
+    outer->addWidget(StatusBar1);
 
     for (RecordGrid* grid : {Grid, GridTXD}) {
         grid->setGuard([this](const std::function<void()>& h) { guard(h); });
@@ -239,17 +359,28 @@ void TForm1::buildLayout()
     GridTXD->setTitleClickHandler([this](int column) { GridTXDTitleBtnClick(column); });
 }
 
+QSize TForm1::firstSize(const QRect& available)
+{
+    // The design's proportions, scaled until one side takes two thirds of
+    // the screen's; a screen with less room than that gets the design size.
+    const double scale = std::max(
+        1.0, std::min(available.width() * 2.0 / 3.0 / kDesignWidth, available.height() * 2.0 / 3.0 / kDesignHeight));
+    return QSize(int(std::lround(kDesignWidth * scale)), int(std::lround(kDesignHeight * scale)));
+}
+
 void TForm1::applyDesignGeometry()
 {
     // Sizes are outer sizes; the frame the window manager adds is taken off
     // once it is known (showEvent).
     setMinimumSize(kMinWidth, kMinHeight);
-    resize(kDesignWidth, kDesignHeight);
-    const int bodyHeight = kDesignHeight - WrapToolBar::kButtonHeight - 2 * WrapToolBar::kMargin;
-    Splitter1->setSizes({std::max(1, bodyHeight - kSplitterWidth - kImageViewHeight), kImageViewHeight});
+    QSize size(kDesignWidth, kDesignHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect avail = screen->availableGeometry();
-        move(avail.center() - QPoint(kDesignWidth / 2, kDesignHeight / 2));
+        size = firstSize(avail);
+        resize(size);
+        move(avail.center() - QPoint(size.width() / 2, size.height() / 2));
+    } else {
+        resize(size);
     }
 }
 
@@ -265,13 +396,44 @@ void TForm1::showEvent(QShowEvent* event)
         const int dh = frame.height() - height();
         if (dw <= 0 && dh <= 0)
             return;
+        frameHeight_ = std::max(0, dh);
+        // The texture list's design height, in a window whose outer height
+        // holds the frame as well.
+        if (!splitterMoved_)
+            textureGridHeight_ -= frameHeight_;
+        QScreen* s = screen();
+        const QRect avail = s ? s->availableGeometry() : QRect(0, 0, kDesignWidth, kDesignHeight);
+        const QSize size = s ? firstSize(avail) : QSize(kDesignWidth, kDesignHeight);
         setMinimumSize(std::max(1, kMinWidth - dw), std::max(1, kMinHeight - dh));
-        resize(kDesignWidth - dw, kDesignHeight - dh);
-        if (QScreen* s = screen()) {
-            const QRect avail = s->availableGeometry();
-            move(avail.center() - QPoint(kDesignWidth / 2, kDesignHeight / 2));
-        }
+        resize(size.width() - dw, size.height() - dh);
+        if (s)
+            move(avail.center() - QPoint(size.width() / 2, size.height() / 2));
     });
+}
+
+void TForm1::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // The status bar takes no height from the design's layout: it shows in
+    // a window taller than the design.
+    StatusBar1->setVisible(height() + frameHeight_ > kDesignHeight);
+}
+
+void TForm1::layoutTextureSplit()
+{
+    const int available = Splitter1->height() - Splitter1->handleWidth();
+    if (available < 2)
+        return;
+    const int view = std::clamp(std::max(imageViewFloor_, available - textureGridHeight_), 1, available - 1);
+    const QList<int> wanted{available - view, view};
+    if (Splitter1->sizes() != wanted)
+        Splitter1->setSizes(wanted);
+}
+
+void TForm1::moveEntryBar(int dx)
+{
+    const int most = std::max(kMinEntryGridWidth, width() - kMinPanelWidth);
+    Grid->setFixedWidth(std::clamp(entryBarStartWidth_ + dx, kMinEntryGridWidth, most));
 }
 
 void TForm1::FormCreate()
@@ -301,9 +463,35 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
             const int code = key->key();
             const Qt::KeyboardModifiers shift = key->modifiers();
             guard([&] { FormKeyDown(code, shift); });
+            // The window's own commands take their keys: a grid does not
+            // move a page on Alt+Page Down as well.
+            bool command = false;
+            guard([&] { command = CommandKey(code, shift); });
+            if (command)
+                return true;
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool TForm1::CommandKey(int key, Qt::KeyboardModifiers shift)
+{
+    const Qt::KeyboardModifiers mods = shift & (Qt::ControlModifier | Qt::AltModifier);
+    if (mods == Qt::ControlModifier) {
+        switch (key) {
+        case Qt::Key_Plus:
+        case Qt::Key_Equal: ZoomInClick(); return true;
+        case Qt::Key_Minus: ZoomOutClick(); return true;
+        case Qt::Key_0: ZoomOriginalClick(); return true;
+        case Qt::Key_O: BtnOpenClick(); return true;
+        default: return false;
+        }
+    }
+    if (mods == Qt::AltModifier && (key == Qt::Key_PageUp || key == Qt::Key_PageDown)) {
+        LevelStep(key == Qt::Key_PageUp ? -1 : 1);
+        return true;
+    }
+    return false;
 }
 
 void TForm1::BtnExitClick()
@@ -315,6 +503,82 @@ void TForm1::BtnZoomClick()
 {
     BtnZoom->setChecked(!BtnZoom->isChecked());
     ImageScrollBox1->SetZoomMode(BtnZoom->isChecked() ? zmFitHeight : zmOriginalSize);
+    updateZoomStatus();
+}
+
+void TForm1::BtnAlphaClick()
+{
+    ImageScrollBox1->SetShowAlpha(BtnAlpha->isChecked());
+}
+
+void TForm1::ZoomInClick()
+{
+    ImageScrollBox1->ZoomBy(1);
+    afterZoomChange();
+}
+
+void TForm1::ZoomOutClick()
+{
+    ImageScrollBox1->ZoomBy(-1);
+    afterZoomChange();
+}
+
+void TForm1::ZoomOriginalClick()
+{
+    ImageScrollBox1->SetZoomMode(zmOriginalSize);
+    afterZoomChange();
+}
+
+void TForm1::afterZoomChange()
+{
+    // "Fit Height" is down exactly while the view fits the height.
+    BtnZoom->setChecked(ImageScrollBox1->ZoomMode() == zmFitHeight);
+    updateZoomStatus();
+}
+
+void TForm1::setLevelSelector(int levels)
+{
+    const QSignalBlocker quiet(SpinLevel);
+    SpinLevel->setRange(0, std::max(0, levels - 1));
+    SpinLevel->setValue(0);
+    SpinLevel->setEnabled(levels > 1);
+    shownLevel_ = 0;
+}
+
+void TForm1::LevelStep(int delta)
+{
+    if (SpinLevel->isEnabled())
+        SpinLevel->setValue(std::clamp(SpinLevel->value() + delta, SpinLevel->minimum(), SpinLevel->maximum()));
+}
+
+void TForm1::ShowLevel(int level)
+{
+    if (level == 0) {
+        ShowPic();
+        return;
+    }
+    const TextureRef texture = currentTextureRef(*QueryTXD);
+    if (level >= textureLevelCount(texture))
+        return;
+    setBusyCursor(true);
+    TextureLevel pixels;
+    {
+        TFileStream file(ArchiveFileName, FileMode::OpenReadShareDenyWrite);
+        pixels = readTextureLevel(file, texture, level);
+    }
+    if (pixels.problem != TextureProblem::None) {
+        clearImageView();
+    } else {
+        TMemoryStream stream(tgaOfTextureLevel(pixels));
+        ImageScrollBox1->LoadFromStream(stream, "TGA", 1, true);
+    }
+    shownLevel_ = level;
+    {
+        const QSignalBlocker quiet(SpinLevel);
+        SpinLevel->setValue(level);
+    }
+    setBusyCursor(false);
+    updateStatus();
 }
 
 void TForm1::GridTitleBtnClick(int column)
@@ -343,6 +607,7 @@ void TForm1::afterUserDelete(RecordGrid* grid)
     // With no texture left there is nothing to save or import over.
     if (grid == GridTXD && QueryTXD->IsEmpty())
         setTextureItemsEnabled(false);
+    updateStatus();
 }
 
 void TForm1::BtnOpenClick()
@@ -355,6 +620,8 @@ void TForm1::BtnOpenClick()
 
 void TForm1::OpenArchive(const std::string& path)
 {
+    setWindowTitle(QString::fromUtf8(kCaption));
+    openedFile_.clear();
     RxM->Empty();
     QueryTXD->Empty();
     setTextureItemsEnabled(false);
@@ -383,6 +650,10 @@ void TForm1::OpenArchive(const std::string& path)
     load.resume();
     setBusyCursor(false);
     LoadingDirectory = false;
+    openedFile_ = path;
+    setWindowTitle(QString::fromUtf8(kCaption) + QStringLiteral(" - ")
+                   + QFileInfo(QString::fromStdString(path)).fileName());
+    updateStatus();
     Grid->setFocus();
 }
 
@@ -393,8 +664,10 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
     FillingTextures = true;
     QueryTXD->Empty();
     setTextureItemsEnabled(false);
+    setLevelSelector(0);
     if (!entryIsTextureDictionary(currentEntry(*RxM).name)) {
         clearImageView();
+        updateStatus();
         return;
     }
 
@@ -418,6 +691,7 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
     } else {
         clearImageView();
     }
+    updateStatus();
 }
 
 void TForm1::RecoverArchive()
@@ -438,10 +712,13 @@ void TForm1::QueryTXDAfterScroll(RecordTable* /*table*/)
 void TForm1::ShowPic()
 {
     const TextureRef texture = currentTextureRef(*QueryTXD);
+    // Each texture is shown at its first level.
+    setLevelSelector(textureLevelCount(texture));
     // No row, or a texture whose data cannot be reached: nothing to show,
     // and nothing outside the texture is ever read.
     if (textureRowProblem(texture) != TextureProblem::None) {
         clearImageView();
+        updateStatus();
         return;
     }
     setBusyCursor(true);
@@ -453,16 +730,25 @@ void TForm1::ShowPic()
     if (tga.problem != TextureProblem::None) {
         clearImageView();
     } else {
+        // With its alpha beside the colours, for the checkerboard.
         TMemoryStream stream(std::move(tga.bytes));
-        ImageScrollBox1->LoadFromStream(stream, "TGA", 1);
+        ImageScrollBox1->LoadFromStream(stream, "TGA", 1, true);
     }
     setBusyCursor(false);
+    updateStatus();
 }
 
 void TForm1::SaveTGA(const std::string& fileName)
 {
     setBusyCursor(true);
     exportTextureTga(ArchiveFileName, currentTextureRef(*QueryTXD), fileName);
+    setBusyCursor(false);
+}
+
+void TForm1::SavePNG(const std::string& fileName)
+{
+    setBusyCursor(true);
+    exportTexturePng(ArchiveFileName, currentTextureRef(*QueryTXD), fileName);
     setBusyCursor(false);
 }
 
@@ -478,10 +764,15 @@ void TForm1::BtnSaveTGAClick()
     QString proposed = fromCp1250(tgaFileNameForTexture(texture.name));
     proposed.replace(u'/', u'_');
     dialog.fileName = proposed.toStdString();
-    const std::optional<std::string> chosen = dialogs().saveFile(dialog);
+    const std::optional<SaveFileChoice> chosen = dialogs().saveFileChoosingFilter(dialog);
     if (!chosen)
         return;
-    SaveTGA(*chosen);
+    // TGA whatever the name, unless PNG was chosen: by its filter (the one
+    // after the TGA filter) or by a ".png" name.
+    if (chosen->filterIndex == 1 || asciiLower(fileExtension(chosen->fileName)) == ".png")
+        SavePNG(chosen->fileName);
+    else
+        SaveTGA(chosen->fileName);
 }
 
 void TForm1::BtnImportClick()
@@ -492,22 +783,81 @@ void TForm1::BtnImportClick()
 void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
 {
     TImageScrollBox& view = *FormImage->ImageScrollBox;
+    const TextureRef texture = currentTextureRef(*QueryTXD);
+    std::optional<std::string> chosen;
+    // The picture is read and prepared off the user interface's thread, into
+    // a picture of its own; the preview's view takes it when it is ready.
+    std::unique_ptr<TDibGraphic> loaded;
     ImportDriver driver;
     driver.refuseSixteenBit = [this] { dialogs().messageBox(kApplicationTitle, kSixteenBitRefusal); };
-    driver.choosePicture = [this, &pictureFile]() -> std::optional<std::string> {
-        if (pictureFile)
-            return pictureFile;
-        return dialogs().openPicture(OpenPictureDialog);
+    driver.choosePicture = [this, &pictureFile, &chosen]() -> std::optional<std::string> {
+        chosen = pictureFile ? pictureFile : dialogs().openPicture(OpenPictureDialog);
+        return chosen;
     };
-    driver.loadPicture = [&view](const std::string& file, bool keepAlpha) -> TDibGraphic& {
-        view.LoadFromFile(file, 1, keepAlpha);
-        return view.Graphic();
+    driver.loadPicture = [&loaded](const std::string& file, bool keepAlpha) -> TDibGraphic& {
+        loaded = LoadPictureFromFile(file, 1, keepAlpha);
+        return *loaded;
     };
-    driver.setBusy = [](bool busy) { setBusyCursor(busy); };
-    const PreparedImport prepared = prepareImport(ArchiveFileName, currentTextureRef(*QueryTXD), driver);
+    driver.runPreparation = [this, &chosen, &texture](const std::function<void()>& work) {
+        const QString picture = QFileInfo(QString::fromStdString(chosen.value_or(std::string()))).fileName();
+        runLongWork("Preparing " + picture.toStdString() + " for " + fromCp1250(texture.name).toStdString() + "...",
+                    work);
+    };
+    ImportOptions options;
+    options.exact = FormImage->CheckExact->isChecked();
+
+    PreparedImport prepared;
+    // Shows a prepared picture in the preview: its alpha beside it, so that
+    // the checkerboard shows what a layout with alpha keeps.
+    const auto preview = [&view, &loaded](PreparedImport& ready) {
+        loaded->AlphaPlane = ready.alpha;
+        ready.picture = loaded.get();
+        view.TakePicture(std::move(loaded));
+    };
+    try {
+        prepared = prepareImport(ArchiveFileName, texture, driver, options);
+    } catch (const ECancelled&) {
+        return;  // nothing was written
+    }
     if (!prepared.ready)
         return;
+    preview(prepared);
     FormImage->SizeForTexture(prepared.texture.width, prepared.texture.height);
+    FormImage->SetTarget(QString::fromStdString(pictureTargetText(texture)));
+
+    // "Keep pixels exactly" prepares the same picture again while the
+    // preview is up; a cancelled preparation keeps the preview as it was.
+    ImportDriver again = driver;
+    again.refuseSixteenBit = nullptr;
+    again.choosePicture = [&chosen] { return chosen; };
+    FormImage->OnExactChanged = [this, &again, &prepared, &preview, &texture](bool exact) {
+        guard([&] {
+            ImportOptions changed;
+            changed.exact = exact;
+            // Whatever stops the preparation leaves the box as the preview is.
+            const auto revert = [&] {
+                const QSignalBlocker quiet(FormImage->CheckExact);
+                FormImage->CheckExact->setChecked(!exact);
+            };
+            try {
+                PreparedImport next = prepareImport(ArchiveFileName, texture, again, changed);
+                if (next.ready) {
+                    preview(next);
+                    prepared = std::move(next);
+                }
+            } catch (const ECancelled&) {
+                revert();
+            } catch (...) {
+                revert();
+                throw;
+            }
+        });
+    };
+    struct ClearHook {
+        TFormImage& form;
+        ~ClearHook() { form.OnExactChanged = nullptr; }
+    } clearHook{*FormImage};
+
     if (!dialogs().showImportPreview(*FormImage))
         return;
     const Recovery earlier = commitImport(ArchivePath, prepared, [&view](TDibGraphic& g) {
@@ -517,6 +867,140 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
     if (earlier.restored)
         dialogs().messageBox(kApplicationTitle, earlier.message(ArchivePath));
     QueryTXDAfterScroll(nullptr);
+}
+
+std::string TForm1::pictureTargetText(const TextureRef& texture) const
+{
+    // The texture first (the line is cut at its end when the dialog is
+    // narrow), its dictionary (the entry, or the file of a standalone
+    // dictionary), the archive's data file, and what will be written.
+    const QString name = fromCp1250(texture.name);
+    const QString archive = QFileInfo(QString::fromStdString(ArchiveFileName)).fileName();
+    QString where = archive;
+    if (!StandaloneTxd && !RxM->IsEmpty())
+        where = fromCp1250(currentEntry(*RxM).name) + QStringLiteral(" of ") + archive;
+    QString layout = texture.sectioned                 ? QString::fromUtf8(texelFormatTypeName(texture.layout.format))
+                     : importWritesTrueColour(texture) ? QStringLiteral("32bit")
+                                                       : QStringLiteral("8bit paletted");
+    if (texture.sectioned && texture.layout.levels > 1)
+        layout += QStringLiteral(", %1 levels").arg(texture.layout.levels);
+    return QStringLiteral("%1 in %2: %3x%4 %5")
+        .arg(name, where)
+        .arg(texture.width)
+        .arg(texture.height)
+        .arg(layout)
+        .toStdString();
+}
+
+void TForm1::runLongWork(const std::string& text, const std::function<void()>& work)
+{
+    struct Task : LongTask {
+        std::atomic<bool> done{false};
+        std::atomic<bool> stop{false};
+        std::exception_ptr error;
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool finished() const override { return done.load(); }
+        void cancel() override { stop.store(true); }
+    } task;
+    setBusyCursor(true);
+    std::thread worker([&task, &work] {
+        // No cursor, no boxes from here: they are the user interface's.
+        QuietThreadScope quiet;
+        CancelScope cancellable(&task.stop);
+        try {
+            work();
+        } catch (...) {
+            task.error = std::current_exception();
+        }
+        const std::lock_guard<std::mutex> lock(task.mutex);
+        task.done.store(true);
+        task.ended.notify_all();
+    });
+    {
+        std::unique_lock<std::mutex> lock(task.mutex);
+        task.ended.wait_for(lock, std::chrono::milliseconds(std::max(0, LongWorkDelayMs)),
+                            [&task] { return task.done.load(); });
+    }
+    // With no delay the box always shows, also for work that has ended.
+    if (LongWorkDelayMs <= 0 || !task.done.load()) {
+        setBusyCursor(false);
+        // The box returns once the work has ended, also after Cancel.
+        try {
+            dialogs().showProgress(text, task);
+        } catch (...) {
+            task.cancel();
+            worker.join();
+            throw;
+        }
+    }
+    worker.join();
+    setBusyCursor(false);
+    if (task.stop.load())
+        throw ECancelled("Cancelled");
+    if (task.error)
+        std::rethrow_exception(task.error);
+}
+
+void TForm1::updateStatus()
+{
+    if (!StatusFile)
+        return;
+    if (openedFile_.empty()) {
+        StatusFile->clear();
+    } else {
+        const qsizetype entries = RxM->RowCount();
+        StatusFile->setText(
+            QStringLiteral("%1 (%2), %3 %4")
+                .arg(QFileInfo(QString::fromStdString(openedFile_)).fileName(),
+                     StandaloneTxd ? QStringLiteral("texture dictionary") : QStringLiteral("archive directory"))
+                .arg(entries)
+                .arg(entries == 1 ? QStringLiteral("entry") : QStringLiteral("entries")));
+    }
+    const TextureRef texture = currentTextureRef(*QueryTXD);
+    if (FillingTextures || textureRowProblem(texture) != TextureProblem::None) {
+        StatusTexture->clear();
+    } else {
+        const TexelLayout layout = texture.sectioned ? texture.layout : TexelLayout{};
+        const QString kind = texture.sectioned
+                                 ? QString::fromUtf8(texelFormatName(layout.format))
+                                 : QString::fromStdString(QueryTXD->FieldByName(TextureField::kType).AsString());
+        const int levels = textureLevelCount(texture);
+        int64_t bytes = 0;
+        if (texture.sectioned)
+            bytes = texelDataBytes(layout);
+        else
+            bytes = (texture.paletted ? 1024 : 0) + 4 + QueryTXD->FieldByName(TextureField::kSize).AsInteger();
+        QString text = QStringLiteral("%1: %2, %3x%4, %5 %6, %7 bytes")
+                           .arg(fromCp1250(texture.name), kind)
+                           .arg(texture.width)
+                           .arg(texture.height)
+                           .arg(levels)
+                           .arg(levels == 1 ? QStringLiteral("level") : QStringLiteral("levels"))
+                           .arg(bytes);
+        if (shownLevel_ > 0)
+            text += QStringLiteral("; level %1 shown, %2x%3")
+                        .arg(shownLevel_)
+                        .arg(mipLevelSize(texture.width, shownLevel_))
+                        .arg(mipLevelSize(texture.height, shownLevel_));
+        StatusTexture->setText(text);
+    }
+    updateZoomStatus();
+}
+
+void TForm1::updateZoomStatus()
+{
+    if (!StatusZoom)
+        return;
+    if (std::as_const(*ImageScrollBox1).Graphic().IsEmpty()) {
+        StatusZoom->clear();
+        return;
+    }
+    const double zoom = ImageScrollBox1->ZoomPercent();
+    QString text = QStringLiteral("Zoom %1%").arg(QString::number(zoom, 'g', 4));
+    if (ImageScrollBox1->ZoomMode() == zmFitHeight)
+        text += QStringLiteral(" (Fit Height)");
+    StatusZoom->setText(text);
 }
 
 namespace {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/qt_user_dialogs.h"
 
+#include "app/error_box.h"
+
 #include "imaging/ui/file_filter.h"
 #include "imaging/ui/picture_open_dialog.h"
 
@@ -8,13 +10,19 @@
 #include "search/ui/replace_form.h"
 
 #include <QCheckBox>
+#include <QDialog>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QStringList>
 #include <QStyle>
+#include <QTimer>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -38,19 +46,45 @@ void fitCaption(QMessageBox& box)
                       grid->columnCount());
 }
 
-std::optional<std::string> runFileDialog(QWidget* parent, const FileDialogSetup& setup, bool save)
+// The extension a name filter's first pattern gives ("PNG Image (*.png)"
+// gives "png"); empty for "*" or "*.*".
+QString firstExtension(const QString& nameFilter)
+{
+    const qsizetype open = nameFilter.lastIndexOf(u'(');
+    const QString patterns = nameFilter.mid(open + 1).chopped(1).trimmed();
+    const QString first = patterns.section(u' ', 0, 0);
+    if (!first.startsWith(QStringLiteral("*.")) || first == QStringLiteral("*.*"))
+        return QString();
+    return first.mid(2);
+}
+
+struct FileDialogAnswer {
+    std::string fileName;
+    int filterIndex = 0;
+};
+
+std::optional<FileDialogAnswer> runFileDialog(QWidget* parent, const FileDialogSetup& setup, bool save)
 {
     QFileDialog dialog(parent, qs(setup.title));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(!save && setup.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    const QString filter = toQtFileFilter(setup.filter);
-    if (!filter.isEmpty())
-        dialog.setNameFilter(filter);
+    QStringList filters = toQtNameFilters(setup.filter);
+    filters << toQtNameFilters(setup.extraFilters);
+    if (!filters.isEmpty())
+        dialog.setNameFilters(filters);
     if (!setup.defaultExt.empty()) {
         QString ext = qs(setup.defaultExt);
         if (ext.startsWith(u'.'))
             ext.remove(0, 1);
         dialog.setDefaultSuffix(ext);
+    }
+    if (!setup.extraFilters.empty()) {
+        // The format chosen by its filter is the one a bare name gets.
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+            const QString ext = firstExtension(filter);
+            if (!ext.isEmpty())
+                dialog.setDefaultSuffix(ext);
+        });
     }
     if (!setup.fileName.empty())
         dialog.selectFile(qs(setup.fileName));
@@ -61,8 +95,10 @@ std::optional<std::string> runFileDialog(QWidget* parent, const FileDialogSetup&
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty())
         return std::nullopt;
-    return files.first().toStdString();
+    return FileDialogAnswer{files.first().toStdString(),
+                            int(std::max<qsizetype>(0, filters.indexOf(dialog.selectedNameFilter())))};
 }
+
 }  // namespace
 
 QString toQtFileFilter(const std::string& filter)
@@ -72,12 +108,22 @@ QString toQtFileFilter(const std::string& filter)
 
 std::optional<std::string> QtUserDialogs::openFile(const FileDialogSetup& dialog)
 {
-    return runFileDialog(parent_, dialog, false);
+    const std::optional<FileDialogAnswer> answer = runFileDialog(parent_, dialog, false);
+    return answer ? std::optional<std::string>(answer->fileName) : std::nullopt;
 }
 
 std::optional<std::string> QtUserDialogs::saveFile(const FileDialogSetup& dialog)
 {
-    return runFileDialog(parent_, dialog, true);
+    const std::optional<FileDialogAnswer> answer = runFileDialog(parent_, dialog, true);
+    return answer ? std::optional<std::string>(answer->fileName) : std::nullopt;
+}
+
+std::optional<SaveFileChoice> QtUserDialogs::saveFileChoosingFilter(const FileDialogSetup& dialog)
+{
+    const std::optional<FileDialogAnswer> answer = runFileDialog(parent_, dialog, true);
+    if (!answer)
+        return std::nullopt;
+    return SaveFileChoice{answer->fileName, answer->filterIndex};
 }
 
 bool QtUserDialogs::confirm(const std::string& caption, const std::string& text)
@@ -131,4 +177,59 @@ std::optional<std::string> QtUserDialogs::openPicture(const FileDialogSetup& dia
 bool QtUserDialogs::showImportPreview(ModalForm& form)
 {
     return form.showModal();
+}
+
+// ---- the progress box ----
+
+class ProgressBox : public QDialog {
+public:
+    ProgressBox(QWidget* parent, const QString& text, LongTask& task) : QDialog(parent), task_(task)
+    {
+        setWindowTitle(QString::fromUtf8(kApplicationTitle));
+        setModal(true);
+        label_ = new QLabel(text, this);
+        label_->setTextFormat(Qt::PlainText);
+        auto* bar = new QProgressBar(this);
+        bar->setRange(0, 0);  // busy: the work does not say how far it is
+        bar->setTextVisible(false);
+        cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+        connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(label_);
+        layout->addWidget(bar);
+        layout->addWidget(cancel_, 0, Qt::AlignRight);
+        setMinimumWidth(360);
+        auto* poll = new QTimer(this);
+        connect(poll, &QTimer::timeout, this, [this] {
+            if (task_.finished())
+                done(QDialog::Accepted);
+        });
+        poll->start(20);
+    }
+
+    // Cancel, Esc and the close box: the work is asked to stop; the box
+    // closes when it has.
+    void reject() override
+    {
+        if (task_.finished()) {
+            QDialog::reject();
+            return;
+        }
+        task_.cancel();
+        cancel_->setEnabled(false);
+        label_->setText(QStringLiteral("Cancelling..."));
+    }
+
+private:
+    LongTask& task_;
+    QLabel* label_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+};
+
+void QtUserDialogs::showProgress(const std::string& text, LongTask& task)
+{
+    if (task.finished())
+        return;
+    ProgressBox box(parent_, qs(text), task);
+    box.exec();
 }

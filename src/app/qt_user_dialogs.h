@@ -7,6 +7,11 @@
 
 class QWidget;
 
+// The box QtUserDialogs::showProgress shows: `text`, a busy bar and
+// "Cancel". Cancel (the button, Esc or the close box) asks the task to stop
+// and the box stays, saying so, until the task has ended; then it closes.
+class ProgressBox;
+
 // Converts a "description|patterns|..." filter to Qt's "description (p1 p2)"
 // entries joined by ";;". A description that already ends in its own pattern
 // list in parentheses ("All (*.png;*.jpg)") has that list replaced by Qt's
@@ -27,6 +32,10 @@ public:
     std::optional<ReplaceRequest> replaceDialog() override;
     std::optional<std::string> openPicture(const FileDialogSetup& dialog) override;
     bool showImportPreview(ModalForm& form) override;
+    // Choosing a filter also makes its first pattern's extension the one
+    // appended to a name typed without one.
+    std::optional<SaveFileChoice> saveFileChoosingFilter(const FileDialogSetup& dialog) override;
+    void showProgress(const std::string& text, LongTask& task) override;
 
 private:
     QWidget* parent_;

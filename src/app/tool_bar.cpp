@@ -38,6 +38,15 @@ void WrapToolBar::addWidget(QToolButton* button)
     layoutItems(width(), true);
 }
 
+void WrapToolBar::addControl(QWidget* control)
+{
+    control->setParent(this);
+    control->setFocusPolicy(Qt::NoFocus);
+    control->show();
+    items_.push_back(Item{nullptr, control});
+    layoutItems(width(), true);
+}
+
 void WrapToolBar::addSeparator()
 {
     items_.push_back(Item{});
@@ -46,6 +55,8 @@ void WrapToolBar::addSeparator()
 
 int WrapToolBar::itemWidth(const Item& item) const
 {
+    if (item.control)
+        return item.control->sizeHint().width();
     if (!item.button)
         return kSeparatorWidth;
     if (item.button->toolButtonStyle() == Qt::ToolButtonIconOnly)
@@ -67,6 +78,8 @@ int WrapToolBar::layoutItems(int width, bool apply)
         }
         if (apply && item.button)
             item.button->setGeometry(x, kMargin + row * kButtonHeight, w, kButtonHeight);
+        if (apply && item.control)
+            item.control->setGeometry(x, kMargin + row * kButtonHeight, w, kButtonHeight);
         x += w;
         rowHasItem = true;
     }

@@ -22,6 +22,8 @@ public:
     void addSeparator();
     // Appends an already made button (for buttons of a class of their own).
     void addWidget(QToolButton* button);
+    // Appends another control (a label, a spin box), as wide as it asks to be.
+    void addControl(QWidget* control);
 
     // Height the strip needs at `width` (one row: 26).
     int heightForWidth(int width) const override;
@@ -35,7 +37,8 @@ protected:
 
 private:
     struct Item {
-        QToolButton* button = nullptr;  // nullptr for a separator
+        QToolButton* button = nullptr;  // nullptr for a separator or a control
+        QWidget* control = nullptr;     // a control other than a button
     };
     int itemWidth(const Item& item) const;
     // Places the items for `width` (when `apply`) and returns the row count.

@@ -21,16 +21,18 @@ std::unique_ptr<RecordTable> makeTextureTable()
                                              {kWidth, FieldKind::Integer, 0},
                                              {kHeight, FieldKind::Integer, 0},
                                              {kBits, FieldKind::Integer, 0},
-                                             {kFormat, FieldKind::Integer, 0},
+                                             {kFormat, FieldKind::Text, 8},
                                              {kLevels, FieldKind::Integer, 0},
-                                             {kAlpha, FieldKind::Boolean, 0},
+                                             {kAlpha, FieldKind::Text, 3},
+                                             {kLayout, FieldKind::Integer, 0},
                                          },
                                          true);
 }
 
 std::vector<TableColumn> textureGridColumns()
 {
-    return {{kPos, 25}, {kName, 89}, {kSize, 63}, {kType, 59}, {kDimensions, 78}, {kDesc, 72}};
+    return {{kPos, 25},  {kName, 89},   {kSize, 63},   {kType, 59}, {kDimensions, 78},
+            {kDesc, 72}, {kFormat, 40}, {kLevels, 38}, {kAlpha, 36}};
 }
 
 void fillTextureTable(RecordTable& table, const TextureListing& listing, int64_t dirId)
@@ -53,6 +55,7 @@ void fillTextureTable(RecordTable& table, const TextureListing& listing, int64_t
     RecordField& format = table.FieldByName(kFormat);
     RecordField& levels = table.FieldByName(kLevels);
     RecordField& alpha = table.FieldByName(kAlpha);
+    RecordField& layoutNumber = table.FieldByName(kLayout);
     for (const TextureRow& row : listing.rows) {
         table.Append();
         pos.SetAsInteger(row.pos);
@@ -69,11 +72,12 @@ void fillTextureTable(RecordTable& table, const TextureListing& listing, int64_t
             paletted.SetAsBoolean(row.paletted);
             bits.SetAsInteger(row.bits);
             size.SetAsInteger(row.dataSize);
-            if (row.sectioned) {
-                format.SetAsInteger(static_cast<int64_t>(row.layout.format));
-                levels.SetAsInteger(row.layout.levels);
-                alpha.SetAsBoolean(texelLayoutHasAlpha(row.layout));
-            }
+            const TexelLayout layout = textureRowLayout(row);
+            format.SetAsString(texelFormatName(layout.format));
+            levels.SetAsInteger(layout.levels);
+            alpha.SetAsString(texelLayoutHasAlpha(layout) ? "yes" : "no");
+            if (row.sectioned)
+                layoutNumber.SetAsInteger(static_cast<int64_t>(row.layout.format));
         }
         table.Post();
     }
@@ -93,16 +97,16 @@ TextureRef currentTextureRef(RecordTable& table)
     t.width = static_cast<int>(table.FieldByName(kWidth).AsInteger());
     t.height = static_cast<int>(table.FieldByName(kHeight).AsInteger());
     t.name = table.FieldByName(kName).AsString();
-    RecordField& format = table.FieldByName(kFormat);
-    if (t.hasData && !format.IsNull()) {
-        const int64_t value = format.AsInteger();
+    RecordField& layoutNumber = table.FieldByName(kLayout);
+    if (t.hasData && !layoutNumber.IsNull()) {
+        const int64_t value = layoutNumber.AsInteger();
         t.sectioned = true;
         if (value > 0 && value <= static_cast<int64_t>(TexelFormat::Dxt5))
             t.layout.format = static_cast<TexelFormat>(value);
         t.layout.width = t.width;
         t.layout.height = t.height;
         t.layout.levels = static_cast<int>(table.FieldByName(kLevels).AsInteger());
-        t.layout.dxt1Alpha = t.layout.format == TexelFormat::Dxt1 && table.FieldByName(kAlpha).AsBoolean();
+        t.layout.dxt1Alpha = t.layout.format == TexelFormat::Dxt1 && table.FieldByName(kAlpha).AsString() == "yes";
     }
     return t;
 }

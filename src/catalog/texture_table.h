@@ -25,23 +25,27 @@ constexpr const char* kPaletted = "Paletted";
 constexpr const char* kWidth = "Width";
 constexpr const char* kHeight = "Height";
 constexpr const char* kBits = "Bits";
-// Set only for a texture of a sectioned dictionary whose data can be read:
-constexpr const char* kFormat = "Format";  // the TexelFormat, as its number
+// Set for every texture whose data can be read, as `quarnix-tool textures
+// --long` prints them:
+constexpr const char* kFormat = "Format";  // the layout's short name (P8, 8888, ..., DXT5)
 constexpr const char* kLevels = "Levels";  // stored levels
-constexpr const char* kAlpha = "Alpha";    // its texels carry alpha
+constexpr const char* kAlpha = "Alpha";    // "yes" when its texels carry alpha, else "no"
+// Set only for a texture of a sectioned dictionary whose data can be read:
+constexpr const char* kLayout = "Layout";  // the TexelFormat, as its number
 }  // namespace TextureField
 
 // Pos, DirID, Name (32), Desc (32), Size, Type (40), Dimensions (40),
-// ImagePos, Paletted, Width, Height, Bits, Format, Levels, Alpha; filtered
-// (not numbered).
+// ImagePos, Paletted, Width, Height, Bits, Format (8), Levels, Alpha (3),
+// Layout; filtered (not numbered).
 std::unique_ptr<RecordTable> makeTextureTable();
-// The columns of the texture grid: Pos, Name, Size, Type, Dimensions, Desc.
+// The columns of the texture grid: Pos, Name, Size, Type, Dimensions, Desc,
+// then Format, Levels, Alpha.
 std::vector<TableColumn> textureGridColumns();
 
 // Appends one row per texture of `listing` with DirID `dirId`, with its
 // grid's updates suspended. A texture whose data cannot be reached keeps
 // its kind fields (Type, ImagePos, Paletted, Bits, Size, Format, Levels,
-// Alpha) unset.
+// Alpha, Layout) unset.
 void fillTextureTable(RecordTable& table, const TextureListing& listing, int64_t dirId);
 
 // The current row as a TextureRef (present false when the table has no

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "imaging/format_transform.h"
 
+#include "platform/cancellation.h"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -154,6 +156,7 @@ void TImageFormatTransform::BuildPalette(const TDibGraphic& source, TLogicalPale
     int distinct = 0;
     std::vector<uint8_t> scratch(source.ImageFormat() == ifRgb24 ? 0 : 3 * size_t(std::max(width, 0)));
     for (int y = 0; y < height; ++y) {
+        throwIfCancelled();
         const uint8_t* row = RowAsBgr(source, y, scratch);
         for (int x = 0; x < width; ++x) {
             const uint8_t* p = row + 3 * size_t(x);
@@ -210,6 +213,7 @@ void TImageFormatTransform::Dither(const TDibGraphic& source, TDibGraphic& desti
     const TLogicalPalette& palette = destination.Palette();
 
     for (int y = 0; y < height; ++y) {
+        throwIfCancelled();
         const uint8_t* in = RowAsBgr(source, y, scratch);
         for (size_t x = 0; x < w; ++x) {
             const uint8_t* p = in + 3 * x;

@@ -4,6 +4,7 @@
 #include "imaging/format_transform.h"
 #include "imaging/picture_registry.h"
 #include "imaging/resize_transform.h"
+#include "platform/cancellation.h"
 #include "platform/exceptions.h"
 #include "platform/file_write.h"
 
@@ -60,7 +61,8 @@ bool ReduceToExactPalette(TDibGraphic& picture)
     TLogicalPalette palette{};
     palette.Version = 0x300;
     std::vector<uint8_t> indices(size_t(w) * h);
-    for (int y = 0; y < h; ++y)
+    for (int y = 0; y < h; ++y) {
+        throwIfCancelled();
         for (int x = 0; x < w; ++x) {
             const uint32_t c = picture.GetPixelColor(x, y);
             auto it = index.find(c);
@@ -73,6 +75,7 @@ bool ReduceToExactPalette(TDibGraphic& picture)
             }
             indices[size_t(y) * w + x] = it->second;
         }
+    }
     palette.EntryCount = uint16_t(std::max<size_t>(1, index.size()));
     TDibGraphic exact;
     exact.NewImage(w, h, ifColor256, &palette, uint16_t(picture.ResolutionX()), uint16_t(picture.ResolutionY()));

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "imaging/row_bands.h"
 
+#include "platform/cancellation.h"
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
@@ -29,10 +31,27 @@ void ForEachRowBand(int32_t rowCount, int32_t minRowsPerBand, const std::functio
 {
     if (rowCount <= 0)
         return;
+    // Work that may be cancelled hands each band's rows out in pieces, with
+    // a check between them; the pieces cover the band's rows in order, and
+    // rows do not depend on how they are cut, so the result is the same.
+    const std::atomic<bool>* cancel = currentCancelFlag();
+    const auto runRows = [&](int32_t first, int32_t last) {
+        if (!cancel) {
+            band(first, last);
+            return;
+        }
+        const int32_t piece = std::max<int32_t>({minRowsPerBand, 1, (last - first + 15) / 16});
+        for (int32_t at = first; at < last;) {
+            throwIfCancelled();
+            const int32_t next = int32_t(std::min<int64_t>(int64_t(at) + piece, last));
+            band(at, next);
+            at = next;
+        }
+    };
     const int32_t most = std::max<int32_t>(1, rowCount / std::max<int32_t>(minRowsPerBand, 1));
     const int bands = std::min<int32_t>(RowBandWorkers(), most);
     if (bands <= 1) {
-        band(0, rowCount);
+        runRows(0, rowCount);
         return;
     }
 
@@ -41,7 +60,8 @@ void ForEachRowBand(int32_t rowCount, int32_t minRowsPerBand, const std::functio
         const int32_t first = int32_t(int64_t(rowCount) * k / bands);
         const int32_t last = int32_t(int64_t(rowCount) * (k + 1) / bands);
         try {
-            band(first, last);
+            CancelScope scope(cancel);
+            runRows(first, last);
         } catch (...) {
             errors[size_t(k)] = std::current_exception();
         }

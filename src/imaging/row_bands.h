@@ -11,7 +11,9 @@
 // rows, on up to one thread per core; the calling thread takes the first
 // band itself. Work below `minRowsPerBand` rows per band is not split. When
 // a band throws, the other bands still finish and the first band's
-// exception (in row order) is rethrown.
+// exception (in row order) is rethrown. Under a CancelScope
+// (platform/cancellation.h) each band's rows are handed to `band` in pieces,
+// and ECancelled is raised between them once the flag is set.
 void ForEachRowBand(int32_t rowCount, int32_t minRowsPerBand,
                     const std::function<void(int32_t first, int32_t last)>& band);
 

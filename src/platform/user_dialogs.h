@@ -10,13 +10,18 @@
 // Texts are UTF-8. File dialog filters use the "description|patterns" pairs
 // form ("Targa Image|*.tga", several patterns joined by ";"); an
 // implementation converts them to its toolkit's syntax.
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 
 // How a file dialog is set up. The main window keeps one per dialog (OD, SD,
 // OpenPictureDialog) and passes it on each call.
 struct FileDialogSetup {
-    std::string filter;      // "desc|patterns|desc|patterns..."
+    std::string filter;  // "desc|patterns|desc|patterns..."
+    // Further "desc|patterns" pairs a dialog offers after `filter`: the other
+    // formats a save dialog can write ("" = none).
+    std::string extraFilters;
     std::string defaultExt;  // appended when the typed name has none ("" = none)
     std::string title;       // "" = the toolkit's default caption
     std::string fileName;    // initial file name ("" = none)
@@ -29,6 +34,25 @@ struct ReplaceRequest {
     std::string textToFind;
     std::string replacement;
     bool caseSensitive = false;
+};
+
+// The answer of a file-save dialog that offers several formats.
+struct SaveFileChoice {
+    std::string fileName;
+    // The "desc|patterns" pair selected when the dialog closed, counted from
+    // 0 over `filter` and then `extraFilters`.
+    int filterIndex = 0;
+};
+
+// Work that runs beside the user interface (on a thread of its own) while a
+// progress box is up: the box asks whether it has ended and passes Cancel on.
+class LongTask {
+public:
+    virtual ~LongTask() = default;
+    // True once the work has ended: done, failed or cancelled.
+    virtual bool finished() const = 0;
+    // Asks the work to stop as soon as it can.
+    virtual void cancel() = 0;
 };
 
 // A dialog that its owner has built and filled (the import preview), shown
@@ -75,4 +99,26 @@ public:
     // Shows the import preview dialog modally: true when it closed with
     // "Import", false for "Cancel" or its close box.
     virtual bool showImportPreview(ModalForm& form) = 0;
+
+    // The file-save dialog offering `filter` and then `extraFilters`: the
+    // chosen path with the filter selected when it closed, or nothing when
+    // cancelled. By default saveFile, reporting the first filter.
+    virtual std::optional<SaveFileChoice> saveFileChoosingFilter(const FileDialogSetup& dialog)
+    {
+        std::optional<std::string> chosen = saveFile(dialog);
+        if (!chosen)
+            return std::nullopt;
+        return SaveFileChoice{std::move(*chosen), 0};
+    }
+
+    // A modal progress box with `text`, a busy bar and a Cancel button, up
+    // until `task` has ended; Cancel calls task.cancel() and the box stays
+    // until the task has stopped. By default it waits for the task without
+    // showing anything.
+    virtual void showProgress(const std::string& text, LongTask& task)
+    {
+        (void)text;
+        while (!task.finished())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 };

@@ -311,24 +311,34 @@ PreparedImport prepareImport(const std::string& archiveFileName, const TextureRe
     if (!file)
         return prepared;
     const bool keepAlpha = importKeepsAlpha(texture);
-    TDibGraphic& picture = driver.loadPicture(*file, keepAlpha);
-    if (driver.setBusy)
-        driver.setBusy(true);
-    std::vector<uint8_t> alpha = keepAlpha ? std::move(picture.AlphaPlane) : std::vector<uint8_t>{};
-    picture.AlphaPlane.clear();
-    PicturePreparation how;
-    how.size = importPictureSize(texture);
-    how.format = importPictureFormat(texture);
-    how.exact = options.exact;
-    // The colours before the reduction: the mip levels of a paletted
-    // sectioned texture are made from them.
-    how.keepUnreduced = texture.sectioned && texture.layout.levels > 1;
-    PreparedPicture converted = preparePictureForTexture(picture, std::move(alpha), how);
-    if (driver.setBusy)
-        driver.setBusy(false);
+    TDibGraphic* loaded = nullptr;
+    PreparedPicture converted;
+    // The long part: loading, resampling and reducing the picture.
+    const std::function<void()> work = [&] {
+        TDibGraphic& picture = driver.loadPicture(*file, keepAlpha);
+        loaded = &picture;
+        if (driver.setBusy)
+            driver.setBusy(true);
+        std::vector<uint8_t> alpha = keepAlpha ? std::move(picture.AlphaPlane) : std::vector<uint8_t>{};
+        picture.AlphaPlane.clear();
+        PicturePreparation how;
+        how.size = importPictureSize(texture);
+        how.format = importPictureFormat(texture);
+        how.exact = options.exact;
+        // The colours before the reduction: the mip levels of a paletted
+        // sectioned texture are made from them.
+        how.keepUnreduced = texture.sectioned && texture.layout.levels > 1;
+        converted = preparePictureForTexture(picture, std::move(alpha), how);
+        if (driver.setBusy)
+            driver.setBusy(false);
+    };
+    if (driver.runPreparation)
+        driver.runPreparation(work);
+    else
+        work();
     prepared.alpha = std::move(converted.alpha);
     prepared.unreducedBgra = std::move(converted.unreducedBgra);
-    prepared.picture = &picture;
+    prepared.picture = loaded;
     prepared.releasePicture = driver.releasePicture;
     prepared.ready = true;
     return prepared;

@@ -117,6 +117,11 @@ struct ImportDriver {
     std::function<TDibGraphic&(const std::string& file, bool keepAlpha)> loadPicture;
     // The busy cursor around the conversion; may be empty.
     std::function<void(bool)> setBusy;
+    // Runs the long part of the preparation (`work`: loading the picture,
+    // resampling and reducing it). It may run `work` on another thread and
+    // show progress meanwhile, but returns only once `work` has ended, and
+    // raises what `work` raised. Empty: `work` runs here.
+    std::function<void(const std::function<void()>& work)> runPreparation;
     // Lets the loaded picture go once the block is built, before the write,
     // which holds the texture's previous bytes beside the block. May be
     // empty (the app keeps its preview's picture).

@@ -283,19 +283,44 @@ std::string tgaFileNameForTexture(const std::string& textureName)
     return textureName + ".tga";
 }
 
+namespace {
+// The archive's TGA of the texture, refused with the texture's problem; the
+// archive is kept open (and so locked against writers) by `archive`.
+TextureTga exportableTga(TFileStream& archive, const std::string& archiveFileName, const TextureRef& texture,
+                         const std::string& fileName)
+{
+    TextureTga tga = buildTextureTga(archive, texture);
+    if (tga.problem != TextureProblem::None)
+        throw ETextureError(textureProblemMessage(tga.problem));
+    // The file written is never the archive itself, which a rename over it
+    // would replace.
+    if (sameFile(archiveFileName, fileName))
+        throw cannotCreate(fileName);
+    return tga;
+}
+}  // namespace
+
 void exportTextureTga(const std::string& archiveFileName, const TextureRef& texture, const std::string& fileName)
 {
     const TextureProblem early = textureRowProblem(texture);
     if (early != TextureProblem::None)
         throw ETextureError(textureProblemMessage(early));
-    TFileStream archive(archiveFileName, FileMode::OpenReadShareDenyWrite);
-    const TextureTga tga = buildTextureTga(archive, texture);
-    if (tga.problem != TextureProblem::None)
-        throw ETextureError(textureProblemMessage(tga.problem));
     // The archive stays open, and so locked against writers, while the file
-    // is written; and the file written is never the archive itself, which a
-    // rename over it would replace.
-    if (sameFile(archiveFileName, fileName))
-        throw cannotCreate(fileName);
+    // is written.
+    TFileStream archive(archiveFileName, FileMode::OpenReadShareDenyWrite);
+    const TextureTga tga = exportableTga(archive, archiveFileName, texture, fileName);
     writeFileReplacing(fileName, tga.bytes);
+}
+
+void exportTexturePng(const std::string& archiveFileName, const TextureRef& texture, const std::string& fileName)
+{
+    const TextureProblem early = textureRowProblem(texture);
+    if (early != TextureProblem::None)
+        throw ETextureError(textureProblemMessage(early));
+    TFileStream archive(archiveFileName, FileMode::OpenReadShareDenyWrite);
+    TextureTga tga = exportableTga(archive, archiveFileName, texture, fileName);
+    const std::vector<uint8_t> png = pngOfTextureTga(std::move(tga.bytes), texture);
+    if (png.empty())
+        throw ETextureError(textureProblemMessage(TextureProblem::SizeMismatch));
+    writeFileReplacing(fileName, png);
 }

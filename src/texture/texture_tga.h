@@ -100,3 +100,8 @@ std::string tgaFileNameForTexture(const std::string& textureName);
 // a temporary file. A texture that cannot be exported raises Exception with
 // ETextureError with textureProblemMessage; nothing is created then.
 void exportTextureTga(const std::string& archiveFileName, const TextureRef& texture, const std::string& fileName);
+
+// As exportTextureTga, but the file is the PNG pngOfTextureTga makes (alpha
+// kept). A TGA whose texel data is shorter than its dimensions promise
+// raises ETextureError with the SizeMismatch text.
+void exportTexturePng(const std::string& archiveFileName, const TextureRef& texture, const std::string& fileName);

@@ -6,8 +6,12 @@
 #include "imaging/picture_registry.h"
 #include "texture/ui/form_image.h"
 
+#include <QCheckBox>
+
+#include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 namespace apptest {
 
@@ -94,6 +98,8 @@ bool ScriptedDialogs::showImportPreview(ModalForm& shown)
     // Shown as the real dialog would be (so its view lays the picture out),
     // looked at, and closed again.
     form.show();
+    if (whilePreviewOpen)
+        whilePreviewOpen(form);
     PreviewSeen seen;
     seen.clientWidth = form.width();
     seen.clientHeight = form.height();
@@ -103,6 +109,8 @@ bool ScriptedDialogs::showImportPreview(ModalForm& shown)
     seen.pictureHeight = form.ImageScrollBox->Graphic().Height();
     seen.vertScrollBar = form.ImageScrollBox->VertScrollBarVisible();
     seen.horzScrollBar = form.ImageScrollBox->HorzScrollBarVisible();
+    seen.target = form.Target().toStdString();
+    seen.exact = form.CheckExact->isChecked();
     previews.push_back(seen);
     form.hide();
     if (previewAnswers.empty())
@@ -110,6 +118,29 @@ bool ScriptedDialogs::showImportPreview(ModalForm& shown)
     const bool answer = previewAnswers.front();
     previewAnswers.pop_front();
     return answer;
+}
+
+std::optional<SaveFileChoice> ScriptedDialogs::saveFileChoosingFilter(const FileDialogSetup& dialog)
+{
+    const int filter = saveFilterAnswers.empty() ? 0 : saveFilterAnswers.front();
+    if (!saveFilterAnswers.empty())
+        saveFilterAnswers.pop_front();
+    std::optional<std::string> chosen = saveFile(dialog);
+    if (!chosen)
+        return std::nullopt;
+    return SaveFileChoice{*chosen, filter};
+}
+
+void ScriptedDialogs::showProgress(const std::string& text, LongTask& task)
+{
+    progressTexts.push_back(text);
+    const bool cancel = !progressCancels.empty() && progressCancels.front();
+    if (!progressCancels.empty())
+        progressCancels.pop_front();
+    if (cancel)
+        task.cancel();
+    while (!task.finished())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 namespace {

@@ -62,10 +62,26 @@ public:
         int viewWidth = 0, viewHeight = 0;
         int pictureWidth = 0, pictureHeight = 0;
         bool vertScrollBar = false, horzScrollBar = false;
+        std::string target;  // the line naming what the import overwrites
+        bool exact = false;  // "Keep pixels exactly" was ticked
     };
     std::vector<PreviewSeen> previews;
+    // Runs while the preview is "open", before it is looked at (as a user
+    // would, it may tick "Keep pixels exactly").
+    std::function<void(ModalForm& form)> whilePreviewOpen;
     std::optional<std::string> openPicture(const FileDialogSetup& dialog) override;
     bool showImportPreview(ModalForm& form) override;
+
+    // Save dialogs offering several formats: the filter each answer chose
+    // (an empty queue: the first filter).
+    std::deque<int> saveFilterAnswers;
+    std::optional<SaveFileChoice> saveFileChoosingFilter(const FileDialogSetup& dialog) override;
+
+    // Progress boxes: the text of each, and whether to press Cancel at once
+    // (an empty queue: wait for the work to end).
+    std::vector<std::string> progressTexts;
+    std::deque<bool> progressCancels;
+    void showProgress(const std::string& text, LongTask& task) override;
 };
 
 // TForm1 with a scripted dialogs object and counters for the hooks.

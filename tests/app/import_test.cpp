@@ -2,7 +2,9 @@
 // Import Texture through the main window with scripted dialogs: the bytes
 // written over 32-bit and 8-bit textures and every byte outside them, the
 // refusals before any dialog, Cancel, the preview dialog's sizes, the new
-// texture shown at once, and a picture dropped on the image view.
+// texture shown at once, and a picture dropped on the image view; the line
+// naming the target, "Keep pixels exactly", and the progress box of a long
+// preparation with its Cancel.
 #include "app/tool_bar.h"
 #include "catalog/entry_table.h"
 #include "catalog/texture_table.h"
@@ -10,6 +12,7 @@
 #include "formats/texture_dictionary.h"
 #include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
+#include "platform/environment.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
 #include "support/picture_builder.h"
@@ -17,7 +20,9 @@
 #include "texture/texture_import.h"
 #include "texture/ui/form_image.h"
 
+#include <QCheckBox>
 #include <QDragEnterEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -249,4 +254,182 @@ TEST_F(ImportTest, APictureDroppedOnTheViewIsImportedOverTheCurrentTexture)
     dropFile(*form, dir.file("sample.txd"), QPoint(10, 60));
     EXPECT_TRUE(form->StandaloneTxd);
     EXPECT_EQ(form->ArchiveFileName, dir.file("sample.txd"));
+}
+
+// --- the preview's target, "Keep pixels exactly", progress
+
+TEST_F(ImportTest, ThePreviewNamesTheTextureTheEntryTheArchiveAndWhatItWrites)
+{
+    selectTexture(4, 4);
+    importWith(photo, false);
+    selectTexture(7, 12);
+    importWith(photo, false);
+    form->script().openAnswers.push_back(dir.file("sample.txd"));
+    form->guard([&] { form->BtnOpenClick(); });
+    form->guard([&] { form->QueryTXD->Locate("Pos", 2); });
+    importWith(photo, false);
+    ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
+    ASSERT_EQ(form->script().previews.size(), 3u);
+    EXPECT_EQ(form->script().previews[0].target, "plasma in Landscape.TXD of sample.img: 64x128 32bit");
+    EXPECT_EQ(form->script().previews[1].target, "sunset_DXT5 in Layouts.txd of sample.img: 256x128 DXT5, 5 levels");
+    EXPECT_EQ(form->script().previews[2].target, "Target in sample.txd: 64x64 8bit paletted");
+    // The line shows what fits and keeps the whole text in its tool tip.
+    EXPECT_EQ(form->FormImage->LabelTarget->toolTip().toStdString(), form->script().previews[2].target);
+    EXPECT_FALSE(form->script().previews[0].exact);
+}
+
+TEST_F(ImportTest, KeepPixelsExactlyImportsThePicturesOwnColoursAndIsNotTheDefault)
+{
+    // A 4 x 4 palette texture and a picture of its size with three colours.
+    TextureDictionary d;
+    d.textures.push_back(makeTexturePaletted8("pal", "", 4, 4, {{1, 2, 3, 255}}, std::vector<uint8_t>(16, 0)));
+    const std::string txd = dir.file("pal.txd");
+    archive_fixture::writeBytes(txd, buildTextureDictionary(d));
+    const uint32_t colours[3] = {0x112233, 0x445566, 0x778899};
+    const auto colourAt = [&](int x, int y) { return colours[y < 2 ? (x < 2 ? 0 : 1) : 2]; };
+    const std::string picture = dir.file("three.tga");
+    SavePictureAsTgaFile(*MakeRgb24Picture(4, 4, colourAt), picture);
+    form->script().openAnswers.push_back(txd);
+    form->guard([&] { form->BtnOpenClick(); });
+    form->guard([&] { form->RxM->FireAfterScroll(); });
+    const TextureRef t = currentTextureRef(*form->QueryTXD);
+
+    // The specification's import: an optimised palette, not the picture's colours.
+    importWith(picture, true);
+    ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
+    std::vector<uint8_t> bytes = readBytes(txd);
+    EXPECT_FALSE(bytes[size_t(t.imagePos)] == 0x11 && bytes[size_t(t.imagePos) + 1] == 0x22);
+
+    // Ticked while the preview is up: the preview shows the picture's own
+    // palette, and that is what is written.
+    form->script().whilePreviewOpen = [](ModalForm& shown) {
+        dynamic_cast<TFormImage&>(shown).CheckExact->setChecked(true);
+    };
+    importWith(picture, true);
+    ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
+    EXPECT_TRUE(form->script().previews.back().exact);
+    bytes = readBytes(txd);
+    const uint8_t* at = bytes.data() + t.imagePos;
+    // Palette entries in the order the colours first occur, rows from the top.
+    EXPECT_EQ(std::vector<uint8_t>(at, at + 12),
+              (std::vector<uint8_t>{0x11, 0x22, 0x33, 255, 0x44, 0x55, 0x66, 255, 0x77, 0x88, 0x99, 255}));
+    at += 1024;
+    EXPECT_EQ(std::vector<uint8_t>(at, at + 4), (std::vector<uint8_t>{16, 0, 0, 0}));
+    EXPECT_EQ(std::vector<uint8_t>(at + 4, at + 20),
+              (std::vector<uint8_t>{0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2}));
+    form->script().whilePreviewOpen = nullptr;
+}
+
+TEST_F(ImportTest, ALongPreparationShowsProgressAndCancelWritesNothing)
+{
+    selectTexture(4, 4);
+    const std::vector<uint8_t> before = readBytes(dir.file("sample.img"));
+    form->LongWorkDelayMs = 0;  // every preparation counts as long
+
+    form->script().progressCancels.push_back(true);
+    importWith(photo, true);
+    ASSERT_EQ(form->script().progressTexts.size(), 1u);
+    EXPECT_EQ(form->script().progressTexts[0], "Preparing photo.tga for plasma...");
+    EXPECT_TRUE(form->script().previews.empty());
+    EXPECT_TRUE(form->script().errors.empty());
+    EXPECT_EQ(readBytes(dir.file("sample.img")), before);
+    EXPECT_FALSE(busyCursorShown());
+
+    // Waited for, the import goes on as without the box.
+    form->script().previewAnswers.clear();
+    importWith(photo, true);
+    EXPECT_EQ(form->script().progressTexts.size(), 2u);
+    ASSERT_EQ(form->script().previews.size(), 1u);
+    EXPECT_NE(readBytes(dir.file("sample.img")), before);
+
+    // Work that ends before the delay shows no box.
+    form->LongWorkDelayMs = 60000;
+    importWith(photo, false);
+    EXPECT_EQ(form->script().progressTexts.size(), 2u);
+    EXPECT_EQ(form->script().previews.size(), 2u);
+}
+
+TEST_F(ImportTest, AFailedPreparationOnItsThreadReachesTheErrorBox)
+{
+    selectTexture(4, 4);
+    form->LongWorkDelayMs = 0;
+    const std::string notAPicture = dir.file("broken.png");
+    archive_fixture::writeBytes(notAPicture, {1, 2, 3});
+    importWith(notAPicture, true);
+    ASSERT_EQ(form->script().errors.size(), 1u);
+    EXPECT_TRUE(form->script().previews.empty());
+    EXPECT_FALSE(busyCursorShown());
+}
+
+TEST(FormImage, TheNewControlsShareTheBandWithTheButtons)
+{
+    app();
+    TFormImage f;
+    f.SetTarget(QStringLiteral("a_texture_with_a_long_name in Layouts.txd of sample.img: 256x128 DXT5, 5 levels"));
+    for (const QSize texture : {QSize(64, 64), QSize(512, 512)}) {
+        SCOPED_TRACE(texture.width());
+        f.SizeForTexture(texture.width(), texture.height());
+        const QRect view = f.ImageScrollBox->geometry();
+        const QRect band(0, view.bottom() + 1, f.width(), f.height() - view.height());
+        ASSERT_EQ(band.height(), 50);
+        const QRect exact = f.CheckExact->geometry();
+        const QRect alpha = f.BtnAlpha->geometry();
+        const QRect label = f.LabelTarget->geometry();
+        for (const QRect& r : {exact, alpha, label})
+            EXPECT_TRUE(band.contains(r)) << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
+        // Above the buttons, and between them.
+        EXPECT_LE(exact.bottom(), f.Button1->geometry().top());
+        EXPECT_LE(label.bottom(), f.Button1->geometry().top());
+        EXPECT_GE(label.left(), exact.right());
+        EXPECT_GE(alpha.left(), f.Button1->geometry().right());
+        EXPECT_LE(alpha.right(), f.Button2->geometry().left());
+        EXPECT_GE(alpha.width(), 22);  // room for its icon
+        EXPECT_GE(exact.width(), f.CheckExact->sizeHint().width());
+        // The line shows what fits of the target from its start (the texture's
+        // name), all of it in its tool tip.
+        EXPECT_LE(f.LabelTarget->fontMetrics().horizontalAdvance(f.LabelTarget->text()), label.width());
+        EXPECT_TRUE(f.LabelTarget->text().startsWith(QStringLiteral("a_texture")));
+        EXPECT_EQ(f.LabelTarget->toolTip(), f.Target());
+    }
+    EXPECT_EQ(f.CheckExact->text().toStdString(), "Keep pixels exactly");
+    EXPECT_FALSE(f.CheckExact->isChecked());
+    EXPECT_EQ(f.BtnAlpha->text().toStdString(), "Alpha");
+    EXPECT_TRUE(f.BtnAlpha->isCheckable());
+    EXPECT_TRUE(f.BtnAlpha->isChecked());
+}
+
+TEST_F(ImportTest, ThePreviewShowsTheAlphaALayoutWithAlphaKeeps)
+{
+    // sunset_8888 of Layouts.txd (128 x 64, alpha kept) and a picture of
+    // its size whose left half is transparent red.
+    selectTexture(7, 2);
+    std::vector<uint8_t> tga(18, 0);
+    tga[2] = 2;
+    tga[12] = 128;
+    tga[14] = 64;
+    tga[16] = 32;
+    tga[17] = 0x28;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 128; ++x)
+            tga.insert(tga.end(), {0, 0, 255, uint8_t(x < 64 ? 0 : 255)});
+    const std::string picture = dir.file("half.tga");
+    archive_fixture::writeBytes(picture, tga);
+    std::vector<uint32_t> shown;
+    form->script().whilePreviewOpen = [&](ModalForm& open) {
+        TFormImage& preview = dynamic_cast<TFormImage&>(open);
+        const auto at = [&](int x, int y) {
+            return preview.ImageScrollBox->DisplayControl()->grab().toImage().pixel(x, y) & 0xFFFFFFu;
+        };
+        EXPECT_TRUE(preview.BtnAlpha->isChecked());
+        shown.push_back(at(10, 10));  // transparent: the board's light square
+        shown.push_back(at(10, 2));   // and its dark one
+        shown.push_back(at(100, 10));
+        preview.BtnAlpha->click();
+        shown.push_back(at(10, 10));
+        preview.BtnAlpha->click();
+    };
+    importWith(picture, false);
+    ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
+    EXPECT_EQ(shown, (std::vector<uint32_t>{0xCCCCCC, 0x999999, 0xFF0000, 0xFF0000}));
+    form->script().whilePreviewOpen = nullptr;
 }

@@ -9,7 +9,10 @@
 #include "tests/app/app_test_support.h"
 
 #include <QHeaderView>
+#include <QLabel>
 #include <QSplitter>
+#include <QSplitterHandle>
+#include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -131,12 +134,16 @@ TEST_F(MainFormTest, LayoutAtDesignSize)
     EXPECT_EQ(form->ImageScrollBox1->width(), w - 265);
     EXPECT_EQ(form->GridTXD->height(), h - 26 - 146 - 3);
 
+    // At this size the status bar takes no height.
+    EXPECT_FALSE(form->StatusBar1->isVisible());
+
     // Wider: only the right-hand panel grows; the texture columns grow with it.
     const std::vector<int> before = form->GridTXD->columnWidths();
-    form->resize(900, 500);
+    form->resize(QSize(900, 468) - frame);
     QApplication::processEvents();
     EXPECT_EQ(form->Grid->width(), 265);
     EXPECT_EQ(form->ImageScrollBox1->height(), 146);
+    EXPECT_EQ(form->GridTXD->height(), 468 - frame.height() - 26 - 146 - 3);
     const std::vector<int> after = form->GridTXD->columnWidths();
     for (size_t i = 0; i < before.size(); ++i)
         EXPECT_GT(after[i], before[i]) << i;
@@ -462,6 +469,107 @@ TEST_F(MainFormTest, ErrorsOfGridInputsReachTheErrorBox)
     EXPECT_EQ(form->script().errors[0].text, "Cannot open file /x/e.img.");
     EXPECT_FALSE(busyCursorShown());
     EXPECT_EQ(form->RxM->RecNo(), 2);
+}
+
+TEST(MainFormFirstSize, ScalesTheDesignUntilASideTakesTwoThirdsOfTheScreen)
+{
+    const struct {
+        QSize screen, expected;
+    } cases[] = {
+        {{800, 600}, {715, 468}},     // less room than the design: the design
+        {{800, 800}, {715, 468}},     // room in height only: the design
+        {{1600, 1000}, {1019, 667}},  // 667 / 468 = 1.4245 < 1067 / 715
+        {{1920, 1080}, {1100, 720}},  // 720 / 468 = 1.5385
+        {{1280, 2000}, {853, 559}},   // a tall screen: the width decides
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TForm1::firstSize(QRect(QPoint(0, 0), c.screen)), c.expected) << c.screen.width();
+}
+
+TEST_F(MainFormTest, CtrlOOpensAndTheTitleNamesTheOpenFile)
+{
+    const std::string path = dir.file("models.dir");
+    archive_fixture::writeBytes(path, directoryBytes({{0, 1, "one"}, {1, 1, "two"}, {2, 1, "a.txd"}}));
+    archive_fixture::writeBytes(dir.file("models.img"), std::vector<uint8_t>(3 * 2048));
+    form->script().openAnswers.push_back(path);
+    form->Grid->setFocus();
+    QTest::keyClick(form->Grid, Qt::Key_O, Qt::ControlModifier);
+    ASSERT_EQ(form->script().openRequests.size(), 1u);
+    EXPECT_EQ(form->RxM->RowCount(), 3);
+    EXPECT_EQ(form->windowTitle().toStdString(), "Quarnix Pre-Alpha2 - models.dir");
+
+    // A file that cannot be opened leaves no name in the title.
+    openPath(dir.file("missing.dir"));
+    EXPECT_EQ(form->script().errors.size(), 1u);
+    EXPECT_EQ(form->windowTitle().toStdString(), "Quarnix Pre-Alpha2");
+}
+
+TEST_F(MainFormTest, ATallerWindowGivesTheViewItsHeightAndShowsTheStatusBar)
+{
+    const std::string path = dir.file("models.dir");
+    archive_fixture::writeBytes(path, directoryBytes({{0, 1, "one"}, {1, 1, "two"}}));
+    openPath(path);
+    // Sizes are outer sizes, frame included.
+    const QSize frame = form->frameGeometry().size() - form->size();
+
+    form->resize(QSize(1019, 667) - frame);
+    QApplication::processEvents();
+    ASSERT_TRUE(form->StatusBar1->isVisible());
+    const int body = 667 - frame.height() - 26 - form->StatusBar1->height();
+    EXPECT_EQ(form->Grid->height(), body);
+    EXPECT_EQ(form->Panel1->height(), body);
+    // The texture list keeps its design height; the view takes the rest.
+    EXPECT_EQ(form->GridTXD->height(), 468 - frame.height() - 26 - 146 - 3);
+    EXPECT_EQ(form->ImageScrollBox1->height(), body - 3 - form->GridTXD->height());
+    EXPECT_GT(form->ImageScrollBox1->height(), body / 2);
+    EXPECT_EQ(form->StatusFile->text().toStdString(), "models.dir (archive directory), 2 entries");
+
+    // Back at the design height the layout is the design's again.
+    form->resize(QSize(715, 468) - frame);
+    QApplication::processEvents();
+    EXPECT_FALSE(form->StatusBar1->isVisible());
+    EXPECT_EQ(form->ImageScrollBox1->height(), 146);
+    EXPECT_EQ(form->GridTXD->height(), 468 - frame.height() - 26 - 146 - 3);
+    // Lower still: the texture list gives up its height first.
+    form->resize(QSize(715, 400) - frame);
+    QApplication::processEvents();
+    EXPECT_EQ(form->ImageScrollBox1->height(), 146);
+    EXPECT_EQ(form->GridTXD->height(), 400 - frame.height() - 26 - 146 - 3);
+}
+
+TEST_F(MainFormTest, TheSplittersMoveAndKeepWhereTheyWereLeft)
+{
+    // Entry list | textures: the bar along the panel's left edge.
+    EXPECT_EQ(form->Splitter2->geometry(), QRect(0, 0, 3, form->Panel1->height()));
+    EXPECT_EQ(form->Splitter2->cursor().shape(), Qt::SplitHCursor);
+    QTest::mousePress(form->Splitter2, Qt::LeftButton, {}, QPoint(1, 100));
+    QTest::mouseMove(form->Splitter2, QPoint(41, 100));
+    QTest::mouseRelease(form->Splitter2, Qt::LeftButton, {}, QPoint(41, 100));
+    QApplication::processEvents();
+    EXPECT_EQ(form->Grid->width(), 305);
+    EXPECT_EQ(form->Panel1->geometry().left(), 305);
+    EXPECT_EQ(form->Splitter2->geometry(), QRect(0, 0, 3, form->Panel1->height()));
+    form->resize(900, 468);
+    QApplication::processEvents();
+    EXPECT_EQ(form->Grid->width(), 305);
+    // Never so wide that the textures have no room.
+    QTest::mousePress(form->Splitter2, Qt::LeftButton, {}, QPoint(1, 100));
+    QTest::mouseMove(form->Splitter2, QPoint(2000, 100));
+    QTest::mouseRelease(form->Splitter2, Qt::LeftButton, {}, QPoint(2000, 100));
+    EXPECT_EQ(form->Grid->width(), 900 - TForm1::kMinPanelWidth);
+
+    // Texture list / view: the list keeps the height it was given.
+    QSplitterHandle* handle = form->Splitter1->handle(1);
+    const int grid = form->GridTXD->height();
+    QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(50, 1));
+    QTest::mouseMove(handle, QPoint(50, -99));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(50, -99));
+    const int dragged = form->GridTXD->height();
+    EXPECT_NEAR(dragged, grid - 100, 1);
+    form->resize(900, 700);
+    QApplication::processEvents();
+    EXPECT_EQ(form->GridTXD->height(), dragged);
+    EXPECT_EQ(form->Splitter1->sizes().value(1), form->ImageScrollBox1->height());
 }
 
 }  // namespace

@@ -6,16 +6,21 @@
 #include "tests/app/app_test_support.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 
 namespace {
@@ -159,6 +164,76 @@ TEST_F(QtUserDialogsTest, MessageBoxesAreWideEnoughForTheirWholeCaption)
         ASSERT_TRUE(ran);
         EXPECT_GE(width, wanted);
     }
+}
+
+TEST_F(QtUserDialogsTest, TheProgressBoxStaysAfterCancelUntilTheWorkHasStopped)
+{
+    struct Task : LongTask {
+        std::atomic<bool> done{false};
+        std::atomic<int> cancels{0};
+        bool finished() const override { return done; }
+        void cancel() override { ++cancels; }
+    } task;
+    whenOpen<QDialog>(
+        &owner,
+        [&task](QDialog& box) {
+            EXPECT_EQ(box.windowTitle().toStdString(), "Brel Quarnix :)");
+            auto* label = box.findChild<QLabel*>();
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(label->text().toStdString(), "Preparing a.png for b...");
+            auto* cancel = box.findChild<QPushButton*>();
+            ASSERT_NE(cancel, nullptr);
+            cancel->click();
+            EXPECT_EQ(task.cancels.load(), 1);
+            EXPECT_TRUE(box.isVisible());
+            EXPECT_FALSE(cancel->isEnabled());
+            EXPECT_EQ(label->text().toStdString(), "Cancelling...");
+            QTest::keyClick(&box, Qt::Key_Escape);  // still waiting: no second way out
+            EXPECT_TRUE(box.isVisible());
+            task.done = true;  // the box sees it and closes
+        },
+        ran);
+    dialogs.showProgress("Preparing a.png for b...", task);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    // Work that has already ended shows no box.
+    dialogs.showProgress("done", task);
+    EXPECT_EQ(task.cancels.load(), 2);
+}
+
+TEST_F(QtUserDialogsTest, ASaveDialogsFilterChoosesTheExtensionOfABareName)
+{
+    QTemporaryDir folder;
+    FileDialogSetup setup;
+    setup.filter = "Targa Image|*.tga";
+    setup.extraFilters = "PNG Image|*.png";
+    setup.defaultExt = ".tga";
+    setup.overwritePrompt = false;
+    whenOpen<QFileDialog>(
+        &owner,
+        [&folder](QFileDialog& dialog) {
+            EXPECT_EQ(dialog.nameFilters(), (QStringList{"Targa Image (*.tga)", "PNG Image (*.png)"}));
+            EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("tga"));
+            auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            ASSERT_NE(types, nullptr);
+            // As the user's choice of the second filter.
+            types->setCurrentIndex(1);
+            emit types->activated(1);
+            emit types->textActivated(types->currentText());
+            EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("png"));
+            dialog.setDirectory(folder.path());
+            auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            name->setText(QStringLiteral("shot"));
+            QTest::keyClick(name, Qt::Key_Return);
+        },
+        ran);
+    const std::optional<SaveFileChoice> chosen = dialogs.saveFileChoosingFilter(setup);
+    ASSERT_TRUE(ran);
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(chosen->fileName, folder.filePath(QStringLiteral("shot.png")).toStdString());
+    EXPECT_EQ(chosen->filterIndex, 1);
 }
 
 }  // namespace

@@ -2,23 +2,33 @@
 // The main window with textures: stepping onto dictionary entries lists their
 // textures and shows the last one, the texture grid's moves show the current
 // texture, "Fit Height" fits it, and "Save as TGA" writes it; failures reach
-// the error box, and textures without usable data show nothing.
+// the error box, and textures without usable data show nothing. Beside them:
+// the grid's Format, Levels and Alpha columns, the level selector, the
+// "Alpha" toggle, the zoom keys and saving as PNG.
+#include "catalog/texture_table.h"
 #include "formats/archive_sample.h"
+#include "formats/sectioned_dictionary_writer.h"
 #include "formats/texture_dictionary.h"
 #include "imaging/picture_registry.h"
 #include "platform/environment.h"
 #include "platform/streams.h"
 #include "support/archive_builder.h"
+#include "support/texel_cases.h"
+#include "support/tool_runner.h"
 #include "tests/app/app_test_support.h"
 #include "texture/texture_tga.h"
 
 #include "app/tool_bar.h"
 
+#include <QLabel>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
+#include <utility>
 
 using namespace apptest;
 using archive_fixture::ScratchDir;
@@ -266,4 +276,263 @@ TEST_F(TexturesTest, TexturesWithoutUsableDataShowNothingAndCannotBeSaved)
     form->GridTXD->setFocus();
     QTest::keyClick(form->GridTXD, Qt::Key_Up);
     EXPECT_EQ(form->ImageScrollBox1->Graphic().GetPixelColor(1, 1), 0x090807u);
+}
+
+// --- the columns of `textures --long`, levels, alpha, zoom, PNG
+
+namespace {
+// The tab-separated fields of a line.
+std::vector<std::string> fields(const std::string& line)
+{
+    std::vector<std::string> out;
+    size_t at = 0;
+    for (size_t tab; (tab = line.find('\t', at)) != std::string::npos; at = tab + 1)
+        out.push_back(line.substr(at, tab - at));
+    out.push_back(line.substr(at));
+    return out;
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    size_t at = 0;
+    for (size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+        out.push_back(text.substr(at, nl - at));
+    return out;
+}
+
+// Level k of the "mips" texture below, pixel (x, y), B, G, R, A: the first
+// column of level 0 is transparent.
+std::array<uint8_t, 4> mipPixel(int k, int x, int y)
+{
+    return {uint8_t(30 * k + 5 * x), uint8_t(60 + 20 * y), uint8_t(250 - 40 * k), uint8_t(k == 0 && x == 0 ? 0 : 255)};
+}
+
+// A sectioned dictionary: "flat" (32-bit, one level), then "mips" (8 x 4,
+// 32-bit with alpha, four levels).
+std::vector<uint8_t> levelsDictionary()
+{
+    SectionedDictionary d;
+    d.textures.push_back(texel_cases::mipTexture("flat", TexelFormat::Bgra8888, 4, 4, 1));
+    SectionedTexture mips;
+    mips.name = "mips";
+    mips.layout = {TexelFormat::Bgra8888, false, 8, 4, 4};
+    for (int k = 0; k < 4; ++k) {
+        std::vector<uint8_t> level;
+        for (int y = 0; y < mipLevelSize(4, k); ++y)
+            for (int x = 0; x < mipLevelSize(8, k); ++x)
+                for (uint8_t b : mipPixel(k, x, y))
+                    level.push_back(b);
+        mips.levels.push_back(level);
+    }
+    d.textures.push_back(mips);
+    return buildSectionedDictionary(d);
+}
+}  // namespace
+
+TEST_F(TexturesTest, TheTextureGridShowsWhatTexturesLongPrintsAfterTheDesignColumns)
+{
+    open(dir.file("sample.dir"));
+    QAbstractItemModel& model = *form->GridTXD->model();
+    std::vector<std::string> titles;
+    for (int c = 0; c < model.columnCount(); ++c)
+        titles.push_back(model.headerData(c, Qt::Horizontal).toString().toStdString());
+    EXPECT_EQ(titles, (std::vector<std::string>{"Pos", "Name", "Size", "Type", "Dimensions", "Desc", "Format", "Levels",
+                                                "Alpha"}));
+    // A plain dictionary and a sectioned one.
+    for (const int entry : {4, 7}) {
+        SCOPED_TRACE(entry);
+        form->guard([&] {
+            form->RxM->GoToRowNumber(entry);
+            form->RxM->FireAfterScroll();
+        });
+        const ToolRun run = runQuarnixTool({"textures", dir.file("sample.dir"), std::to_string(entry), "--long"});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const std::vector<std::string> printed = lines(run.out);
+        ASSERT_EQ(int(printed.size()), model.rowCount() + 1);
+        EXPECT_EQ(fields(printed[0])[7], "Format");
+        for (int row = 0; row < model.rowCount(); ++row) {
+            const std::vector<std::string> f = fields(printed[size_t(row) + 1]);
+            ASSERT_EQ(model.index(row, 0).data().toString().toStdString(), f[0]);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(model.index(row, 6 + c).data().toString().toStdString(), f[7 + size_t(c)])
+                    << "row " << row << ", " << titles[6 + size_t(c)];
+        }
+    }
+}
+
+TEST_F(TexturesTest, TheLevelSelectorShowsEveryStoredLevel)
+{
+    const std::string txd = dir.file("levels.txd");
+    archive_fixture::writeBytes(txd, levelsDictionary());
+    open(txd);
+    form->RxM->FireAfterScroll();
+    ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
+    ASSERT_EQ(textureText("Name"), "mips");
+    EXPECT_TRUE(form->SpinLevel->isEnabled());
+    EXPECT_EQ(form->SpinLevel->maximum(), 3);
+
+    const auto expectLevel = [&](int k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(form->shownLevel(), k);
+        EXPECT_EQ(form->SpinLevel->value(), k);
+        const TDibGraphic& shown = std::as_const(*form->ImageScrollBox1).Graphic();
+        ASSERT_EQ(shown.Width(), mipLevelSize(8, k));
+        ASSERT_EQ(shown.Height(), mipLevelSize(4, k));
+        ASSERT_EQ(shown.AlphaPlane.size(), size_t(shown.Width()) * shown.Height());
+        for (int y = 0; y < shown.Height(); ++y)
+            for (int x = 0; x < shown.Width(); ++x) {
+                const auto p = mipPixel(k, x, y);
+                EXPECT_EQ(shown.GetPixelColor(x, y), MakeColor(p[2], p[1], p[0])) << x << "," << y;
+                EXPECT_EQ(shown.AlphaPlane[size_t(y) * shown.Width() + x], p[3]) << x << "," << y;
+            }
+    };
+    expectLevel(0);
+    // Four levels of 8 x 4, 4 x 2, 2 x 1 and 1 x 1 at 4 bytes, each behind its size field.
+    EXPECT_EQ(form->StatusTexture->text().toStdString(), "mips: 8888, 8x4, 4 levels, 188 bytes");
+    // Alt+Page Down and Up step through the levels; the texture list keeps its row.
+    form->GridTXD->setFocus();
+    QTest::keyClick(form->GridTXD, Qt::Key_PageDown, Qt::AltModifier);
+    expectLevel(1);
+    EXPECT_EQ(textureText("Name"), "mips");
+    EXPECT_EQ(form->StatusTexture->text().toStdString(), "mips: 8888, 8x4, 4 levels, 188 bytes; level 1 shown, 4x2");
+    form->SpinLevel->setValue(3);
+    expectLevel(3);
+    QTest::keyClick(form->GridTXD, Qt::Key_PageDown, Qt::AltModifier);
+    expectLevel(3);
+    QTest::keyClick(form->GridTXD, Qt::Key_PageUp, Qt::AltModifier);
+    expectLevel(2);
+
+    // Another texture starts at its first level; one of a single level has nothing to select.
+    QTest::keyClick(form->GridTXD, Qt::Key_Up);
+    ASSERT_EQ(textureText("Name"), "flat");
+    EXPECT_EQ(form->shownLevel(), 0);
+    EXPECT_FALSE(form->SpinLevel->isEnabled());
+    EXPECT_EQ(std::as_const(*form->ImageScrollBox1).Graphic().Width(), 4);
+    QTest::keyClick(form->GridTXD, Qt::Key_PageDown, Qt::AltModifier);
+    EXPECT_EQ(form->shownLevel(), 0);
+    QTest::keyClick(form->GridTXD, Qt::Key_Down);
+    expectLevel(0);
+}
+
+TEST_F(TexturesTest, AlphaShowsTheCheckerboardUnderTransparentTexelsAndOffTheOpaqueColours)
+{
+    const std::string txd = dir.file("levels.txd");
+    archive_fixture::writeBytes(txd, levelsDictionary());
+    open(txd);
+    form->RxM->FireAfterScroll();
+    ASSERT_EQ(textureText("Name"), "mips");
+    ASSERT_TRUE(form->BtnAlpha->isChecked());  // on at start
+    const auto shownAt = [&](int x, int y) {
+        return form->ImageScrollBox1->DisplayControl()->grab().toImage().pixel(x, y) & 0xFFFFFFu;
+    };
+    const auto p = mipPixel(0, 0, 1);
+    const uint32_t colour = MakeColor(p[2], p[1], p[0]);
+    EXPECT_EQ(shownAt(0, 1), 0xCCCCCCu);  // transparent: the light square
+    EXPECT_EQ(shownAt(1, 1), MakeColor(mipPixel(0, 1, 1)[2], mipPixel(0, 1, 1)[1], mipPixel(0, 1, 1)[0]));
+    form->BtnAlpha->click();
+    EXPECT_FALSE(form->ImageScrollBox1->ShowAlpha());
+    EXPECT_EQ(shownAt(0, 1), colour);
+    form->BtnAlpha->click();
+    EXPECT_EQ(shownAt(0, 1), 0xCCCCCCu);
+}
+
+TEST_F(TexturesTest, ZoomKeysStepTheViewAndFitHeightFollowsTheMode)
+{
+    open(dir.file("sample.dir"));
+    form->guard([&] {
+        form->RxM->GoToRowNumber(4);
+        form->RxM->FireAfterScroll();
+    });
+    TImageScrollBox& view = *form->ImageScrollBox1;
+    ASSERT_EQ(std::as_const(view).Graphic().Width(), 64);  // plasma, 64 x 128
+    const int row = form->QueryTXD->RecNo();
+    form->GridTXD->setFocus();
+    const auto key = [&](int k) { QTest::keyClick(form->GridTXD, Qt::Key(k), Qt::ControlModifier); };
+
+    EXPECT_EQ(form->StatusZoom->text().toStdString(), "Zoom 100%");
+    key(Qt::Key_Plus);
+    EXPECT_EQ(view.ZoomMode(), zmPercent);
+    EXPECT_EQ(view.ZoomPercent(), 200.0f);
+    EXPECT_EQ(form->StatusZoom->text().toStdString(), "Zoom 200%");
+    EXPECT_EQ(view.DisplayControl()->size(), QSize(128, 256));
+    key(Qt::Key_Equal);  // "+" without Shift
+    EXPECT_EQ(view.ZoomPercent(), 400.0f);
+    form->BtnZoom->click();
+    EXPECT_TRUE(form->BtnZoom->isChecked());
+    EXPECT_EQ(view.ZoomMode(), zmFitHeight);
+    // From the fitted zoom (146 / 128, about 114%) one step down is 100%; "Fit Height" goes up.
+    key(Qt::Key_Minus);
+    EXPECT_EQ(view.ZoomPercent(), 100.0f);
+    EXPECT_EQ(view.ZoomMode(), zmPercent);
+    EXPECT_FALSE(form->BtnZoom->isChecked());
+    for (int i = 0; i < 6; ++i)
+        key(Qt::Key_Plus);
+    EXPECT_EQ(view.ZoomPercent(), 1600.0f);
+    EXPECT_EQ(view.DisplayControl()->size(), QSize(1024, 2048));
+    for (int i = 0; i < 10; ++i)
+        key(Qt::Key_Minus);
+    EXPECT_EQ(view.ZoomPercent(), 6.25f);
+    EXPECT_EQ(view.DisplayControl()->size(), QSize(4, 8));
+    EXPECT_EQ(form->StatusZoom->text().toStdString(), "Zoom 6.25%");
+    form->BtnZoom->click();
+    key(Qt::Key_0);
+    EXPECT_EQ(view.ZoomMode(), zmOriginalSize);
+    EXPECT_EQ(view.ZoomPercent(), 100.0f);
+    EXPECT_FALSE(form->BtnZoom->isChecked());
+    // None of them moved the texture list.
+    EXPECT_EQ(form->QueryTXD->RecNo(), row);
+    EXPECT_TRUE(form->script().errors.empty());
+}
+
+TEST_F(TexturesTest, SaveAsWritesTgaUnlessPngIsChosenByItsFilterOrByAPngName)
+{
+    open(dir.file("sample.dir"));
+    form->guard([&] {
+        form->RxM->GoToRowNumber(7);
+        form->RxM->FireAfterScroll();
+    });
+    ASSERT_EQ(textureText("Name"), "sunset_DXT5");  // with alpha
+    const TextureRef t = currentTextureRef(*form->QueryTXD);
+    TFileStream img(dir.file("sample.img"), FileMode::OpenReadShareDenyWrite);
+    const std::vector<uint8_t> tga = buildTextureTga(img, t).bytes;
+    TReadOnlyMemoryStream tgaStream(tga.data(), int64_t(tga.size()));
+    const auto expected = LoadPictureFromStream(tgaStream, "TGA", 1, true);
+    ASSERT_FALSE(expected->AlphaPlane.empty());
+
+    const struct {
+        int filter;
+        const char* name;
+        bool png;
+    } cases[] = {{0, "a.png", true}, {0, "b.PNG", true}, {1, "c.out", true}, {0, "d.tga", false}, {0, "e.bmp", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = dir.file(c.name);
+        form->script().saveAnswers.push_back(out);
+        form->script().saveFilterAnswers.push_back(c.filter);
+        form->BtnSaveTGA->click();
+        ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
+        const FileDialogSetup& asked = form->script().saveRequests.back();
+        EXPECT_EQ(asked.filter, "Targa Image|*.tga");
+        EXPECT_EQ(asked.extraFilters, "PNG Image|*.png");
+        const std::vector<uint8_t> written = archive_fixture::readBytes(out);
+        if (!c.png) {
+            EXPECT_EQ(written, tga);
+            continue;
+        }
+        ASSERT_GT(written.size(), 8u);
+        EXPECT_EQ(std::string(written.begin() + 1, written.begin() + 4), "PNG");
+        // The same pixels and alpha as the TGA.
+        TReadOnlyMemoryStream pngStream(written.data(), int64_t(written.size()));
+        const auto saved = LoadPictureFromStream(pngStream, "PNG", 1, true);
+        ASSERT_EQ(saved->Width(), expected->Width());
+        ASSERT_EQ(saved->Height(), expected->Height());
+        EXPECT_EQ(saved->AlphaPlane, expected->AlphaPlane);
+        int mismatches = 0;
+        for (int y = 0; y < expected->Height(); ++y)
+            for (int x = 0; x < expected->Width(); ++x)
+                if (saved->GetPixelColor(x, y) != expected->GetPixelColor(x, y))
+                    ++mismatches;
+        EXPECT_EQ(mismatches, 0);
+    }
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "imaging/resize_transform.h"
 #include "imaging/row_bands.h"
+#include "platform/cancellation.h"
 
 #include "support/picture_builder.h"
 
@@ -468,6 +469,43 @@ TEST(RowBands, CoverEveryRowOnceAndPassTheFirstErrorOn)
         }
         EXPECT_EQ(message, "0") << workers;
     }
+    SetRowBandWorkers(0);
+}
+
+TEST(RowBands, UnderACancelScopeStopBetweenPiecesOnceCancelled)
+{
+    for (int workers : {1, 2, 4}) {
+        SetRowBandWorkers(workers);
+        std::atomic<bool> stop{false};
+        CancelScope scope(&stop);
+        // Not cancelled: every row once, in pieces of at least the minimum.
+        std::vector<std::atomic<int>> seen(1000);
+        ForEachRowBand(1000, 5, [&](int32_t first, int32_t last) {
+            EXPECT_GE(last - first, 5);
+            for (int32_t y = first; y < last; ++y)
+                seen[size_t(y)]++;
+        });
+        for (int32_t y = 0; y < 1000; ++y)
+            ASSERT_EQ(seen[size_t(y)].load(), 1) << workers << " workers, row " << y;
+
+        // Cancelled by the work itself: the rest is not started.
+        std::atomic<int> rows{0};
+        bool cancelled = false;
+        try {
+            ForEachRowBand(100000, 1, [&](int32_t first, int32_t last) {
+                rows += last - first;
+                stop = true;
+            });
+        } catch (const ECancelled&) {
+            cancelled = true;
+        }
+        EXPECT_TRUE(cancelled) << workers;
+        EXPECT_LT(rows.load(), 100000 / 2) << workers;
+    }
+    // Outside the scope a band runs whole.
+    int rows = 0;
+    ForEachRowBand(10, 1, [&](int32_t first, int32_t last) { rows += last - first; });
+    EXPECT_EQ(rows, 10);
     SetRowBandWorkers(0);
 }
 

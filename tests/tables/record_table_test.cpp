@@ -939,10 +939,10 @@ TEST(Capacity, MoreRowsThanReservedAreAccepted)
 TEST(Display, GridSeesTypesAndValues)
 {
     auto t = makeTextureTable();
-    EXPECT_EQ(t->FieldCount(), 15);
-    const std::vector<std::string> expected = {"Pos",    "DirID",      "Name",     "Desc",     "Size",
-                                               "Type",   "Dimensions", "ImagePos", "Paletted", "Width",
-                                               "Height", "Bits",       "Format",   "Levels",   "Alpha"};
+    EXPECT_EQ(t->FieldCount(), 16);
+    const std::vector<std::string> expected = {"Pos",        "DirID",    "Name",     "Desc",  "Size",   "Type",
+                                               "Dimensions", "ImagePos", "Paletted", "Width", "Height", "Bits",
+                                               "Format",     "Levels",   "Alpha",    "Layout"};
     for (int i = 0; i < t->FieldCount(); ++i)
         EXPECT_EQ(t->FieldDefinition(i).name, expected[static_cast<size_t>(i)]);
     EXPECT_TRUE(t->IsRightAligned(t->FieldIndex("Size")));

@@ -326,3 +326,36 @@ TEST(TextureTga, ExportWritesTheWholeFileOrNothing)
         ++files;
     EXPECT_EQ(files, 2u) << "no temporary file is left behind";
 }
+
+TEST(TextureTga, ExportAsPngKeepsTheColoursAndTheAlpha)
+{
+    ScratchDir dir;
+    TextureDictionary d;
+    d.textures.push_back(
+        makeTexture32("t", "", 2, 2, {{255, 0, 0, 0}, {0, 255, 0, 128}, {0, 0, 255, 255}, {9, 8, 7, 6}}));
+    const Built b = build(d);
+    const std::string archive = dir.file("a.txd");
+    writeBytes(archive, b.file);
+    const TextureRef t = refOf(b.rows.at(0));
+
+    const std::string out = dir.file("t.png");
+    exportTexturePng(archive, t, out);
+    const std::vector<uint8_t> bytes = readBytes(out);
+    ASSERT_GE(bytes.size(), 8u);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8),
+              (std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
+    const auto picture = LoadPictureFromFile(out, 1, true);
+    ASSERT_EQ(picture->Width(), 2);
+    ASSERT_EQ(picture->Height(), 2);
+    EXPECT_EQ(picture->GetPixelColor(0, 0), 0xFF0000u);
+    EXPECT_EQ(picture->GetPixelColor(1, 0), 0x00FF00u);
+    EXPECT_EQ(picture->GetPixelColor(0, 1), 0x0000FFu);
+    EXPECT_EQ(picture->GetPixelColor(1, 1), 0x090807u);
+    EXPECT_EQ(picture->AlphaPlane, (std::vector<uint8_t>{0, 128, 255, 6}));
+
+    // Refused like the TGA export: nothing is written, the archive is never the target.
+    EXPECT_THROW(exportTexturePng(archive, TextureRef{}, dir.file("none.png")), ETextureError);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("none.png")));
+    EXPECT_THROW(exportTexturePng(archive, t, archive), EFCreateError);
+    EXPECT_EQ(readBytes(archive), b.file);
+}

@@ -2,17 +2,21 @@
 #include "imaging/ui/image_scroll_box.h"
 
 #include "imaging/picture_registry.h"
+#include "imaging/zoom_render.h"
 
 #include <QBitmap>
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <exception>
+#include <new>
 
 // ---------------------------------------------------------------------------
 // Cursors
@@ -159,15 +163,15 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override
+    void paintEvent(QPaintEvent* event) override
     {
         QPainter painter(this);
+        const QRect part = event->rect() & rect();
         try {
-            const TDibGraphic& copy = view_.DisplayCopy();
-            if (!copy.IsEmpty()) {
-                // The copy has the control's size: drawn one pixel per pixel,
-                // and only the part inside the paint's clip is converted.
-                copy.Draw(painter, QRect(0, 0, copy.Width(), copy.Height()));
+            // Only the part being painted is scaled, one pixel per pixel.
+            const QImage pixels = view_.RenderDisplayPart(part);
+            if (!pixels.isNull()) {
+                painter.drawImage(part.topLeft(), pixels);
                 return;
             }
         } catch (...) {
@@ -180,7 +184,7 @@ protected:
                 },
                 Qt::QueuedConnection);
         }
-        painter.fillRect(rect(), palette().window());
+        painter.fillRect(part, palette().window());
     }
 
     void mousePressEvent(QMouseEvent* event) override
@@ -250,18 +254,44 @@ void TImageScrollBox::runEventWork(const std::function<void()>& work)
 
 // --- loading, saving, clearing
 
-void TImageScrollBox::replacePicture(std::unique_ptr<TDibGraphic> picture)
+void TImageScrollBox::keepDisplay(std::unique_ptr<TDibGraphic> replaced)
 {
-    // A redraw that cannot run now keeps the old display; a copy still to be
-    // scaled from the old picture is finished while that picture exists.
-    if (!parentWidget() || !isVisible() || redrawing_)
-        finishDisplayCopy();
-    picture_ = std::move(picture);
+    // Only a display drawn from the picture itself depends on it.
+    if (!displayShown_ || displayFromSmoothed_ || kept_)
+        return;
+    if (replaced) {
+        kept_ = std::move(replaced);
+        return;
+    }
+    auto copy = std::make_unique<TDibGraphic>();
+    copy->Assign(picture_.get());
+    copy->AlphaPlane = picture_->AlphaPlane;
+    kept_ = std::move(copy);
 }
 
-void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& formatName, int imageIndex)
+void TImageScrollBox::dropPremultiplied() const
 {
-    std::unique_ptr<TDibGraphic> picture = LoadPictureFromStream(stream, formatName, imageIndex);
+    // The memory stays for the next picture of about the same size (fresh
+    // memory costs a page fault a page); a much smaller one lets it go.
+    premultipliedFor_ = nullptr;
+}
+
+void TImageScrollBox::replacePicture(std::unique_ptr<TDibGraphic> picture)
+{
+    // A redraw that cannot run now keeps the old display, drawn from the
+    // old picture.
+    if (premultipliedFor_ == picture_.get())
+        dropPremultiplied();
+    std::swap(picture_, picture);
+    if (!parentWidget() || !isVisible() || redrawing_)
+        keepDisplay(std::move(picture));
+}
+
+void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& formatName, int imageIndex, bool keepAlpha)
+{
+    std::unique_ptr<TDibGraphic> picture = LoadPictureFromStream(stream, formatName, imageIndex, keepAlpha);
+    if (picture->AlphaPlane.size() != size_t(picture->Width()) * size_t(picture->Height()))
+        picture->AlphaPlane.clear();
     replacePicture(std::move(picture));
     Redraw(true);
 }
@@ -270,6 +300,12 @@ void TImageScrollBox::LoadFromFile(const std::string& fileName, int imageIndex, 
 {
     std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(fileName, imageIndex, keepAlpha);
     replacePicture(std::move(picture));
+    Redraw(true);
+}
+
+void TImageScrollBox::TakePicture(std::unique_ptr<TDibGraphic> picture)
+{
+    replacePicture(picture ? std::move(picture) : std::make_unique<TDibGraphic>());
     Redraw(true);
 }
 
@@ -284,48 +320,76 @@ void TImageScrollBox::SaveToStream(TStream& stream, const std::string& formatNam
 void TImageScrollBox::Clear()
 {
     if (!parentWidget() || !isVisible() || redrawing_)
-        finishDisplayCopy();
+        keepDisplay();
+    if (premultipliedFor_ == picture_.get())
+        dropPremultiplied();
     picture_->Assign(nullptr);  // releases the pixel store
+    picture_->AlphaPlane.clear();
     Redraw(true);
 }
 
 TDibGraphic& TImageScrollBox::Graphic()
 {
-    finishDisplayCopy();
+    keepDisplay();
+    // The caller may change it.
+    if (premultipliedFor_ == picture_.get())
+        dropPremultiplied();
     return *picture_;
 }
 
-// --- the display copy
+// --- the display
+
+const TDibGraphic& TImageScrollBox::displaySource() const
+{
+    if (kept_)
+        return *kept_;
+    return displayFromSmoothed_ ? smoothed_ : *picture_;
+}
 
 const TDibGraphic& TImageScrollBox::DisplayCopy()
 {
-    finishDisplayCopy();
+    if (!displayCopyMade_) {
+        const TDibGraphic& source = displaySource();
+        try {
+            if (!displayShown_ || source.IsEmpty())
+                displayCopy_.Assign(nullptr);
+            else
+                ScaleForDisplay(source, display_->size(), zoomTransform_, displayCopy_);
+        } catch (...) {
+            displayCopy_.Assign(nullptr);
+            throw;
+        }
+        displayCopyMade_ = true;
+    }
     return displayCopy_;
 }
 
-void TImageScrollBox::finishDisplayCopy()
+QImage TImageScrollBox::RenderDisplayPart(const QRect& part) const
 {
-    if (!pending_.active)
-        return;
-    pending_.active = false;
-    const TDibGraphic& source = pending_.fromSmoothed ? smoothed_ : *picture_;
-    try {
-        if (pending_.plainCopy)
-            displayCopy_.Assign(&source);
-        else
-            zoomTransform_.ApplyOnDest(source, displayCopy_);
-    } catch (...) {
-        displayCopy_.Assign(nullptr);
-        throw;
+    if (!displayShown_)
+        return QImage();
+    const TDibGraphic& source = displaySource();
+    const bool alpha = showAlpha_ && !displayFromSmoothed_ && !source.IsEmpty()
+                       && source.AlphaPlane.size() == size_t(source.Width()) * size_t(source.Height());
+    if (!alpha)
+        return RenderZoomedPart(source, nullptr, display_->size(), part);
+    // An averaged picture with alpha is read premultiplied: made once for the
+    // picture, it serves every paint and zoom after. Without the memory for
+    // it, each paint premultiplies what it reads.
+    if (ZoomSamplingFor(source, display_->size()) == ZoomSampling::Average && premultipliedFor_ != &source) {
+        dropPremultiplied();
+        const size_t pixels = size_t(source.Width()) * size_t(source.Height());
+        if (premultiplied_.capacity() > 4 * pixels)
+            std::vector<uint32_t>().swap(premultiplied_);
+        try {
+            PremultiplyPixels(source, source.AlphaPlane.data(), premultiplied_);
+            premultipliedFor_ = &source;
+        } catch (const std::bad_alloc&) {
+            std::vector<uint32_t>().swap(premultiplied_);
+        }
     }
-}
-
-void TImageScrollBox::dropPendingDisplayCopy()
-{
-    if (!pending_.active)
-        return;
-    pending_.active = false;
-    displayCopy_.Assign(nullptr);
+    return RenderZoomedPart(source, source.AlphaPlane.data(), display_->size(), part,
+                            premultipliedFor_ == &source ? premultiplied_.data() : nullptr);
 }
 
 // --- redrawing
@@ -340,11 +404,15 @@ void TImageScrollBox::Redraw(bool reload)
         ~ClearFlag() { flag = false; }
     } clearFlag{redrawing_};
 
-    // The sources of a copy still to be scaled may change below.
-    dropPendingDisplayCopy();
+    // From here on the display shows the picture as it is now.
+    if (reload || (kept_ && premultipliedFor_ == kept_.get()))
+        dropPremultiplied();
+    kept_.reset();
+    displayShown_ = false;
+    displayCopyMade_ = false;
+    displayCopy_.Assign(nullptr);
 
     if (picture_->IsEmpty()) {
-        displayCopy_.Assign(nullptr);
         showScrollBar(Qt::Horizontal, false);
         showScrollBar(Qt::Vertical, false);
         display_->hide();
@@ -373,6 +441,7 @@ void TImageScrollBox::Redraw(bool reload)
         OnRedraw(*picture_);
     if (display_->isHidden())
         display_->show();
+    emit redrawn();
 }
 
 void TImageScrollBox::chooseZoom()
@@ -428,26 +497,11 @@ void TImageScrollBox::sizeAndFillDisplay()
     if (!horzShown_ && dw > ClientWidth())
         showScrollBar(Qt::Horizontal, true);
 
-    // The display copy gets its final size and format now, so that a size
-    // that cannot be allocated fails this redraw; its pixels are scaled when
-    // first needed (finishDisplayCopy), by the zoom transform with its
-    // default properties, or as a plain copy at exactly 100 percent.
-    const bool fromSmoothed = picture_->ImageFormat() == ifMonochrome && antiAliased_;
-    const TDibGraphic& source = fromSmoothed ? smoothed_ : *picture_;
-    const bool plainCopy = zoomPercent_ == 100.0f;
-    if (plainCopy && source.IsEmpty()) {
-        displayCopy_.Assign(nullptr);
-    } else {
-        const int width = plainCopy ? source.Width() : dw;
-        const int height = plainCopy ? source.Height() : dh;
-        zoomTransform_.TargetWidth = dw;
-        zoomTransform_.TargetHeight = dh;
-        displayCopy_.NewImage(width, height, source.ImageFormat(), &source.Palette(),
-                              resolutionArgument(source.ResolutionX()), resolutionArgument(source.ResolutionY()));
-        pending_.active = true;
-        pending_.fromSmoothed = fromSmoothed;
-        pending_.plainCopy = plainCopy;
-    }
+    // The pixels are scaled when they are painted (or the display copy is
+    // asked for), from the smoothed copy of a black-and-white picture when
+    // anti-aliased, else from the picture.
+    displayFromSmoothed_ = picture_->ImageFormat() == ifMonochrome && antiAliased_;
+    displayShown_ = true;
 
     display_->resize(dw, dh);
 
@@ -535,6 +589,86 @@ void TImageScrollBox::SetAntiAliased(bool antiAliased)
     antiAliased_ = antiAliased;
     if (picture_->IsEmpty() || picture_->ImageFormat() == ifMonochrome)
         Redraw(false);
+}
+
+void TImageScrollBox::SetShowAlpha(bool show)
+{
+    if (show == showAlpha_)
+        return;
+    showAlpha_ = show;
+    display_->update();
+}
+
+// --- zoom steps
+
+float TImageScrollBox::ZoomStepFrom(float percent, int direction)
+{
+    // A zoom within a hair of a step counts as that step.
+    constexpr double kSlack = 1e-4;
+    if (direction > 0) {
+        for (float step = kMinZoomStep; step <= kMaxZoomStep; step *= 2.0f)
+            if (step > percent * (1.0 + kSlack))
+                return step;
+    } else if (direction < 0) {
+        for (float step = kMaxZoomStep; step >= kMinZoomStep; step /= 2.0f)
+            if (step < percent * (1.0 - kSlack))
+                return step;
+    }
+    return percent;
+}
+
+bool TImageScrollBox::ZoomBy(int steps, std::optional<QPoint> anchor)
+{
+    if (picture_->IsEmpty() || steps == 0)
+        return false;
+    float zoom = zoomPercent_;
+    for (int i = 0; i < std::abs(steps); ++i)
+        zoom = ZoomStepFrom(zoom, steps > 0 ? 1 : -1);
+    if (zoom == zoomPercent_)
+        return false;
+    // The picture point under the anchor, in picture pixels.
+    const QPoint at = anchor.value_or(QPoint(ClientWidth() / 2, ClientHeight() / 2));
+    const double oldWidth = std::max(1, display_->width()), oldHeight = std::max(1, display_->height());
+    const double u = (at.x() - display_->x()) * picture_->Width() / oldWidth;
+    const double v = (at.y() - display_->y()) * picture_->Height() / oldHeight;
+    SetZoomPercent(zoom);
+    // Back under the anchor, as far as the scroll ranges allow. The redraw
+    // has asked for a paint already: the view is painted once, when the
+    // step is done, not here and again then.
+    const double newX = u * display_->width() / picture_->Width();
+    const double newY = v * display_->height() / picture_->Height();
+    const int horzMax = horzShown_ ? std::max(0, horzRange_ - ClientWidth()) : 0;
+    const int vertMax = vertShown_ ? std::max(0, vertRange_ - ClientHeight()) : 0;
+    settingPositions_ = true;
+    horizontalScrollBar()->setValue(std::clamp(int(std::lround(displayLeft_ + newX - at.x())), 0, horzMax));
+    verticalScrollBar()->setValue(std::clamp(int(std::lround(displayTop_ + newY - at.y())), 0, vertMax));
+    settingPositions_ = false;
+    viewport()->update();
+    return true;
+}
+
+void TImageScrollBox::wheelEvent(QWheelEvent* event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    event->accept();
+    wheelRemainder_ += event->angleDelta().y();
+    const QPoint at = viewport()->mapFromGlobal(event->globalPosition().toPoint());
+    runEventWork([&] {
+        int steps = 0;
+        while (wheelRemainder_ >= QWheelEvent::DefaultDeltasPerStep) {
+            wheelRemainder_ -= QWheelEvent::DefaultDeltasPerStep;
+            ++steps;
+        }
+        while (wheelRemainder_ <= -QWheelEvent::DefaultDeltasPerStep) {
+            wheelRemainder_ += QWheelEvent::DefaultDeltasPerStep;
+            --steps;
+        }
+        if (steps != 0 && ZoomBy(steps, at))
+            emit zoomStepped();
+    });
 }
 
 // --- scrolling

@@ -9,9 +9,17 @@
 //
 // Every geometric effect of a redraw (zoom factor, scroll bar visibility,
 // ranges and positions, size and place of the display control, the events)
-// happens at once. The pixels of the display copy are scaled only when they
-// are first needed: when the display control paints or DisplayCopy() is
-// called. A picture replaced before it was ever shown thus costs no scaling.
+// happens at once. Pixels are scaled only where they are needed: a paint
+// scales just the part of the picture on the screen (imaging/zoom_render.h),
+// so what a paint costs follows that part, not the size of the zoomed
+// picture, and the whole display copy is made only when DisplayCopy() asks
+// for it.
+//
+// Beyond the zoom modes, the zoom steps by factors of two between 1/16 and
+// 16 (ZoomBy; Ctrl+wheel over the view), keeping the point under the mouse
+// or the middle of the view where it is. A picture with an alpha plane is
+// shown over a grey checkerboard, blended by its alpha, while ShowAlpha is
+// set; otherwise, and for a picture without alpha, its opaque colours.
 #include "imaging/dib_graphic.h"
 #include "imaging/resize_transform.h"
 #include "platform/handler_guard.h"
@@ -19,6 +27,7 @@
 
 #include <QAbstractScrollArea>
 #include <QCursor>
+#include <QImage>
 
 #include <cstdint>
 #include <functional>
@@ -99,7 +108,8 @@ public:
     // position by the class that `formatName` selects (a bare format name
     // such as "TGA" or a file name whose extension is the key), then
     // redraws. On failure the old picture and display stay as they were.
-    void LoadFromStream(TStream& stream, const std::string& formatName, int imageIndex);
+    // `keepAlpha` as for LoadPictureFromStream (TDibGraphic::AlphaPlane).
+    void LoadFromStream(TStream& stream, const std::string& formatName, int imageIndex, bool keepAlpha = false);
     // Loads a picture file (opened for reading, shared with everyone) by its
     // extension, as LoadFromStream.
     // `keepAlpha` as for LoadPictureFromFile (TDibGraphic::AlphaPlane).
@@ -109,11 +119,14 @@ public:
     void SaveToStream(TStream& stream, const std::string& formatName);
     // Empties the picture and redraws.
     void Clear();
+    // Makes `picture` the view's picture (as a load does) and redraws.
+    void TakePicture(std::unique_ptr<TDibGraphic> picture);
 
     // The picture. Callers may change it in place and then call Redraw(true);
     // the reference is valid until the next load. Taking the changeable
-    // reference first finishes a display copy that is still to be scaled, so
-    // that such changes show only after the next redraw.
+    // reference keeps what is shown as it is (the display is drawn from a
+    // copy of the picture until the next redraw), so that such changes show
+    // only after the next redraw.
     TDibGraphic& Graphic();
     const TDibGraphic& Graphic() const { return *picture_; }
 
@@ -133,9 +146,28 @@ public:
     void SetCentered(bool centered);
     bool AntiAliased() const { return antiAliased_; }
     void SetAntiAliased(bool antiAliased);
+    // Shows the picture's alpha over the checkerboard (a repaint, no redraw).
+    bool ShowAlpha() const { return showAlpha_; }
+    void SetShowAlpha(bool show);
 
-    // The display copy, scaled now if that is still to be done.
+    // The zoom steps: 100 percent times a power of two, from 1/16 to 16.
+    static constexpr float kMinZoomStep = 6.25f;
+    static constexpr float kMaxZoomStep = 1600.0f;
+    // The step after `percent` in `direction` (+1 larger, -1 smaller): the
+    // nearest step strictly beyond it; `percent` itself when there is none.
+    static float ZoomStepFrom(float percent, int direction);
+    // Zooms `steps` steps in or out (SetZoomPercent) and scrolls so that the
+    // picture point at `anchor` (viewport coordinates; the middle of the
+    // client area when none) stays there. False when the zoom could not
+    // change (no picture, or at the end of the steps).
+    bool ZoomBy(int steps, std::optional<QPoint> anchor = std::nullopt);
+
+    // The display copy: the picture scaled to the display size in its own
+    // format (opaque), made now if it has not been since the last redraw.
     const TDibGraphic& DisplayCopy();
+    // The pixels of display rectangle `part` as the display control paints
+    // them (alpha and checkerboard included); null when nothing is shown.
+    QImage RenderDisplayPart(const QRect& part) const;
     // The smoothed version of a black-and-white picture (empty otherwise).
     const TDibGraphic& SmoothedCopy() const { return smoothed_; }
     // The control that shows the display copy (a child of the viewport).
@@ -172,7 +204,15 @@ public:
     std::function<void(TImageScrollBox& sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y)>
         OnImageMouseUp;
 
+signals:
+    // The user changed the zoom over the view (Ctrl+wheel).
+    void zoomStepped();
+    // A redraw has finished: the zoom and display size may be new.
+    void redrawn();
+
 protected:
+    // Ctrl+wheel zooms, one step per notch; without Ctrl the view scrolls.
+    void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     // A view that is hidden during a drag gets no mouse-up; the drag ends here.
     void hideEvent(QHideEvent* event) override;
@@ -187,10 +227,12 @@ private:
     void sizeAndFillDisplay();
     void showScrollBar(Qt::Orientation orientation, bool shown);
     void placeDisplay();
-    // The deferred half of filling the display copy.
-    void finishDisplayCopy();
-    // Forgets a display copy still to be scaled (its source is about to be rebuilt).
-    void dropPendingDisplayCopy();
+    // What the display is drawn from: a kept copy while one is held, else the
+    // smoothed copy or the picture, as the last redraw chose.
+    const TDibGraphic& displaySource() const;
+    // Before the picture changes or is replaced while its display stays:
+    // keeps what is shown (by `replaced`, the old picture itself, when given).
+    void keepDisplay(std::unique_ptr<TDibGraphic> replaced = nullptr);
     void runEventWork(const std::function<void()>& work);
 
     void imageMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
@@ -209,16 +251,27 @@ private:
     float zoomPercent_ = 100.0f;
     bool antiAliased_ = false;
     bool centered_ = false;
+    bool showAlpha_ = false;
     bool redrawing_ = false;
     bool settingPositions_ = false;  // SetScrollPositions repaints once at its end
+    int wheelRemainder_ = 0;         // Ctrl+wheel movement short of a notch
 
-    // What the display copy is still to be scaled from; the copy already
-    // has its final size (its store was allocated by the redraw).
-    struct PendingCopy {
-        bool active = false;
-        bool fromSmoothed = false;  // the smoothed copy rather than the picture
-        bool plainCopy = false;     // exactly 100 percent: a plain copy
-    } pending_;
+    // The display as the last redraw built it: shown at all (a picture that
+    // was not empty), from the smoothed copy rather than the picture, and
+    // whether displayCopy_ has been made for it.
+    bool displayShown_ = false;
+    bool displayFromSmoothed_ = false;
+    bool displayCopyMade_ = false;
+    // The picture as it was shown, kept while the picture itself was changed
+    // or replaced and no redraw has shown the new one yet.
+    std::unique_ptr<TDibGraphic> kept_;
+    // The premultiplied pixels (PremultipliedPixels) an averaged display of
+    // a picture with alpha reads, made on its first paint for the picture
+    // `premultipliedFor_`; forgotten whenever that picture may change (their
+    // memory kept for the next picture of about the same size).
+    mutable std::vector<uint32_t> premultiplied_;
+    mutable const TDibGraphic* premultipliedFor_ = nullptr;
+    void dropPremultiplied() const;
 
     bool horzShown_ = false;
     bool vertShown_ = false;

@@ -2,10 +2,14 @@
 #include "texture/ui/form_image.h"
 
 #include "imaging/picture_registry.h"
+#include "imaging/ui/alpha_icon.h"
 
+#include <QCheckBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +21,9 @@ constexpr int kButtonsFromBottom = 306 - 272;  // at design: top 272 in a client
 // Horizontal centres of the buttons at design, in a client area 256 wide.
 constexpr double kImportCentre = 26 + kButtonWidth / 2.0;
 constexpr double kCancelCentre = 154 + kButtonWidth / 2.0;
+// The line above the buttons: from the band's top to the buttons' top.
+constexpr int kLineHeight = TFormImage::kBandHeight - kButtonsFromBottom;
+constexpr int kLineMargin = 4;
 }  // namespace
 
 TFormImage::TFormImage(QWidget* parent) : QDialog(parent)
@@ -39,6 +46,30 @@ TFormImage::TFormImage(QWidget* parent) : QDialog(parent)
     Button2->setObjectName(QStringLiteral("Button2"));
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+
+    CheckExact = new QCheckBox(QStringLiteral("Keep pixels exactly"), this);
+    CheckExact->setObjectName(QStringLiteral("CheckExact"));
+    CheckExact->setToolTip(QStringLiteral("A picture that already has the texture's size is not resampled, and over a "
+                                          "256-colour palette one of at most 256 colours keeps exactly its colours"));
+    connect(CheckExact, &QCheckBox::toggled, this, [this](bool exact) {
+        if (OnExactChanged)
+            OnExactChanged(exact);
+    });
+    BtnAlpha = new QToolButton(this);
+    BtnAlpha->setObjectName(QStringLiteral("BtnAlpha"));
+    BtnAlpha->setText(QStringLiteral("Alpha"));
+    BtnAlpha->setIcon(AlphaIcon());
+    BtnAlpha->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    BtnAlpha->setAutoRaise(true);
+    BtnAlpha->setCheckable(true);
+    BtnAlpha->setToolTip(QStringLiteral("Alpha: show the picture's alpha over a checkerboard"));
+    connect(BtnAlpha, &QToolButton::toggled, this, [this](bool show) { ImageScrollBox->SetShowAlpha(show); });
+    BtnAlpha->setChecked(true);
+    LabelTarget = new QLabel(this);
+    LabelTarget->setObjectName(QStringLiteral("LabelTarget"));
+    LabelTarget->setTextFormat(Qt::PlainText);
+    for (QWidget* w : std::initializer_list<QWidget*>{CheckExact, BtnAlpha})
+        w->setFocusPolicy(Qt::TabFocus);
 
     resize(kDesignClientWidth, kDesignClientHeight);
     layoutControls();
@@ -63,6 +94,13 @@ void TFormImage::SizeForTexture(int width, int height)
     layoutControls();
 }
 
+void TFormImage::SetTarget(const QString& text)
+{
+    target_ = text;
+    LabelTarget->setToolTip(text);
+    layoutControls();
+}
+
 void TFormImage::layoutControls()
 {
     const int w = width();
@@ -74,6 +112,20 @@ void TFormImage::layoutControls()
     };
     Button1->setGeometry(leftFor(kImportCentre), top, kButtonWidth, kButtonHeight);
     Button2->setGeometry(leftFor(kCancelCentre), top, kButtonWidth, kButtonHeight);
+
+    // The line above the buttons: the check box, then the target as far as it goes.
+    const int lineTop = h - kBandHeight;
+    const int exactWidth = CheckExact->sizeHint().width();
+    CheckExact->setGeometry(kLineMargin, lineTop, exactWidth, kLineHeight);
+    const int labelLeft = kLineMargin + exactWidth + 2 * kLineMargin;
+    const int labelWidth = std::max(0, w - kLineMargin - labelLeft);
+    LabelTarget->setGeometry(labelLeft, lineTop, labelWidth, kLineHeight);
+    LabelTarget->setText(LabelTarget->fontMetrics().elidedText(target_, Qt::ElideRight, labelWidth));
+    // "Alpha" in the middle of the gap between the buttons.
+    const int gapLeft = Button1->geometry().right() + 1;
+    const int gap = Button2->geometry().left() - gapLeft;
+    const int alphaWidth = std::min(gap, kButtonHeight);
+    BtnAlpha->setGeometry(gapLeft + (gap - alphaWidth) / 2, top, alphaWidth, kButtonHeight);
 }
 
 void TFormImage::resizeEvent(QResizeEvent* event)

@@ -4,12 +4,24 @@
 // imported, already brought to the texture's size and pixel format, with
 // "Import" and "Cancel" below it. The main window creates it once, hidden,
 // and shows it modally for each import.
+//
+// The 50-pixel band below the view holds, above the buttons, the check box
+// "Keep pixels exactly" and a line naming what the import will overwrite
+// (shortened to the width, whole in its tool tip), and between the buttons
+// the toggle "Alpha" (an icon), which shows the picture's alpha over a
+// checkerboard as the main window's does.
 #include "imaging/ui/image_scroll_box.h"
 #include "platform/user_dialogs.h"
 
 #include <QDialog>
+#include <QString>
 
+#include <functional>
+
+class QCheckBox;
+class QLabel;
 class QPushButton;
+class QToolButton;
 
 class TFormImage : public QDialog, public ModalForm {
     Q_OBJECT
@@ -22,8 +34,17 @@ public:
     explicit TFormImage(QWidget* parent = nullptr);
 
     TImageScrollBox* ImageScrollBox = nullptr;
-    QPushButton* Button1 = nullptr;  // "Import": closes with OK
-    QPushButton* Button2 = nullptr;  // "Cancel": closes with Cancel
+    QPushButton* Button1 = nullptr;   // "Import": closes with OK
+    QPushButton* Button2 = nullptr;   // "Cancel": closes with Cancel
+    QCheckBox* CheckExact = nullptr;  // "Keep pixels exactly", unchecked at start
+    QToolButton* BtnAlpha = nullptr;  // "Alpha": the view shows the picture's alpha
+    QLabel* LabelTarget = nullptr;    // what the import will overwrite
+
+    // Names the import's target; the line shows as much as fits.
+    void SetTarget(const QString& text);
+    QString Target() const { return target_; }
+    // Called when the user ticks or clears "Keep pixels exactly".
+    std::function<void(bool exact)> OnExactChanged;
 
     // Registers the picture formats the import reads beyond the library's
     // own (bitmap, icon, metafiles), each only when it is missing.
@@ -43,4 +64,5 @@ protected:
 
 private:
     void layoutControls();
+    QString target_;
 };

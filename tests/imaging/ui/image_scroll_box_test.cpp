@@ -15,6 +15,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -680,6 +681,202 @@ TEST_F(ImageScrollBoxTest, DragRestoresTheApplicationCursorItFoundEvenWithTwoBut
     EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
     QWidget elsewhere;  // lets Qt Test forget the button it holds
     QTest::mouseRelease(&elsewhere, Qt::LeftButton, {}, QPoint(1, 1));
+}
+
+// --- zoom steps
+
+TEST_F(ImageScrollBoxTest, ZoomStepsDoubleAndHalveBetweenOneSixteenthAndSixteen)
+{
+    const struct {
+        float from;
+        int direction;
+        float to;
+    } steps[] = {
+        {100.0f, 1, 200.0f},    {100.0f, -1, 50.0f},   {800.0f, 1, 1600.0f},   {1600.0f, 1, 1600.0f},
+        {12.5f, -1, 6.25f},     {6.25f, -1, 6.25f},    {28.515625f, 1, 50.0f}, {28.515625f, -1, 25.0f},
+        {3000.0f, -1, 1600.0f}, {3000.0f, 1, 3000.0f}, {3.0f, 1, 6.25f},       {3.0f, -1, 3.0f},
+    };
+    for (const auto& s : steps)
+        EXPECT_EQ(TImageScrollBox::ZoomStepFrom(s.from, s.direction), s.to) << s.from << " " << s.direction;
+
+    load(100, 60);
+    EXPECT_FALSE(view->ZoomBy(0));
+    // In to the end: four steps, then nothing changes.
+    for (float expected : {200.0f, 400.0f, 800.0f, 1600.0f}) {
+        ASSERT_TRUE(view->ZoomBy(1));
+        EXPECT_EQ(view->ZoomMode(), zmPercent);
+        EXPECT_EQ(view->ZoomPercent(), expected);
+        EXPECT_EQ(displayRect().size(), QSize(int(100 * expected / 100), int(60 * expected / 100)));
+    }
+    EXPECT_FALSE(view->ZoomBy(1));
+    EXPECT_EQ(view->ZoomPercent(), 1600.0f);
+    // Out to the other end in one call of eight steps.
+    ASSERT_TRUE(view->ZoomBy(-8));
+    EXPECT_EQ(view->ZoomPercent(), 6.25f);
+    EXPECT_EQ(displayRect().size(), QSize(6, 3));
+    EXPECT_FALSE(view->ZoomBy(-1));
+
+    // From a fitted zoom the next step up is the next power of two.
+    view->SetZoomMode(zmFitHeight);
+    load(512, 512);
+    ASSERT_EQ(view->ZoomPercent(), 28.515625f);
+    ASSERT_TRUE(view->ZoomBy(1));
+    EXPECT_EQ(view->ZoomPercent(), 50.0f);
+
+    // Without a picture there is nothing to zoom.
+    view->Clear();
+    EXPECT_FALSE(view->ZoomBy(1));
+}
+
+TEST_F(ImageScrollBoxTest, AZoomStepKeepsThePointUnderTheAnchor)
+{
+    load(400, 300);
+    // The picture pixel under a viewport point, from where the display lies.
+    const auto pictureAt = [&](QPoint p) {
+        const QRect d = displayRect();
+        return QPointF((p.x() - d.x()) * 400.0 / d.width(), (p.y() - d.y()) * 300.0 / d.height());
+    };
+    view->SetScrollPositions(50, 60);
+    const QPoint anchor(100, 40);
+    const QPointF before = pictureAt(anchor);
+    ASSERT_TRUE(view->ZoomBy(1, anchor));
+    EXPECT_EQ(view->ZoomPercent(), 200.0f);
+    const QPointF after = pictureAt(anchor);
+    EXPECT_NEAR(after.x(), before.x(), 0.5);
+    EXPECT_NEAR(after.y(), before.y(), 0.5);
+
+    // Without an anchor the middle of the client area stays.
+    const QPoint middle(view->ClientWidth() / 2, view->ClientHeight() / 2);
+    const QPointF centre = pictureAt(middle);
+    ASSERT_TRUE(view->ZoomBy(1));
+    EXPECT_NEAR(pictureAt(middle).x(), centre.x(), 0.5);
+    EXPECT_NEAR(pictureAt(middle).y(), centre.y(), 0.5);
+}
+
+TEST_F(ImageScrollBoxTest, CtrlWheelZoomsOneStepPerNotchAndAPlainWheelDoesNot)
+{
+    load(100, 60);
+    int stepped = 0;
+    QObject::connect(view, &TImageScrollBox::zoomStepped, [&] { ++stepped; });
+    const auto wheel = [&](int delta, Qt::KeyboardModifiers modifiers) {
+        const QPointF at(30, 20);
+        QWheelEvent event(at, view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view->viewport(), &event);
+    };
+    wheel(120, Qt::ControlModifier);
+    EXPECT_EQ(view->ZoomPercent(), 200.0f);
+    wheel(-240, Qt::ControlModifier);
+    EXPECT_EQ(view->ZoomPercent(), 50.0f);
+    // Half notches add up.
+    wheel(60, Qt::ControlModifier);
+    EXPECT_EQ(view->ZoomPercent(), 50.0f);
+    wheel(60, Qt::ControlModifier);
+    EXPECT_EQ(view->ZoomPercent(), 100.0f);
+    EXPECT_EQ(stepped, 3);
+    wheel(120, Qt::NoModifier);
+    EXPECT_EQ(view->ZoomPercent(), 100.0f);
+    EXPECT_EQ(stepped, 3);
+}
+
+// --- alpha
+
+// A 32-bit TGA (first row at the top, 8 alpha bits) of `w` x `h` B, G, R, A pixels.
+std::unique_ptr<TMemoryStream> tgaWithAlpha(int w, int h, const std::vector<uint8_t>& bgra)
+{
+    std::vector<uint8_t> bytes(18, 0);
+    bytes[2] = 2;
+    bytes[12] = uint8_t(w);
+    bytes[13] = uint8_t(w >> 8);
+    bytes[14] = uint8_t(h);
+    bytes[15] = uint8_t(h >> 8);
+    bytes[16] = 32;
+    bytes[17] = 0x28;
+    bytes.insert(bytes.end(), bgra.begin(), bgra.end());
+    return std::make_unique<TMemoryStream>(std::move(bytes));
+}
+
+TEST_F(ImageScrollBoxTest, ATransparentTexelShowsTheCheckerboardWhileAlphaIsShown)
+{
+    // 2 x 1: a transparent red texel and an opaque green one.
+    auto stream = tgaWithAlpha(2, 1, {0, 0, 255, 0, 0, 255, 0, 255});
+    view->LoadFromStream(*stream, "TGA", 1, true);
+    ASSERT_EQ(view->Graphic().AlphaPlane, (std::vector<uint8_t>{0, 255}));
+    view->SetZoomPercent(1600.0f);  // 32 x 16 on the screen: four squares
+    view->SetShowAlpha(true);
+    QImage shot = display()->grab().toImage();
+    ASSERT_EQ(shot.size(), QSize(32, 16));
+    EXPECT_EQ(shot.pixel(2, 2) & 0xFFFFFF, 0xCCCCCCu);   // light square
+    EXPECT_EQ(shot.pixel(10, 2) & 0xFFFFFF, 0x999999u);  // dark square, same texel
+    EXPECT_EQ(shot.pixel(3, 12) & 0xFFFFFF, 0x999999u);
+    EXPECT_EQ(shot.pixel(20, 5) & 0xFFFFFF, 0x00FF00u);  // opaque: its colour
+
+    // Off: the opaque colours, as without alpha.
+    view->SetShowAlpha(false);
+    shot = display()->grab().toImage();
+    EXPECT_EQ(shot.pixel(2, 2) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(shot.pixel(20, 5) & 0xFFFFFF, 0x00FF00u);
+    // The display copy is the opaque picture either way.
+    EXPECT_EQ(view->DisplayCopy().GetPixelColor(2, 2), 0xFF0000u);
+
+    // Loaded without its alpha, it has none to show.
+    view->SetShowAlpha(true);
+    stream->SetPosition(0);
+    view->LoadFromStream(*stream, "TGA", 1);
+    EXPECT_TRUE(view->Graphic().AlphaPlane.empty());
+    shot = display()->grab().toImage();
+    EXPECT_EQ(shot.pixel(2, 2) & 0xFFFFFF, 0xFF0000u);
+}
+
+TEST_F(ImageScrollBoxTest, SixteenTimesALargePictureShowsWithoutMakingTheWholeDisplay)
+{
+    // 2048 x 2048 at 1600% is 32768 x 32768 on the screen: far more than a
+    // display copy could hold; a paint scales only what is on the screen.
+    auto big = MakeRgb24Picture(2048, 2048, [](int x, int y) { return MakeColor(uint8_t(x), uint8_t(y), 7); });
+    TMemoryStream bytes;
+    SavePictureToStream(*big, bytes, "TGA");
+    bytes.SetPosition(0);
+    view->LoadFromStream(bytes, "TGA", 1);
+    big.reset();
+    view->SetZoomPercent(1600.0f);
+    EXPECT_EQ(displayRect().size(), QSize(32768, 32768));
+    view->SetScrollPositions(16 * 1000, 16 * 300);
+    const QImage shot = view->viewport()->grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+    // Viewport pixel (x, y) shows picture pixel ((16000 + x) / 16, (4800 + y) / 16).
+    for (const QPoint p : {QPoint(0, 0), QPoint(15, 15), QPoint(16, 0), QPoint(100, 50)}) {
+        const int px = (16000 + p.x()) / 16, py = (4800 + p.y()) / 16;
+        EXPECT_EQ(shot.pixel(p) & 0xFFFFFF, MakeColor(uint8_t(px), uint8_t(py), 7)) << p.x() << "," << p.y();
+    }
+}
+
+TEST_F(ImageScrollBoxTest, AnAveragedPictureWithAlphaShowsItsAlphaAsItIsNow)
+{
+    // 64 x 64 true colour (averaged at 50%): red, transparent at first.
+    std::vector<uint8_t> bgra;
+    for (int i = 0; i < 64 * 64; ++i)
+        bgra.insert(bgra.end(), {0, 0, 255, 0});
+    auto stream = tgaWithAlpha(64, 64, bgra);
+    view->LoadFromStream(*stream, "TGA", 1, true);
+    view->SetShowAlpha(true);
+    view->SetZoomPercent(50.0f);
+    ASSERT_EQ(displayRect().size(), QSize(32, 32));
+    EXPECT_EQ(display()->grab().toImage().pixel(1, 1) & 0xFFFFFF, 0xCCCCCCu);
+
+    // Made opaque in place: after the redraw the paint shows the new alpha.
+    std::fill(view->Graphic().AlphaPlane.begin(), view->Graphic().AlphaPlane.end(), 255);
+    view->Redraw(true);
+    EXPECT_EQ(display()->grab().toImage().pixel(1, 1) & 0xFFFFFF, 0xFF0000u);
+
+    // Another picture of the same size: its own alpha.
+    for (size_t i = 3; i < bgra.size(); i += 4)
+        bgra[i] = 128;
+    auto half = tgaWithAlpha(64, 64, bgra);
+    view->LoadFromStream(*half, "TGA", 1, true);
+    // 255 * 128 / 255 = 128 red, plus the light grey under 127 / 255.
+    const int grey = int(std::nearbyint(0xCC * 127.0 / 255.0));
+    EXPECT_EQ(display()->grab().toImage().pixel(1, 1) & 0xFFFFFF,
+              MakeColor(uint8_t(128 + grey), uint8_t(grey), uint8_t(grey)));
 }
 
 }  // namespace

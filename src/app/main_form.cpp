@@ -189,6 +189,9 @@ TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent) : QWidget(
     QueryTXD->SetAfterScroll([this](RecordTable& t) { QueryTXDAfterScroll(&t); });
 
     OD.filter = "Ostrel Resources|*.dir;*.txd";
+    // The single-file archive, offered beside the archive directories and
+    // dictionaries (a data file of the older kind opens through its .dir).
+    OD.extraFilters = "Ostrel archive|*.img";
     SD.overwritePrompt = false;
     OD.fileMustExist = false;
     SD.filter = "Targa Image|*.tga";
@@ -1014,7 +1017,8 @@ std::optional<std::string> draggedFile(const QMimeData* mime)
 
 bool namesArchive(const std::string& path)
 {
-    return namesTextureDictionary(path) || asciiLower(fileExtension(path)) == ".dir";
+    const std::string extension = asciiLower(fileExtension(path));
+    return namesTextureDictionary(path) || extension == ".dir" || extension == ".img";
 }
 }  // namespace
 

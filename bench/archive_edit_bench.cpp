@@ -22,6 +22,7 @@
 
 namespace {
 
+using archive_fixture::noiseBytes;
 using archive_fixture::ScratchDir;
 using archive_fixture::writeBytes;
 
@@ -33,17 +34,6 @@ std::string entryName(int64_t i)
     name += std::to_string(i);
     name += ".dff";
     return name;
-}
-
-std::vector<uint8_t> pattern(size_t size, uint32_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    uint32_t x = seed * 2654435761u + 7;
-    for (size_t i = 0; i < size; ++i) {
-        x = x * 1103515245u + 12345u;
-        bytes[i] = uint8_t(x >> 24);
-    }
-    return bytes;
 }
 
 void run(benchmark::State& state, const std::string& command)
@@ -72,7 +62,7 @@ void ReplaceGrowing(benchmark::State& state)
     const std::string path = dir.file("r.dir"), img = dir.file("r.img");
     // Entries of 1 MiB; the one replaced gets 1 MiB and one byte.
     sparseArchive(path, img, megabytes, 512);
-    writeBytes(dir.file("new.dff"), pattern((1 << 20) + 1, 1));
+    writeBytes(dir.file("new.dff"), noiseBytes((1 << 20) + 1, 1));
     for (auto _ : state) {
         state.PauseTiming();
         sparseArchive(path, img, megabytes, 512);
@@ -93,7 +83,7 @@ struct Files {
             name += std::to_string(i);
             name += ".dff";
             const std::string f = dir.file(name);
-            writeBytes(f, pattern(50 << 10, uint32_t(i)));
+            writeBytes(f, noiseBytes(50 << 10, uint32_t(i)));
             list += " " + f;
         }
     }
@@ -147,7 +137,7 @@ struct Gapped {
             sector += 256 + (i % 4 == 3 ? 1 : 0);
         }
         dirBytes = buildDirectoryBytes(records);
-        imgBytes = pattern(size_t(sector) * 2048, 3);
+        imgBytes = noiseBytes(size_t(sector) * 2048, 3);
     }
     void restore() const
     {

@@ -260,36 +260,42 @@ uint32_t crcOfData(const ChangeData& d)
     return crc;
 }
 
-// True when the file holds `bytes` at `offset`.
-bool holdsBytes(TStream& s, int64_t offset, const std::vector<uint8_t>& bytes)
+// True when the file holds at `offset` the `count` bytes `expected` gives
+// a piece at a time (from, to, out).
+bool holdsPieces(TStream& s, int64_t offset, int64_t count,
+                 const std::function<bool(int64_t from, int64_t n, uint8_t* out)>& expected)
 {
-    const int64_t count = int64_t(bytes.size());
-    std::vector<uint8_t> piece(size_t(std::min(count, kPiece)));
+    std::vector<uint8_t> want(size_t(std::min(count, kPiece))), got(want.size());
     for (int64_t done = 0; done < count;) {
         const int64_t n = std::min(count - done, kPiece);
-        if (!readAt(s, offset + done, piece.data(), n) || std::memcmp(piece.data(), bytes.data() + done, size_t(n)))
+        if (!expected(done, n, want.data()) || !readAt(s, offset + done, got.data(), n)
+            || std::memcmp(want.data(), got.data(), size_t(n)) != 0)
             return false;
         done += n;
     }
     return true;
 }
 
+// True when the file holds `bytes` at `offset`.
+bool holdsBytes(TStream& s, int64_t offset, const std::vector<uint8_t>& bytes)
+{
+    return holdsPieces(s, offset, int64_t(bytes.size()), [&](int64_t from, int64_t n, uint8_t* out) {
+        std::memcpy(out, bytes.data() + from, size_t(n));
+        return true;
+    });
+}
+
 // True when the file holds the change's bytes at its offset.
 bool holdsData(TStream& s, int64_t offset, const ChangeData& d)
 {
-    std::vector<uint8_t> want(size_t(std::min(d.size(), kPiece))), got(want.size());
-    for (int64_t done = 0; done < d.size();) {
-        const int64_t n = std::min(d.size() - done, kPiece);
+    return holdsPieces(s, offset, d.size(), [&](int64_t from, int64_t n, uint8_t* out) {
         try {
-            d.read(done, want.data(), n);
+            d.read(from, out, n);
+            return true;
         } catch (const Exception&) {
             return false;
         }
-        if (!readAt(s, offset + done, got.data(), n) || std::memcmp(want.data(), got.data(), size_t(n)))
-            return false;
-        done += n;
-    }
-    return true;
+    });
 }
 
 bool sizeIs(TStream& s, int64_t length)

@@ -41,10 +41,11 @@ void reserveRows(std::vector<DirectoryEntry>& out, int64_t records)
     out.reserve(static_cast<size_t>(std::clamp<int64_t>(records, 0, kMaxReservedRecords)));
 }
 
-std::vector<DirectoryEntry> parseRecords(TStream& stream)
+// `records` records from the stream's position, read in blocks; a file cut
+// short while it is read keeps the whole records read. VER2 records hold
+// their size in two 16-bit fields.
+std::vector<DirectoryEntry> readRecords(TStream& stream, int64_t records, bool ver2)
 {
-    const int64_t remaining = std::max<int64_t>(stream.Size() - stream.Position(), 0);
-    const int64_t records = remaining / kDirectoryRecordSize;
     std::vector<DirectoryEntry> out;
     try {
         reserveRows(out, records);
@@ -52,11 +53,14 @@ std::vector<DirectoryEntry> parseRecords(TStream& stream)
         int64_t done = 0;
         while (done < records) {
             const int64_t want = std::min(records - done, kRecordsPerBlock);
-            const int64_t got = stream.Read(block.data(), want * kDirectoryRecordSize);
-            // A file cut short while we read it: keep the whole records we got.
+            const int64_t got = stream.ReadFully(block.data(), want * kDirectoryRecordSize);
             const int64_t whole = std::max<int64_t>(got, 0) / kDirectoryRecordSize;
-            for (int64_t i = 0; i < whole; ++i)
-                out.push_back(decodeRecord(block.data() + i * kDirectoryRecordSize, done + i + 1));
+            for (int64_t i = 0; i < whole; ++i) {
+                const uint8_t* rec = block.data() + i * kDirectoryRecordSize;
+                out.push_back(decodeRecord(rec, done + i + 1));
+                if (ver2)
+                    out.back().size = ver2EntrySize(readLe16(rec + 4), readLe16(rec + 6));
+            }
             done += whole;
             if (whole < want)
                 break;
@@ -65,6 +69,12 @@ std::vector<DirectoryEntry> parseRecords(TStream& stream)
         throw EOutOfMemory("Out of memory");
     }
     return out;
+}
+
+std::vector<DirectoryEntry> parseRecords(TStream& stream)
+{
+    const int64_t remaining = std::max<int64_t>(stream.Size() - stream.Position(), 0);
+    return readRecords(stream, remaining / kDirectoryRecordSize, false);
 }
 
 bool isSeparator(char c)
@@ -121,30 +131,7 @@ std::vector<DirectoryEntry> parseVer2Directory(TStream& stream)
     if (stream.Seek(0, SeekOrigin::Begin) != 0 || stream.ReadFully(header, kVer2HeaderSize) != kVer2HeaderSize)
         return {};
     const int64_t fits = std::max<int64_t>(stream.Size() - kVer2HeaderSize, 0) / kDirectoryRecordSize;
-    const int64_t records = std::min<int64_t>(readLe32(header + 4), fits);
-    std::vector<DirectoryEntry> out;
-    try {
-        reserveRows(out, records);
-        std::vector<uint8_t> block(static_cast<size_t>(std::min(records, kRecordsPerBlock) * kDirectoryRecordSize));
-        int64_t done = 0;
-        while (done < records) {
-            const int64_t want = std::min(records - done, kRecordsPerBlock);
-            const int64_t got = stream.ReadFully(block.data(), want * kDirectoryRecordSize);
-            const int64_t whole = std::max<int64_t>(got, 0) / kDirectoryRecordSize;
-            for (int64_t i = 0; i < whole; ++i) {
-                const uint8_t* rec = block.data() + i * kDirectoryRecordSize;
-                DirectoryEntry e = decodeRecord(rec, done + i + 1);
-                e.size = ver2EntrySize(readLe16(rec + 4), readLe16(rec + 6));
-                out.push_back(std::move(e));
-            }
-            done += whole;
-            if (whole < want)
-                break;
-        }
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory("Out of memory");
-    }
-    return out;
+    return readRecords(stream, std::min<int64_t>(readLe32(header + 4), fits), true);
 }
 
 std::vector<DirectoryEntry> parseArchiveDirectory(TStream& stream)

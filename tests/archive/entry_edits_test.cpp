@@ -17,19 +17,12 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using archive_fixture::noiseBytes;
 using archive_fixture::readBytes;
 using archive_fixture::ScratchDir;
 using archive_fixture::writeBytes;
 
 namespace {
-
-std::vector<uint8_t> pattern(size_t size, uint8_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = uint8_t(i * 13 + seed);
-    return bytes;
-}
 
 // A record as the test expects it: offset and size in sectors, name.
 struct Rec {
@@ -81,7 +74,7 @@ struct DirArchive {
     ScratchDir dir{"qx_entry_edits"};
     std::string path = dir.file("m.dir");
     std::string img = dir.file("m.img");
-    std::vector<uint8_t> a = pattern(2048, 1), b = pattern(4000, 2), c = pattern(100, 3);
+    std::vector<uint8_t> a = noiseBytes(2048, 1), b = noiseBytes(4000, 2), c = noiseBytes(100, 3);
     DirArchive() { writeArchive(path, img, {{"a.dff", a}, {"b.txd", b}, {"c.col", c}}); }
     std::string file(const std::string& name, const std::vector<uint8_t>& bytes) const
     {
@@ -97,7 +90,7 @@ TEST(EntryEdits, AddedFilesGoAfterTheDataOnSectorBoundariesPaddedWithZeros)
 {
     DirArchive t;
     const std::vector<uint8_t> before = readBytes(t.img);
-    const std::vector<uint8_t> x = pattern(3000, 9), y = pattern(10, 8);
+    const std::vector<uint8_t> x = noiseBytes(3000, 9), y = noiseBytes(10, 8);
     {
         ArchiveEditor e(t.path);
         EXPECT_EQ(addEntries(e, {t.file("x.dff", x), t.file("Y.TXD", y)}, false), "2 entries added");
@@ -139,7 +132,7 @@ TEST(EntryEdits, AnAddThatIsRefusedChangesNothing)
         for (const std::string& f : c.files) {
             paths.push_back(t.dir.file(f));
             if (f != "missing")
-                writeBytes(paths.back(), pattern(50, 4));
+                writeBytes(paths.back(), noiseBytes(50, 4));
         }
         const std::vector<uint8_t> dirBefore = readBytes(t.path), imgBefore = readBytes(t.img);
         try {
@@ -175,7 +168,7 @@ TEST(EntryEdits, ReplaceWritesInPlaceWhereItFitsAndAfterTheDataWhereItDoesNot)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DirArchive t;
-        const std::vector<uint8_t> before = readBytes(t.img), fresh = pattern(c.size, 77);
+        const std::vector<uint8_t> before = readBytes(t.img), fresh = noiseBytes(c.size, 77);
         {
             ArchiveEditor e(t.path);
             EXPECT_EQ(replaceEntry(e, *findEntryForEdit(e.contents().entries, "b.txd"), t.file("n", fresh)),
@@ -203,15 +196,15 @@ TEST(EntryEdits, AReplacementNeverWritesIntoSectorsAnotherEntryShares)
     ScratchDir dir{"qx_shared"};
     const std::string path = dir.file("s.dir"), img = dir.file("s.img");
     // Two records over the same two sectors.
-    writeBytes(img, pattern(4096, 5));
+    writeBytes(img, noiseBytes(4096, 5));
     writeBytes(path, buildDirectoryBytes({{0, 2, "one"}, {0, 2, "two"}}));
-    writeBytes(dir.file("n"), pattern(100, 6));
+    writeBytes(dir.file("n"), noiseBytes(100, 6));
     {
         ArchiveEditor e(path);
         replaceEntry(e, *findEntryForEdit(e.contents().entries, "one"), dir.file("n"));
     }
     EXPECT_EQ(recordsOf(readBytes(path)), (std::vector<Rec>{{2, 1, "one"}, {0, 2, "two"}}));
-    EXPECT_EQ(slice(readBytes(img), 0, 4096), pattern(4096, 5));
+    EXPECT_EQ(slice(readBytes(img), 0, 4096), noiseBytes(4096, 5));
 }
 
 TEST(EntryEdits, RemoveAndRenameChangeRecordsOnly)
@@ -268,11 +261,11 @@ TEST(EntryEdits, AVer2DirectoryThatOutgrowsItsSpaceMovesTheEntriesInItsWay)
     // record needs 2056 bytes and reaches into the first entry (sector 1).
     std::vector<ArchiveItem> items;
     for (int i = 0; i < 63; ++i)
-        items.push_back({"e" + std::to_string(i), pattern(i == 0 ? 3000 : 10, uint8_t(i))});
+        items.push_back({"e" + std::to_string(i), noiseBytes(i == 0 ? 3000 : 10, uint8_t(i))});
     writeBytes(path, buildVer2Archive(items));
     const std::vector<uint8_t> before = readBytes(path);
     ASSERT_EQ(ver2RecordsOf(before)[0], (Rec{1, 2, "e0"}));
-    writeBytes(dir.file("new.dff"), pattern(5, 200));
+    writeBytes(dir.file("new.dff"), noiseBytes(5, 200));
     {
         ArchiveEditor e(path);
         addEntries(e, {dir.file("new.dff")}, false);
@@ -286,22 +279,22 @@ TEST(EntryEdits, AVer2DirectoryThatOutgrowsItsSpaceMovesTheEntriesInItsWay)
     EXPECT_EQ(recs[63], (Rec{67, 1, "new.dff"}));
     for (int i = 1; i < 63; ++i)
         EXPECT_EQ(recs[size_t(i)], (Rec{uint32_t(2 + i), 1, "e" + std::to_string(i)}));
-    EXPECT_EQ(slice(img, 65, 3000), pattern(3000, 0));
-    EXPECT_EQ(slice(img, 67, 5), pattern(5, 200));
+    EXPECT_EQ(slice(img, 65, 3000), noiseBytes(3000, 0));
+    EXPECT_EQ(slice(img, 67, 5), noiseBytes(5, 200));
     for (const uint16_t s : second)
         EXPECT_EQ(s, 0);
     // Every entry reads back as it was.
     const ArchiveContents now = readArchive(path);
     ASSERT_EQ(now.entries.size(), 64u);
     for (int i = 1; i < 63; ++i)
-        EXPECT_EQ(slice(img, size_t(2 + i), 10), pattern(10, uint8_t(i)));
+        EXPECT_EQ(slice(img, size_t(2 + i), 10), noiseBytes(10, uint8_t(i)));
 }
 
 TEST(EntryEdits, AVer2EntryAboveTheSizeFieldsLimitIsRefused)
 {
     ScratchDir dir{"qx_ver2_limit"};
     const std::string path = dir.file("l.img");
-    writeBytes(path, buildVer2Archive({{"a", pattern(10, 1)}}));
+    writeBytes(path, buildVer2Archive({{"a", noiseBytes(10, 1)}}));
     const std::vector<uint8_t> before = readBytes(path);
     // 65,536 sectors: one more than the field holds (a sparse file).
     const std::string big = dir.file("big.bin");
@@ -325,7 +318,7 @@ TEST(EntryEdits, ARebuildLeavesNoGapsAndEveryEntryItsBytes)
         const std::string path = dir.file(ver2 ? "r.img" : "r.dir"), img = dir.file("r.img");
         // a (1 sector), a gap of 2 sectors, b (2 sectors), c sharing b's
         // sectors, a gap, d (1 sector).
-        const std::vector<uint8_t> a = pattern(2048, 1), b = pattern(4096, 2), d = pattern(2048, 4);
+        const std::vector<uint8_t> a = noiseBytes(2048, 1), b = noiseBytes(4096, 2), d = noiseBytes(2048, 4);
         const int64_t first = ver2 ? 1 : 0;  // the VER2 directory takes sector 0
         std::vector<uint8_t> data(size_t((first + 8) * 2048), 0xEE);
         std::copy(a.begin(), a.end(), data.begin() + first * 2048);
@@ -377,7 +370,7 @@ TEST(EntryEdits, ARebuildWithoutRoomOrWithEntriesOutsideTheDataIsRefused)
 {
     {
         MemoryFs mem;
-        mem.put("/r/x.img", buildVer2Archive({{"a", pattern(5000, 1)}}));
+        mem.put("/r/x.img", buildVer2Archive({{"a", noiseBytes(5000, 1)}}));
         const std::vector<uint8_t> before = *mem.get("/r/x.img");
         mem.free = 4 * 2048 - 1;  // the rebuilt file needs 4 sectors
         ArchiveEditor e("/r/x.img", mem);
@@ -392,13 +385,13 @@ TEST(EntryEdits, ARebuildWithoutRoomOrWithEntriesOutsideTheDataIsRefused)
     }
     {
         ScratchDir dir{"qx_rebuild_outside"};
-        writeBytes(dir.file("o.img"), pattern(2048, 1));
+        writeBytes(dir.file("o.img"), noiseBytes(2048, 1));
         writeBytes(dir.file("o.dir"), buildDirectoryBytes({{0, 1, "in"}, {5, 1, "out"}}));
         {
             ArchiveEditor e(dir.file("o.dir"));
             EXPECT_THROW(rebuildArchive(e), EEntryEditError);
         }
-        EXPECT_EQ(readBytes(dir.file("o.img")), pattern(2048, 1));
+        EXPECT_EQ(readBytes(dir.file("o.img")), noiseBytes(2048, 1));
     }
 }
 
@@ -419,7 +412,7 @@ TEST(EntryEdits, ACancelledRebuildLeavesTheOldArchive)
 TEST(EntryEdits, ANewArchiveOfEitherFlavourNeverReplacesAFile)
 {
     ScratchDir dir{"qx_new"};
-    writeBytes(dir.file("x.dff"), pattern(3000, 1));
+    writeBytes(dir.file("x.dff"), noiseBytes(3000, 1));
     EXPECT_EQ(createArchive(dir.file("n.dir"), {}), "archive directory made");
     EXPECT_EQ(readBytes(dir.file("n.dir")).size(), 0u);
     EXPECT_EQ(readBytes(dir.file("n.img")).size(), 0u);
@@ -428,7 +421,7 @@ TEST(EntryEdits, ANewArchiveOfEitherFlavourNeverReplacesAFile)
     ASSERT_EQ(v.size(), 3u * 2048);
     EXPECT_EQ(std::string(v.begin(), v.begin() + 4), "VER2");
     EXPECT_EQ(ver2RecordsOf(v), (std::vector<Rec>{{1, 2, "x.dff"}}));
-    EXPECT_EQ(slice(v, 1, 3000), pattern(3000, 1));
+    EXPECT_EQ(slice(v, 1, 3000), noiseBytes(3000, 1));
     // Either file of a pair, in any letter case, or the file itself.
     writeBytes(dir.file("p.IMG"), {1});
     for (const char* name : {"n.dir", "v.img", "p.dir", "n.img"}) {
@@ -443,7 +436,7 @@ TEST(EntryEdits, InfoCountsGapsAndEntriesOutsideTheData)
 {
     ScratchDir dir{"qx_info"};
     // 5 sectors of data: entries over sectors 0 and 2-3 (twice), one past the end.
-    writeBytes(dir.file("i.img"), pattern(5 * 2048, 1));
+    writeBytes(dir.file("i.img"), noiseBytes(5 * 2048, 1));
     writeBytes(dir.file("i.dir"), buildDirectoryBytes({{0, 1, "a"}, {2, 2, "b"}, {3, 1, "c"}, {9, 1, "far"}}));
     const ArchiveContents a = readArchive(dir.file("i.dir"));
     TFileStream s(dir.file("i.img"), FileMode::OpenReadShareDenyWrite);

@@ -20,19 +20,12 @@
 #include <filesystem>
 
 namespace fs = std::filesystem;
+using archive_fixture::noiseBytes;
 using archive_fixture::readBytes;
 using archive_fixture::ScratchDir;
 using archive_fixture::writeBytes;
 
 namespace {
-
-std::vector<uint8_t> pattern(size_t size, uint8_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = uint8_t(i * 31 + seed + i / 251);
-    return bytes;
-}
 
 // XDG_STATE_HOME set for the test's life.
 class StateHome {
@@ -84,11 +77,11 @@ struct Scenario {
 std::vector<Scenario> scenarios()
 {
     std::vector<Scenario> out;
-    const std::vector<uint8_t> img = pattern(9000, 1), dir = pattern(96, 2);
+    const std::vector<uint8_t> img = noiseBytes(9000, 1), dir = noiseBytes(96, 2);
     {
         // A texture rewritten in place: one range, no length changes.
         Scenario s{"in place", img, dir, {}, img, dir};
-        const std::vector<uint8_t> block = pattern(3000, 99);
+        const std::vector<uint8_t> block = noiseBytes(3000, 99);
         s.changes.write(0, 1000, block);
         std::copy(block.begin(), block.end(), s.newImg.begin() + 1000);
         out.push_back(std::move(s));
@@ -97,7 +90,7 @@ std::vector<Scenario> scenarios()
         // An entry appended past the end of the data file, its record added
         // to the directory: both files grow.
         Scenario s{"grow both", img, dir, {}, img, dir};
-        const std::vector<uint8_t> entry = pattern(4096, 7), record = pattern(32, 8);
+        const std::vector<uint8_t> entry = noiseBytes(4096, 7), record = noiseBytes(32, 8);
         s.changes.write(0, 10240, entry);
         s.changes.write(1, 96, record);
         s.newImg.resize(10240, 0);
@@ -112,10 +105,10 @@ std::vector<Scenario> scenarios()
         const std::vector<uint8_t> tail(dir.begin() + 64, dir.end());
         s.changes.write(1, 32, tail);
         s.changes.setLength(1, 64);
-        s.changes.write(0, 0, pattern(100, 3));
+        s.changes.write(0, 0, noiseBytes(100, 3));
         s.newDir = std::vector<uint8_t>(dir.begin(), dir.begin() + 32);
         s.newDir.insert(s.newDir.end(), tail.begin(), tail.end());
-        const std::vector<uint8_t> head = pattern(100, 3);
+        const std::vector<uint8_t> head = noiseBytes(100, 3);
         std::copy(head.begin(), head.end(), s.newImg.begin());
         out.push_back(std::move(s));
     }
@@ -448,8 +441,8 @@ TEST(Transaction, AStateFolderJournalIsAppliedOnlyToTheFileItNames)
     // file of the same length: the journal names a path, not a device and
     // inode, and another path's journal is left alone.
     const std::string a = dir.file("a.img"), b = dir.file("b.img");
-    writeBytes(a, pattern(8000, 1));
-    writeBytes(b, pattern(8000, 2));
+    writeBytes(a, noiseBytes(8000, 1));
+    writeBytes(b, noiseBytes(8000, 2));
     const std::string journalOfA = JournalPlace::of(a).inStateFolder;
     const std::string journalOfB = JournalPlace::of(b).inStateFolder;
     EXPECT_NE(journalOfA, journalOfB);
@@ -457,11 +450,11 @@ TEST(Transaction, AStateFolderJournalIsAppliedOnlyToTheFileItNames)
     // (made in memory, then put on the disk where b's journal would be).
     fs::create_directories(fs::path(journalOfA).parent_path());
     MemoryFs mem;
-    mem.put(a, pattern(8000, 1));
+    mem.put(a, noiseBytes(8000, 1));
     {
         std::unique_ptr<TStream> s = mem.open(a, ArchiveFileAccess::Edit);
         ChangeSet c;
-        c.write(0, 100, pattern(50, 9));
+        c.write(0, 100, noiseBytes(50, 9));
         int n = 0;
         mem.failWhen = [&](const std::string& op) { return op == "create " + JournalPlace::of(a).beside; };
         mem.cutWhen = [&](const std::string& op) { return op.rfind("remove", 0) == 0 && n++ == 0; };
@@ -479,7 +472,7 @@ TEST(Transaction, AStateFolderJournalIsAppliedOnlyToTheFileItNames)
         const Recovery r = recoverFiles(systemArchiveFs(), {{b, &file}}, JournalPlace::of(b));
         EXPECT_FALSE(r.restored);
     }
-    EXPECT_EQ(readBytes(b), pattern(8000, 2));
+    EXPECT_EQ(readBytes(b), noiseBytes(8000, 2));
     EXPECT_TRUE(fs::exists(journalOfB)) << "another file's journal was removed";
 }
 
@@ -501,7 +494,7 @@ TEST(Transaction, JournalsOfTheEarlierFormatBesideTheDataFileAreStillRecovered)
         ScratchDir dir{"qx_journal_v1"};
         StateHome home(dir.file("state"));
         const std::string data = dir.file("sample.txd");
-        const std::vector<uint8_t> before = pattern(8000, 1), block = pattern(3000, 99);
+        const std::vector<uint8_t> before = noiseBytes(8000, 1), block = noiseBytes(3000, 99);
         std::vector<uint8_t> after = before, torn = before;
         std::copy(block.begin(), block.end(), after.begin() + 1000);
         std::copy(block.begin(), block.begin() + 1000, torn.begin() + 1000);
@@ -526,7 +519,7 @@ TEST(Transaction, RecoveryWaitsForTheExclusiveLock)
     ScratchDir dir{"qx_journal_lock"};
     StateHome home(dir.file("state"));
     const std::string data = dir.file("sample.txd");
-    const std::vector<uint8_t> before = pattern(8000, 1), block = pattern(3000, 99);
+    const std::vector<uint8_t> before = noiseBytes(8000, 1), block = noiseBytes(3000, 99);
     std::vector<uint8_t> torn = before;
     std::copy(block.begin(), block.begin() + 1000, torn.begin() + 1000);
     writeBytes(data, torn);
@@ -549,7 +542,7 @@ TEST(Transaction, AJournalThatIsAFolderCannotBeReadAndStopsTheOpen)
     ScratchDir dir{"qx_journal_unreadable"};
     StateHome home(dir.file("state"));
     const std::string data = dir.file("sample.txd");
-    writeBytes(data, pattern(100, 1));
+    writeBytes(data, noiseBytes(100, 1));
     fs::create_directory(data + ".quarnix-journal");
     try {
         openArchive(data);
@@ -573,8 +566,8 @@ TEST(Transaction, ALargeWriteReadBackFindsOneChangedByteAnywhere)
     // back in several pieces with a short last one.
     const size_t length = (3u << 20) + 17;
     const int64_t at = 4096;
-    Scenario s{"large", pattern(length + 3 * size_t(at), 5), pattern(96, 2), {}, {}, {}};
-    const std::vector<uint8_t> block = pattern(length, 77);
+    Scenario s{"large", noiseBytes(length + 3 * size_t(at), 5), noiseBytes(96, 2), {}, {}, {}};
+    const std::vector<uint8_t> block = noiseBytes(length, 77);
     s.changes.write(0, at, block);
     s.newImg = s.img;
     std::copy(block.begin(), block.end(), s.newImg.begin() + at);

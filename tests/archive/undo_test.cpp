@@ -14,26 +14,19 @@
 #include <filesystem>
 
 namespace fs = std::filesystem;
+using archive_fixture::noiseBytes;
 using archive_fixture::readBytes;
 using archive_fixture::ScratchDir;
 using archive_fixture::writeBytes;
 
 namespace {
 
-std::vector<uint8_t> pattern(size_t size, uint8_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = uint8_t(i * 5 + seed);
-    return bytes;
-}
-
 class Undo : public testing::Test {
 protected:
     void SetUp() override
     {
-        writeArchive(path, img, {{"a.dff", pattern(3000, 1)}, {"b.dff", pattern(100, 2)}});
-        writeBytes(dir.file("n.dff"), pattern(5000, 3));
+        writeArchive(path, img, {{"a.dff", noiseBytes(3000, 1)}, {"b.dff", noiseBytes(100, 2)}});
+        writeBytes(dir.file("n.dff"), noiseBytes(5000, 3));
     }
     std::pair<std::vector<uint8_t>, std::vector<uint8_t>> files() const { return {readBytes(path), readBytes(img)}; }
     ScratchDir dir{"qx_undo"};

@@ -14,19 +14,12 @@
 #include <filesystem>
 
 namespace fs = std::filesystem;
+using archive_fixture::noiseBytes;
 using archive_fixture::readBytes;
 using archive_fixture::ScratchDir;
 using archive_fixture::writeBytes;
 
 namespace {
-
-std::vector<uint8_t> bytesOf(size_t size, uint8_t seed)
-{
-    std::vector<uint8_t> b(size);
-    for (size_t i = 0; i < size; ++i)
-        b[i] = uint8_t(i * 7 + seed);
-    return b;
-}
 
 // A dictionary of one 2 x 2 32-bit texture named "t".
 std::vector<uint8_t> smallDictionary()
@@ -42,8 +35,8 @@ TEST(EntryCommands, EachEditEndsWithALineOfWhatItDid)
 {
     ScratchDir dir{"qx_cmd_entries"};
     const std::string archive = dir.file("m.dir");
-    writeArchive(archive, dir.file("m.img"), {{"a.dff", bytesOf(100, 1)}});
-    writeBytes(dir.file("b.dff"), bytesOf(3000, 2));
+    writeArchive(archive, dir.file("m.img"), {{"a.dff", noiseBytes(100, 1)}});
+    writeBytes(dir.file("b.dff"), noiseBytes(3000, 2));
     writeBytes(dir.file("c.txd"), smallDictionary());
     struct Step {
         std::vector<std::string> args;
@@ -87,8 +80,8 @@ TEST(EntryCommands, RefusalsExitWithOneAndChangeNothingUsageErrorsWithTwo)
 {
     ScratchDir dir{"qx_cmd_refusals"};
     const std::string archive = dir.file("m.dir");
-    writeArchive(archive, dir.file("m.img"), {{"a.dff", bytesOf(100, 1)}, {"b.dff", bytesOf(100, 2)}});
-    writeBytes(dir.file("A.DFF"), bytesOf(10, 3));
+    writeArchive(archive, dir.file("m.img"), {{"a.dff", noiseBytes(100, 1)}, {"b.dff", noiseBytes(100, 2)}});
+    writeBytes(dir.file("A.DFF"), noiseBytes(10, 3));
     const std::vector<uint8_t> dirBefore = readBytes(archive), imgBefore = readBytes(dir.file("m.img"));
     struct Case {
         std::vector<std::string> args;
@@ -120,7 +113,7 @@ TEST(EntryCommands, AVer2ArchiveOpensForEveryCommand)
 {
     ScratchDir dir{"qx_cmd_ver2"};
     const std::string archive = dir.file("v.img");
-    writeBytes(archive, buildVer2Archive({{"a.dff", bytesOf(3000, 1)}, {"d.txd", smallDictionary()}}));
+    writeBytes(archive, buildVer2Archive({{"a.dff", noiseBytes(3000, 1)}, {"d.txd", smallDictionary()}}));
     const ToolRun list = runQuarnixTool({"list", archive});
     EXPECT_EQ(list.exitCode, 0) << list.err;
     EXPECT_EQ(list.out, "Pos\tFPos\tSize\tName\n1\t2048\t4096\ta.dff\n2\t6144\t2048\td.txd\n");
@@ -129,7 +122,7 @@ TEST(EntryCommands, AVer2ArchiveOpensForEveryCommand)
     EXPECT_EQ(runQuarnixTool({"export", archive, "d.txd", "t", dir.file("t.tga")}).exitCode, 0);
     EXPECT_EQ(readBytes(dir.file("t.tga")).size(), 18u + 16);
     ASSERT_EQ(runQuarnixTool({"extract", archive, "a.dff", dir.file("a.out")}).exitCode, 0);
-    std::vector<uint8_t> a = bytesOf(3000, 1);
+    std::vector<uint8_t> a = noiseBytes(3000, 1);
     a.resize(4096, 0);
     EXPECT_EQ(readBytes(dir.file("a.out")), a);
     EXPECT_EQ(runQuarnixTool({"info", archive}).out,
@@ -139,11 +132,11 @@ TEST(EntryCommands, AVer2ArchiveOpensForEveryCommand)
 TEST(EntryCommands, ADataFileOpensThroughItsDirectoryOrIsRefused)
 {
     ScratchDir dir{"qx_cmd_data_file"};
-    writeArchive(dir.file("m.DIR"), dir.file("m.img"), {{"a.dff", bytesOf(10, 1)}});
+    writeArchive(dir.file("m.DIR"), dir.file("m.img"), {{"a.dff", noiseBytes(10, 1)}});
     const ToolRun viaImg = runQuarnixTool({"list", dir.file("m.img")});
     EXPECT_EQ(viaImg.exitCode, 0) << viaImg.err;
     EXPECT_EQ(viaImg.out, "Pos\tFPos\tSize\tName\n1\t0\t2048\ta.dff\n");
-    writeBytes(dir.file("lone.img"), bytesOf(4096, 2));
+    writeBytes(dir.file("lone.img"), noiseBytes(4096, 2));
     const ToolRun lone = runQuarnixTool({"list", dir.file("lone.img")});
     EXPECT_EQ(lone.exitCode, 1);
     EXPECT_NE(lone.err.find("no .dir beside it"), std::string::npos) << lone.err;
@@ -153,7 +146,7 @@ TEST(EntryCommands, ADataFileOpensThroughItsDirectoryOrIsRefused)
 TEST(EntryCommands, NewMakesEitherFlavourAndNeverReplacesOne)
 {
     ScratchDir dir{"qx_cmd_new"};
-    writeBytes(dir.file("x.dff"), bytesOf(10, 1));
+    writeBytes(dir.file("x.dff"), noiseBytes(10, 1));
     ToolRun r = runQuarnixTool({"new", dir.file("n.img"), dir.file("x.dff")});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "VER2 archive made, 1 entry added\n");

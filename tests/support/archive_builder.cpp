@@ -44,6 +44,17 @@ void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes)
     writeFileBytes(path, bytes);
 }
 
+std::vector<uint8_t> noiseBytes(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        bytes[i] = uint8_t(x >> 24);
+    }
+    return bytes;
+}
+
 std::vector<uint8_t> readBytes(const std::string& path)
 {
     TMemoryStream m;

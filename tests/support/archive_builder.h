@@ -30,6 +30,10 @@ private:
 };
 
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// `size` bytes that look random and never repeat in a short period; the same
+// for the same seed, different for another.
+std::vector<uint8_t> noiseBytes(size_t size, uint32_t seed);
 std::vector<uint8_t> readBytes(const std::string& path);
 
 // Records whose name fields test the name rule, in this order:

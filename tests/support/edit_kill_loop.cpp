@@ -15,18 +15,9 @@
 #include <thread>
 #include <unistd.h>
 
-namespace {
+using archive_fixture::noiseBytes;
 
-std::vector<uint8_t> pattern(size_t size, uint32_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    uint32_t x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < size; ++i) {
-        x = x * 1103515245u + 12345u;
-        bytes[i] = uint8_t(x >> 24);
-    }
-    return bytes;
-}
+namespace {
 
 // The file's bytes without any lock; empty when it is missing.
 std::vector<uint8_t> peek(const std::string& path)
@@ -100,8 +91,8 @@ std::vector<EditKillCase> editKillCases(const std::string& folder)
     // Files the edits put in: a large one to add, one to grow an entry.
     const std::string large = folder + "/large.bin", grown = folder + "/grown.bin";
     if (!std::filesystem::exists(large)) {
-        archive_fixture::writeBytes(large, pattern(24u << 20, 1));
-        archive_fixture::writeBytes(grown, pattern(6u << 20, 2));
+        archive_fixture::writeBytes(large, noiseBytes(24u << 20, 1));
+        archive_fixture::writeBytes(grown, noiseBytes(6u << 20, 2));
     }
     std::vector<EditKillCase> cases;
     for (const bool ver2 : {false, true}) {
@@ -123,9 +114,9 @@ EditKillLoop::EditKillLoop(const std::string& folder, const EditKillCase& edit) 
     // Ten entries of 1 to 4 MiB, a gap of a sector after every other one.
     std::vector<ArchiveItem> items;
     for (int i = 0; i < 10; ++i) {
-        items.push_back({"e" + std::to_string(i) + ".dff", pattern(size_t(1 + i % 4) << 20, uint32_t(10 + i))});
+        items.push_back({"e" + std::to_string(i) + ".dff", noiseBytes(size_t(1 + i % 4) << 20, uint32_t(10 + i))});
         if (i % 2 == 1)
-            items.push_back({"gap" + std::to_string(i), pattern(2048, uint32_t(i))});
+            items.push_back({"gap" + std::to_string(i), noiseBytes(2048, uint32_t(i))});
     }
     if (edit.ver2) {
         oldImg_ = buildVer2Archive(items);

@@ -429,6 +429,18 @@ void removeJournal(ArchiveFs& fs, const std::string& location)
     fs.syncFolder(folderOfPath(location));
 }
 
+// True when the files hold exactly what they held before the journal's changes.
+bool unchanged(const std::vector<EditFile>& files, const Journal& j)
+{
+    for (size_t i = 0; i < j.files.size(); ++i)
+        if (!sizeIs(*files[i].stream, j.files[i].originalLength))
+            return false;
+    for (const Range& r : j.ranges)
+        if (!holdsBytes(*files[r.file].stream, r.offset, r.old))
+            return false;
+    return true;
+}
+
 // Puts the files back as the journal had them: original lengths, old bytes;
 // synced and read back. False when that did not work (the journal must stay).
 bool rollBack(const std::vector<EditFile>& files, const Journal& j)
@@ -441,15 +453,7 @@ bool rollBack(const std::vector<EditFile>& files, const Journal& j)
             ok = putBytes(*files[r.file].stream, r.offset, r.old) && ok;
     for (size_t i = 0; i < j.files.size(); ++i)
         ok = sync(*files[i].stream) && ok;
-    if (!ok)
-        return false;
-    for (size_t i = 0; i < j.files.size(); ++i)
-        if (!sizeIs(*files[i].stream, j.files[i].originalLength))
-            return false;
-    for (const Range& r : j.ranges)
-        if (!holdsBytes(*files[r.file].stream, r.offset, r.old))
-            return false;
-    return true;
+    return ok && unchanged(files, j);
 }
 
 // True when every change of the journal is in place: new lengths, new bytes.
@@ -468,17 +472,6 @@ bool changesInPlace(const std::vector<EditFile>& files, const Journal& j)
     return true;
 }
 
-// True when the files hold exactly what they held before the journal's changes.
-bool unchanged(const std::vector<EditFile>& files, const Journal& j)
-{
-    for (size_t i = 0; i < j.files.size(); ++i)
-        if (!sizeIs(*files[i].stream, j.files[i].originalLength))
-            return false;
-    for (const Range& r : j.ranges)
-        if (!holdsBytes(*files[r.file].stream, r.offset, r.old))
-            return false;
-    return true;
-}
 
 std::string lastComponent(const std::string& path)
 {

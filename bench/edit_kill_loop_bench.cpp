@@ -33,6 +33,8 @@ void EditKillLoopOf(benchmark::State& state)
     state.counters["list_failed"] = c.listFailed;
     state.counters["left_over"] = c.journalsLeft;
     state.counters["edit_ms"] = double(loop.editMicroseconds()) / 1000.0;
+    if (!c.firstFailure.empty())
+        state.SetLabel(edit.label + "; list said: " + c.firstFailure);
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ private:
     int64_t offset_, length_;
 };
 
-using Range = ChangeRecord::Range;
+using Range = ChangeRecord::ChangedRange;
 using JournalFile = ChangeRecord::ChangedFile;
 using Journal = ChangeRecord;
 
@@ -700,7 +700,7 @@ bool filesHoldChange(const std::vector<EditFile>& files, const ChangeRecord& rec
 ChangeSet reverseChanges(const ChangeRecord& record)
 {
     ChangeSet changes;
-    for (const ChangeRecord::Range& r : record.ranges)
+    for (const ChangeRecord::ChangedRange& r : record.ranges)
         if (!r.old.empty())
             changes.write(r.file, r.offset, r.old);
     for (size_t i = 0; i < record.files.size(); ++i)

@@ -111,7 +111,7 @@ struct ChangeRecord {
         int64_t originalLength = 0;
         int64_t newLength = 0;
     };
-    struct Range {
+    struct ChangedRange {
         uint32_t file = 0;
         int64_t offset = 0;
         int64_t length = 0;
@@ -122,7 +122,7 @@ struct ChangeRecord {
     ChangeKind kind = ChangeKind::ArchiveEdit;
     int64_t offset = 0;
     std::vector<ChangedFile> files;
-    std::vector<Range> ranges;
+    std::vector<ChangedRange> ranges;
 };
 // False for bytes that are no whole record (cut short, damaged, not ours).
 bool decodeChangeRecord(const std::vector<uint8_t>& bytes, ChangeRecord& record);

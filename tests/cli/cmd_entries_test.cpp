@@ -166,7 +166,7 @@ TEST(EntryCommands, AnEditKilledAtAnyMomentLeavesTheOldOrTheNewArchive)
         const EditKillCounts counts = loop.run(3, 11u);
         EXPECT_EQ(counts.tries, 3);
         EXPECT_EQ(counts.torn, 0);
-        EXPECT_EQ(counts.listFailed, 0);
+        EXPECT_EQ(counts.listFailed, 0) << counts.firstFailure;
         EXPECT_EQ(counts.journalsLeft, 0);
         EXPECT_EQ(counts.old + counts.fresh, 3);
     }

@@ -191,8 +191,8 @@ EditKillCounts EditKillLoop::run(int tries, unsigned seed)
         }
         ++counts.tries;
         const ToolRun list = runQuarnixTool({"list", archive_});
-        if (list.exitCode != 0)
-            ++counts.listFailed;
+        if (list.exitCode != 0 && ++counts.listFailed == 1)
+            counts.firstFailure = list.err;
         if (anyLeftover(folder_))
             ++counts.journalsLeft;
         const std::vector<uint8_t> nowImg = peek(img_), nowDir = dir_.empty() ? std::vector<uint8_t>{} : peek(dir_);

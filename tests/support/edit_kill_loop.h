@@ -17,6 +17,7 @@ struct EditKillCounts {
     int atFirstByte = 0;   // tries killed the moment a first byte changed
     int listFailed = 0;    // `list` did not succeed: must stay 0
     int journalsLeft = 0;  // a journal or a switch's file outlived the listing: must stay 0
+    std::string firstFailure;  // what `list` said the first time it failed
 };
 
 // One edit: the command's arguments after the archive path.

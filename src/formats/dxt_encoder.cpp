@@ -145,6 +145,7 @@ struct Pixels {
     int count = 0;                  // pixels in the fit
     int sum[3] = {0, 0, 0};         // their R, G, B summed
     uint32_t forced = 0;            // the 2-bit index fields of transparent pixels, all ones (index 3)
+    uint32_t kept = 0;              // the 2-bit index fields of the pixels in the fit, all ones
 #if QX_DXT_SSE2
     // Pixels 4v to 4v + 3: R and G as pairs of 16-bit lanes, B and 0 the
     // same, and all ones where the pixel takes part in the fit.
@@ -156,6 +157,8 @@ struct Pixels {
     Pixels(const uint8_t* block, unsigned fitMask, uint32_t forcedIndices)
         : rgba(block), fit(fitMask), forced(forcedIndices)
     {
+        for (int i = 0; i < 16; ++i)
+            kept |= ((fit >> i) & 1u) * (3u << (2 * i));
 #if QX_DXT_SSE2
         const __m128i byte = _mm_set1_epi32(0xFF);
         const __m128i bits = _mm_setr_epi32(1, 2, 4, 8);
@@ -201,8 +204,8 @@ struct Fit {
 // where e0 <= e1; else e0 >= e1) and each pixel's nearest colour. In the
 // 3-colour mode no pixel of the fit takes index 3 (transparent black);
 // when e0 == e1 in the 4-colour mode every index is 0, so the block reads
-// the same in either mode. True, with `out` set, when the error is below
-// `limit`.
+// the same in either mode. Pixels outside the fit take index 0 (3 when
+// transparent). True, with `out` set, when the error is below `limit`.
 bool evaluate(const Pixels& px, uint16_t e0, uint16_t e1, bool three, uint32_t limit, Fit& out)
 {
     int pr[4], pg[4], pb[4];
@@ -265,7 +268,7 @@ bool evaluate(const Pixels& px, uint16_t e0, uint16_t e1, bool three, uint32_t l
     };
     const uint32_t low = uint32_t(_mm_movemask_epi8(_mm_slli_epi16(bytes, 7)));
     const uint32_t high = uint32_t(_mm_movemask_epi8(_mm_slli_epi16(bytes, 6)));
-    out = {e0, e1, spread(low) | (spread(high) << 1) | px.forced, error};
+    out = {e0, e1, ((spread(low) | (spread(high) << 1)) & px.kept) | px.forced, error};
     return true;
 #else
     uint32_t error = 0, indices = 0;
@@ -287,7 +290,7 @@ bool evaluate(const Pixels& px, uint16_t e0, uint16_t e1, bool three, uint32_t l
     }
     if (error >= limit)
         return false;
-    out = {e0, e1, indices | px.forced, error};
+    out = {e0, e1, (indices & px.kept) | px.forced, error};
     return true;
 #endif
 }
@@ -563,9 +566,74 @@ Fit axisStep(const Pixels& px, Fit best, bool three)
     return best.error < start.error ? polish(px, best, three) : best;
 }
 
+// The 565 colour nearest a pixel's.
+uint16_t nearest565(const uint8_t* p)
+{
+    const Tables& t = tables();
+    int q[3];
+    for (int c = 0; c < 3; ++c) {
+        const bool six = c == 1;
+        q[c] = t.floorStep[six][p[c]];
+        if (q[c] < kTop[c] && widen(q[c] + 1, six) - p[c] < p[c] - widen(q[c], six))
+            ++q[c];
+    }
+    return pack565(q[0], q[1], q[2]);
+}
+
+// A block of colours far apart that are not on one line (an edge between
+// three colours, noise) may be better served by another line than the one
+// its start and the rounds above lead to: here, the line between two of its
+// own colours, one far from another and the other far from both (the
+// farthest pixel from the mean starts that search), polished. Tried where
+// the error is above 200 a pixel.
+Fit otherLine(const Pixels& px, Fit best, bool three)
+{
+    if (best.error <= uint32_t(200 * px.count) || px.count < 3)
+        return best;
+    const uint8_t* rgba = px.rgba;
+    const auto distance = [&](int i, const int* c) {
+        int d = 0;
+        for (int k = 0; k < 3; ++k)
+            d += (rgba[4 * i + k] - c[k]) * (rgba[4 * i + k] - c[k]);
+        return d;
+    };
+    // The pixel farthest from `c` (or, with `d`, from the nearer of c and d).
+    const auto farthest = [&](const int* c, const int* d) {
+        int far = -1, at = 0;
+        for (int i = 0; i < 16; ++i) {
+            if (!((px.fit >> i) & 1))
+                continue;
+            const int e = d ? std::min(distance(i, c), distance(i, d)) : distance(i, c);
+            if (e > far) {
+                far = e;
+                at = i;
+            }
+        }
+        return at;
+    };
+    const auto colourOf = [&](int i, int* c) {
+        for (int k = 0; k < 3; ++k)
+            c[k] = rgba[4 * i + k];
+    };
+    int mean[3], a[3], b[3];
+    for (int k = 0; k < 3; ++k)
+        mean[k] = px.sum[k] / px.count;
+    colourOf(farthest(mean, nullptr), a);
+    const int second = farthest(a, nullptr);
+    colourOf(second, b);
+    const int third = farthest(a, b);
+    const uint16_t e0 = nearest565(rgba + 4 * second), e1 = nearest565(rgba + 4 * third);
+    if (e0 == e1)
+        return best;
+    Fit other;
+    evaluateOrdered(px, e0, e1, three, UINT32_MAX, other);
+    other = polish(px, other, three);
+    return other.error < best.error ? other : best;
+}
+
 Fit refine(const Pixels& px, const Fit& start, bool three)
 {
-    return axisStep(px, remap(px, polish(px, start, three), three), three);
+    return axisStep(px, otherLine(px, remap(px, polish(px, start, three), three), three), three);
 }
 
 inline void put16(uint8_t* out, unsigned v)
@@ -693,13 +761,16 @@ uint32_t alphaError(const AlphaPixels& ap, int a0, int a1)
 #endif
 }
 
-// Each pixel's nearest code (the lower index of equally near ones).
+// Each pixel's nearest code (the lower index of equally near ones); index
+// 0 outside the level.
 uint64_t alphaIndices(const AlphaPixels& ap, int a0, int a1)
 {
     int codes[8];
     alphaCodes(a0, a1, codes);
     uint64_t indices = 0;
     for (int i = 0; i < 16; ++i) {
+        if (!ap.in(i))
+            continue;
         int best = INT_MAX, index = 0;
         for (int k = 0; k < 8; ++k) {
             const int d = std::abs(ap.alpha(i) - codes[k]);

@@ -128,6 +128,15 @@ const Tables& tables()
 // ---------------------------------------------------------------------------
 // Colour
 
+// Bit i of a 16-bit value to bit 2i.
+inline uint32_t spreadBits(uint32_t x)
+{
+    x = (x | (x << 8)) & 0x00FF00FFu;
+    x = (x | (x << 4)) & 0x0F0F0F0Fu;
+    x = (x | (x << 2)) & 0x33333333u;
+    return (x | (x << 1)) & 0x55555555u;
+}
+
 // Set bits of a 16-bit value (without the instruction the baseline x86-64
 // lacks, which the library call stands in for slowly).
 inline int popcount16(unsigned x)
@@ -157,8 +166,7 @@ struct Pixels {
     Pixels(const uint8_t* block, unsigned fitMask, uint32_t forcedIndices)
         : rgba(block), fit(fitMask), forced(forcedIndices)
     {
-        for (int i = 0; i < 16; ++i)
-            kept |= ((fit >> i) & 1u) * (3u << (2 * i));
+        kept = spreadBits(fit) * 3;
 #if QX_DXT_SSE2
         const __m128i byte = _mm_set1_epi32(0xFF);
         const __m128i bits = _mm_setr_epi32(1, 2, 4, 8);
@@ -200,6 +208,30 @@ struct Fit {
     uint32_t error = UINT32_MAX;
 };
 
+#if QX_DXT_SSE2
+// For each pixel, its distance to the nearest of the first `Entries`
+// palette colours times 4 plus that colour's index. Each distance (at most
+// 3 x 255^2) times 4 plus its index is below 2^24, so a float holds it
+// exactly and one minimum finds the nearest entry and its index, the lower
+// index of equally near ones.
+template <int Entries>
+inline void nearestEntries(const Pixels& px, const int* pr, const int* pg, const int* pb, __m128 best[4])
+{
+    for (int k = 0; k < Entries; ++k) {
+        const __m128i prg = _mm_set1_epi32(int((uint32_t(pg[k]) << 16) | uint32_t(pr[k])));
+        const __m128i pbb = _mm_set1_epi32(pb[k]);
+        const __m128i tag = _mm_set1_epi32(k);
+        for (int v = 0; v < 4; ++v) {
+            const __m128i d = _mm_sub_epi16(px.rg[v], prg);
+            const __m128i e = _mm_sub_epi16(px.b0[v], pbb);
+            const __m128i sum = _mm_add_epi32(_mm_madd_epi16(d, d), _mm_madd_epi16(e, e));
+            const __m128 f = _mm_cvtepi32_ps(_mm_or_si128(_mm_slli_epi32(sum, 2), tag));
+            best[v] = k == 0 ? f : _mm_min_ps(best[v], f);
+        }
+    }
+}
+#endif
+
 // The block's error with colours e0, e1 (the 3-colour mode when `three`,
 // where e0 <= e1; else e0 >= e1) and each pixel's nearest colour. In the
 // 3-colour mode no pixel of the fit takes index 3 (transparent black);
@@ -229,22 +261,13 @@ bool evaluate(const Pixels& px, uint16_t e0, uint16_t e1, bool three, uint32_t l
     }
     const int entries = three ? 3 : e0 != e1 ? 4 : 1;
 #if QX_DXT_SSE2
-    // Each distance (at most 3 x 255^2) times 4 plus its index is below 2^24,
-    // so a float holds it exactly and one minimum finds the nearest entry and
-    // its index, the lower index of equally near ones.
     __m128 best[4];
-    for (int k = 0; k < entries; ++k) {
-        const __m128i prg = _mm_set1_epi32(int((uint32_t(pg[k]) << 16) | uint32_t(pr[k])));
-        const __m128i pbb = _mm_set1_epi32(pb[k]);
-        const __m128i tag = _mm_set1_epi32(k);
-        for (int v = 0; v < 4; ++v) {
-            const __m128i d = _mm_sub_epi16(px.rg[v], prg);
-            const __m128i e = _mm_sub_epi16(px.b0[v], pbb);
-            const __m128i sum = _mm_add_epi32(_mm_madd_epi16(d, d), _mm_madd_epi16(e, e));
-            const __m128 f = _mm_cvtepi32_ps(_mm_or_si128(_mm_slli_epi32(sum, 2), tag));
-            best[v] = k == 0 ? f : _mm_min_ps(best[v], f);
-        }
-    }
+    if (entries == 4)
+        nearestEntries<4>(px, pr, pg, pb, best);
+    else if (entries == 3)
+        nearestEntries<3>(px, pr, pg, pb, best);
+    else
+        nearestEntries<1>(px, pr, pg, pb, best);
     __m128i packed[4], total = _mm_setzero_si128();
     for (int v = 0; v < 4; ++v) {
         packed[v] = _mm_cvtps_epi32(best[v]);
@@ -260,15 +283,9 @@ bool evaluate(const Pixels& px, uint16_t e0, uint16_t e1, bool three, uint32_t l
         _mm_packus_epi16(_mm_packs_epi32(_mm_and_si128(packed[0], mask), _mm_and_si128(packed[1], mask)),
                          _mm_packs_epi32(_mm_and_si128(packed[2], mask), _mm_and_si128(packed[3], mask)));
     // Bit 0 and bit 1 of every pixel's index, to the even and odd bits.
-    const auto spread = [](uint32_t x) {
-        x = (x | (x << 8)) & 0x00FF00FFu;
-        x = (x | (x << 4)) & 0x0F0F0F0Fu;
-        x = (x | (x << 2)) & 0x33333333u;
-        return (x | (x << 1)) & 0x55555555u;
-    };
     const uint32_t low = uint32_t(_mm_movemask_epi8(_mm_slli_epi16(bytes, 7)));
     const uint32_t high = uint32_t(_mm_movemask_epi8(_mm_slli_epi16(bytes, 6)));
-    out = {e0, e1, ((spread(low) | (spread(high) << 1)) & px.kept) | px.forced, error};
+    out = {e0, e1, ((spreadBits(low) | (spreadBits(high) << 1)) & px.kept) | px.forced, error};
     return true;
 #else
     uint32_t error = 0, indices = 0;
@@ -373,9 +390,10 @@ Clusters clustersOf(const Pixels& px, uint32_t indices, bool three)
 // solved in closed form) are rounded to the best of the four pairs of steps
 // around them, exactly, with the decoder's truncated inner colours. False
 // when every pixel is on one position (the system is singular).
-bool fitEndpoints(const Clusters& t, bool three, uint16_t& e0, uint16_t& e1)
+template <bool three>
+bool fitEndpointsIn(const Clusters& t, uint16_t& e0, uint16_t& e1)
 {
-    const int last = three ? 2 : 3;
+    constexpr int last = three ? 2 : 3;
     int aa = 0, ab = 0, bb = 0;
     for (int k = 0; k <= last; ++k) {
         aa += t.n[k] * (last - k) * (last - k);
@@ -405,7 +423,7 @@ bool fitEndpoints(const Clusters& t, bool three, uint16_t& e0, uint16_t& e1)
         };
         const int l0 = step(ax * bb - bx * ab), l1 = step(bx * aa - ax * ab);
         const int h0 = std::min(l0 + 1, kTop[c]), h1 = std::min(l1 + 1, kTop[c]);
-        const int candidates[4][2] = {{l0, l1}, {l0, h1}, {h0, l1}, {h0, h1}};
+        // The pairs in the order (l0, l1), (l0, h1), (h0, l1), (h0, h1).
 #if QX_DXT_SSE2
         // The four pairs at once; every term is an integer below 2^24, so
         // floats hold them exactly.
@@ -436,7 +454,7 @@ bool fitEndpoints(const Clusters& t, bool three, uint16_t& e0, uint16_t& e1)
 #else
         int j = 0, best = INT_MAX;
         for (int i = 0; i < 4; ++i) {
-            const int x0 = widen(candidates[i][0], six), x1 = widen(candidates[i][1], six);
+            const int x0 = widen(i < 2 ? l0 : h0, six), x1 = widen(i & 1 ? h1 : l1, six);
             const int p1 = three ? (x0 + x1) / 2 : (2 * x0 + x1) / 3;
             const int p2 = three ? x1 : (x0 + 2 * x1) / 3;
             const int p3 = three ? 0 : x1;
@@ -448,10 +466,15 @@ bool fitEndpoints(const Clusters& t, bool three, uint16_t& e0, uint16_t& e1)
             }
         }
 #endif
-        e0 = uint16_t(e0 | (candidates[j][0] << kShift[c]));
-        e1 = uint16_t(e1 | (candidates[j][1] << kShift[c]));
+        e0 = uint16_t(e0 | ((j < 2 ? l0 : h0) << kShift[c]));
+        e1 = uint16_t(e1 | ((j & 1 ? h1 : l1) << kShift[c]));
     }
     return true;
+}
+
+inline bool fitEndpoints(const Clusters& t, bool three, uint16_t& e0, uint16_t& e1)
+{
+    return three ? fitEndpointsIn<true>(t, e0, e1) : fitEndpointsIn<false>(t, e0, e1);
 }
 
 // Least squares over the fit's positions, the best steps around, indices

@@ -912,7 +912,7 @@ void encodeFast(DxtFormat format, const uint8_t* rgba, unsigned inside, uint8_t*
     // mean colour (and the inside pixels' mean alpha), which moves neither
     // the mean, the principal axis nor the extremes it starts from. Without
     // alpha it wants the same alpha everywhere.
-    uint8_t block[64];
+    alignas(16) uint8_t block[64];  // stb_dxt reads it as 32-bit words
     std::memcpy(block, rgba, sizeof block);
     if (fit != 0xFFFF) {
         const int n = std::max(1, px.count);

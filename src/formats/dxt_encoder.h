@@ -6,13 +6,16 @@
 // mode); then its colour endpoints are refined against the block's real
 // squared error as the decoder sees it: with the indices fixed, the two
 // endpoints that minimise the error (least squares over the block's 4 or 3
-// weights) are rounded to 565 and the indices chosen again, nearest colour
-// first; a step is kept only when it lowers the error, and repeated while it
-// does (a few passes at most), so no block is worse than stb_dxt's own. An
-// opaque DXT1 block also tries the 3-colour mode (without its transparent
-// index). DXT5 alpha is the better of stb_dxt's and an exhaustive search of
-// the two alpha endpoints around the block's smallest and largest alpha;
-// DXT3 alpha is each pixel's alpha rounded to 4 bits.
+// weights) are rounded to the best 565 steps around them and the indices
+// chosen again, each pixel's nearest colour; a step is kept only when it
+// lowers the error, and repeated while it does (a few passes at most), so no
+// block is worse than stb_dxt's own. Then the pixel groups are tried on other
+// points of the colour ramp, an endpoint one step along the block's axis,
+// and for hard blocks the line between two of its far colours; an opaque
+// DXT1 block also tries the 3-colour mode (without its transparent index).
+// DXT5 alpha is the better of stb_dxt's and an exhaustive search of the two
+// alpha endpoints around the block's smallest and largest alpha; DXT3 alpha
+// is each pixel's alpha rounded to 4 bits.
 //
 // Best: libsquish's iterative cluster fit, tens of times slower.
 //

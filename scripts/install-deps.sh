@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build make pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
-  libpng-dev libjpeg-dev libtiff-dev zlib1g-dev libwmf-dev libexpat1-dev libemf2svg-dev libsquish-dev libdeflate-dev
+  libpng-dev libjpeg-dev libtiff-dev zlib1g-dev libwmf-dev libexpat1-dev libemf2svg-dev libsquish-dev libstb-dev libdeflate-dev
   fonts-urw-base35
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev

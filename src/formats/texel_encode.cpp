@@ -3,12 +3,9 @@
 // that builds one mip level from the level above it.
 #include "formats/texel_layout.h"
 
-#include <squish.h>
-
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -42,82 +39,22 @@ void encodePacked16(const LayoutRow& row, const uint8_t* bgra, int64_t pixels, u
                             | alpha.value[bgra[3]]));
 }
 
-int squishFlags(const TexelLayout& layout)
+void encodeCompressed(const TexelLayout& layout, const uint8_t* bgra, int width, int height, uint8_t* out,
+                      DxtQuality quality)
 {
-    // Cluster fit, iterated: the best colour fit the library offers.
-    const int fit = squish::kColourClusterFit | squish::kColourIterativeClusterFit;
-    switch (layout.format) {
-    case TexelFormat::Dxt1: return squish::kDxt1 | fit;
-    case TexelFormat::Dxt3: return squish::kDxt3 | fit;
-    case TexelFormat::Dxt5: return squish::kDxt5 | fit;
-    default: return 0;
-    }
-}
-
-// Compresses block rows [firstRow, endRow) of an RGBA picture.
-void compressBlockRows(const uint8_t* rgba, int width, int height, int flags, int firstRow, int endRow, uint8_t* out)
-{
-    const int blocksAcross = std::max(1, (width + 3) / 4);
-    const int blockBytes = (flags & squish::kDxt1) ? 8 : 16;
-    uint8_t block[16 * 4];
-    for (int by = firstRow; by < endRow; ++by) {
-        for (int bx = 0; bx < blocksAcross; ++bx) {
-            // Pixels outside the picture are left out of the fit (mask bit clear).
-            int mask = 0;
-            for (int py = 0; py < 4; ++py) {
-                for (int px = 0; px < 4; ++px) {
-                    const int x = bx * 4 + px;
-                    const int y = by * 4 + py;
-                    uint8_t* d = block + 4 * (py * 4 + px);
-                    if (x < width && y < height) {
-                        std::memcpy(d, rgba + 4 * (int64_t(y) * width + x), 4);
-                        mask |= 1 << (py * 4 + px);
-                    } else {
-                        std::memset(d, 0, 4);
-                    }
-                }
-            }
-            squish::CompressMasked(block, mask, out + (int64_t(by) * blocksAcross + bx) * blockBytes, flags);
-        }
-    }
-}
-
-void encodeCompressed(const TexelLayout& layout, const uint8_t* bgra, int width, int height, uint8_t* out)
-{
-    const int64_t pixels = int64_t(width) * height;
-    std::vector<uint8_t> rgba(size_t(pixels) * 4);
-    const bool opaque = layout.format == TexelFormat::Dxt1 && !layout.dxt1Alpha;
-    for (int64_t i = 0; i < pixels; ++i) {
-        const uint8_t* s = bgra + 4 * i;
-        uint8_t* d = rgba.data() + 4 * i;
-        d[0] = s[2];
-        d[1] = s[1];
-        d[2] = s[0];
-        // DXT1 without its 1-bit alpha is opaque: no block may choose the
-        // transparent colour.
-        d[3] = opaque ? 255 : s[3];
-    }
-    const int flags = squishFlags(layout);
-    const int blockRows = std::max(1, (height + 3) / 4);
-    // The fit is the costly part: large levels are shared out over the cores.
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const int parts = int(std::min<unsigned>(cores, unsigned(blockRows / 8 + 1)));
-    if (parts <= 1) {
-        compressBlockRows(rgba.data(), width, height, flags, 0, blockRows, out);
-        return;
-    }
-    std::vector<std::thread> workers;
-    for (int p = 1; p < parts; ++p)
-        workers.emplace_back(compressBlockRows, rgba.data(), width, height, flags, blockRows * p / parts,
-                             blockRows * (p + 1) / parts, out);
-    compressBlockRows(rgba.data(), width, height, flags, 0, blockRows / parts, out);
-    for (std::thread& w : workers)
-        w.join();
+    // DXT1 without its 1-bit alpha is opaque: no block may choose the
+    // transparent colour.
+    const DxtFormat format = layout.format == TexelFormat::Dxt3   ? DxtFormat::Dxt3
+                             : layout.format == TexelFormat::Dxt5 ? DxtFormat::Dxt5
+                             : layout.dxt1Alpha                   ? DxtFormat::Dxt1Alpha
+                                                                  : DxtFormat::Dxt1;
+    encodeDxtLevel(format, quality, bgra, width, height, out);
 }
 
 }  // namespace
 
-void encodeTexelLevel(const TexelLayout& layout, const uint8_t* bgra, int width, int height, uint8_t* out)
+void encodeTexelLevel(const TexelLayout& layout, const uint8_t* bgra, int width, int height, uint8_t* out,
+                      DxtQuality quality)
 {
     const int64_t pixels = int64_t(width) * height;
     switch (layout.format) {
@@ -140,7 +77,7 @@ void encodeTexelLevel(const TexelLayout& layout, const uint8_t* bgra, int width,
         return;
     case TexelFormat::Dxt1:
     case TexelFormat::Dxt3:
-    case TexelFormat::Dxt5: encodeCompressed(layout, bgra, width, height, out); return;
+    case TexelFormat::Dxt5: encodeCompressed(layout, bgra, width, height, out, quality); return;
     case TexelFormat::Paletted8:
     case TexelFormat::Unknown: break;
     }

@@ -23,6 +23,8 @@
 //              top first, max(1, ceil(w/4)) x max(1, ceil(h/4)) blocks a level
 // A DXT1 texture whose raster layout is 1555 uses its 1-bit alpha; with 565
 // it is opaque.
+#include "formats/dxt_encoder.h"
+
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -231,8 +233,10 @@ void decodeTexelRows(const TexelLayout& layout, const uint8_t* palette, const ui
 
 // Encodes width x height pixels of B, G, R, A (first row at the top) into one
 // level of the layout's format (`out`: texelLevelBytes bytes). Not for
-// Paletted8, whose indices come from the colour reduction.
-void encodeTexelLevel(const TexelLayout& layout, const uint8_t* bgra, int width, int height, uint8_t* out);
+// Paletted8, whose indices come from the colour reduction. DXT levels are
+// block-compressed in the quality asked for (dxt_encoder.h).
+void encodeTexelLevel(const TexelLayout& layout, const uint8_t* bgra, int width, int height, uint8_t* out,
+                      DxtQuality quality = DxtQuality::Fast);
 
 // The next mip level of width x height pixels of B, G, R, A: each pixel the
 // rounded mean ((sum + n / 2) div n) of the 2x2 (or 2x1, 1x2) pixels above it

@@ -51,6 +51,10 @@ extern const ToolCommand kNewCommand;
 extern const ToolCommand kInfoCommand;
 extern const ToolCommand kUndoCommand;
 extern const ToolCommand kRedoCommand;
+extern const ToolCommand kAddTextureCommand;
+extern const ToolCommand kRemoveTextureCommand;
+extern const ToolCommand kRenameTextureCommand;
+extern const ToolCommand kNewTxdCommand;
 
 struct ArchiveContents;
 struct Recovery;

@@ -30,22 +30,6 @@ struct Edit {
     ArchiveEditor editor;
 };
 
-int done(const std::string& what)
-{
-    std::fprintf(stderr, "%s\n", what.c_str());
-    return 0;
-}
-
-// Every positional argument from the `first` on.
-std::vector<std::string> rest(const QCommandLineParser& parser, size_t first)
-{
-    std::vector<std::string> out;
-    const QStringList all = parser.positionalArguments();
-    for (qsizetype i = qsizetype(first); i < all.size(); ++i)
-        out.push_back(utf8(all[i]));
-    return out;
-}
-
 ChangeLabel labelOf(const std::string& description)
 {
     ChangeLabel label;
@@ -104,8 +88,8 @@ int runAddTexture(const QCommandLineParser& parser, const std::vector<std::strin
     addTexture(held.tree, name, mask, std::move(content));
     const DirectoryEntry after = writeHeldDictionary(
         e.editor, held, labelOf("add-texture of " + displayName(name) + " to " + displayName(entry.name)));
-    return done("1 texture added to " + quotedName(entry.name) + ": " + quotedName(name) + ", " + contentText(layout)
-                + movedText(entry, after));
+    return editDone("1 texture added to " + quotedName(entry.name) + ": " + quotedName(name) + ", "
+                    + contentText(layout) + movedText(entry, after));
 }
 
 // ---- remove-texture ----
@@ -116,7 +100,7 @@ int runRemoveTexture(const QCommandLineParser& parser, const std::vector<std::st
     const DirectoryEntry entry = dictionaryEntryOf(e.editor, args[1]);
     HeldDictionary held = readHeldDictionary(e.editor, entry);
     std::vector<std::string> which = {args[2]};
-    for (const std::string& w : rest(parser, 3))
+    for (const std::string& w : positionalFrom(parser, 3))
         which.push_back(w);
     std::set<int> indices;
     for (const std::string& w : which)
@@ -127,8 +111,8 @@ int runRemoveTexture(const QCommandLineParser& parser, const std::vector<std::st
     removeTextures(held.tree, std::vector<int>(indices.begin(), indices.end()));
     const DirectoryEntry after =
         writeHeldDictionary(e.editor, held, labelOf("remove-texture of " + names + " from " + displayName(entry.name)));
-    return done(counted(int64_t(indices.size()), "texture", "textures") + " removed from " + quotedName(entry.name)
-                + ": " + names + movedText(entry, after));
+    return editDone(counted(int64_t(indices.size()), "texture", "textures") + " removed from " + quotedName(entry.name)
+                    + ": " + names + movedText(entry, after));
 }
 
 // ---- rename-texture ----
@@ -155,8 +139,8 @@ int runRenameTexture(const QCommandLineParser& parser, const std::vector<std::st
     const DirectoryEntry after = writeHeldDictionary(e.editor, held,
                                                      labelOf("rename-texture of " + displayName(old) + " to "
                                                              + displayName(name) + " in " + displayName(entry.name)));
-    return done("1 texture renamed in " + quotedName(entry.name) + ": " + quotedName(old) + " to " + quotedName(name)
-                + (mask ? ", mask name " + quotedName(*mask) : "") + movedText(entry, after));
+    return editDone("1 texture renamed in " + quotedName(entry.name) + ": " + quotedName(old) + " to "
+                    + quotedName(name) + (mask ? ", mask name " + quotedName(*mask) : "") + movedText(entry, after));
 }
 
 // ---- new-txd ----
@@ -189,12 +173,13 @@ int runNewTxd(const QCommandLineParser& parser, const std::vector<std::string>& 
     }
     const std::string& out = args[0];
     std::vector<std::string> pictures = {args[1]};
-    for (const std::string& p : rest(parser, 2))
+    for (const std::string& p : positionalFrom(parser, 2))
         pictures.push_back(p);
     // Refused before any picture is read; writeNewFile refuses again the
     // moment the file would take its place.
     std::error_code ec;
-    if (std::filesystem::symlink_status(out, ec).type() != std::filesystem::file_type::not_found)
+    const std::filesystem::file_status status = std::filesystem::symlink_status(out, ec);
+    if (!ec && status.type() != std::filesystem::file_type::not_found)
         throw Exception("Not making a new dictionary over " + escapeControlCharacters(out) + ": it exists already");
     // Every name first: a name refused or taken twice costs no encoding.
     std::vector<std::string> names;
@@ -217,8 +202,8 @@ int runNewTxd(const QCommandLineParser& parser, const std::vector<std::string>& 
         addTexture(tree, names[i], "", contentOfPicture(pictures[i], request));
     }
     writeNewFile(out, writeDictionaryTree(tree));
-    return done("new dictionary " + escapeControlCharacters(out)
-                + " made: " + counted(int64_t(pictures.size()), "texture", "textures"));
+    return editDone("new dictionary " + escapeControlCharacters(out)
+                    + " made: " + counted(int64_t(pictures.size()), "texture", "textures"));
 }
 
 const char* const kArchiveHelp = "The .dir file (data in the .img beside it), a VER2 .img or a .txd file.";

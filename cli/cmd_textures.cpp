@@ -165,9 +165,8 @@ int runRebuildingImport(const QCommandLineParser& parser, const TextureChoices& 
     label.kind = ChangeKind::ArchiveEdit;
     label.description = "import of " + displayName(name);
     const DirectoryEntry after = writeHeldDictionary(editor, held, label);
-    std::fprintf(stderr, "1 texture imported into %s: %s, %s%s\n", quotedName(entry.name).c_str(),
-                 quotedName(name).c_str(), contentText(layout).c_str(), movedText(entry, after).c_str());
-    return 0;
+    return editDone("1 texture imported into " + quotedName(entry.name) + ": " + quotedName(name) + ", "
+                    + contentText(layout) + movedText(entry, after));
 }
 
 int runImport(const QCommandLineParser& parser, const std::vector<std::string>& args)

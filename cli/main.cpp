@@ -173,6 +173,21 @@ int usageError(const ToolCommand& command, const std::string& problem)
     return 2;
 }
 
+int editDone(const std::string& what)
+{
+    std::fprintf(stderr, "%s\n", what.c_str());
+    return 0;
+}
+
+std::vector<std::string> positionalFrom(const QCommandLineParser& parser, size_t first)
+{
+    std::vector<std::string> out;
+    const QStringList all = parser.positionalArguments();
+    for (qsizetype i = qsizetype(first); i < all.size(); ++i)
+        out.push_back(utf8(all[i]));
+    return out;
+}
+
 void writeOut(const std::string& text)
 {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)

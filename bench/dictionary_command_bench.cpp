@@ -16,7 +16,8 @@
 // A grown import or an add should cost the new texture's encoding plus
 // about a copy of the dictionary and one transaction, nothing per texture
 // beyond that. Each command runs against the archive as it was (restored,
-// and synced, outside the timing); the undo records go to a scratch folder.
+// and synced, outside the timing), its undo record kept in a scratch folder
+// emptied before each run.
 #include "formats/archive_writer.h"
 #include "formats/dictionary_edit.h"
 #include "formats/sectioned_dictionary_writer.h"
@@ -30,6 +31,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -131,6 +133,9 @@ void timeCommand(benchmark::State& state, const std::string& args)
     for (auto _ : state) {
         state.PauseTiming();
         f.restore();
+        // No undo records of the runs before: each run keeps one, and
+        // every change reads the records kept.
+        std::filesystem::remove_all(stateFolder().path() + "/quarnix");
         run(state, "sync");
         state.ResumeTiming();
         run(state, quarnixToolPath() + " " + args + " 2>/dev/null >/dev/null");

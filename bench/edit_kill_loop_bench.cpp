@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The full-length kill loop over the archive edits: add of a large file,
-// replace that grows, remove and rebuild, in both flavours, each killed at
+// replace that grows, remove and rebuild, in both flavours, and an import
+// that grows a texture 16-fold and moves its dictionary, each killed at
 // QX_EDIT_KILL_TRIES moments (default 40; every third the moment the first
 // byte of either archive file changes), then listed. The counters say how
 // often the archive was then exactly the old one, exactly the new one, or
@@ -19,7 +20,9 @@ void EditKillLoopOf(benchmark::State& state)
     const char* env = std::getenv("QX_EDIT_KILL_TRIES");
     const int tries = env ? std::atoi(env) : 40;
     archive_fixture::ScratchDir dir("qx_edit_kill_loop");
-    const EditKillCase edit = editKillCases(dir.path()).at(size_t(state.range(0)));
+    std::vector<EditKillCase> cases = editKillCases(dir.path());
+    cases.push_back(dictionaryKillCase(dir.path()));
+    const EditKillCase edit = cases.at(size_t(state.range(0)));
     state.SetLabel(edit.label);
     EditKillLoop loop(dir.path(), edit);
     EditKillCounts c;
@@ -39,5 +42,5 @@ void EditKillLoopOf(benchmark::State& state)
 
 }  // namespace
 
-BENCHMARK(EditKillLoopOf)->DenseRange(0, 7)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(EditKillLoopOf)->DenseRange(0, 8)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_MAIN();

@@ -34,22 +34,6 @@ const DirectoryEntry& entryForEdit(ArchiveEditor& editor, const std::string& whi
     return *e;
 }
 
-int done(const std::string& what)
-{
-    std::fprintf(stderr, "%s\n", what.c_str());
-    return 0;
-}
-
-// Every positional argument from the `first` on.
-std::vector<std::string> rest(const QCommandLineParser& parser, size_t first)
-{
-    std::vector<std::string> out;
-    const QStringList all = parser.positionalArguments();
-    for (qsizetype i = qsizetype(first); i < all.size(); ++i)
-        out.push_back(utf8(all[i]));
-    return out;
-}
-
 // ---- add ----
 
 const QCommandLineOption kReplaceOption("replace", "Replace the bytes of an entry of the same name (ignoring case).");
@@ -62,7 +46,7 @@ void addAddOptions(QCommandLineParser& parser)
 int runAdd(const QCommandLineParser& parser, const std::vector<std::string>& args)
 {
     std::vector<std::string> files = {args[1]};
-    for (const std::string& f : rest(parser, 2))
+    for (const std::string& f : positionalFrom(parser, 2))
         files.push_back(f);
     Edit e(args[0]);
     std::unique_ptr<ProgressLine> progress;
@@ -73,7 +57,7 @@ int runAdd(const QCommandLineParser& parser, const std::vector<std::string>& arg
         return true;
     });
     progress.reset();
-    return done(told);
+    return editDone(told);
 }
 
 // ---- replace ----
@@ -81,7 +65,7 @@ int runAdd(const QCommandLineParser& parser, const std::vector<std::string>& arg
 int runReplace(const QCommandLineParser&, const std::vector<std::string>& args)
 {
     Edit e(args[0]);
-    return done(replaceEntry(e.editor, entryForEdit(e.editor, args[1]), args[2]));
+    return editDone(replaceEntry(e.editor, entryForEdit(e.editor, args[1]), args[2]));
 }
 
 // ---- remove ----
@@ -90,9 +74,9 @@ int runRemove(const QCommandLineParser& parser, const std::vector<std::string>& 
 {
     Edit e(args[0]);
     std::vector<int64_t> positions = {entryForEdit(e.editor, args[1]).pos};
-    for (const std::string& which : rest(parser, 2))
+    for (const std::string& which : positionalFrom(parser, 2))
         positions.push_back(entryForEdit(e.editor, which).pos);
-    return done(removeEntries(e.editor, positions));
+    return editDone(removeEntries(e.editor, positions));
 }
 
 // ---- rename ----
@@ -100,7 +84,7 @@ int runRemove(const QCommandLineParser& parser, const std::vector<std::string>& 
 int runRename(const QCommandLineParser&, const std::vector<std::string>& args)
 {
     Edit e(args[0]);
-    return done(renameEntry(e.editor, entryForEdit(e.editor, args[1]), args[2]));
+    return editDone(renameEntry(e.editor, entryForEdit(e.editor, args[1]), args[2]));
 }
 
 // ---- rebuild ----
@@ -117,14 +101,14 @@ int runRebuild(const QCommandLineParser&, const std::vector<std::string>& args)
         return true;
     });
     progress.reset();
-    return done(told);
+    return editDone(told);
 }
 
 // ---- new ----
 
 int runNew(const QCommandLineParser& parser, const std::vector<std::string>& args)
 {
-    return done(createArchive(args[0], rest(parser, 1)));
+    return editDone(createArchive(args[0], positionalFrom(parser, 1)));
 }
 
 // ---- info ----
@@ -153,13 +137,13 @@ int runUndo(const QCommandLineParser& parser, const std::vector<std::string>& ar
         writeOut(undoListText(e.editor));
         return 0;
     }
-    return done(undoLastChange(e.editor));
+    return editDone(undoLastChange(e.editor));
 }
 
 int runRedo(const QCommandLineParser&, const std::vector<std::string>& args)
 {
     Edit e(args[0]);
-    return done(redoLastChange(e.editor));
+    return editDone(redoLastChange(e.editor));
 }
 
 const char* const kArchiveHelp = "The .dir file (data in the .img beside it) or a VER2 .img file.";

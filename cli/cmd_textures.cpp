@@ -7,6 +7,7 @@
 
 #include "cli/archive_guard.h"
 #include "cli/progress.h"
+#include "cli/texture_options.h"
 
 #include "archive/archive.h"
 #include "formats/archive_directory.h"
@@ -19,6 +20,8 @@
 #include "platform/file_write.h"
 #include "platform/streams.h"
 #include "platform/text.h"
+#include "texture/archive_dictionary.h"
+#include "texture/texture_build.h"
 #include "texture/texture_files.h"
 #include "texture/texture_import.h"
 #include "texture/texture_tga.h"
@@ -123,10 +126,58 @@ const QCommandLineOption
 void addImportOptions(QCommandLineParser& parser)
 {
     parser.addOption(kExactOption);
+    parser.addOption(kTextureSizeOption);
+    parser.addOption(kPictureSizeOption);
+    parser.addOption(kLayoutOption);
+    parser.addOption(kLevelsOption);
+}
+
+// An import with a new size, layout or mip chain over a texture of a
+// sectioned dictionary: the texture's content is made again from the
+// picture and the dictionary rewritten as one transaction.
+int runRebuildingImport(const QCommandLineParser& parser, const TextureChoices& choices,
+                        const std::vector<std::string>& args)
+{
+    ArchiveEditor editor(args[0]);
+    reportRecovery(editor.recovery(), args[0]);
+    const DirectoryEntry entry = dictionaryEntryOf(editor, args[1]);
+    HeldDictionary held = readHeldDictionary(editor, entry);
+    const int index = textureIndexOf(held.tree, entry, args[2]);
+    checkTextureReplaceable(held.tree, index);
+    const DictionaryTexture& texture = held.tree.texture(index);
+    const std::string name = texture.name();
+
+    TextureBuildRequest request;
+    // The texture's own size unless another is asked for; the picture's
+    // own (not resampled) with --picture-size.
+    if (!choices.pictureSize)
+        request.size = choices.size.value_or(QSize(texture.width(), texture.height()));
+    request.format = choices.format.value_or(texture.layout.format);
+    request.levels = choices.levels.value_or(LevelsChoice{});
+    request.previousLevels = texture.layout.levels;
+    request.platform = texture.platform();
+    request.exact = parser.isSet(kExactOption);
+    LoadedPicture loaded = loadPictureForTexture(args[3], layoutUsesAlpha(*request.format));
+    TextureContent content = buildTextureContent(*loaded.picture, std::move(loaded.alpha), request);
+    loaded.picture.reset();
+    const TexelLayout layout = content.layout;
+    replaceTextureContent(held.tree, index, std::move(content));
+    ChangeLabel label;
+    label.kind = ChangeKind::ArchiveEdit;
+    label.description = "import of " + displayName(name);
+    const DirectoryEntry after = writeHeldDictionary(editor, held, label);
+    return editDone("1 texture imported into " + quotedName(entry.name) + ": " + quotedName(name) + ", "
+                    + contentText(layout) + movedText(entry, after));
 }
 
 int runImport(const QCommandLineParser& parser, const std::vector<std::string>& args)
 {
+    TextureChoices choices;
+    std::string problem;
+    if (!readTextureChoices(parser, true, true, choices, problem))
+        return usageError(kImportCommand, problem);
+    if (choices.size || choices.pictureSize || choices.format || choices.levels)
+        return runRebuildingImport(parser, choices, args);
     const ArchiveContents archive = openArchiveForCommand(args[0]);
     const DirectoryEntry& entry = entryOf(archive, args[0], args[1]);
     if (!entryIsTextureDictionary(entry.name))
@@ -295,6 +346,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
 void addImportAllOptions(QCommandLineParser& parser)
 {
     parser.addOption(kExactOption);
+    parser.addOption(kPictureSizeOption);
 }
 
 // The pictures of a folder by their name without its extension (the last
@@ -338,6 +390,7 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
     const std::string& inDir = args[1];
     if (!QDir(QString::fromStdString(inDir)).exists())
         throw Exception("No folder " + escapeControlCharacters(inDir));
+    const bool pictureSize = parser.isSet(kPictureSizeOption);
     // The archive is held for the whole run: nobody else writes it meanwhile.
     ArchiveEditor editor(args[0]);
     reportRecovery(editor.recovery(), args[0]);
@@ -350,6 +403,8 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
     // of export-all's own plan.
     struct Planned {
         TextureRef texture;
+        int index;          // in its dictionary, 0 first
+        uint32_t platform;  // of a sectioned texture's header
         std::string picture;
         size_t dictionary;
     };
@@ -357,8 +412,12 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
     ImportTally tally;
     const std::string extension = ".png";
     const TextureFilePlan files = planTextureFiles(editor.contents(), data, extension);
+    // The dictionary entries as planned: the plan points into the archive's
+    // entries, which every commit reads again.
+    std::vector<DirectoryEntry> entries;
     for (size_t k = 0; k < files.dictionaries.size(); ++k) {
         const TextureFilePlan::Dictionary& d = files.dictionaries[k];
+        entries.push_back(*d.entry);
         if (d.listing.rows.empty())
             continue;
         const std::map<std::string, std::string> pictures = picturesByStem(inDir + "/" + d.folder);
@@ -372,55 +431,153 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
             // size its dimensions do not give, past the end of its entry)
             // is named and left alone before its picture is read; 16-bit
             // textures are compared first and refused only when edited.
-            const TextureRef texture = textureRefOf(d.listing.rows[i]);
+            const TextureRow& row = d.listing.rows[i];
+            const TextureRef texture = textureRefOf(row);
             const ImportRefusal refusal = importDataRefusal(data, texture);
             if (refusal != ImportRefusal::None && refusal != ImportRefusal::SixteenBit) {
                 ++tally.skipped[importRefusalMessage(refusal)];
                 continue;
             }
-            plan.push_back({texture, it->second, k});
+            plan.push_back({texture, int(row.pos - 1), row.platform, it->second, k});
         }
     }
 
     // Each batch is one transaction, all its textures or none; the batches
     // of the run are undone together.
-    ChangeSet batch;
-    int64_t batchBytes = 0, batchTextures = 0;
     ChangeLabel label;
     label.description = "import-all of " + std::to_string(plan.size()) + " pictures from " + inDir;
     label.group = "import-all " + std::to_string(::time(nullptr)) + " " + std::to_string(::getpid());
+    // The blocks written in place, waiting for their batch, and the textures
+    // of the dictionary at hand that take a new size.
+    struct Block {
+        int64_t at;
+        std::vector<uint8_t> bytes;
+    };
+    struct Resized {
+        int index;
+        TextureContent content;
+    };
+    std::vector<Block> batch;
+    int64_t batchBytes = 0;
+    std::vector<Resized> resized;
     const auto commitBatch = [&] {
         if (batch.empty())
             return;
-        editor.commit(batch, label);
-        tally.imported += batchTextures;
-        batch = ChangeSet{};
-        batchBytes = batchTextures = 0;
+        ChangeSet changes;
+        for (Block& b : batch)
+            changes.write(0, b.at, std::move(b.bytes));
+        editor.commit(changes, label);
+        tally.imported += int64_t(batch.size());
+        batch.clear();
+        batchBytes = 0;
+    };
+    // The end of a dictionary's textures: where some take a new size, the
+    // dictionary is rewritten once with all of them and with the blocks of
+    // its batch, as one transaction; otherwise the batch is committed.
+    const auto finishDictionary = [&](size_t k) {
+        if (resized.empty()) {
+            commitBatch();
+            return;
+        }
+        std::vector<Resized> textures = std::move(resized);
+        resized.clear();
+        HeldDictionary held;
+        try {
+            std::vector<uint8_t> bytes = readEntryBytes(editor, entries[k]);
+            for (const Block& b : batch) {
+                const int64_t at = b.at - entries[k].offset;
+                if (at < 0 || at + int64_t(b.bytes.size()) > int64_t(bytes.size()))
+                    throw EImportError("A texture lies outside its dictionary's entry");
+                std::copy(b.bytes.begin(), b.bytes.end(), bytes.begin() + std::ptrdiff_t(at));
+            }
+            held = holdDictionary(entries[k], std::move(bytes), editor.contents().standalone);
+        } catch (const EWriteError&) {
+            throw;
+        } catch (const Exception& e) {
+            // The dictionary cannot be rewritten: its textures that keep
+            // their size are written in place all the same.
+            tally.failed += int64_t(textures.size());
+            tally.skipped[e.message()] += int64_t(textures.size());
+            commitBatch();
+            return;
+        }
+        int64_t replaced = 0;
+        for (Resized& r : textures) {
+            try {
+                replaceTextureContent(held.tree, r.index, std::move(r.content));
+                ++replaced;
+            } catch (const EDictionaryError& e) {
+                ++tally.failed;
+                ++tally.skipped[e.message()];
+            }
+        }
+        if (replaced == 0) {
+            commitBatch();
+            return;
+        }
+        writeHeldDictionary(editor, held, label);
+        tally.imported += int64_t(batch.size()) + replaced;
+        batch.clear();
+        batchBytes = 0;
     };
 
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     int64_t done = 0;
+    // Pictures of another size over DXT textures whose sides are not
+    // divisible by 4, named in the summary.
+    std::vector<std::string> notInBlocks;
     try {
         for (size_t n = 0; n < plan.size(); ++n) {
             const Planned& p = plan[n];
-            if (batchBytes >= kImportBatchBytes || (n > 0 && plan[n - 1].dictionary != p.dictionary))
+            if (n > 0 && plan[n - 1].dictionary != p.dictionary)
+                finishDictionary(plan[n - 1].dictionary);
+            else if (batchBytes >= kImportBatchBytes)
                 commitBatch();
             ++done;
             if (progress)
                 std::fprintf(stderr, "\r\033[K[%" PRId64 "/%zu] %s", done, plan.size(),
                              escapeControlCharacters(p.picture).c_str());
             try {
-                // What export writes for the texture now, against the
-                // picture's own pixels: an unedited picture writes nothing.
-                const std::vector<uint8_t> current =
-                    bgraOfTextureTga(buildTextureTga(data, p.texture).bytes, p.texture);
                 std::unique_ptr<TDibGraphic> picture = LoadPictureFromFile(p.picture, 1, true);
-                if (picture->Width() == p.texture.width && picture->Height() == p.texture.height) {
+                const bool sameSize = picture->Width() == p.texture.width && picture->Height() == p.texture.height;
+                if (sameSize) {
+                    // What export writes for the texture now, against the
+                    // picture's own pixels: an unedited picture writes nothing.
+                    const std::vector<uint8_t> current =
+                        bgraOfTextureTga(buildTextureTga(data, p.texture).bytes, p.texture);
                     std::vector<uint8_t> alpha = picture->AlphaPlane;
                     if (pictureBgra(*picture, alpha) == current) {
                         ++tally.unchanged;
                         continue;
                     }
+                }
+                if (pictureSize && !sameSize) {
+                    // The texture takes the picture's size, keeping its
+                    // layout, with a full chain where it had levels.
+                    if (!p.texture.sectioned) {
+                        ++tally.failed;
+                        ++tally.skipped["a picture of another size over a texture of a dictionary without "
+                                        "sections, whose textures keep their size"];
+                        continue;
+                    }
+                    const TexelFormat format = p.texture.layout.format;
+                    if (texelFormatIsCompressed(format) && (picture->Width() % 4 != 0 || picture->Height() % 4 != 0)) {
+                        ++tally.failed;
+                        notInBlocks.push_back(p.picture.substr(inDir.size() + 1));
+                        continue;
+                    }
+                    if (!layoutUsesAlpha(format))
+                        picture = LoadPictureFromFile(p.picture, 1, false);  // the colour as ever without alpha
+                    std::vector<uint8_t> alpha = std::move(picture->AlphaPlane);
+                    picture->AlphaPlane.clear();
+                    TextureBuildRequest request;
+                    request.format = format;
+                    request.previousLevels = p.texture.layout.levels;
+                    request.platform = p.platform;
+                    request.exact = options.exact;
+                    TextureContent content = buildTextureContent(*picture, std::move(alpha), request);
+                    resized.push_back({p.index, std::move(content)});
+                    continue;
                 }
                 bool refused = false;
                 ImportDriver driver;
@@ -442,8 +599,7 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
                 }
                 std::vector<uint8_t> block = buildPreparedBlock(prepared);
                 batchBytes += int64_t(block.size());
-                batch.write(0, p.texture.imagePos, std::move(block));
-                ++batchTextures;
+                batch.push_back({p.texture.imagePos, std::move(block)});
             } catch (const EWriteError&) {
                 throw;
             } catch (const Exception& e) {
@@ -451,7 +607,8 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
                 ++tally.skipped[e.message()];
             }
         }
-        commitBatch();
+        if (!plan.empty())
+            finishDictionary(plan.back().dictionary);
     } catch (const Exception& e) {
         // A batch that could not be written is not in the archive; the run stops.
         if (progress)
@@ -463,6 +620,13 @@ int runImportAll(const QCommandLineParser& parser, const std::vector<std::string
     if (progress)
         std::fputs("\r\033[K", stderr);
 
+    if (!notInBlocks.empty()) {
+        std::string names;
+        for (const std::string& name : notInBlocks)
+            names += (names.empty() ? "" : ", ") + escapeControlCharacters(name);
+        tally.skipped["a DXT layout needs a width and height divisible by 4 (" + names + ")"] +=
+            int64_t(notInBlocks.size());
+    }
     int64_t skipped = 0;
     const std::string reasons = skippedReasons(tally.skipped, skipped);
     std::fprintf(stderr, "%s imported, %" PRId64 " unchanged, %" PRId64 " skipped%s\n",
@@ -518,7 +682,8 @@ const ToolCommand kExportAllCommand{
 
 const ToolCommand kImportCommand{
     "import",
-    "Import a picture over a texture, in place, as \"Import Texture\" does once confirmed.",
+    "Import a picture over a texture: in place as \"Import Texture\" does once confirmed, or at a new size, layout "
+    "or mip chain.",
     "Loads PICTURE (TGA, BMP, PCX, DCX, ICO, WMF, EMF, PNG, JPEG or TIFF), resamples it to the texture's "
     "size (cubic B-spline), reduces it to the texture's format (256 colours with an optimised palette and "
     "dithering, or true colour) and writes it over TEXTURE's palette, data size and texels in the archive's "
@@ -526,8 +691,17 @@ const ToolCommand kImportCommand{
     "never changes. The bytes replaced are first kept in a journal beside the data file (or in "
     "$XDG_STATE_HOME/quarnix/), so an import cut off at any moment is undone by the next command or Open; "
     "the new bytes are flushed and read back, and the old ones written back if anything fails. "
-    "16-bit textures, and textures whose stored size does not match their dimensions, are refused.",
-    {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
+    "16-bit textures, and textures whose stored size does not match their dimensions, are refused. "
+    "With --size, --picture-size, --format or --levels, over a texture of a sectioned dictionary, the texture is "
+    "made again instead: at that size (the picture resampled to it; with --picture-size the picture's own, not "
+    "resampled; by default the texture's own), in that layout (by default its own; DXT1 takes its 1-bit alpha "
+    "where a pixel of the picture has alpha below 128), with that many mip levels (by default the full chain "
+    "down to 1 x 1 where the texture had more than one level, else one), each level the rounded mean of the "
+    "2 x 2 pixels above it and encoded on its own. The dictionary is rewritten with every other byte kept and "
+    "written as one transaction: its entry keeps its place where it still fits, else it moves after the data; "
+    "a .txd file changes length. A dictionary without sections keeps its textures' size and layout: the new "
+    "options are refused for it.",
+    {{"ARCHIVE", "The .dir file (data in the .img beside it), a VER2 .img or a .txd file."},
      {"ENTRY", "The dictionary entry's Pos number or its exact name; a .txd has the single entry 1."},
      {"TEXTURE", "The texture's Pos number in its dictionary or its exact name."},
      {"PICTURE", "The picture file to import."}},
@@ -544,7 +718,13 @@ const ToolCommand kImportAllCommand{
     "for the whole run; each dictionary's textures are written as one transaction (in batches of at most 64 MiB), "
     "so a run cut off at any moment leaves every texture old or new, and one undo takes the whole run back. A picture "
     "whose pixels equal what export writes for the texture now is left alone, so "
-    "an unedited export writes nothing. Progress goes to stderr when it is a terminal; a summary line "
+    "an unedited export writes nothing. With --picture-size, a picture whose size differs from its texture's "
+    "makes the texture again at the picture's size (not resampled), in the texture's layout, with the full mip "
+    "chain where it had levels; the textures of a dictionary that change size are written with the rest of its "
+    "batch as one rewrite of the dictionary (its entry moves after the data where it no longer fits). A DXT "
+    "texture whose picture's sides are not divisible by 4 is skipped and its picture named in the summary; a "
+    "texture of a dictionary without sections keeps its size and is skipped too. Progress goes to stderr when it is a "
+    "terminal; a summary line "
     "(imported, unchanged, skipped with the reason) ends the run, which exits 1 when any import failed.",
     {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
      {"DIR", "The folder export-all wrote (the same layout)."}},

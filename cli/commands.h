@@ -51,6 +51,10 @@ extern const ToolCommand kNewCommand;
 extern const ToolCommand kInfoCommand;
 extern const ToolCommand kUndoCommand;
 extern const ToolCommand kRedoCommand;
+extern const ToolCommand kAddTextureCommand;
+extern const ToolCommand kRemoveTextureCommand;
+extern const ToolCommand kRenameTextureCommand;
+extern const ToolCommand kNewTxdCommand;
 
 struct ArchiveContents;
 struct Recovery;
@@ -69,6 +73,11 @@ int reportError(const std::string& message);
 // Prints "quarnix-tool COMMAND: problem", the command's usage line and a hint
 // to stderr and returns 2.
 int usageError(const ToolCommand& command, const std::string& problem);
+// Prints the one line an edit ends with, saying what it did, to stderr and
+// returns 0.
+int editDone(const std::string& what);
+// Every positional argument from the `first` on, those `more` allows included.
+std::vector<std::string> positionalFrom(const QCommandLineParser& parser, size_t first);
 // Writes `text` to stdout; "Stream write error" when it cannot.
 void writeOut(const std::string& text);
 // A UTF-8 argument given on the command line as a QString and back.

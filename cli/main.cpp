@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <malloc.h>
 #include <new>
@@ -26,10 +27,11 @@
 namespace {
 
 const ToolCommand* const kCommands[] = {
-    &kListCommand,       &kTexturesCommand, &kExportCommand,    &kExportAllCommand, &kExtractCommand,
-    &kExtractAllCommand, &kImportCommand,   &kImportAllCommand, &kConvertCommand,   &kSampleCommand,
-    &kInfoCommand,       &kNewCommand,      &kAddCommand,       &kReplaceCommand,   &kRemoveCommand,
-    &kRenameCommand,     &kRebuildCommand,  &kUndoCommand,      &kRedoCommand,
+    &kListCommand,          &kTexturesCommand, &kExportCommand,    &kExportAllCommand,  &kExtractCommand,
+    &kExtractAllCommand,    &kImportCommand,   &kImportAllCommand, &kAddTextureCommand, &kRemoveTextureCommand,
+    &kRenameTextureCommand, &kNewTxdCommand,   &kConvertCommand,   &kSampleCommand,     &kInfoCommand,
+    &kNewCommand,           &kAddCommand,      &kReplaceCommand,   &kRemoveCommand,     &kRenameCommand,
+    &kRebuildCommand,       &kUndoCommand,     &kRedoCommand,
 };
 
 std::string usageLine(const ToolCommand& c)
@@ -67,11 +69,16 @@ std::string toolHelp()
     std::string text = "Usage: quarnix-tool COMMAND [options] ARGUMENTS...\n"
                        "Looks into a game's resource archives (.dir with its .img, a VER2 .img, or a\n"
                        "standalone .txd), lists their entries and textures, exports and imports textures,\n"
-                       "and changes entries, each change one transaction that can be undone.\n"
+                       "and changes entries and dictionaries, each change one transaction that can be\n"
+                       "undone.\n"
                        "\nCommands:\n";
+    // The summaries in one column, after the longest name.
+    size_t column = 0;
+    for (const ToolCommand* c : kCommands)
+        column = std::max(column, std::strlen(c->name) + 4);
     for (const ToolCommand* c : kCommands) {
         std::string name = std::string("  ") + c->name;
-        name.resize(std::max<size_t>(name.size() + 2, 16), ' ');
+        name.resize(column, ' ');
         text += name + c->summary + "\n";
     }
     text += "\nOptions:\n"
@@ -164,6 +171,21 @@ int usageError(const ToolCommand& command, const std::string& problem)
     std::fprintf(stderr, "quarnix-tool %s: %s\nUsage: %s\nRun 'quarnix-tool %s --help' for more.\n", command.name,
                  problem.c_str(), usageLine(command).c_str(), command.name);
     return 2;
+}
+
+int editDone(const std::string& what)
+{
+    std::fprintf(stderr, "%s\n", what.c_str());
+    return 0;
+}
+
+std::vector<std::string> positionalFrom(const QCommandLineParser& parser, size_t first)
+{
+    std::vector<std::string> out;
+    const QStringList all = parser.positionalArguments();
+    for (qsizetype i = qsizetype(first); i < all.size(); ++i)
+        out.push_back(utf8(all[i]));
+    return out;
 }
 
 void writeOut(const std::string& text)

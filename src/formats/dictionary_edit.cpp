@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "formats/dictionary_edit.h"
 
+#include "formats/archive_directory.h"
 #include "formats/sectioned_dictionary_layout.h"
 #include "formats/sectioned_dictionary_writer.h"
 #include "platform/byte_order.h"
@@ -70,6 +71,18 @@ void checkName(const std::string& name, const char* what, bool mayBeEmpty)
                                    + " does");
 }
 
+// UTF-8 text in the names' code page; refused when it has a character the
+// code page cannot hold.
+std::string inCodePage(const std::string& utf8, const char* what)
+{
+    const QString text = QString::fromUtf8(utf8);
+    const std::string name = toCp1250(text);
+    if (fromCp1250(name) != text)
+        throw EDictionaryError(std::string(what) + " '" + escapeControlCharacters(utf8)
+                               + "' has characters the names' code page (Windows-1250) cannot hold");
+    return name;
+}
+
 // Whether the dictionary sets the levels-stored flag on textures with more
 // than one level: as texture `index` has it when it has more than one level,
 // else as the first such texture has it; set where none has.
@@ -123,14 +136,6 @@ int otherTextureNamed(const DictionaryTree& tree, const std::string& name, int e
         ++i;
     }
     return -1;
-}
-
-void checkUnique(const DictionaryTree& tree, const std::string& name, int except)
-{
-    const int i = otherTextureNamed(tree, name, except);
-    if (i >= 0)
-        throw EDictionaryError("The dictionary already has a texture named " + quoted(tree.texture(i).name()) + " ("
-                               + textureText(tree, i) + "); texture names are told apart ignoring letter case");
 }
 
 // The stamp's library version: a stamp with bits above bit 15 packs it in
@@ -281,9 +286,49 @@ int findTextureIgnoringCase(const DictionaryTree& tree, const std::string& name)
     return otherTextureNamed(tree, name, -1);
 }
 
-void replaceTextureContent(DictionaryTree& tree, int index, TextureContent content)
+int findTextureByPosOrName(const DictionaryTree& tree, const std::string& which)
 {
-    DictionaryTexture& t = tree.texture(index);
+    const int count = tree.textureCount();
+    int64_t pos = 0;
+    if (parseDecimal(which, pos) && pos >= 1 && pos <= count)
+        return int(pos - 1);
+    const std::string name = nameFromUtf8(which);
+    int i = 0;
+    for (const DictionaryNode& node : tree.nodes) {
+        if (!node.isTexture)
+            continue;
+        if (node.texture.name() == name)
+            return i;
+        ++i;
+    }
+    return -1;
+}
+
+std::string textureNameFromUtf8(const std::string& utf8)
+{
+    const std::string name = inCodePage(utf8, "A texture name");
+    checkTextureName(name);
+    return name;
+}
+
+std::string maskNameFromUtf8(const std::string& utf8)
+{
+    const std::string name = inCodePage(utf8, "A mask name");
+    checkMaskName(name);
+    return name;
+}
+
+void checkTextureNameFree(const DictionaryTree& tree, const std::string& name, int except)
+{
+    const int i = otherTextureNamed(tree, name, except);
+    if (i >= 0)
+        throw EDictionaryError("The dictionary already has a texture named " + quoted(tree.texture(i).name()) + " ("
+                               + textureText(tree, i) + "); texture names are told apart ignoring letter case");
+}
+
+void checkTextureReplaceable(const DictionaryTree& tree, int index)
+{
+    const DictionaryTexture& t = tree.texture(index);
     const uint32_t platform = t.platform();
     if (!platformIsWritten(platform))
         throw EDictionaryError("The header of " + textureText(tree, index) + " is of platform "
@@ -293,6 +338,13 @@ void replaceTextureContent(DictionaryTree& tree, int index, TextureContent conte
         throw EDictionaryError("The layout of " + textureText(tree, index)
                                + " is not one that is read (or its levels do not have the sizes it gives); it can be "
                                  "removed or renamed, not replaced");
+}
+
+void replaceTextureContent(DictionaryTree& tree, int index, TextureContent content)
+{
+    checkTextureReplaceable(tree, index);
+    DictionaryTexture& t = tree.texture(index);
+    const uint32_t platform = t.platform();
     checkTextureContent(content);
     checkHeaderHolds(platform, content.layout.format);
     const bool levelsFlag = dictionaryUsesLevelsFlag(tree, index);
@@ -307,7 +359,7 @@ void addTexture(DictionaryTree& tree, const std::string& name, const std::string
 {
     checkTextureName(name);
     checkMaskName(maskName);
-    checkUnique(tree, name, -1);
+    checkTextureNameFree(tree, name);
     const uint32_t platform = platformOfNewTextures(tree);
     checkTextureContent(content);
     checkHeaderHolds(platform, content.layout.format);
@@ -364,7 +416,7 @@ void renameTexture(DictionaryTree& tree, int index, const std::string& name, con
     checkTextureName(name);
     if (maskName)
         checkMaskName(*maskName);
-    checkUnique(tree, name, index);
+    checkTextureNameFree(tree, name, index);
     setNameField(t, kNameOffset, name);
     if (maskName)
         setNameField(t, kMaskNameOffset, *maskName);

@@ -95,6 +95,28 @@ int levelCountFor(const LevelsChoice& choice, int width, int height, int previou
 // when there is none.
 int findTextureIgnoringCase(const DictionaryTree& tree, const std::string& name);
 
+// The index (0 first) of the texture `which` (UTF-8) names as a texture of
+// a listing is named: the texture of that Pos (1 first) when `which` is a
+// decimal number that is one, otherwise the first whose name is exactly
+// `which`; -1 when none.
+int findTextureByPosOrName(const DictionaryTree& tree, const std::string& which);
+
+// A texture name or mask name given as UTF-8 (typed, or a file's base name)
+// in the names' code page (Windows-1250), checked by checkTextureName or
+// checkMaskName; refused as well when it has a character the code page
+// cannot hold.
+std::string textureNameFromUtf8(const std::string& utf8);
+std::string maskNameFromUtf8(const std::string& utf8);
+
+// The refusals of replaceTextureContent that do not depend on the new
+// content: a texture whose layout is not read, or whose header is of a
+// platform other than 8 and 9 (EDictionaryError saying why).
+void checkTextureReplaceable(const DictionaryTree& tree, int index);
+
+// A name no texture of the dictionary has, letter case ignored, except
+// texture `except` (-1: none); EDictionaryError naming the texture that has it.
+void checkTextureNameFree(const DictionaryTree& tree, const std::string& name, int except = -1);
+
 // Replaces the content of texture `index`: its palette and levels, and the
 // header fields they decide: the raster format's pixel layout and palette
 // flag, and its levels-stored flag as the dictionary uses it (kept on a

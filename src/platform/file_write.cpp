@@ -149,6 +149,29 @@ std::string randomSuffix()
     return s;
 }
 
+// The refusal of a new file whose name is taken.
+[[noreturn]] void failExists(const std::string& path)
+{
+    throw cannotCreate(path, "not writing " + escapeControlCharacters(path)
+                                 + ": it exists already, and a new file never replaces one");
+}
+
+// Puts the finished temporary file in place under `name`, failing with
+// EEXIST when the name is taken: a rename that does not replace, or where
+// the file system cannot do that, a hard link and the removal of the
+// temporary name. False with errno set when it fails.
+bool placeWithoutReplacing(int dirFd, const std::string& tempName, const std::string& name)
+{
+    if (::renameat2(dirFd, tempName.c_str(), dirFd, name.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+    if (::linkat(dirFd, tempName.c_str(), dirFd, name.c_str(), 0) != 0)
+        return false;
+    ::unlinkat(dirFd, tempName.c_str(), 0);
+    return true;
+}
+
 // Makes a temporary file beside `name` in the folder `dirFd`, has `fill`
 // write the contents to its descriptor (false: a write failed, errno says
 // why; an exception propagates), flushes it unless deferred and renames it
@@ -160,9 +183,21 @@ std::string randomSuffix()
 // permissions to keep: the file is made with 0666 less the umask straight
 // away and the target is not looked at (a link planted there meanwhile is
 // replaced by the rename, never written through).
+//
+// A file that must be new (`newOnly`) is refused when its name is taken, by
+// anything, before and at the moment it is put in place: it is linked or
+// renamed to its name in a way that never replaces what may have appeared
+// there meanwhile.
 void replaceFile(int dirFd, const std::string& name, const std::string& path, FileSync sync, bool refuseLink,
-                 const std::function<bool(int fd)>& fill, unsigned newFileMode, bool freshFolder = false)
+                 const std::function<bool(int fd)>& fill, unsigned newFileMode, bool freshFolder = false,
+                 bool newOnly = false)
 {
+    if (newOnly) {
+        struct stat existing {};
+        if (::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
+            failExists(path);
+        freshFolder = true;  // no earlier file whose permissions to keep
+    }
     // The permission bits the temporary file is given after it is made, or
     // none when creating it gave it the right ones.
     bool setMode = !freshFolder;
@@ -231,10 +266,14 @@ void replaceFile(int dirFd, const std::string& name, const std::string& path, Fi
         failWrite(path, errnum);
     }
     SignalsHeldOff held;  // renamed and struck off the list together
-    if (::renameat(dirFd, tempName.c_str(), dirFd, name.c_str()) != 0) {
+    const bool placed = newOnly ? placeWithoutReplacing(dirFd, tempName, name)
+                                : ::renameat(dirFd, tempName.c_str(), dirFd, name.c_str()) == 0;
+    if (!placed) {
         errnum = errno;
         ::unlinkat(dirFd, tempName.c_str(), 0);
         unregisterTemporary(slot);
+        if (newOnly && errnum == EEXIST)
+            failExists(path);
         failCreate(path, errnum);
     }
     unregisterTemporary(slot);
@@ -248,7 +287,8 @@ void splitPath(const std::string& path, std::string& folder, std::string& name)
     name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void replaceFileAtPath(const std::string& path, FileSync sync, const std::function<bool(int fd)>& fill)
+void replaceFileAtPath(const std::string& path, FileSync sync, const std::function<bool(int fd)>& fill,
+                       bool newOnly = false)
 {
     std::string folder, name;
     splitPath(path, folder, name);
@@ -258,7 +298,7 @@ void replaceFileAtPath(const std::string& path, FileSync sync, const std::functi
     if (dirFd < 0)
         failCreate(path, errno);
     try {
-        replaceFile(dirFd, name, path, sync, false, fill, usualNewFileMode());
+        replaceFile(dirFd, name, path, sync, false, fill, usualNewFileMode(), false, newOnly);
     } catch (...) {
         ::close(dirFd);
         throw;
@@ -296,6 +336,11 @@ void writeFileReplacing(const std::string& path, const void* data, int64_t size,
 void writeFileReplacing(const std::string& path, TStream& source, int64_t count, FileSync sync)
 {
     replaceFileAtPath(path, sync, streamFiller(source, count));
+}
+
+void writeNewFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    replaceFileAtPath(path, FileSync::Now, bytesFiller(bytes.data(), int64_t(bytes.size())), true);
 }
 
 void makeFolder(const std::string& folder)

@@ -37,6 +37,15 @@ inline void writeFileReplacing(const std::string& path, const std::vector<uint8_
 // error" when the source ends before `count` bytes.
 void writeFileReplacing(const std::string& path, TStream& source, int64_t count, FileSync sync = FileSync::Now);
 
+// Writes a file that must be new, the same way (a temporary file beside it,
+// flushed, then put in place), except that it never takes the place of
+// anything: a name taken already, by a file, a folder or a symbolic link,
+// before the write or the moment the file is put in place, raises
+// EFCreateError "Cannot create file %s" whose detail says that the file
+// exists already; the temporary file is removed. The new file gets 0666
+// less the umask.
+void writeNewFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
 // Makes `folder` and any missing parents; EFCreateError "Cannot create folder
 // %s" when that fails or the path is taken by something that is no folder.
 void makeFolder(const std::string& folder);

@@ -286,11 +286,30 @@ TEST(ToolConventions, HelpVersionAndUsageErrors)
 {
     ToolRun r = runQuarnixTool({"--help"});
     EXPECT_EQ(r.exitCode, 0);
-    for (const char* command : {"list", "textures", "export", "export-all", "import", "convert", "sample"})
+    for (const char* command : {"list", "textures", "export", "export-all", "import", "import-all", "add-texture",
+                                "remove-texture", "rename-texture", "new-txd", "convert", "sample"})
         EXPECT_NE(r.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
     r = runQuarnixTool({"export", "--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.rfind("Usage: quarnix-tool export [options] ARCHIVE ENTRY TEXTURE OUT.tga\n", 0), 0u) << r.out;
+    const struct {
+        const char* command;
+        const char* usage;
+        const char* option;
+    } edits[] = {
+        {"import", "ARCHIVE ENTRY TEXTURE PICTURE\n", "--picture-size"},
+        {"add-texture", "ARCHIVE ENTRY PICTURE\n", "--levels <N|all>"},
+        {"remove-texture", "ARCHIVE ENTRY TEXTURE [TEXTURE...]\n", ""},
+        {"rename-texture", "ARCHIVE ENTRY TEXTURE NEWNAME\n", "--mask <NAME>"},
+        {"new-txd", "OUT.txd PICTURE [PICTURE...]\n", "--platform <8|9>"},
+    };
+    for (const auto& e : edits) {
+        r = runQuarnixTool({e.command, "--help"});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out.rfind(std::string("Usage: quarnix-tool ") + e.command + " [options] " + e.usage, 0), 0u)
+            << r.out;
+        EXPECT_NE(r.out.find(e.option), std::string::npos) << r.out;
+    }
     r = runQuarnixTool({"--version"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.rfind("quarnix-tool ", 0), 0u);

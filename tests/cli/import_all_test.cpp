@@ -11,13 +11,17 @@
 #include "support/tool_runner.h"
 #include "texture/texture_tga.h"
 
+#include <QImage>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 
 namespace fs = std::filesystem;
 using archive_fixture::ScratchDir;
@@ -438,4 +442,177 @@ TEST(ImportAllUndo, OneUndoTakesTheWholeRunBackAcrossDictionaries)
     EXPECT_EQ(undo.exitCode, 0) << undo.err;
     EXPECT_EQ(undo.err.find("Undid import-all of "), 0u) << undo.err;
     EXPECT_EQ(readAll(dir.file("sample.img")), img);
+}
+
+namespace {
+
+// The pixels of a PNG as B, G, R, A, first row at the top.
+std::vector<uint8_t> pngPixels(const std::string& path, int& w, int& h)
+{
+    const QImage image = QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_ARGB32);
+    w = image.width();
+    h = image.height();
+    std::vector<uint8_t> bgra;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const QRgb p = image.pixel(x, y);
+            bgra.insert(bgra.end(), {uint8_t(qBlue(p)), uint8_t(qGreen(p)), uint8_t(qRed(p)), uint8_t(qAlpha(p))});
+        }
+    return bgra;
+}
+
+// Each pixel made a 4 x 4 square of itself.
+std::vector<uint8_t> upscaled4(const std::vector<uint8_t>& bgra, int w, int h)
+{
+    std::vector<uint8_t> out;
+    for (int y = 0; y < 4 * h; ++y)
+        for (int x = 0; x < 4 * w; ++x) {
+            const uint8_t* p = bgra.data() + 4 * size_t((y / 4) * w + x / 4);
+            out.insert(out.end(), p, p + 4);
+        }
+    return out;
+}
+
+size_t linesOf(const std::string& text)
+{
+    return size_t(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The sample archive's sectioned dictionary "Layouts.txd" holds every
+// layout, several with mip levels; its other dictionaries have no sections.
+class PictureSize : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        archive_sample::writeSampleFiles(dir.path());
+        img = readAll(dir.file("sample.img"));
+        ASSERT_EQ(runQuarnixTool({"export-all", archive(), out(), "--png"}).exitCode, 0);
+        levelsBefore = layoutsColumn(8);
+    }
+    std::string archive() const { return dir.file("sample.dir"); }
+    std::string out() const { return dir.file("out"); }
+    std::string layoutsFolder() const { return out() + "/Layouts.txd"; }
+    // A column of `textures --long` for Layouts.txd, by texture name.
+    std::map<std::string, std::string> layoutsColumn(int column) const
+    {
+        std::map<std::string, std::string> values;
+        std::istringstream lines(runQuarnixTool({"textures", archive(), "Layouts.txd", "--long"}).out);
+        std::string line;
+        std::getline(lines, line);
+        while (std::getline(lines, line)) {
+            std::vector<std::string> fields;
+            std::istringstream f(line);
+            for (std::string field; std::getline(f, field, '\t');)
+                fields.push_back(field);
+            values[fields.at(1)] = fields.at(size_t(column));
+        }
+        return values;
+    }
+    // Replaces the exported PNG of `name` by a TGA of these pixels.
+    void replacePicture(const std::string& name, int w, int h, const std::vector<uint8_t>& bgra) const
+    {
+        fs::remove(layoutsFolder() + "/" + name + ".png");
+        writeAll(layoutsFolder() + "/" + name + ".tga", tga32(w, h, bgra));
+    }
+    ScratchDir dir{"qx_picture_size"};
+    std::vector<uint8_t> img;
+    std::map<std::string, std::string> levelsBefore;
+};
+
+}  // namespace
+
+TEST_F(PictureSize, PicturesUpscaledFourTimesComeBackFromTheirTexturesAtTheirSize)
+{
+    // Every picture of Layouts.txd made 4 times wider and higher.
+    std::map<std::string, std::vector<uint8_t>> upscaled;
+    std::map<std::string, std::pair<int, int>> sizes;
+    for (const auto& e : fs::directory_iterator(layoutsFolder())) {
+        const std::string name = e.path().stem().string();
+        int w = 0, h = 0;
+        const std::vector<uint8_t> bgra = pngPixels(e.path().string(), w, h);
+        upscaled[name] = upscaled4(bgra, w, h);
+        sizes[name] = {4 * w, 4 * h};
+        replacePicture(name, 4 * w, 4 * h, upscaled[name]);
+    }
+    ASSERT_EQ(upscaled.size(), 12u);
+    const std::map<std::string, std::string> format = layoutsColumn(7);
+
+    const ToolRun r = runQuarnixTool({"import-all", archive(), out(), "--picture-size", "--exact"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("12 textures imported, "), 0u) << r.err;
+    EXPECT_NE(r.err.find(", 0 skipped\n"), std::string::npos) << r.err;
+    // The dictionary was rewritten once, with all of them: one change kept.
+    EXPECT_EQ(linesOf(runQuarnixTool({"undo", archive(), "--list"}).out), 1u);
+
+    // Each texture at its picture's size, in its layout, with the full chain
+    // where it had levels.
+    const std::map<std::string, std::string> dims = layoutsColumn(5), levels = layoutsColumn(8);
+    EXPECT_EQ(layoutsColumn(7), format);
+    for (const auto& [name, size] : sizes) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(dims.at(name), std::to_string(size.first) + "x" + std::to_string(size.second));
+        const int full = int(std::log2(std::max(size.first, size.second))) + 1;
+        EXPECT_EQ(levels.at(name), levelsBefore.at(name) == "1" ? "1" : std::to_string(full));
+    }
+
+    // Exported again: the upscaled pictures, exactly for the lossless
+    // layouts (a P8 palette is opaque: its colours only), near for DXT.
+    ASSERT_EQ(runQuarnixTool({"export-all", archive(), dir.file("again"), "--png"}).exitCode, 0);
+    for (const auto& [name, want] : upscaled) {
+        SCOPED_TRACE(name + " " + format.at(name));
+        int w = 0, h = 0;
+        const std::vector<uint8_t> back = pngPixels(dir.file("again") + "/Layouts.txd/" + name + ".png", w, h);
+        ASSERT_EQ(back.size(), want.size());
+        const bool blocks = format.at(name).rfind("DXT", 0) == 0;
+        const bool paletted = format.at(name) == "P8";
+        int worst = 0;
+        for (size_t i = 0; i < want.size(); ++i) {
+            if (paletted && i % 4 == 3) {
+                EXPECT_EQ(back[i], 255);
+                continue;
+            }
+            worst = std::max(worst, std::abs(int(back[i]) - int(want[i])));
+        }
+        EXPECT_LE(worst, blocks ? 8 : 0);
+    }
+    // One undo takes it all back.
+    ASSERT_EQ(runQuarnixTool({"undo", archive()}).exitCode, 0);
+    EXPECT_EQ(readAll(dir.file("sample.img")), img);
+}
+
+TEST_F(PictureSize, PicturesThatCannotTakeTheirSizeAreSkippedAndNamedAndTheRestWrittenAsOneChange)
+{
+    // Of Layouts.txd: one picture grown, one edited at its own size, one of
+    // 10 x 10 over a DXT texture; of a dictionary without sections, one
+    // picture of another size.
+    replacePicture("sunset_8888", 16, 8, std::vector<uint8_t>(16 * 8 * 4, 0x60));
+    replacePicture("plasma_888", 64, 64, std::vector<uint8_t>(64 * 64 * 4, 0xC0));
+    replacePicture("checker_DXT1", 10, 10, std::vector<uint8_t>(10 * 10 * 4, 0x30));
+    const std::string generic = out() + "/Generic.txd/checker";
+    fs::remove(generic + ".png");
+    writeAll(generic + ".tga", tga32(8, 8, std::vector<uint8_t>(8 * 8 * 4, 0x90)));
+
+    const ToolRun r = runQuarnixTool({"import-all", archive(), out(), "--picture-size"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.err.find("2 textures imported, "), 0u) << r.err;
+    EXPECT_NE(r.err.find("a DXT layout needs a width and height divisible by 4 (Layouts.txd/checker_DXT1.tga): 1"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("dictionary without sections, whose textures keep their size: 1"), std::string::npos) << r.err;
+    EXPECT_EQ(linesOf(runQuarnixTool({"undo", archive(), "--list"}).out), 1u);
+    const std::map<std::string, std::string> dims = layoutsColumn(5);
+    EXPECT_EQ(dims.at("sunset_8888"), "16x8");
+    EXPECT_EQ(dims.at("plasma_888"), "64x64");
+    EXPECT_EQ(dims.at("checker_DXT1"), "64x64");
+    EXPECT_EQ(layoutsColumn(8).at("sunset_8888"), "5");
+
+    // Without --picture-size the same pictures are resampled to their
+    // textures' sizes, as ever: nothing moves.
+    ASSERT_EQ(runQuarnixTool({"undo", archive()}).exitCode, 0);
+    EXPECT_EQ(readAll(dir.file("sample.img")), img);
+    const ToolRun resampled = runQuarnixTool({"import-all", archive(), out()});
+    EXPECT_EQ(resampled.exitCode, 0) << resampled.err;
+    EXPECT_EQ(resampled.err.find("4 textures imported, "), 0u) << resampled.err;
+    EXPECT_EQ(readAll(dir.file("sample.img")).size(), img.size());
+    EXPECT_EQ(layoutsColumn(5).at("sunset_8888"), "128x64");
 }

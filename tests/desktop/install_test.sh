@@ -57,7 +57,8 @@ file -b "$usr/share/icons/hicolor/256x256/apps/$id.png" | grep -q '^PNG image da
 # of the tool.
 grep -q '^\.TH QUARNIX "1"' "$usr/share/man/man1/quarnix.1" || fail "quarnix.1 title"
 grep -q '^quarnix \\- ' "$usr/share/man/man1/quarnix.1" || fail "quarnix.1 name"
-for command in list textures export export-all extract extract-all import convert sample info new add replace remove rename rebuild undo redo; do
+for command in list textures export export-all extract extract-all import import-all add-texture remove-texture \
+               rename-texture new-txd convert sample info new add replace remove rename rebuild undo redo; do
   grep -qx "\.SS $command" "$usr/share/man/man1/quarnix-tool.1" || fail "quarnix-tool.1 lacks $command"
 done
 

@@ -490,3 +490,80 @@ TEST(DictionaryEdit, LevelsAndTheAddedLayoutAreChosenAsAsked)
     EXPECT_EQ(chosenLayoutOfAddedTexture(true, 6, 8, 9), TexelFormat::Bgra8888);
     EXPECT_EQ(chosenLayoutOfAddedTexture(false, 8, 2, 8), TexelFormat::Bgra8888);
 }
+
+TEST(DictionaryEdit, ATextureIsFoundByItsPosOrItsExactName)
+{
+    // Texture 2 is named "1": a Pos wins over a name, as in a listing.
+    const Bytes dict = dictionary(
+        kStamp, 3, 0,
+        {textureSection(texel_cases::mipTexture("Bark", TexelFormat::Rgb565, 4, 4, 1), kStamp),
+         section(0x99, kStamp, {7}), textureSection(texel_cases::mipTexture("1", TexelFormat::Rgb565, 4, 4, 1), kStamp),
+         textureSection(texel_cases::mipTexture("\x8A"
+                                                "ed",
+                                                TexelFormat::Rgb565, 4, 4, 1),
+                        kStamp),
+         section(0x03, kStamp, {})});
+    const DictionaryTree tree = parseDictionaryTree(dict);
+    const struct {
+        const char* which;
+        int index;
+    } cases[] = {{"1", 0},
+                 {"2", 1},
+                 {"3", 2},
+                 {"4", -1},
+                 {"0", -1},
+                 {"Bark", 0},
+                 {"bark", -1},
+                 {"\xC5\xA0"
+                  "ed",
+                  2},
+                 {"", -1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(findTextureByPosOrName(tree, c.which), c.index) << c.which;
+}
+
+TEST(DictionaryEdit, NamesGivenAsUtf8AreTakenInTheCodePageOrRefused)
+{
+    // "Š" is 0x8A in the code page.
+    EXPECT_EQ(textureNameFromUtf8("\xC5\xA0trom"), "\x8Atrom");
+    EXPECT_EQ(maskNameFromUtf8(""), "");
+    EXPECT_EQ(maskNameFromUtf8(std::string(31, 'm')), std::string(31, 'm'));
+    const struct {
+        std::function<void()> convert;
+        const char* says;
+    } refused[] = {
+        {[] { textureNameFromUtf8("tree\xE6\x9D\xB1"); }, "cannot hold"},
+        {[] { maskNameFromUtf8("\xF0\x9F\x8C\xB2"); }, "cannot hold"},
+        {[] { textureNameFromUtf8(""); }, "must not be empty"},
+        {[] { textureNameFromUtf8(std::string(32, 'n')); }, "at most 31 bytes"},
+        {[] { maskNameFromUtf8(std::string(32, 'm')); }, "at most 31 bytes"},
+        {[] { textureNameFromUtf8("a\x1b"); }, "control characters"},
+    };
+    for (const auto& r : refused)
+        EXPECT_NE(errorOf(r.convert).find(r.says), std::string::npos) << errorOf(r.convert);
+}
+
+TEST(DictionaryEdit, TheChecksAnEditMakesBeforeItsWorkRefuseAsTheEditWould)
+{
+    SectionedTexture unread = texel_cases::mipTexture("unread", TexelFormat::Rgb565, 4, 4, 1);
+    unread.rasterFormat = 0x4000 | 0x0500;
+    SectionedTexture otherPlatform = texel_cases::mipTexture("other", TexelFormat::Rgb565, 4, 4, 1);
+    otherPlatform.platformField = 5;
+    const Bytes dict =
+        dictionary(kStamp, 3, 0,
+                   {textureSection(texel_cases::mipTexture("fine", TexelFormat::Rgb565, 4, 4, 1), kStamp),
+                    textureSection(unread, kStamp), textureSection(otherPlatform, kStamp), section(0x03, kStamp, {})});
+    DictionaryTree tree = parseDictionaryTree(dict);
+    EXPECT_EQ(errorOf([&] { checkTextureReplaceable(tree, 0); }), "<no error>");
+    for (const int index : {1, 2}) {
+        const std::string before = errorOf([&] { checkTextureReplaceable(tree, index); });
+        EXPECT_NE(before, "<no error>");
+        EXPECT_EQ(before,
+                  errorOf([&] { replaceTextureContent(tree, index, filledContent(TexelFormat::Rgb565, 4, 4, 1)); }));
+    }
+    EXPECT_EQ(errorOf([&] { checkTextureNameFree(tree, "FINE", 0); }), "<no error>");
+    EXPECT_EQ(errorOf([&] { checkTextureNameFree(tree, "Other"); }),
+              errorOf([&] { addTexture(tree, "Other", "", filledContent(TexelFormat::Rgb565, 4, 4, 1)); }));
+    EXPECT_NE(errorOf([&] { checkTextureNameFree(tree, "Other"); }).find("texture 3 ('other')"), std::string::npos);
+    EXPECT_EQ(writeDictionaryTree(tree), dict);
+}

@@ -106,18 +106,24 @@ int inChild(const std::function<int()>& body)
 
 constexpr int kSkipped = 77;
 
-// Makes fchmod fail with `errnum` for the rest of the process, as on a file
-// system without Unix permissions.
-bool failFchmodWith(int errnum)
+// Makes the system call `nr` fail with `errnum` for the rest of the process.
+bool failCallWith(uint32_t nr, int errnum)
 {
     struct sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fchmod, 0, 1),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, nr, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (uint32_t(errnum) & SECCOMP_RET_DATA)),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
     struct sock_fprog program = {static_cast<unsigned short>(std::size(filter)), filter};
     return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Makes fchmod fail with `errnum` for the rest of the process, as on a file
+// system without Unix permissions.
+bool failFchmodWith(int errnum)
+{
+    return failCallWith(__NR_fchmod, errnum);
 }
 
 }  // namespace
@@ -270,4 +276,64 @@ TEST(OutputFolder, PermissionsOfNewAndReplacedFiles)
     EXPECT_EQ(modeOf(outPath + "/old.txd/c.tga"), 0640u);
     EXPECT_EQ(entriesIn(outPath + "/new.txd"), 1u) << "a temporary file was left behind";
     EXPECT_EQ(entriesIn(outPath + "/old.txd"), 2u) << "a temporary file was left behind";
+}
+
+TEST(WriteNewFile, WritesANewFileAndNeverTakesThePlaceOfAnything)
+{
+    ScratchDir dir("qx_file_write_new");
+    const std::vector<uint8_t> bytes = pattern(7000);
+    const std::string path = dir.file("new.txd");
+    writeNewFile(path, bytes);
+    EXPECT_EQ(readBytes(path), bytes);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+
+    // A file, a folder, a link (one that leads nowhere too) in the way: refused, left as they are.
+    writeBytes(dir.file("file"), {1, 2, 3});
+    fs::create_directory(dir.file("folder"));
+    fs::create_symlink(dir.file("file"), dir.file("link"));
+    fs::create_symlink(dir.file("nowhere"), dir.file("dangling"));
+    for (const char* name : {"new.txd", "file", "folder", "link", "dangling"}) {
+        SCOPED_TRACE(name);
+        try {
+            writeNewFile(dir.file(name), {9, 9});
+            ADD_FAILURE() << "written over " << name;
+        } catch (const EFCreateError& e) {
+            EXPECT_EQ(e.message(), "Cannot create file " + dir.file(name));
+            EXPECT_NE(e.detail().find("it exists already"), std::string::npos) << e.detail();
+        }
+    }
+    EXPECT_EQ(readBytes(path), bytes);
+    EXPECT_EQ(readBytes(dir.file("file")), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_TRUE(fs::is_directory(dir.file("folder")));
+    EXPECT_FALSE(fs::exists(dir.file("nowhere")));
+    EXPECT_EQ(entriesIn(dir.path()), 5u) << "a temporary file was left behind";
+}
+
+TEST(WriteNewFile, WhereRenamingWithoutReplacingIsNotKnownALinkPutsTheFileInPlace)
+{
+    ScratchDir dir("qx_file_write_new");
+    const std::vector<uint8_t> bytes = pattern(3000);
+    const std::string path = dir.file("new.txd");
+    writeBytes(dir.file("taken"), {4});
+    const int code = inChild([&] {
+        if (!failCallWith(__NR_renameat2, EINVAL))
+            return kSkipped;
+        writeNewFile(path, bytes);
+        try {
+            writeNewFile(dir.file("taken"), bytes);
+        } catch (const EFCreateError&) {
+            return 0;
+        }
+        return 1;
+    });
+    if (code == kSkipped)
+        GTEST_SKIP() << "no seccomp filters here";
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(readBytes(path), bytes);
+    EXPECT_EQ(readBytes(dir.file("taken")), (std::vector<uint8_t>{4}));
+    EXPECT_EQ(entriesIn(dir.path()), 2u);
 }

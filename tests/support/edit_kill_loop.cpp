@@ -2,6 +2,7 @@
 #include "support/edit_kill_loop.h"
 
 #include "formats/archive_writer.h"
+#include "formats/sectioned_dictionary_writer.h"
 #include "support/archive_builder.h"
 #include "support/tool_runner.h"
 
@@ -97,12 +98,47 @@ std::vector<EditKillCase> editKillCases(const std::string& folder)
     std::vector<EditKillCase> cases;
     for (const bool ver2 : {false, true}) {
         const std::string flavour = ver2 ? ", VER2" : ", dir";
-        cases.push_back({"add large" + flavour, ver2, "add", {large}});
-        cases.push_back({"replace that grows" + flavour, ver2, "replace", {"e3.dff", grown}});
-        cases.push_back({"remove" + flavour, ver2, "remove", {"e2.dff", "e5.dff", "e7.dff"}});
-        cases.push_back({"rebuild" + flavour, ver2, "rebuild", {}});
+        cases.push_back({"add large" + flavour, ver2, "add", {large}, {}});
+        cases.push_back({"replace that grows" + flavour, ver2, "replace", {"e3.dff", grown}, {}});
+        cases.push_back({"remove" + flavour, ver2, "remove", {"e2.dff", "e5.dff", "e7.dff"}, {}});
+        cases.push_back({"rebuild" + flavour, ver2, "rebuild", {}, {}});
     }
     return cases;
+}
+
+EditKillCase dictionaryKillCase(const std::string& folder)
+{
+    // The texture: 256 x 256 8888 with one level; the picture: a 1024 x 1024
+    // 32-bit TGA (first row at the top), 16 times the texture's bytes.
+    SectionedDictionary d;
+    d.libraryVersion = 0x1803FFFF;
+    for (const char* name : {"before", "grown", "after"}) {
+        SectionedTexture t;
+        t.name = name;
+        t.layout = {TexelFormat::Bgra8888, false, 256, 256, 1};
+        t.levels.push_back(noiseBytes(256 * 256 * 4, uint32_t(name[0])));
+        d.textures.push_back(std::move(t));
+    }
+    const std::string picture = folder + "/grown.tga";
+    if (!std::filesystem::exists(picture)) {
+        std::vector<uint8_t> tga(18, 0);
+        tga[2] = 2;
+        tga[13] = 4;  // width 1024
+        tga[15] = 4;  // height 1024
+        tga[16] = 32;
+        tga[17] = 0x28;
+        const std::vector<uint8_t> pixels = noiseBytes(1024 * 1024 * 4, 3);
+        tga.insert(tga.end(), pixels.begin(), pixels.end());
+        archive_fixture::writeBytes(picture, tga);
+    }
+    EditKillCase c;
+    c.label = "import that grows a texture 16-fold, dir";
+    c.command = "import";
+    c.extra = {"tex.txd", "grown", picture, "--picture-size"};
+    c.items = {{"first.dff", noiseBytes(3 << 20, 4)},
+               {"tex.txd", buildSectionedDictionary(d)},
+               {"last.dff", noiseBytes(1 << 20, 5)}};
+    return c;
 }
 
 EditKillLoop::EditKillLoop(const std::string& folder, const EditKillCase& edit) : folder_(folder), edit_(edit)
@@ -112,8 +148,9 @@ EditKillLoop::EditKillLoop(const std::string& folder, const EditKillCase& edit) 
     dir_ = edit.ver2 ? "" : stem + ".dir";
     archive_ = edit.ver2 ? img_ : dir_;
     // Ten entries of 1 to 4 MiB, a gap of a sector after every other one.
-    std::vector<ArchiveItem> items;
-    for (int i = 0; i < 10; ++i) {
+    const bool ownItems = !edit.items.empty();
+    std::vector<ArchiveItem> items = edit.items;
+    for (int i = 0; !ownItems && i < 10; ++i) {
         items.push_back({"e" + std::to_string(i) + ".dff", noiseBytes(size_t(1 + i % 4) << 20, uint32_t(10 + i))});
         if (i % 2 == 1)
             items.push_back({"gap" + std::to_string(i), noiseBytes(2048, uint32_t(i))});
@@ -131,7 +168,7 @@ EditKillLoop::EditKillLoop(const std::string& folder, const EditKillCase& edit) 
     std::vector<std::string> gaps = {"remove", archive_};
     for (int i = 1; i < 10; i += 2)
         gaps.push_back("gap" + std::to_string(i));
-    if (runQuarnixTool(gaps).exitCode != 0)
+    if (!ownItems && runQuarnixTool(gaps).exitCode != 0)
         throw std::runtime_error("the gaps could not be made");
     oldImg_ = peek(img_);
     if (!edit.ver2)

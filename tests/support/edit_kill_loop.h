@@ -5,6 +5,8 @@
 // `quarnix-tool list`, which recovers it, and compares both files with the
 // archive as it was before the edit and as the whole edit leaves it. Shared
 // by the bounded test and the full-length benchmark.
+#include "formats/archive_writer.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,13 +26,22 @@ struct EditKillCounts {
 struct EditKillCase {
     std::string label;  // "add large, dir"
     bool ver2 = false;
-    std::string command;             // "add", "replace", "remove", "rebuild"
+    std::string command;             // "add", "replace", "remove", "rebuild", "import"
     std::vector<std::string> extra;  // arguments after ARCHIVE
+    // The archive's entries; empty: ten entries of 1 to 4 MiB with a gap
+    // after every other one.
+    std::vector<ArchiveItem> items;
 };
 
 // The edits the loop knows: add of a large file, replace that grows,
 // remove, rebuild; each in both flavours.
 std::vector<EditKillCase> editKillCases(const std::string& folder);
+
+// An import that grows a texture 16-fold (256 x 256 to 1024 x 1024, 8888,
+// the picture at its own size) in a dictionary entry of a .dir archive
+// between two other entries, so that the dictionary no longer fits its
+// sectors and moves after the data.
+EditKillCase dictionaryKillCase(const std::string& folder);
 
 class EditKillLoop {
 public:

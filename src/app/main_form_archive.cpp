@@ -105,12 +105,15 @@ void TForm1::updateArchiveItems()
             problem = QString::fromStdString(e.message());
         }
     }
+    const QString undoText = changeLabel("Undo", undo);
+    const QString redoText = changeLabel("Redo", redo);
     ActUndo->setEnabled(!undo.empty());
     ActRedo->setEnabled(!redo.empty());
-    ActUndo->setText(changeLabel("Undo", undo));
-    ActRedo->setText(changeLabel("Redo", redo));
-    ActUndo->setToolTip(problem.isEmpty() ? ActUndo->text() + QStringLiteral(" (Ctrl+Z)") : problem);
-    ActRedo->setToolTip(problem.isEmpty() ? ActRedo->text() + QStringLiteral(" (Ctrl+Shift+Z)") : problem);
+    // A "&" of a name is shown as it is, not as a mnemonic.
+    ActUndo->setText(QString(undoText).replace(u'&', QStringLiteral("&&")));
+    ActRedo->setText(QString(redoText).replace(u'&', QStringLiteral("&&")));
+    ActUndo->setToolTip(problem.isEmpty() ? undoText + QStringLiteral(" (Ctrl+Z)") : problem);
+    ActRedo->setToolTip(problem.isEmpty() ? redoText + QStringLiteral(" (Ctrl+Shift+Z)") : problem);
     BtnArchive->setEnabled(true);
 }
 

@@ -378,9 +378,19 @@ TEST_F(ArchiveEditsTest, F2RenamesTheEntryInTheGrid)
     EXPECT_EQ(readBytes(imgFile), before.second);
     EXPECT_EQ(currentName(), "wheel.dff");
     EXPECT_EQ(form->ActUndo->text().toStdString(), "Undo rename of b.dff to wheel.dff");
+    const auto renamed = files();
+
+    // Undone, the old name is back and its row stays current; redone, the new one.
+    form->ActUndo->trigger();
+    ASSERT_EQ(errors(), "");
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(currentName(), "b.dff");
+    form->ActRedo->trigger();
+    ASSERT_EQ(errors(), "");
+    EXPECT_EQ(files(), renamed);
+    EXPECT_EQ(currentName(), "wheel.dff");
 
     // A name the archive cannot hold: the error box, nothing changed.
-    const auto renamed = files();
     for (const char* bad : {"a/b", "A.DFF", "abcdefghijklmnopqrstuvwxyz"}) {
         script().errors.clear();
         QTest::keyClick(form->Grid, Qt::Key_F2);

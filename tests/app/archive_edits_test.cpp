@@ -408,6 +408,31 @@ TEST_F(ArchiveEditsTest, F2RenamesTheEntryInTheGrid)
     EXPECT_EQ(files(), renamed);
 }
 
+TEST_F(ArchiveEditsTest, WhileANameIsEditedCtrlZBelongsToTheName)
+{
+    form->guard([&] { form->RenameEntry("x.dff"); });
+    ASSERT_TRUE(form->ActUndo->isEnabled());
+    const auto renamed = files();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    form->Grid->setFocus();
+    QTest::keyClick(form->Grid, Qt::Key_F2);
+    QLineEdit* editor = form->Grid->cellEditor();
+    ASSERT_NE(editor, nullptr);
+    ASSERT_EQ(QApplication::focusWidget(), editor);
+    QTest::keyClicks(editor, "yz");
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(files(), renamed);                       // the archive's change was not undone
+    EXPECT_EQ(editor->text().toStdString(), "x.dff");  // the typing was
+    QTest::keyClick(editor, Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the editor goes
+    ASSERT_EQ(QApplication::focusWidget(), form->Grid);
+    // Back in the grid, the key is the window's again.
+    QTest::keyClick(form->Grid, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_NE(files(), renamed);
+    EXPECT_EQ(currentName(), "a.dff");
+}
+
 TEST_F(ArchiveEditsTest, RebuildClosesTheGapsAndItsCancelLeavesTheOldArchive)
 {
     // A gap: b.dff removed first.

@@ -18,7 +18,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 with its data in the .img file beside it) or a standalone texture dictionary
 (.txd). It lists the entries and the textures of a dictionary, shows a
 texture, saves it as TGA, and imports a picture (TGA, BMP, PCX, DCX, ICO,
-WMF, EMF, PNG, JPEG, TIFF) over a texture in place.
+WMF, EMF, PNG, JPEG, TIFF) over a texture in place. Entries can be added,
+replaced, renamed, removed and extracted, archives rebuilt and made, each
+change one journalled transaction that can be undone.
 .
 quarnix-tool, the command-line companion, lists, extracts, exports and
 imports the same way from a shell.")

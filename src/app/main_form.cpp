@@ -22,6 +22,7 @@
 #include "texture/texture_tga.h"
 #include "texture/ui/form_image.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDragEnterEvent>
@@ -30,6 +31,8 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -202,6 +205,7 @@ TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent) : QWidget(
     buildToolBar();
     buildLayout();
     applyDesignGeometry();
+    updateArchiveItems();
 
     qApp->installEventFilter(this);
     FormCreate();
@@ -265,6 +269,24 @@ void TForm1::buildToolBar()
     SpinLevel->setEnabled(false);
     SpinLevel->setToolTip(QStringLiteral("The mip level shown (Alt+Page Up, Alt+Page Down)"));
     ToolBar1->addControl(SpinLevel);
+    ToolBar1->addSeparator();
+    buildArchiveMenu();
+    BtnArchive = new QToolButton;
+    BtnArchive->setIcon(archiveIcon());
+    BtnArchive->setText(QStringLiteral("Archive"));
+    BtnArchive->setToolTip(QStringLiteral("Change the archive's entries"));
+    BtnArchive->setMenu(MenuArchive);
+    BtnArchive->setPopupMode(QToolButton::InstantPopup);
+    ToolBar1->addWidget(BtnArchive);
+    BtnUndo = new QToolButton;
+    BtnUndo->setDefaultAction(ActUndo);
+    ToolBar1->addWidget(BtnUndo);
+    BtnRedo = new QToolButton;
+    BtnRedo->setDefaultAction(ActRedo);
+    ToolBar1->addWidget(BtnRedo);
+    // Icons only on the toolbar: the change's name is in the tool tip.
+    BtnUndo->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    BtnRedo->setToolButtonStyle(Qt::ToolButtonIconOnly);
 
     connect(BtnExit, &QToolButton::clicked, this, [this] { guard([this] { BtnExitClick(); }); });
     connect(BtnOpen, &QToolButton::clicked, this, [this] { guard([this] { BtnOpenClick(); }); });
@@ -276,11 +298,65 @@ void TForm1::buildToolBar()
             [this](int level) { guard([this, level] { ShowLevel(level); }); });
 }
 
+void TForm1::buildArchiveMenu()
+{
+    SDNewArchive.title = "New archive";
+    SDNewArchive.filter = "Ostrel archive directory|*.dir";
+    SDNewArchive.extraFilters = "Ostrel archive|*.img";
+    SDNewArchive.defaultExt = ".dir";
+    // An existing archive is never replaced: the core refuses, saying so.
+    SDNewArchive.overwritePrompt = false;
+    ODAdd.filter = "All files|*";
+    ODAdd.fileMustExist = true;
+    ODReplace = ODAdd;
+    FDExtract.title = "Extract to";
+
+    MenuArchive = new QMenu(this);
+    MenuArchive->setObjectName(QStringLiteral("MenuArchive"));
+    const auto add = [this](const QString& text, const QString& shortcut, void (TForm1::*handler)()) {
+        QAction* action = MenuArchive->addAction(text);
+        if (!shortcut.isEmpty())
+            action->setShortcut(QKeySequence(shortcut));
+        // The keys are the window's and the grid's own (CommandKey,
+        // RecordGrid); the menu only shows them.
+        action->setShortcutContext(Qt::WidgetShortcut);
+        connect(action, &QAction::triggered, this, [this, handler] { guard([this, handler] { (this->*handler)(); }); });
+        return action;
+    };
+    ActUndo = add(QStringLiteral("Undo"), QStringLiteral("Ctrl+Z"), &TForm1::BtnUndoClick);
+    ActUndo->setIcon(undoIcon());
+    ActRedo = add(QStringLiteral("Redo"), QStringLiteral("Ctrl+Shift+Z"), &TForm1::BtnRedoClick);
+    ActRedo->setIcon(redoIcon());
+    MenuArchive->addSeparator();
+    ActNewArchive = add(QStringLiteral("New archive\u2026"), QString(), &TForm1::BtnNewArchiveClick);
+    MenuArchive->addSeparator();
+    ActAdd = add(QStringLiteral("Add\u2026"), QString(), &TForm1::BtnAddClick);
+    ActReplace = add(QStringLiteral("Replace\u2026"), QString(), &TForm1::BtnReplaceClick);
+    ActExtract = add(QStringLiteral("Extract\u2026"), QString(), &TForm1::BtnExtractClick);
+    ActRename = add(QStringLiteral("Rename"), QStringLiteral("F2"), &TForm1::BtnRenameClick);
+    ActRemove = add(QStringLiteral("Remove from archive"), QStringLiteral("Shift+Del"), &TForm1::BtnRemoveClick);
+    MenuArchive->addSeparator();
+    ActRebuild = add(QStringLiteral("Rebuild"), QString(), &TForm1::BtnRebuildClick);
+}
+
 void TForm1::buildLayout()
 {
     Grid = new RecordGrid(*RxM, gridColumns(entryGridColumns()), this);
     Grid->setObjectName(QStringLiteral("Grid"));
     Grid->setFixedWidth(kEntryGridWidth);
+    Grid->setSeveralRowsAllowed(true);
+    Grid->setMarksChanged([this] { updateEntryStatus(); });
+    Grid->setRemoveRequested([this] { BtnRemoveClick(); });
+    Grid->setEditRequested([this] { BtnRenameClick(); });
+
+    // Under the entry grid, as wide as it: what the archive holds.
+    EntryStatus = new QLabel(this);
+    EntryStatus->setObjectName(QStringLiteral("EntryStatus"));
+    EntryStatus->setTextFormat(Qt::PlainText);
+    EntryStatus->setWordWrap(true);
+    EntryStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    EntryStatus->setContentsMargins(3, 1, 3, 1);
+    EntryStatus->hide();
 
     Panel1 = new QWidget(this);
     Splitter1 = new BevelSplitter(Qt::Vertical, Panel1);
@@ -320,10 +396,16 @@ void TForm1::buildLayout()
     panelLayout->setSpacing(0);
     panelLayout->addWidget(Splitter1);
 
+    auto* entryColumn = new QVBoxLayout;
+    entryColumn->setContentsMargins(0, 0, 0, 0);
+    entryColumn->setSpacing(0);
+    entryColumn->addWidget(Grid, 1);
+    entryColumn->addWidget(EntryStatus);
+
     auto* body = new QHBoxLayout;
     body->setContentsMargins(0, 0, 0, 0);
     body->setSpacing(0);
-    body->addWidget(Grid);
+    body->addLayout(entryColumn);
     body->addWidget(Panel1, 1);
 
     // Between the entry grid and the panel: a bar over the panel's left edge,
@@ -417,9 +499,11 @@ void TForm1::showEvent(QShowEvent* event)
 void TForm1::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    // The status bar takes no height from the design's layout: it shows in
-    // a window taller than the design.
-    StatusBar1->setVisible(height() + frameHeight_ > kDesignHeight);
+    // The status bar and the entry list's status line take no height from
+    // the design's layout: they show in a window taller than the design.
+    const bool taller = height() + frameHeight_ > kDesignHeight;
+    StatusBar1->setVisible(taller);
+    EntryStatus->setVisible(taller);
 }
 
 void TForm1::layoutTextureSplit()
@@ -467,9 +551,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
             const Qt::KeyboardModifiers shift = key->modifiers();
             guard([&] { FormKeyDown(code, shift); });
             // The window's own commands take their keys: a grid does not
-            // move a page on Alt+Page Down as well.
+            // move a page on Alt+Page Down as well. A name being edited in
+            // the entry grid keeps its keys (Ctrl+Z undoes typing there).
             bool command = false;
-            guard([&] { command = CommandKey(code, shift); });
+            if (!(Grid->cellEditor() && widget == static_cast<QWidget*>(Grid->cellEditor())))
+                guard([&] { command = CommandKey(code, shift); });
             if (command)
                 return true;
         }
@@ -479,6 +565,19 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 
 bool TForm1::CommandKey(int key, Qt::KeyboardModifiers shift)
 {
+    if (key == Qt::Key_Z) {
+        const Qt::KeyboardModifiers all = shift & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+        if (all == Qt::ControlModifier) {
+            if (ActUndo->isEnabled())
+                BtnUndoClick();
+            return true;
+        }
+        if (all == (Qt::ControlModifier | Qt::ShiftModifier)) {
+            if (ActRedo->isEnabled())
+                BtnRedoClick();
+            return true;
+        }
+    }
     const Qt::KeyboardModifiers mods = shift & (Qt::ControlModifier | Qt::AltModifier);
     if (mods == Qt::ControlModifier) {
         switch (key) {
@@ -586,12 +685,14 @@ void TForm1::ShowLevel(int level)
 
 void TForm1::GridTitleBtnClick(int column)
 {
+    entrySortField_ = Grid->columnField(column);
     RxM->SortOnField(Grid->columnField(column));
 }
 
 void TForm1::GridTXDTitleBtnClick(int column)
 {
     QueryTXD->SortOnField(GridTXD->columnField(column));
+    textureSortField_ = GridTXD->columnField(column);
 }
 
 void TForm1::setTextureItemsEnabled(bool enabled)
@@ -610,6 +711,8 @@ void TForm1::afterUserDelete(RecordGrid* grid)
     // With no texture left there is nothing to save or import over.
     if (grid == GridTXD && QueryTXD->IsEmpty())
         setTextureItemsEnabled(false);
+    updateArchiveItems();
+    updateEntryStatus();
     updateStatus();
 }
 
@@ -625,6 +728,10 @@ void TForm1::OpenArchive(const std::string& path)
 {
     setWindowTitle(QString::fromUtf8(kCaption));
     openedFile_.clear();
+    openedInfo_.reset();
+    entrySortField_.clear();
+    Grid->closeCellEditor();
+    StatusBar1->clearMessage();
     RxM->Empty();
     QueryTXD->Empty();
     setTextureItemsEnabled(false);
@@ -634,6 +741,8 @@ void TForm1::OpenArchive(const std::string& path)
     ArchivePath = path;
     ArchiveFileName = located.dataFile;
     StandaloneTxd = located.standalone;
+    updateArchiveItems();
+    updateEntryStatus();
 
     setBusyCursor(true);
     OpenScope load(*this);
@@ -654,10 +763,106 @@ void TForm1::OpenArchive(const std::string& path)
     setBusyCursor(false);
     LoadingDirectory = false;
     openedFile_ = path;
+    Grid->clearMarks();
+    noteArchive(archive);
     setWindowTitle(QString::fromUtf8(kCaption) + QStringLiteral(" - ")
                    + QFileInfo(QString::fromStdString(path)).fileName());
     updateStatus();
     Grid->setFocus();
+}
+
+void TForm1::noteArchive(const ArchiveContents& archive)
+{
+    openedFlavour_ = archive.flavour;
+    openedInfo_.reset();
+    openedInfoProblem_.clear();
+    // What the status line says; an archive whose data file cannot be read
+    // is still listed, as the directory has it.
+    try {
+        TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
+        openedInfo_ = archiveInfo(archive, data);
+    } catch (const Exception& e) {
+        openedInfoProblem_ = e.message();
+    }
+    updateArchiveItems();
+    updateEntryStatus();
+}
+
+void TForm1::ReloadArchive(const std::optional<std::string>& entryName)
+{
+    if (openedFile_.empty())
+        return;
+    Grid->closeCellEditor();
+    // What stays current: the entry by its name (and Pos, for names the
+    // archive holds twice), else the row at the same place; the texture by
+    // its name likewise.
+    const int row = RxM->CurrentIndex();
+    std::string keepName;
+    int64_t keepPos = 0;
+    if (entryName) {
+        keepName = *entryName;
+    } else if (!RxM->IsEmpty()) {
+        const DirectoryEntry current = currentEntry(*RxM);
+        keepName = current.name;
+        keepPos = current.pos;
+    }
+    std::optional<std::pair<std::string, int64_t>> texture;
+    if (!QueryTXD->IsEmpty() && QueryTXD->CurrentIndex() >= 0)
+        texture = std::make_pair(QueryTXD->FieldByName(TextureField::kName).AsString(),
+                                 QueryTXD->FieldByName(TextureField::kPos).AsInteger());
+    const std::string textureSort = textureSortField_;
+
+    setBusyCursor(true);
+    Recovery recovery;
+    const ArchiveContents archive = openArchive(ArchivePath, &recovery);
+    if (recovery.restored)
+        dialogs().messageBox(kApplicationTitle, recovery.message(ArchivePath));
+    {
+        OpenScope load(*this);
+        // One AfterScroll at the end, for the row that is current then.
+        LoadingDirectory = true;
+        load.suspend();
+        RxM->Empty();
+        fillEntryTable(*RxM, archive);
+        if (!entrySortField_.empty() && !RxM->IsEmpty())
+            RxM->SortOnField(entrySortField_);
+        int target = -1;
+        const int name = RxM->FieldIndex(EntryField::kName);
+        const int pos = RxM->FieldIndex(EntryField::kPos);
+        for (int r = 0; r < RxM->RowCount() && !keepName.empty(); ++r) {
+            if (RxM->RowText(r, name) != keepName)
+                continue;
+            if (target < 0 || RxM->RowInteger(r, pos) == keepPos)
+                target = r;
+        }
+        if (target < 0 && row >= 0)
+            target = std::min(row, RxM->RowCount() - 1);
+        if (target >= 0)
+            RxM->GoToRowNumber(target + 1);
+        else
+            RxM->First();
+        load.resume();
+    }
+    setBusyCursor(false);
+    Grid->clearMarks();
+    noteArchive(archive);
+    textureToKeep_ = texture;
+    struct KeepScope {
+        TForm1& form;
+        ~KeepScope() { form.textureToKeep_.reset(); }
+    } keepScope{*this};
+    RxM->FireAfterScroll();
+    if (!textureSort.empty() && !QueryTXD->IsEmpty()) {
+        // Sorted again as it was, the current texture shown once.
+        FillingTextures = true;
+        struct Filling {
+            TForm1& form;
+            ~Filling() { form.FillingTextures = false; }
+        } filling{*this};
+        QueryTXD->SortOnField(textureSort);
+        textureSortField_ = textureSort;
+    }
+    updateStatus();
 }
 
 void TForm1::RxMAfterScroll(RecordTable& /*table*/)
@@ -665,6 +870,7 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
     if (LoadingDirectory)
         return;
     FillingTextures = true;
+    textureSortField_.clear();
     QueryTXD->Empty();
     setTextureItemsEnabled(false);
     setLevelSelector(0);
@@ -686,6 +892,20 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
         listing = readTextureDictionary(file, entry.offset, StandaloneTxd ? fileSize : entryEnd(entry, fileSize));
     }
     fillTextureTable(*QueryTXD, listing, entry.pos);
+    if (textureToKeep_) {
+        // Read again after a change: the texture that was current stays so.
+        const int name = QueryTXD->FieldIndex(TextureField::kName);
+        const int pos = QueryTXD->FieldIndex(TextureField::kPos);
+        int target = -1;
+        for (int r = 0; r < QueryTXD->RowCount(); ++r) {
+            if (QueryTXD->RowText(r, name) != textureToKeep_->first)
+                continue;
+            if (target < 0 || QueryTXD->RowInteger(r, pos) == textureToKeep_->second)
+                target = r;
+        }
+        if (target >= 0)
+            QueryTXD->MoveBy(target - QueryTXD->CurrentIndex());
+    }
     FillingTextures = false;
     setBusyCursor(false);
     if (!QueryTXD->IsEmpty()) {
@@ -870,6 +1090,8 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
     if (earlier.restored)
         dialogs().messageBox(kApplicationTitle, earlier.message(ArchivePath));
     QueryTXDAfterScroll(nullptr);
+    // The import keeps an undo record.
+    updateArchiveItems();
 }
 
 std::string TForm1::pictureTargetText(const TextureRef& texture) const
@@ -897,22 +1119,46 @@ std::string TForm1::pictureTargetText(const TextureRef& texture) const
 
 void TForm1::runLongWork(const std::string& text, const std::function<void()>& work)
 {
+    if (runWork(
+            text, [&work](WorkProgress&) { work(); }, true)
+        != WorkEnd::Done)
+        throw ECancelled("Cancelled");
+}
+
+void TForm1::WorkProgress::set(int64_t done, int64_t total)
+{
+    permille_.store(total > 0 ? int(std::clamp<int64_t>(done * 1000 / total, 0, 1000)) : -1);
+}
+
+TForm1::WorkEnd TForm1::runWork(const std::string& text, const std::function<void(WorkProgress&)>& work,
+                                bool cancellable)
+{
     struct Task : LongTask {
         std::atomic<bool> done{false};
         std::atomic<bool> stop{false};
+        bool canStop = true;
+        WorkProgress progress;
         std::exception_ptr error;
         std::mutex mutex;
         std::condition_variable ended;
         bool finished() const override { return done.load(); }
-        void cancel() override { stop.store(true); }
+        void cancel() override
+        {
+            if (canStop)
+                stop.store(true);
+        }
+        bool cancellable() const override { return canStop; }
+        int permille() const override { return progress.permille(); }
     } task;
+    task.canStop = cancellable;
     setBusyCursor(true);
-    std::thread worker([&task, &work] {
+    std::thread worker([this, &task, &work] {
         // No cursor, no boxes from here: they are the user interface's.
         QuietThreadScope quiet;
-        CancelScope cancellable(&task.stop);
+        CancelScope scope(&task.stop);
         try {
-            work();
+            workThreadStarting();
+            work(task.progress);
         } catch (...) {
             task.error = std::current_exception();
         }
@@ -932,7 +1178,7 @@ void TForm1::runLongWork(const std::string& text, const std::function<void()>& w
         try {
             dialogs().showProgress(text, task);
         } catch (...) {
-            task.cancel();
+            task.stop.store(true);
             worker.join();
             throw;
         }
@@ -940,9 +1186,10 @@ void TForm1::runLongWork(const std::string& text, const std::function<void()>& w
     worker.join();
     setBusyCursor(false);
     if (task.stop.load())
-        throw ECancelled("Cancelled");
+        return task.error ? WorkEnd::Cancelled : WorkEnd::LateDone;
     if (task.error)
         std::rethrow_exception(task.error);
+    return WorkEnd::Done;
 }
 
 void TForm1::updateStatus()
@@ -953,12 +1200,11 @@ void TForm1::updateStatus()
         StatusFile->clear();
     } else {
         const qsizetype entries = RxM->RowCount();
-        StatusFile->setText(
-            QStringLiteral("%1 (%2), %3 %4")
-                .arg(QFileInfo(QString::fromStdString(openedFile_)).fileName(),
-                     StandaloneTxd ? QStringLiteral("texture dictionary") : QStringLiteral("archive directory"))
-                .arg(entries)
-                .arg(entries == 1 ? QStringLiteral("entry") : QStringLiteral("entries")));
+        StatusFile->setText(QStringLiteral("%1 (%2), %3 %4")
+                                .arg(QFileInfo(QString::fromStdString(openedFile_)).fileName(),
+                                     QString::fromUtf8(archiveFlavourName(openedFlavour_)))
+                                .arg(entries)
+                                .arg(entries == 1 ? QStringLiteral("entry") : QStringLiteral("entries")));
     }
     const TextureRef texture = currentTextureRef(*QueryTXD);
     if (FillingTextures || textureRowProblem(texture) != TextureProblem::None) {
@@ -1007,12 +1253,18 @@ void TForm1::updateZoomStatus()
 }
 
 namespace {
-// The one local file a drag carries, or nothing.
-std::optional<std::string> draggedFile(const QMimeData* mime)
+// The local files a drag carries; none when it carries anything else.
+std::vector<std::string> draggedFiles(const QMimeData* mime)
 {
-    if (!mime || !mime->hasUrls() || mime->urls().size() != 1 || !mime->urls().first().isLocalFile())
-        return std::nullopt;
-    return mime->urls().first().toLocalFile().toStdString();
+    std::vector<std::string> files;
+    if (!mime || !mime->hasUrls())
+        return files;
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile())
+            return {};
+        files.push_back(url.toLocalFile().toStdString());
+    }
+    return files;
 }
 
 bool namesArchive(const std::string& path)
@@ -1020,31 +1272,71 @@ bool namesArchive(const std::string& path)
     const std::string extension = asciiLower(fileExtension(path));
     return namesTextureDictionary(path) || extension == ".dir" || extension == ".img";
 }
+
+// A lone archive directory or .img: it opens wherever it is dropped.
+bool opensWherever(const std::vector<std::string>& files)
+{
+    if (files.size() != 1)
+        return false;
+    const std::string extension = asciiLower(fileExtension(files[0]));
+    return extension == ".dir" || extension == ".img";
+}
 }  // namespace
+
+bool TForm1::dropAddsFiles(const QPoint& at, const std::vector<std::string>& files) const
+{
+    if (files.empty() || !entriesEditable() || opensWherever(files))
+        return false;
+    return Grid->rect().contains(Grid->mapFrom(this, at));
+}
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (draggedFile(event->mimeData()))
+    if (!draggedFiles(event->mimeData()).empty())
         event->acceptProposedAction();
+}
+
+void TForm1::dragMoveEvent(QDragMoveEvent* event)
+{
+    // Several files go only into the entry grid.
+    const std::vector<std::string> files = draggedFiles(event->mimeData());
+    if (files.size() == 1 || dropAddsFiles(event->position().toPoint(), files))
+        event->acceptProposedAction();
+    else
+        event->ignore();
 }
 
 void TForm1::dropEvent(QDropEvent* event)
 {
-    const std::optional<std::string> file = draggedFile(event->mimeData());
-    if (!file)
+    const std::vector<std::string> files = draggedFiles(event->mimeData());
+    if (files.empty())
         return;
     event->acceptProposedAction();
-    const QPoint at = ImageScrollBox1->mapFrom(this, event->position().toPoint());
-    const bool onView = ImageScrollBox1->rect().contains(at);
-    const std::string path = *file;
+    const QPoint at = event->position().toPoint();
+    const bool add = dropAddsFiles(at, files);
+    const QPoint onViewAt = ImageScrollBox1->mapFrom(this, at);
+    const bool onView = ImageScrollBox1->rect().contains(onViewAt);
     // Handled once the drop has ended, so no modal dialog runs inside the
     // drag and drop machinery.
-    QTimer::singleShot(0, this, [this, path, onView] {
+    QTimer::singleShot(0, this, [this, files, add, onView] {
         guard([&] {
-            if (namesArchive(path))
-                OpenArchive(path);
+            if (add)
+                AddFiles(files);
+            else if (files.size() != 1)
+                return;
+            else if (namesArchive(files[0]))
+                OpenArchive(files[0]);
             else if (onView && BtnImport->isEnabled())
-                ImportTexture(path);
+                ImportTexture(files[0]);
         });
     });
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // Another program (quarnix-tool) may have changed the archive, or its
+    // undo records, while the window was in the background.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        guard([this] { updateArchiveItems(); });
 }

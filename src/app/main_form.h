@@ -8,11 +8,16 @@
 // Beside the design's controls: the toolbar's "Alpha" toggle and mip level
 // selector, the zoom keys (Ctrl+plus, Ctrl+minus, Ctrl+0; Ctrl+wheel over
 // the view), Ctrl+O for Open, Alt+Page Up / Alt+Page Down for the level, a
-// movable bar between the entry list and the textures, and a status bar.
-// At its design size (715 x 468) the window keeps the design's layout to
-// the pixel: the status bar shows only in a taller window, and the height a
+// movable bar between the entry list and the textures, and a status bar;
+// the "Archive" menu of entry edits (new archive, add, replace, extract,
+// rename, remove, rebuild), "Undo" and "Redo" of the newest change to the
+// open archive (Ctrl+Z, Ctrl+Shift+Z), several entries marked at once, and a
+// status line under the entry list. At its design size (715 x 468) the
+// window keeps the design's layout to the pixel: the status bar and the
+// entry list's status line show only in a taller window, and the height a
 // window has beyond the design goes to the image view.
 #include "app/record_grid.h"
+#include "archive/entry_edits.h"
 #include "imaging/ui/image_scroll_box.h"
 #include "platform/user_dialogs.h"
 #include "tables/record_table.h"
@@ -24,12 +29,17 @@
 #include <QSplitter>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+class ArchiveEditor;
+class QAction;
 class QLabel;
+class QMenu;
 class QSpinBox;
 class QStatusBar;
 class QToolButton;
@@ -62,6 +72,9 @@ public:
     std::function<void()> onDragStart;
 
 protected:
+    // Runs on the work's own thread before runWork's work (nothing here; a
+    // test holds the work back to press Cancel first).
+    virtual void workThreadStarting() {}
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -126,7 +139,26 @@ public:
     FileDialogSetup OD;                 // Open
     FileDialogSetup SD;                 // Save as TGA
     FileDialogSetup OpenPictureDialog;  // Import Texture
-    TFormImage* FormImage = nullptr;    // the import preview dialog, created hidden
+    // ---- the archive's entries changed ----
+    QToolButton* BtnArchive = nullptr;  // "Archive": the menu of entry edits
+    QMenu* MenuArchive = nullptr;
+    QToolButton* BtnUndo = nullptr;  // the newest change to the open archive undone
+    QToolButton* BtnRedo = nullptr;
+    QAction* ActUndo = nullptr;        // "Undo import of sunset_DXT5" (Ctrl+Z)
+    QAction* ActRedo = nullptr;        // "Redo ..." (Ctrl+Shift+Z)
+    QAction* ActNewArchive = nullptr;  // "New archive..."
+    QAction* ActAdd = nullptr;         // "Add..."
+    QAction* ActReplace = nullptr;     // "Replace..."
+    QAction* ActExtract = nullptr;     // "Extract..."
+    QAction* ActRename = nullptr;      // "Rename" (F2)
+    QAction* ActRemove = nullptr;      // "Remove from archive" (Shift+Delete)
+    QAction* ActRebuild = nullptr;     // "Rebuild"
+    QLabel* EntryStatus = nullptr;     // under the entry grid: flavour, entries, gaps
+    FileDialogSetup SDNewArchive;      // New archive
+    FileDialogSetup ODAdd;             // Add (several files)
+    FileDialogSetup ODReplace;         // Replace
+    FileDialogSetup FDExtract;         // Extract (a folder)
+    TFormImage* FormImage = nullptr;   // the import preview dialog, created hidden
     // How long work (preparing a picture for an import) runs before its
     // progress box with Cancel shows, in milliseconds; with 0 or less the box
     // always shows.
@@ -190,6 +222,74 @@ public:
     // user cancelled (whether or not the work had ended by then).
     void runLongWork(const std::string& text, const std::function<void()>& work);
 
+    // How far work run by runWork has come, set from the work's thread.
+    class WorkProgress {
+    public:
+        void set(int64_t done, int64_t total);
+        int permille() const { return permille_.load(); }
+
+    private:
+        std::atomic<int> permille_{-1};
+    };
+    enum class WorkEnd {
+        Done,       // the work ended without an error, and nobody cancelled it
+        LateDone,   // Cancel came after the work could stop: it was all done
+        Cancelled,  // the work stopped on Cancel (its error, if any, dropped)
+    };
+    // Runs `work` as runLongWork does; its box shows how far the work has
+    // come where it says so, and has Cancel only when `cancellable` (work
+    // that cannot stop, such as a transaction under way, has none). Raises
+    // what `work` raised unless the user cancelled.
+    WorkEnd runWork(const std::string& text, const std::function<void(WorkProgress&)>& work, bool cancellable);
+
+    // ---- archive edits, undo and redo ----
+    // Each edit opens the archive for editing (exclusive locks on its files,
+    // an interrupted change undone first), checks that the rows it works on
+    // still stand for the archive's entries, makes the change as one
+    // transaction of the archive core, lets the archive go and reads it again
+    // (ReloadArchive), and says what it did in the status bar. A refusal or
+    // failure shows the error box; the archive is then as it was.
+    void BtnUndoClick();
+    void BtnRedoClick();
+    // "New archive...": a .dir (with its .img) or a VER2 .img, empty, then opened.
+    void BtnNewArchiveClick();
+    // "Add...": files chosen in the dialog, added as AddFiles adds them.
+    void BtnAddClick();
+    // The files become entries named by their base names; names the archive
+    // holds already are replaced after the user agrees (nothing is done
+    // otherwise). The last file's entry becomes current.
+    void AddFiles(const std::vector<std::string>& files);
+    // "Replace...": the current entry's bytes become a chosen file's.
+    void BtnReplaceClick();
+    void ReplaceEntry(const std::string& file);
+    // "Remove from archive" (Shift+Delete in the entry grid): the marked
+    // entries (or the current one) go from the archive, after the user agrees.
+    void BtnRemoveClick();
+    // "Rename" (F2 in the entry grid): the current entry's name is edited in
+    // the grid; Enter renames it (RenameEntry).
+    void BtnRenameClick();
+    void RenameEntry(const std::string& newNameUtf8);
+    // "Rebuild": the archive written again without gaps, with a progress box
+    // whose Cancel leaves the old archive.
+    void BtnRebuildClick();
+    // "Extract...": the marked entries (or the current one) written to files
+    // of a chosen folder (ExtractEntries).
+    void BtnExtractClick();
+    void ExtractEntries(const std::string& folder);
+    // Reads the open archive again: the entries (sorted as they were), then
+    // the current entry's textures and the view. The entry named `entryName`
+    // (Windows-1250; the one current before when nullopt) stays current where
+    // it still exists, else the row at the same place; the current texture
+    // likewise. The rows marked are unmarked.
+    void ReloadArchive(const std::optional<std::string>& entryName = std::nullopt);
+    // The edits' items enabled for what is open, Undo and Redo named after
+    // the changes they would take back (read from the archive's undo records).
+    void updateArchiveItems();
+    // The entry grid's status line.
+    void updateEntryStatus();
+    // True when the open file's entries can be edited (a .dir or a VER2 .img).
+    bool entriesEditable() const;
+
     // Empties the image view: it shows nothing afterwards.
     virtual void clearImageView();
     // Enables or disables "Save as TGA" and "Import Texture" together.
@@ -207,14 +307,22 @@ public:
     void updateStatus();
 
 protected:
+    // Runs on the work's own thread before runWork's work (nothing here; a
+    // test holds the work back to press Cancel first).
+    virtual void workThreadStarting() {}
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     // A file dropped on the window: an archive directory or dictionary is
     // opened; a picture dropped on the image view is imported over the
     // current texture.
+    // Files dropped on the entry grid of an archive whose entries can be
+    // edited are added to it (AddFiles), except one lone .dir or .img, which
+    // opens as anywhere else.
     void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildToolBar();
@@ -229,10 +337,37 @@ private:
     void setLevelSelector(int levels);
     void updateZoomStatus();
     std::string pictureTargetText(const TextureRef& texture) const;
+    void buildArchiveMenu();
+    // Notes what the archive just read holds (flavour, gaps) for the status
+    // line and the edits' items.
+    void noteArchive(const ArchiveContents& archive);
+    // The entries the rows stand for in `entries` (the archive as read now);
+    // when one no longer does, `editor` (holding the archive) is let go, the
+    // archive is read again and EEntryEditError says that nothing was changed.
+    std::vector<DirectoryEntry> entriesOfRows(const std::vector<DirectoryEntry>& entries, const std::vector<int>& rows,
+                                              std::unique_ptr<ArchiveEditor>* editor = nullptr);
+    // Opens the archive for an edit (telling what its recovery did).
+    std::unique_ptr<ArchiveEditor> openEditor();
+    // Reads the archive as it is now (an interrupted change undone first,
+    // and told).
+    ArchiveContents readArchiveNow();
+    // Says what an edit did, in the status bar.
+    void tell(const std::string& text);
+    void requireEditable() const;
+    bool dropAddsFiles(const QPoint& at, const std::vector<std::string>& files) const;
 
     std::unique_ptr<UserDialogs> dialogs_;
     bool shownOnce_ = false;
     std::string openedFile_;  // the file Open last opened in full
+    ArchiveFlavour openedFlavour_ = ArchiveFlavour::Directory;
+    std::optional<ArchiveInfo> openedInfo_;  // what the open archive holds (none: its data file cannot be read)
+    std::string openedInfoProblem_;          // why not
+    std::string entrySortField_;             // the field the entry list was last sorted on
+    std::string textureSortField_;           // the same for the texture list of the current entry
+    // A texture that RxMAfterScroll makes current instead of the last one
+    // (ReloadArchive keeps the texture that was current): its name and Pos.
+    std::optional<std::pair<std::string, int64_t>> textureToKeep_;
+    std::string lastExtractFolder_;
     int shownLevel_ = 0;
     int frameHeight_ = 0;  // what the window manager's frame adds to the height
     // The texture grid's chosen height and the image view's least height

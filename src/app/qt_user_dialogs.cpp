@@ -59,15 +59,18 @@ QString firstExtension(const QString& nameFilter)
 }
 
 struct FileDialogAnswer {
-    std::string fileName;
+    std::vector<std::string> fileNames;
     int filterIndex = 0;
 };
 
-std::optional<FileDialogAnswer> runFileDialog(QWidget* parent, const FileDialogSetup& setup, bool save)
+std::optional<FileDialogAnswer> runFileDialog(QWidget* parent, const FileDialogSetup& setup, bool save,
+                                              bool several = false)
 {
     QFileDialog dialog(parent, qs(setup.title));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(!save && setup.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setFileMode(several                        ? QFileDialog::ExistingFiles
+                       : !save && setup.fileMustExist ? QFileDialog::ExistingFile
+                                                      : QFileDialog::AnyFile);
     QStringList filters = toQtNameFilters(setup.filter);
     filters << toQtNameFilters(setup.extraFilters);
     if (!filters.isEmpty())
@@ -95,8 +98,11 @@ std::optional<FileDialogAnswer> runFileDialog(QWidget* parent, const FileDialogS
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty())
         return std::nullopt;
-    return FileDialogAnswer{files.first().toStdString(),
-                            int(std::max<qsizetype>(0, filters.indexOf(dialog.selectedNameFilter())))};
+    FileDialogAnswer answer;
+    for (const QString& f : files)
+        answer.fileNames.push_back(f.toStdString());
+    answer.filterIndex = int(std::max<qsizetype>(0, filters.indexOf(dialog.selectedNameFilter())));
+    return answer;
 }
 
 }  // namespace
@@ -109,13 +115,13 @@ QString toQtFileFilter(const std::string& filter)
 std::optional<std::string> QtUserDialogs::openFile(const FileDialogSetup& dialog)
 {
     const std::optional<FileDialogAnswer> answer = runFileDialog(parent_, dialog, false);
-    return answer ? std::optional<std::string>(answer->fileName) : std::nullopt;
+    return answer ? std::optional<std::string>(answer->fileNames.front()) : std::nullopt;
 }
 
 std::optional<std::string> QtUserDialogs::saveFile(const FileDialogSetup& dialog)
 {
     const std::optional<FileDialogAnswer> answer = runFileDialog(parent_, dialog, true);
-    return answer ? std::optional<std::string>(answer->fileName) : std::nullopt;
+    return answer ? std::optional<std::string>(answer->fileNames.front()) : std::nullopt;
 }
 
 std::optional<SaveFileChoice> QtUserDialogs::saveFileChoosingFilter(const FileDialogSetup& dialog)
@@ -123,7 +129,26 @@ std::optional<SaveFileChoice> QtUserDialogs::saveFileChoosingFilter(const FileDi
     const std::optional<FileDialogAnswer> answer = runFileDialog(parent_, dialog, true);
     if (!answer)
         return std::nullopt;
-    return SaveFileChoice{answer->fileName, answer->filterIndex};
+    return SaveFileChoice{answer->fileNames.front(), answer->filterIndex};
+}
+
+std::vector<std::string> QtUserDialogs::openFiles(const FileDialogSetup& dialog)
+{
+    std::optional<FileDialogAnswer> answer = runFileDialog(parent_, dialog, false, true);
+    return answer ? std::move(answer->fileNames) : std::vector<std::string>{};
+}
+
+std::optional<std::string> QtUserDialogs::chooseFolder(const FileDialogSetup& setup)
+{
+    QFileDialog dialog(parent_, qs(setup.title));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (!setup.fileName.empty())
+        dialog.setDirectory(qs(setup.fileName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first().toStdString();
 }
 
 bool QtUserDialogs::confirm(const std::string& caption, const std::string& text)
@@ -189,40 +214,60 @@ public:
         setModal(true);
         label_ = new QLabel(text, this);
         label_->setTextFormat(Qt::PlainText);
-        auto* bar = new QProgressBar(this);
-        bar->setRange(0, 0);  // busy: the work does not say how far it is
-        bar->setTextVisible(false);
+        bar_ = new QProgressBar(this);
+        showHowFar();
         cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+        cancel_->setVisible(task_.cancellable());
         connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });
         auto* layout = new QVBoxLayout(this);
         layout->addWidget(label_);
-        layout->addWidget(bar);
+        layout->addWidget(bar_);
         layout->addWidget(cancel_, 0, Qt::AlignRight);
         setMinimumWidth(360);
         auto* poll = new QTimer(this);
         connect(poll, &QTimer::timeout, this, [this] {
             if (task_.finished())
                 done(QDialog::Accepted);
+            else
+                showHowFar();
         });
         poll->start(20);
     }
 
     // Cancel, Esc and the close box: the work is asked to stop; the box
-    // closes when it has.
+    // closes when it has. Work that cannot stop keeps the box up.
     void reject() override
     {
         if (task_.finished()) {
             QDialog::reject();
             return;
         }
+        if (!task_.cancellable())
+            return;
         task_.cancel();
         cancel_->setEnabled(false);
         label_->setText(QStringLiteral("Cancelling..."));
     }
 
 private:
+    // The share done where the work says, else a busy bar.
+    void showHowFar()
+    {
+        const int permille = task_.permille();
+        if (permille < 0) {
+            bar_->setRange(0, 0);
+            bar_->setTextVisible(false);
+            return;
+        }
+        bar_->setRange(0, 1000);
+        bar_->setValue(std::clamp(permille, 0, 1000));
+        bar_->setFormat(QStringLiteral("%p%"));
+        bar_->setTextVisible(true);
+    }
+
     LongTask& task_;
     QLabel* label_ = nullptr;
+    QProgressBar* bar_ = nullptr;
     QPushButton* cancel_ = nullptr;
 };
 

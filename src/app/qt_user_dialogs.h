@@ -7,9 +7,11 @@
 
 class QWidget;
 
-// The box QtUserDialogs::showProgress shows: `text`, a busy bar and
-// "Cancel". Cancel (the button, Esc or the close box) asks the task to stop
-// and the box stays, saying so, until the task has ended; then it closes.
+// The box QtUserDialogs::showProgress shows: `text`, a bar (how far the
+// work has come, or busy where it does not say) and, for work that can be
+// stopped, "Cancel". Cancel (the button, Esc or the close box) asks the task
+// to stop and the box stays, saying so, until the task has ended; then it
+// closes. Work that cannot be stopped keeps its box up until it has ended.
 class ProgressBox;
 
 // Converts a "description|patterns|..." filter to Qt's "description (p1 p2)"
@@ -36,6 +38,8 @@ public:
     // appended to a name typed without one.
     std::optional<SaveFileChoice> saveFileChoosingFilter(const FileDialogSetup& dialog) override;
     void showProgress(const std::string& text, LongTask& task) override;
+    std::vector<std::string> openFiles(const FileDialogSetup& dialog) override;
+    std::optional<std::string> chooseFolder(const FileDialogSetup& dialog) override;
 
 private:
     QWidget* parent_;

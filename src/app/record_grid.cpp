@@ -6,8 +6,10 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -84,6 +86,7 @@ void RecordTableModel::refreshAll(RecordTable& table)
     rows_ = table.DisplayRowCount();
     current_ = table.CurrentIndex();
     endResetModel();
+    emit rowsReset();
     emit cursorMoved();
 }
 
@@ -140,6 +143,7 @@ void RecordGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
 {
     const bool current = index.row() == grid_->shownCurrentRow();
     const bool focused = current && index.column() == grid_->focusedColumn() && grid_->hasFocus();
+    const bool marked = grid_->isMarked(index.row());
     QColor background = RecordGrid::kBackground;
     QColor text = option.palette.color(QPalette::Active, QPalette::Text);
     if (focused) {
@@ -147,9 +151,19 @@ void RecordGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
         text = option.palette.color(QPalette::Active, QPalette::HighlightedText);
     } else if (current) {
         background = RecordGrid::kCurrentRow;
+    } else if (marked) {
+        background = RecordGrid::kMarkedRow;
     }
     painter->save();
     painter->fillRect(option.rect, background);
+    if (current && marked) {
+        // The current row keeps its colour; lines above and below it say
+        // that it is marked too.
+        painter->fillRect(QRect(option.rect.left(), option.rect.top(), option.rect.width(), 2),
+                          RecordGrid::kMarkedFrame);
+        painter->fillRect(QRect(option.rect.left(), option.rect.bottom() - 1, option.rect.width(), 2),
+                          RecordGrid::kMarkedFrame);
+    }
     painter->setPen(text);
     painter->setFont(option.font);
     const auto align = Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt());
@@ -166,6 +180,8 @@ void RecordGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
 
 const QColor RecordGrid::kBackground(0xFF, 0xFB, 0xF0);
 const QColor RecordGrid::kCurrentRow(0x00, 0xFF, 0xFF);
+const QColor RecordGrid::kMarkedRow(0xC4, 0xD4, 0xF4);
+const QColor RecordGrid::kMarkedFrame(0x30, 0x50, 0xB0);
 
 namespace {
 std::vector<int> fieldIndexesOf(RecordTable& table, const std::vector<GridColumn>& columns)
@@ -234,6 +250,13 @@ RecordGrid::RecordGrid(RecordTable& table, std::vector<GridColumn> columns, QWid
 
     connect(model_, &RecordTableModel::cursorMoved, this, &RecordGrid::followCurrent);
     connect(model_, &RecordTableModel::centreRequested, this, &RecordGrid::centreCurrent);
+    connect(model_, &RecordTableModel::rowsReset, this, &RecordGrid::pruneMarks);
+    // The cell being edited belongs to the row that was current.
+    connect(model_, &RecordTableModel::rowsReset, this, &RecordGrid::closeCellEditor);
+    connect(model_, &RecordTableModel::cursorMoved, this, [this] {
+        if (editor_ && model_->table().CurrentIndex() != editRow_)
+            closeCellEditor();
+    });
 
     std::vector<int> design;
     for (const GridColumn& c : columns_)
@@ -363,6 +386,163 @@ void RecordGrid::updateGeometries()
     inGeometry_ = false;
 }
 
+// ---- marks ----
+
+void RecordGrid::setSeveralRowsAllowed(bool allowed)
+{
+    several_ = allowed;
+    if (!allowed)
+        clearMarks();
+}
+
+int64_t RecordGrid::creationOfRow(int row) const
+{
+    RecordTable& t = table();
+    return row >= 0 && row < t.RowCount() ? t.RowCreationNumber(row) : 0;
+}
+
+int RecordGrid::rowOfCreation(int64_t creation) const
+{
+    RecordTable& t = table();
+    for (int r = 0; r < t.RowCount(); ++r)
+        if (t.RowCreationNumber(r) == creation)
+            return r;
+    return -1;
+}
+
+bool RecordGrid::isMarked(int row) const
+{
+    return !marked_.empty() && marked_.count(creationOfRow(row)) > 0;
+}
+
+std::vector<int> RecordGrid::markedRows() const
+{
+    std::vector<int> rows;
+    if (marked_.empty())
+        return rows;
+    RecordTable& t = table();
+    for (int r = 0; r < t.RowCount(); ++r)
+        if (marked_.count(t.RowCreationNumber(r)))
+            rows.push_back(r);
+    return rows;
+}
+
+std::vector<int> RecordGrid::chosenRows() const
+{
+    std::vector<int> rows = markedRows();
+    if (rows.empty() && table().CurrentIndex() >= 0 && table().CurrentIndex() < table().RowCount())
+        rows.push_back(table().CurrentIndex());
+    return rows;
+}
+
+void RecordGrid::clearMarks()
+{
+    anchor_ = creationOfRow(table().CurrentIndex());
+    if (marked_.empty())
+        return;
+    marked_.clear();
+    notifyMarks();
+}
+
+void RecordGrid::markAll()
+{
+    RecordTable& t = table();
+    for (int r = 0; r < t.RowCount(); ++r)
+        marked_.insert(t.RowCreationNumber(r));
+    notifyMarks();
+}
+
+void RecordGrid::markRange(int64_t anchor)
+{
+    const int a = rowOfCreation(anchor);
+    const int b = table().CurrentIndex();
+    marked_.clear();
+    if (a >= 0 && b >= 0)
+        for (int r = std::min(a, b); r <= std::max(a, b) && r < table().RowCount(); ++r)
+            marked_.insert(table().RowCreationNumber(r));
+}
+
+void RecordGrid::marksAfterMove(int64_t from, Qt::KeyboardModifiers modifiers)
+{
+    if (!several_)
+        return;
+    if (modifiers & Qt::ShiftModifier) {
+        if (anchor_ == 0 || rowOfCreation(anchor_) < 0)
+            anchor_ = from;
+        markRange(anchor_);
+        notifyMarks();
+    } else if (!(modifiers & Qt::ControlModifier)) {
+        clearMarks();
+    }
+}
+
+void RecordGrid::pruneMarks()
+{
+    if (marked_.empty())
+        return;
+    std::set<int64_t> present;
+    RecordTable& t = table();
+    for (int r = 0; r < t.RowCount(); ++r)
+        if (marked_.count(t.RowCreationNumber(r)))
+            present.insert(t.RowCreationNumber(r));
+    if (present.size() == marked_.size())
+        return;
+    marked_ = std::move(present);
+    notifyMarks();
+}
+
+void RecordGrid::notifyMarks()
+{
+    viewport()->update();
+    if (marksChanged_)
+        marksChanged_();
+}
+
+// ---- cell editor ----
+
+void RecordGrid::editCurrentCell(int column, const QString& text, std::function<void(const QString&)> commit)
+{
+    closeCellEditor();
+    const int row = table().CurrentIndex();
+    if (row < 0 || column < 0 || column >= model_->columnCount())
+        return;
+    editRow_ = row;
+    editColumn_ = column;
+    commitEdit_ = std::move(commit);
+    editor_ = new QLineEdit(viewport());
+    editor_->setObjectName(QStringLiteral("CellEditor"));
+    editor_->setFrame(false);
+    editor_->setFont(font());
+    editor_->setText(text);
+    editor_->selectAll();
+    editor_->installEventFilter(this);
+    placeCellEditor();
+    editor_->show();
+    editor_->setFocus(Qt::OtherFocusReason);
+}
+
+void RecordGrid::placeCellEditor()
+{
+    if (editor_)
+        editor_->setGeometry(visualRect(model_->index(editRow_, editColumn_)));
+}
+
+void RecordGrid::closeCellEditor()
+{
+    if (!editor_)
+        return;
+    QLineEdit* editor = editor_;
+    editor_ = nullptr;
+    commitEdit_ = nullptr;
+    editRow_ = -1;
+    const bool hadFocus = editor->hasFocus();
+    editor->removeEventFilter(this);
+    editor->hide();
+    editor->deleteLater();
+    if (hadFocus)
+        setFocus(Qt::OtherFocusReason);
+}
+
 void RecordGrid::applyTopRow()
 {
     const int rows = model_->rowCount();
@@ -372,6 +552,7 @@ void RecordGrid::applyTopRow()
     inner->setRange(0, maxTop);
     inner->setValue(topRow_);
     viewport()->update();
+    placeCellEditor();
 }
 
 void RecordGrid::followCurrent()
@@ -499,12 +680,16 @@ void RecordGrid::onScrollReleased()
 
 void RecordGrid::keyPressEvent(QKeyEvent* event)
 {
-    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const bool ctrl = modifiers & Qt::ControlModifier;
     const int lastColumn = std::max(0, model_->columnCount() - 1);
     RecordTable& t = table();
+    const int64_t from = creationOfRow(t.CurrentIndex());
     bool handled = true;
+    bool moving = false;  // a key that moves among the rows
     switch (event->key()) {
     case Qt::Key_Up:
+        moving = true;
         runHandler([&] {
             if (ctrl)
                 moveToVisibleRow(topRow());
@@ -513,6 +698,7 @@ void RecordGrid::keyPressEvent(QKeyEvent* event)
         });
         break;
     case Qt::Key_Down:
+        moving = true;
         runHandler([&] {
             if (ctrl)
                 moveToVisibleRow(bottomRow());
@@ -521,6 +707,7 @@ void RecordGrid::keyPressEvent(QKeyEvent* event)
         });
         break;
     case Qt::Key_PageUp:
+        moving = true;
         runHandler([&] {
             if (ctrl)
                 moveToVisibleRow(topRow());
@@ -529,6 +716,7 @@ void RecordGrid::keyPressEvent(QKeyEvent* event)
         });
         break;
     case Qt::Key_PageDown:
+        moving = true;
         runHandler([&] {
             if (ctrl)
                 moveToVisibleRow(bottomRow());
@@ -537,16 +725,20 @@ void RecordGrid::keyPressEvent(QKeyEvent* event)
         });
         break;
     case Qt::Key_Home:
-        if (ctrl)
+        if (ctrl) {
+            moving = true;
             runHandler([&] { t.First(); });
-        else
+        } else {
             setFocusedColumn(0);
+        }
         break;
     case Qt::Key_End:
-        if (ctrl)
+        if (ctrl) {
+            moving = true;
             runHandler([&] { t.Last(); });
-        else
+        } else {
             setFocusedColumn(lastColumn);
+        }
         break;
     case Qt::Key_Left: setFocusedColumn(focusedColumn_ - 1); break;
     case Qt::Key_Right: setFocusedColumn(focusedColumn_ + 1); break;
@@ -568,7 +760,11 @@ void RecordGrid::keyPressEvent(QKeyEvent* event)
         break;
     case Qt::Key_Delete:
         if (!ctrl) {
-            handled = false;
+            // Shift+Delete: the owner's command (the list's own Ctrl+Delete
+            // stays as it is).
+            handled = removeRequested_ && (modifiers & ~Qt::KeypadModifier) == Qt::ShiftModifier;
+            if (handled)
+                runHandler(removeRequested_);
             break;
         }
         runHandler([&] {
@@ -581,8 +777,36 @@ void RecordGrid::keyPressEvent(QKeyEvent* event)
                 afterDelete_();
         });
         break;
+    case Qt::Key_F2:
+        handled = editRequested_ && (modifiers & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (handled)
+            runHandler(editRequested_);
+        break;
+    case Qt::Key_A:
+        // Ctrl+A marks every row.
+        handled = several_ && modifiers == Qt::ControlModifier;
+        if (handled)
+            markAll();
+        break;
+    case Qt::Key_Space:
+        // Ctrl+Space marks or unmarks the current row.
+        handled = several_ && modifiers == Qt::ControlModifier && from != 0;
+        if (handled) {
+            if (!marked_.erase(from))
+                marked_.insert(from);
+            anchor_ = from;
+            notifyMarks();
+        }
+        break;
+    case Qt::Key_Escape:
+        handled = several_ && !marked_.empty() && modifiers == Qt::NoModifier;
+        if (handled)
+            clearMarks();
+        break;
     default: handled = false; break;
     }
+    if (moving)
+        marksAfterMove(from, modifiers);
     if (handled)
         event->accept();
     else
@@ -626,8 +850,23 @@ void RecordGrid::mousePressEvent(QMouseEvent* event)
         event->accept();
         return;
     }
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const int64_t from = creationOfRow(table().CurrentIndex());
     setFocusedColumn(column);
     runHandler([&] { moveToVisibleRow(row); });
+    if (several_ && (modifiers & Qt::ControlModifier) && !(modifiers & Qt::ShiftModifier)) {
+        // Ctrl+click: the row joins the marks or leaves them; the row that
+        // was current is marked first when nothing was.
+        const int64_t clicked = creationOfRow(row);
+        if (marked_.empty() && from != 0 && from != clicked)
+            marked_.insert(from);
+        if (clicked != 0 && !marked_.erase(clicked))
+            marked_.insert(clicked);
+        anchor_ = clicked;
+        notifyMarks();
+    } else {
+        marksAfterMove(from, modifiers);
+    }
     event->accept();
 }
 
@@ -668,6 +907,29 @@ bool RecordGrid::focusNextPrevChild(bool)
 
 bool RecordGrid::eventFilter(QObject* watched, QEvent* event)
 {
+    if (editor_ && watched == editor_) {
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                const QString text = editor_->text();
+                std::function<void(const QString&)> commit = commitEdit_;
+                closeCellEditor();
+                if (commit)
+                    runHandler([&] { commit(text); });
+                return true;
+            }
+            if (key->key() == Qt::Key_Escape) {
+                closeCellEditor();
+                return true;
+            }
+        } else if (event->type() == QEvent::FocusOut) {
+            // Leaving the editor (not the window) drops what was typed.
+            const auto reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+                QTimer::singleShot(0, this, [this] { closeCellEditor(); });
+        }
+        return false;
+    }
     if (event->type() == QEvent::Wheel
         && (watched == nav_ || watched == horizontalHeader() || watched == horizontalHeader()->viewport())) {
         handleWheel(static_cast<QWheelEvent*>(event));

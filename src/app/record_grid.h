@@ -15,9 +15,11 @@
 #include <QTableView>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
+class QLineEdit;
 class QScrollBar;
 
 // A column of a grid: the field it shows and its width at design size.
@@ -55,6 +57,8 @@ public:
     void showCurrentInMiddle(RecordTable& table) override;
 
 signals:
+    // Every row may have changed (emptied, sorted, deleted, refilled).
+    void rowsReset();
     // The current row or the end flags changed: follow them.
     void cursorMoved();
     // Show the current row in the middle of the visible rows.
@@ -84,8 +88,10 @@ private:
 class RecordGrid : public QTableView {
     Q_OBJECT
 public:
-    static const QColor kBackground;  // #FFFBF0
-    static const QColor kCurrentRow;  // #00FFFF
+    static const QColor kBackground;   // #FFFBF0
+    static const QColor kCurrentRow;   // #00FFFF
+    static const QColor kMarkedRow;    // a marked row that is not the current one
+    static const QColor kMarkedFrame;  // the lines above and below a marked current row
 
     RecordGrid(RecordTable& table, std::vector<GridColumn> columns, QWidget* parent = nullptr);
     ~RecordGrid() override;
@@ -102,6 +108,10 @@ public:
     void setDeleteConfirmation(std::function<bool()> confirm) { confirmDelete_ = std::move(confirm); }
     // Runs after Ctrl+Delete has deleted a row (inside the guard).
     void setAfterUserDelete(std::function<void()> handler) { afterDelete_ = std::move(handler); }
+    // Shift+Delete (without Ctrl) and F2: what the grid's owner does with
+    // them (inside the guard); without a handler the keys do nothing.
+    void setRemoveRequested(std::function<void()> handler) { removeRequested_ = std::move(handler); }
+    void setEditRequested(std::function<void()> handler) { editRequested_ = std::move(handler); }
     // A click on column title `column` (inside the guard).
     void setTitleClickHandler(std::function<void(int column)> handler) { titleClick_ = std::move(handler); }
 
@@ -121,6 +131,39 @@ public:
     QScrollBar* navigationBar() const { return nav_; }
 
     void detachFromTable() { model_->detach(); }
+
+    // ---- several rows marked ----
+    // In a grid that allows it, several rows can be marked for a command,
+    // beside the table's current row, which every click and key moves exactly
+    // as in a grid without marks. Ctrl+click marks or unmarks the clicked row
+    // (the current row is marked first when none is), Shift+click and a
+    // moving key with Shift mark the rows from the anchor (where the marking
+    // began) to the new current row, Ctrl+Space marks or unmarks the current
+    // row, Ctrl+A marks every row and Esc none. A click or a moving key
+    // without Ctrl or Shift leaves no row marked; the wheel, the scroll bar
+    // and moves made by the program keep the marks. Rows are marked by their
+    // creation number, so a sort keeps them; rows that go are unmarked.
+    void setSeveralRowsAllowed(bool allowed);
+    bool severalRowsAllowed() const { return several_; }
+    // The marked rows (0-based, table order); none when no row is marked.
+    std::vector<int> markedRows() const;
+    // The rows a command works on: the marked rows, or else the current row.
+    std::vector<int> chosenRows() const;
+    bool isMarked(int row) const;
+    void clearMarks();
+    void markAll();
+    // Called whenever the marks change.
+    void setMarksChanged(std::function<void()> handler) { marksChanged_ = std::move(handler); }
+
+    // ---- one cell edited in place ----
+    // Opens an editor over the current row's cell in `column` holding `text`,
+    // all of it selected. Enter closes it and hands the text to `commit`
+    // (inside the guard); Esc, a click elsewhere, a cursor move, a refresh of
+    // the rows or a resize close it without.
+    void editCurrentCell(int column, const QString& text, std::function<void(const QString&)> commit);
+    // The open editor, or nullptr.
+    QLineEdit* cellEditor() const { return editor_; }
+    void closeCellEditor();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -152,6 +195,15 @@ private:
     void applyColumnWidths(const std::vector<int>& widths);
     void updateRowHeight();
     void setFocusedColumn(int column);
+    // The marks after a move made by the user from the row whose creation
+    // number is `from`, with these modifiers.
+    void marksAfterMove(int64_t from, Qt::KeyboardModifiers modifiers);
+    void markRange(int64_t anchor);
+    int rowOfCreation(int64_t creation) const;
+    int64_t creationOfRow(int row) const;
+    void pruneMarks();
+    void notifyMarks();
+    void placeCellEditor();
 
     std::vector<GridColumn> columns_;
     RecordTableModel* model_ = nullptr;
@@ -160,6 +212,8 @@ private:
     std::function<bool()> confirmDelete_;
     std::function<void()> afterDelete_;
     std::function<void(int)> titleClick_;
+    std::function<void()> removeRequested_;
+    std::function<void()> editRequested_;
     int topRow_ = 0;
     int focusedColumn_ = 0;
     int rowHeight_ = 17;
@@ -167,4 +221,12 @@ private:
     int wheelRemainder_ = 0;
     bool inGeometry_ = false;
     bool settingWidths_ = false;
+    bool several_ = false;
+    std::set<int64_t> marked_;  // creation numbers
+    int64_t anchor_ = 0;        // creation number of the row marking began at; 0 = none
+    std::function<void()> marksChanged_;
+    QLineEdit* editor_ = nullptr;
+    int editColumn_ = 0;
+    int editRow_ = -1;
+    std::function<void(const QString&)> commitEdit_;
 };

@@ -223,3 +223,58 @@ QIcon importIcon()
     p.end();
     return QIcon(pm);
 }
+
+QIcon archiveIcon()
+{
+    QPixmap pm = canvas();
+    QPainter p(&pm);
+    // A box of stacked records.
+    p.setPen(QColor(90, 60, 20));
+    p.setBrush(QColor(205, 160, 90));
+    p.drawRect(1, 4, 13, 10);
+    p.setBrush(QColor(235, 200, 140));
+    p.drawRect(0, 1, 15, 3);
+    p.setPen(QColor(90, 60, 20));
+    p.drawLine(5, 7, 10, 7);
+    p.drawLine(5, 8, 10, 8);
+    p.end();
+    return QIcon(pm);
+}
+
+namespace {
+// A curved arrow, pointing left (undo) or right (redo).
+QIcon curvedArrowIcon(bool left)
+{
+    QPixmap pm = canvas();
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    if (!left) {
+        p.translate(16, 0);
+        p.scale(-1, 1);
+    }
+    const QColor colour(30, 90, 170);
+    p.setPen(QPen(colour, 2));
+    p.setBrush(Qt::NoBrush);
+    QPainterPath arc;
+    arc.moveTo(4, 6);
+    arc.cubicTo(10, 2, 16, 7, 12, 13);
+    p.drawPath(arc);
+    p.setPen(Qt::NoPen);
+    p.setBrush(colour);
+    QPolygon head;
+    head << QPoint(1, 6) << QPoint(7, 2) << QPoint(7, 10);
+    p.drawPolygon(head);
+    p.end();
+    return QIcon(pm);
+}
+}  // namespace
+
+QIcon undoIcon()
+{
+    return curvedArrowIcon(true);
+}
+
+QIcon redoIcon()
+{
+    return curvedArrowIcon(false);
+}

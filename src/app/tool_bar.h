@@ -65,3 +65,6 @@ QIcon openIcon();
 QIcon saveTgaIcon();
 QIcon fitHeightIcon();
 QIcon importIcon();
+QIcon archiveIcon();
+QIcon undoIcon();
+QIcon redoIcon();

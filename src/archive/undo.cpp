@@ -87,7 +87,7 @@ UndoStore::UndoStore(const std::string& dataFile, ArchiveFs& fs) : fs_(fs)
     folder_ = journalStateFolder() + "/undo/" + name;
 }
 
-std::vector<UndoEntry> UndoStore::entries(const char* prefix)
+std::vector<UndoEntry> UndoStore::entries(const char* prefix, bool newestGroup)
 {
     std::vector<std::string> names;
     for (const std::string& n : fs_.list(folder_))
@@ -106,8 +106,11 @@ std::vector<UndoEntry> UndoStore::entries(const char* prefix)
         } catch (const Exception&) {
             continue;
         }
-        if (bytes && decodeRecord(*bytes, e, nullptr))
-            out.push_back(std::move(e));
+        if (!bytes || !decodeRecord(*bytes, e, nullptr))
+            continue;
+        if (newestGroup && !out.empty() && (out.front().group.empty() || e.group != out.front().group))
+            break;
+        out.push_back(std::move(e));
     }
     return out;
 }
@@ -120,6 +123,16 @@ std::vector<UndoEntry> UndoStore::undoable()
 std::vector<UndoEntry> UndoStore::redoable()
 {
     return entries(kRedoPrefix);
+}
+
+std::vector<UndoEntry> UndoStore::nextUndo()
+{
+    return entries(kUndoPrefix, true);
+}
+
+std::vector<UndoEntry> UndoStore::nextRedo()
+{
+    return entries(kRedoPrefix, true);
 }
 
 void UndoStore::write(const char* prefix, const std::string& description, const std::string& group,
@@ -227,22 +240,6 @@ void reverse(ArchiveEditor& editor, UndoStore& store, const UndoEntry& entry, co
     store.drop(entry);
 }
 
-}  // namespace
-
-namespace {
-
-// The newest entry with the entries of its group after it.
-std::vector<UndoEntry> newestGroup(const std::vector<UndoEntry>& entries)
-{
-    std::vector<UndoEntry> out;
-    for (const UndoEntry& e : entries) {
-        if (!out.empty() && (out.front().group.empty() || e.group != out.front().group))
-            break;
-        out.push_back(e);
-    }
-    return out;
-}
-
 std::string told(const char* verb, const std::vector<UndoEntry>& done)
 {
     std::string text = std::string(verb) + " " + done.front().description;
@@ -256,7 +253,7 @@ std::string told(const char* verb, const std::vector<UndoEntry>& done)
 std::string undoLastChange(ArchiveEditor& editor)
 {
     UndoStore& store = editor.undoStore();
-    const std::vector<UndoEntry> group = newestGroup(store.undoable());
+    const std::vector<UndoEntry> group = store.nextUndo();
     if (group.empty())
         throw EUndoError("There is nothing to undo in " + editor.path());
     for (const UndoEntry& e : group)
@@ -267,7 +264,7 @@ std::string undoLastChange(ArchiveEditor& editor)
 std::string redoLastChange(ArchiveEditor& editor)
 {
     UndoStore& store = editor.undoStore();
-    const std::vector<UndoEntry> group = newestGroup(store.redoable());
+    const std::vector<UndoEntry> group = store.nextRedo();
     if (group.empty())
         throw EUndoError("There is nothing to redo in " + editor.path());
     for (const UndoEntry& e : group)

@@ -59,6 +59,10 @@ public:
     // Newest first.
     std::vector<UndoEntry> undoable();
     std::vector<UndoEntry> redoable();
+    // What the next undo (redo) takes back: the newest record and the
+    // records of its group, newest first; only those records are read.
+    std::vector<UndoEntry> nextUndo();
+    std::vector<UndoEntry> nextRedo();
 
     // Used by undoLastChange and redoLastChange.
     void recordRedo(const UndoEntry& undone, const RecordParts& journal);
@@ -68,7 +72,8 @@ public:
     void drop(const UndoEntry& entry);
 
 private:
-    std::vector<UndoEntry> entries(const char* prefix);
+    // With `newestGroup`, the reading stops after the newest record's group.
+    std::vector<UndoEntry> entries(const char* prefix, bool newestGroup = false);
     void write(const char* prefix, const std::string& description, const std::string& group,
                const RecordParts& journal);
     void trim();

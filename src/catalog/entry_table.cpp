@@ -53,3 +53,13 @@ DirectoryEntry currentEntry(RecordTable& table)
     e.offset = table.FieldByName(kFPos).AsInteger();
     return e;
 }
+
+DirectoryEntry entryAtRow(const RecordTable& table, int row)
+{
+    DirectoryEntry e;
+    e.pos = table.RowInteger(row, table.FieldIndex(kPos));
+    e.name = table.RowText(row, table.FieldIndex(kName));
+    e.size = table.RowInteger(row, table.FieldIndex(kSize));
+    e.offset = table.RowInteger(row, table.FieldIndex(kFPos));
+    return e;
+}

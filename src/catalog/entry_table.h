@@ -37,3 +37,5 @@ void fillEntryTable(RecordTable& table, const ArchiveContents& archive);
 // The current row as a directory entry (pos, name, size, offset); all empty
 // when the table has no current row.
 DirectoryEntry currentEntry(RecordTable& table);
+// Posted row `row` (0-based, table order) as a directory entry.
+DirectoryEntry entryAtRow(const RecordTable& table, int row);

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 // How a file dialog is set up. The main window keeps one per dialog (OD, SD,
 // OpenPictureDialog) and passes it on each call.
@@ -53,6 +54,11 @@ public:
     virtual bool finished() const = 0;
     // Asks the work to stop as soon as it can.
     virtual void cancel() = 0;
+    // False for work that cannot be stopped once it has begun (its box
+    // offers no Cancel).
+    virtual bool cancellable() const { return true; }
+    // How far the work has come, in thousandths; -1 when it does not say.
+    virtual int permille() const { return -1; }
 };
 
 // A dialog that its owner has built and filled (the import preview), shown
@@ -111,10 +117,28 @@ public:
         return SaveFileChoice{std::move(*chosen), 0};
     }
 
-    // A modal progress box with `text`, a busy bar and a Cancel button, up
-    // until `task` has ended; Cancel calls task.cancel() and the box stays
-    // until the task has stopped. By default it waits for the task without
-    // showing anything.
+    // File-open dialog choosing one file or several: the chosen paths, none
+    // when cancelled. By default openFile's one file.
+    virtual std::vector<std::string> openFiles(const FileDialogSetup& dialog)
+    {
+        std::optional<std::string> chosen = openFile(dialog);
+        return chosen ? std::vector<std::string>{std::move(*chosen)} : std::vector<std::string>{};
+    }
+
+    // A folder chooser (`dialog.title`, starting at `dialog.fileName` when
+    // given): the chosen folder, or nothing when cancelled. By default
+    // nothing.
+    virtual std::optional<std::string> chooseFolder(const FileDialogSetup& dialog)
+    {
+        (void)dialog;
+        return std::nullopt;
+    }
+
+    // A modal progress box with `text`, a bar and, for work that can be
+    // stopped, a Cancel button, up until `task` has ended. The bar shows how
+    // far the work has come where it says (task.permille()), else that it is
+    // busy. Cancel calls task.cancel() and the box stays until the task has
+    // stopped. By default it waits for the task without showing anything.
     virtual void showProgress(const std::string& text, LongTask& task)
     {
         (void)text;

@@ -134,13 +134,36 @@ std::optional<SaveFileChoice> ScriptedDialogs::saveFileChoosingFilter(const File
 void ScriptedDialogs::showProgress(const std::string& text, LongTask& task)
 {
     progressTexts.push_back(text);
+    progressCancellable.push_back(task.cancellable());
     const bool cancel = !progressCancels.empty() && progressCancels.front();
     if (!progressCancels.empty())
         progressCancels.pop_front();
-    if (cancel)
+    if (cancel && task.cancellable())
         task.cancel();
+    if (whileProgressShown)
+        whileProgressShown(task);
     while (!task.finished())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+std::vector<std::string> ScriptedDialogs::openFiles(const FileDialogSetup& dialog)
+{
+    openFilesRequests.push_back(dialog);
+    if (openFilesAnswers.empty())
+        return {};
+    auto answer = openFilesAnswers.front();
+    openFilesAnswers.pop_front();
+    return answer;
+}
+
+std::optional<std::string> ScriptedDialogs::chooseFolder(const FileDialogSetup& dialog)
+{
+    folderRequests.push_back(dialog);
+    if (folderAnswers.empty())
+        return std::nullopt;
+    auto answer = folderAnswers.front();
+    folderAnswers.pop_front();
+    return answer;
 }
 
 namespace {

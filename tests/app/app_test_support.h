@@ -77,11 +77,23 @@ public:
     std::deque<int> saveFilterAnswers;
     std::optional<SaveFileChoice> saveFileChoosingFilter(const FileDialogSetup& dialog) override;
 
-    // Progress boxes: the text of each, and whether to press Cancel at once
-    // (an empty queue: wait for the work to end).
+    // Progress boxes: the text of each, whether it offered Cancel, and
+    // whether to press Cancel at once (an empty queue: wait for the work to
+    // end; a box without Cancel is never cancelled).
     std::vector<std::string> progressTexts;
+    std::vector<bool> progressCancellable;
     std::deque<bool> progressCancels;
+    // Runs while a box is up, after Cancel was pressed or not.
+    std::function<void(LongTask& task)> whileProgressShown;
     void showProgress(const std::string& text, LongTask& task) override;
+
+    // Several files chosen at once, and folders (empty queues: cancel).
+    std::deque<std::vector<std::string>> openFilesAnswers;
+    std::vector<FileDialogSetup> openFilesRequests;
+    std::deque<std::optional<std::string>> folderAnswers;
+    std::vector<FileDialogSetup> folderRequests;
+    std::vector<std::string> openFiles(const FileDialogSetup& dialog) override;
+    std::optional<std::string> chooseFolder(const FileDialogSetup& dialog) override;
 };
 
 // TForm1 with a scripted dialogs object and counters for the hooks.
@@ -92,9 +104,18 @@ public:
 
     int imageViewClears = 0;
     std::vector<int> previewedKeys;
+    // Runs on the thread of long work before the work starts.
+    std::function<void()> onWorkThread;
 
     void clearImageView() override;
     void FormKeyDown(int key, Qt::KeyboardModifiers shift) override;
+
+protected:
+    void workThreadStarting() override
+    {
+        if (onWorkThread)
+            onWorkThread();
+    }
 
 private:
     ScriptedDialogs* script_;

@@ -250,8 +250,10 @@ TEST_F(ImportTest, APictureDroppedOnTheViewIsImportedOverTheCurrentTexture)
     EXPECT_EQ(form->script().previews.size(), 1u);
     EXPECT_NE(readBytes(dir.file("sample.img")), before);
 
-    // An archive dropped anywhere is opened.
-    dropFile(*form, dir.file("sample.txd"), QPoint(10, 60));
+    // A dictionary dropped outside the entry list is opened (on the entry
+    // list it would be added to the open archive).
+    const QPoint onTextures = form->GridTXD->mapTo(form.get(), form->GridTXD->rect().center());
+    dropFile(*form, dir.file("sample.txd"), onTextures);
     EXPECT_TRUE(form->StandaloneTxd);
     EXPECT_EQ(form->ArchiveFileName, dir.file("sample.txd"));
 }

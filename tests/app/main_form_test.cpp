@@ -515,8 +515,13 @@ TEST_F(MainFormTest, ATallerWindowGivesTheViewItsHeightAndShowsTheStatusBar)
     form->resize(QSize(1019, 667) - frame);
     QApplication::processEvents();
     ASSERT_TRUE(form->StatusBar1->isVisible());
+    ASSERT_TRUE(form->EntryStatus->isVisible());
     const int body = 667 - frame.height() - 26 - form->StatusBar1->height();
-    EXPECT_EQ(form->Grid->height(), body);
+    // The entry list's status line stands under it, as wide as it.
+    EXPECT_EQ(form->Grid->height(), body - form->EntryStatus->height());
+    EXPECT_EQ(form->EntryStatus->geometry(),
+              QRect(0, form->Grid->geometry().bottom() + 1, form->Grid->width(), form->EntryStatus->height()));
+    EXPECT_GT(form->EntryStatus->height(), 0);
     EXPECT_EQ(form->Panel1->height(), body);
     // The texture list keeps its design height; the view takes the rest.
     EXPECT_EQ(form->GridTXD->height(), 468 - frame.height() - 26 - 146 - 3);
@@ -528,6 +533,8 @@ TEST_F(MainFormTest, ATallerWindowGivesTheViewItsHeightAndShowsTheStatusBar)
     form->resize(QSize(715, 468) - frame);
     QApplication::processEvents();
     EXPECT_FALSE(form->StatusBar1->isVisible());
+    EXPECT_FALSE(form->EntryStatus->isVisible());
+    EXPECT_EQ(form->Grid->height(), 468 - frame.height() - 26);
     EXPECT_EQ(form->ImageScrollBox1->height(), 146);
     EXPECT_EQ(form->GridTXD->height(), 468 - frame.height() - 26 - 146 - 3);
     // Lower still: the texture list gives up its height first.

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -200,6 +201,46 @@ TEST_F(QtUserDialogsTest, TheProgressBoxStaysAfterCancelUntilTheWorkHasStopped)
     // Work that has already ended shows no box.
     dialogs.showProgress("done", task);
     EXPECT_EQ(task.cancels.load(), 2);
+}
+
+TEST_F(QtUserDialogsTest, WorkThatCannotStopHasNoCancelAndShowsHowFarItIs)
+{
+    struct Task : LongTask {
+        std::atomic<bool> done{false};
+        std::atomic<int> cancels{0};
+        std::atomic<int> at{250};
+        bool finished() const override { return done; }
+        void cancel() override { ++cancels; }
+        bool cancellable() const override { return false; }
+        int permille() const override { return at; }
+    } task;
+    whenOpen<QDialog>(
+        &owner,
+        [&task](QDialog& box) {
+            auto* cancel = box.findChild<QPushButton*>();
+            ASSERT_NE(cancel, nullptr);
+            EXPECT_FALSE(cancel->isVisible());
+            auto* bar = box.findChild<QProgressBar*>();
+            ASSERT_NE(bar, nullptr);
+            EXPECT_EQ(bar->maximum(), 1000);
+            EXPECT_EQ(bar->value(), 250);
+            EXPECT_EQ(bar->text().toStdString(), "25%");
+            // Esc and the close box do not end work that cannot stop.
+            QTest::keyClick(&box, Qt::Key_Escape);
+            box.close();
+            EXPECT_TRUE(box.isVisible());
+            EXPECT_EQ(task.cancels.load(), 0);
+            // The bar follows the work.
+            task.at = 800;
+            QTest::qWait(60);
+            EXPECT_EQ(bar->value(), 800);
+            task.done = true;
+        },
+        ran);
+    dialogs.showProgress("Adding 3 files to m.dir...", task);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(task.cancels.load(), 0);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(QtUserDialogsTest, ASaveDialogsFilterChoosesTheExtensionOfABareName)

@@ -120,18 +120,23 @@ auto scrollAction(QAbstractSlider::SliderAction a)
     return [a](GridFixture& f) { f.grid->navigationBar()->triggerAction(a); };
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, GridNavigation,
-    ::testing::Values(
-        NavCase{"Down", key(Qt::Key_Down), 21, 1}, NavCase{"Up", key(Qt::Key_Up), 19, 1},
-        NavCase{"PageDown", key(Qt::Key_PageDown), 30, 1}, NavCase{"PageUp", key(Qt::Key_PageUp), 10, 1},
+// Every input of the grid with where it leaves the cursor.
+std::vector<NavCase> navigationCases()
+{
+    return {
+        NavCase{"Down", key(Qt::Key_Down), 21, 1},
+        NavCase{"Up", key(Qt::Key_Up), 19, 1},
+        NavCase{"PageDown", key(Qt::Key_PageDown), 30, 1},
+        NavCase{"PageUp", key(Qt::Key_PageUp), 10, 1},
         NavCase{"CtrlPageUp", key(Qt::Key_PageUp, Qt::ControlModifier), 16, 1},
         NavCase{"CtrlUp", key(Qt::Key_Up, Qt::ControlModifier), 16, 1},
         NavCase{"CtrlPageDown", key(Qt::Key_PageDown, Qt::ControlModifier), 25, 1},
         NavCase{"CtrlDown", key(Qt::Key_Down, Qt::ControlModifier), 25, 1},
         NavCase{"CtrlHome", key(Qt::Key_Home, Qt::ControlModifier), 0, 1},
-        NavCase{"CtrlEnd", key(Qt::Key_End, Qt::ControlModifier), 49, 1}, NavCase{"Left", key(Qt::Key_Left), 20, 0},
-        NavCase{"Right", key(Qt::Key_Right), 20, 0}, NavCase{"Home", key(Qt::Key_Home), 20, 0},
+        NavCase{"CtrlEnd", key(Qt::Key_End, Qt::ControlModifier), 49, 1},
+        NavCase{"Left", key(Qt::Key_Left), 20, 0},
+        NavCase{"Right", key(Qt::Key_Right), 20, 0},
+        NavCase{"Home", key(Qt::Key_Home), 20, 0},
         NavCase{"End", key(Qt::Key_End), 20, 0},
         NavCase{"WheelUpOneNotch", [](GridFixture& f) { sendWheel(f.grid->viewport(), 120); }, 19, 1},
         NavCase{"WheelDownTwoNotches", [](GridFixture& f) { sendWheel(f.grid->viewport(), -240); }, 22, 2},
@@ -175,8 +180,114 @@ INSTANTIATE_TEST_SUITE_P(
                     bar->setSliderPosition(40);
                     bar->setSliderDown(false);
                 },
-                39, 3}),
-    [](const ::testing::TestParamInfo<NavCase>& info) { return std::string(info.param.name); });
+                39, 3},
+    };
+}
+
+std::string navCaseName(const ::testing::TestParamInfo<NavCase>& info)
+{
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, GridNavigation, ::testing::ValuesIn(navigationCases()), navCaseName);
+
+// A grid where several rows can be marked, with rows marked: every input
+// moves the cursor and fires AfterScroll exactly as in a grid of one row.
+class GridNavigationWithMarks : public ::testing::TestWithParam<NavCase> {};
+
+TEST_P(GridNavigationWithMarks, EveryInputMovesAsWithoutMarks)
+{
+    GridFixture f(true, 50);
+    f.grid->setSeveralRowsAllowed(true);
+    f.place(16, 20);
+    f.grid->markAll();
+    GetParam().input(f);
+    EXPECT_EQ(f.table->CurrentIndex(), GetParam().expectedRow);
+    EXPECT_EQ(f.fires, GetParam().expectedFires);
+    EXPECT_EQ(f.grid->navigationBar()->value(), f.table->RecNo());
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, GridNavigationWithMarks, ::testing::ValuesIn(navigationCases()), navCaseName);
+
+TEST(GridMarks, ShiftAndCtrlMarkRowsWhileTheCursorMovesAsEver)
+{
+    GridFixture f(true, 50);
+    f.grid->setSeveralRowsAllowed(true);
+    f.place(16, 20);
+    int changes = 0;
+    f.grid->setMarksChanged([&] { ++changes; });
+    EXPECT_EQ(f.grid->chosenRows(), std::vector<int>{20});  // none marked: the current row
+
+    // Shift with a moving key: from the anchor to the new current row.
+    QTest::keyClick(f.grid.get(), Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(f.grid.get(), Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(f.table->CurrentIndex(), 22);
+    EXPECT_EQ(f.fires, 2);
+    EXPECT_EQ(f.grid->markedRows(), (std::vector<int>{20, 21, 22}));
+    EXPECT_GT(changes, 0);
+    // Ctrl+click adds a row; Ctrl with a moving key keeps the marks.
+    QTest::mouseClick(f.grid->viewport(), Qt::LeftButton, Qt::ControlModifier, QPoint(30, f.rowCentreY(24)));
+    EXPECT_EQ(f.table->CurrentIndex(), 24);
+    EXPECT_EQ(f.grid->markedRows(), (std::vector<int>{20, 21, 22, 24}));
+    QTest::keyClick(f.grid.get(), Qt::Key_Up, Qt::ControlModifier);  // to the top visible row
+    EXPECT_EQ(f.grid->markedRows(), (std::vector<int>{20, 21, 22, 24}));
+    // Ctrl+click on a marked row unmarks it.
+    QTest::mouseClick(f.grid->viewport(), Qt::LeftButton, Qt::ControlModifier, QPoint(30, f.rowCentreY(21)));
+    EXPECT_EQ(f.grid->markedRows(), (std::vector<int>{20, 22, 24}));
+    EXPECT_EQ(f.grid->chosenRows(), (std::vector<int>{20, 22, 24}));
+    // Shift+click: from the last Ctrl+click's row.
+    QTest::mouseClick(f.grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, QPoint(30, f.rowCentreY(18)));
+    EXPECT_EQ(f.table->CurrentIndex(), 18);
+    EXPECT_EQ(f.grid->markedRows(), (std::vector<int>{18, 19, 20, 21}));
+
+    // The wheel keeps them; a plain key clears them.
+    sendWheel(f.grid->viewport(), -120);
+    EXPECT_EQ(f.grid->markedRows().size(), 4u);
+    QTest::keyClick(f.grid.get(), Qt::Key_Down);
+    EXPECT_TRUE(f.grid->markedRows().empty());
+    EXPECT_EQ(f.grid->chosenRows(), std::vector<int>{20});
+
+    // Ctrl+A marks every row, Esc none; a plain click clears them too.
+    QTest::keyClick(f.grid.get(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(f.grid->markedRows().size(), 50u);
+    QTest::keyClick(f.grid.get(), Qt::Key_Escape);
+    EXPECT_TRUE(f.grid->markedRows().empty());
+    QTest::keyClick(f.grid.get(), Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(f.grid->markedRows(), std::vector<int>{20});
+    QTest::mouseClick(f.grid->viewport(), Qt::LeftButton, {}, QPoint(30, f.rowCentreY(23)));
+    EXPECT_TRUE(f.grid->markedRows().empty());
+}
+
+TEST(GridMarks, MarksFollowTheirRowsThroughSortsAndDeletes)
+{
+    GridFixture f(true, 20);
+    f.grid->setSeveralRowsAllowed(true);
+    f.place(0, 2);
+    QTest::mouseClick(f.grid->viewport(), Qt::LeftButton, Qt::ControlModifier, QPoint(30, f.rowCentreY(5)));
+    ASSERT_EQ(f.grid->markedRows(), (std::vector<int>{2, 5}));
+    const std::string second = f.table->RowText(2, f.table->FieldIndex("Name"));
+    const std::string fifth = f.table->RowText(5, f.table->FieldIndex("Name"));
+    // Names run backwards: sorted on Name, the same two rows stay marked.
+    f.table->SortOnField("Name");
+    const std::vector<int> rows = f.grid->markedRows();
+    ASSERT_EQ(rows.size(), 2u);
+    std::vector<std::string> names;
+    for (int r : rows)
+        names.push_back(f.table->RowText(r, f.table->FieldIndex("Name")));
+    EXPECT_EQ(names, (std::vector<std::string>{fifth, second}));
+    // A marked row that goes is unmarked; emptying the table unmarks all.
+    f.table->Locate("Pos", FieldValue(int64_t(6)));
+    f.table->Delete();
+    EXPECT_EQ(f.grid->markedRows().size(), 1u);
+    f.table->Empty();
+    EXPECT_TRUE(f.grid->markedRows().empty());
+    // Without several rows allowed nothing is ever marked.
+    GridFixture g(true, 5);
+    QTest::mouseClick(g.grid->viewport(), Qt::LeftButton, Qt::ControlModifier, QPoint(30, g.rowCentreY(3)));
+    QTest::keyClick(g.grid.get(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_TRUE(g.grid->markedRows().empty());
+    EXPECT_EQ(g.table->CurrentIndex(), 3);
+}
 
 TEST(GridNavigation, ColumnKeysAndTabWrapToTheNeighbouringRows)
 {

@@ -8,6 +8,7 @@
 #include "archive/entry_edits.h"
 #include "formats/archive_writer.h"
 #include "support/archive_builder.h"
+#include "support/memory_fs.h"
 
 #include <gtest/gtest.h>
 
@@ -132,4 +133,39 @@ TEST_F(Undo, TheNewestChangesAreKeptWithinTheLimits)
     kept = e.undoStore().undoable();
     ASSERT_EQ(kept.size(), 2u);
     EXPECT_EQ(kept[0].description, "rename of n7 to last");
+}
+
+TEST(UndoStoreNext, TheNextChangeIsReadWithoutReadingTheOlderOnes)
+{
+    MemoryFs mem;
+    mem.put("/u/n.img", buildVer2Archive({{"a.dff", noiseBytes(3000, 1)}}));
+    ArchiveEditor e("/u/n.img", mem);
+    UndoStore& store = e.undoStore();
+    for (int i = 0; i < 4; ++i)
+        renameEntry(e, e.contents().entries[0], "r" + std::to_string(i));
+    // Two records of one group above them, as the batches of one run are kept.
+    const std::vector<uint8_t> journal(40, 7);
+    const RecordParts parts{{journal.data(), journal.size()}};
+    store.recordChange("import of batch 1", "run-1", parts);
+    store.recordChange("import of batch 2", "run-1", parts);
+    ASSERT_EQ(store.undoable().size(), 6u);
+
+    const auto reads = [&] {
+        return std::count_if(mem.log.begin(), mem.log.end(),
+                             [](const std::string& op) { return op.rfind("read ", 0) == 0; });
+    };
+    const auto before = reads();
+    std::vector<UndoEntry> next = store.nextUndo();
+    ASSERT_EQ(next.size(), 2u);
+    EXPECT_EQ(next[0].description, "import of batch 2");
+    EXPECT_EQ(next[1].description, "import of batch 1");
+    // The group's two records and the one after it that ends the group.
+    EXPECT_EQ(reads() - before, 3);
+    EXPECT_TRUE(store.nextRedo().empty());
+
+    // A change without a group is taken back alone.
+    store.recordChange("rename of x to y", "", parts);
+    next = store.nextUndo();
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_EQ(next[0].description, "rename of x to y");
 }

@@ -3,7 +3,7 @@
 // they lie in the data file, each written to a file of its own.
 #include "cli/commands.h"
 
-#include "cli/archive_guard.h"
+#include "archive/entry_extract.h"
 #include "cli/progress.h"
 #include "formats/archive_directory.h"
 #include "platform/exceptions.h"
@@ -62,7 +62,7 @@ int runExtract(const QCommandLineParser&, const std::vector<std::string>& args)
     if (span.pastEnd)
         throw Exception("Entry '" + displayName(entry->name) + "' starts past the end of "
                         + escapeControlCharacters(archive.dataFile));
-    ArchiveGuard(args[0], archive).check(args[2]);
+    ArchiveOwnFiles(args[0], archive).check(args[2]);
     seekToEntry(data, span);
     writeFileReplacing(args[2], data, span.count, FileSync::Now);
     if (span.cut)
@@ -91,7 +91,7 @@ int runExtractAll(const QCommandLineParser&, const std::vector<std::string>& arg
     std::vector<Planned> plan;
     plan.reserve(archive.entries.size());
     UniqueFileNames names;
-    const ArchiveGuard guard(args[0], archive);
+    const ArchiveOwnFiles guard(args[0], archive);
     int64_t pastEnd = 0;
     for (const DirectoryEntry& e : archive.entries) {
         const EntrySpan span = spanOf(e, fileSize);

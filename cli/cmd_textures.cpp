@@ -5,7 +5,7 @@
 // and "Save as TGA".
 #include "cli/commands.h"
 
-#include "cli/archive_guard.h"
+#include "archive/entry_extract.h"
 #include "cli/progress.h"
 #include "cli/texture_options.h"
 
@@ -111,7 +111,7 @@ int runExport(const QCommandLineParser&, const std::vector<std::string>& args)
         throw Exception("Entry '" + displayName(entry.name) + "' is not a texture dictionary");
     const TextureListing listing = listingOf(archive, entry);
     const TextureRow& row = textureOf(listing, entry, args[2]);
-    ArchiveGuard(args[0], archive).check(args[3]);
+    ArchiveOwnFiles(args[0], archive).check(args[3]);
     exportTextureTga(archive.dataFile, textureRefOf(row), args[3]);
     return 0;
 }
@@ -254,7 +254,7 @@ int runExportAll(const QCommandLineParser& parser, const std::vector<std::string
 
     // One open of the data file for the whole run, locked against writers.
     TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
-    const ArchiveGuard guard(args[0], archive);
+    const ArchiveOwnFiles guard(args[0], archive);
     // Every list is read and every name settled first, so a run that stops
     // can say how far it got.
     const TextureFilePlan plan = planTextureFiles(archive, data, extension);

@@ -99,7 +99,7 @@ TImageFormat pictureFormatOfLayout(TexelFormat format)
 }
 
 void encodeTextureData(const TDibGraphic& picture, const TexelLayout& layout, const std::vector<uint8_t>& alpha,
-                       const std::vector<uint8_t>& unreducedBgra, uint8_t* out)
+                       const std::vector<uint8_t>& unreducedBgra, uint8_t* out, DxtQuality quality)
 {
     const bool paletted = texelFormatIsPaletted(layout.format);
     if (layout.format == TexelFormat::Unknown || picture.Width() != layout.width || picture.Height() != layout.height
@@ -149,7 +149,7 @@ void encodeTextureData(const TDibGraphic& picture, const TexelLayout& layout, co
         const int64_t bytes = texelLevelBytes(layout.format, w, h);
         writeLe32(out, uint32_t(bytes));
         out += 4;
-        encodeTexelLevel(layout, level.data(), w, h, out);
+        encodeTexelLevel(layout, level.data(), w, h, out, quality);
         out += bytes;
     }
 }
@@ -198,6 +198,6 @@ TextureContent buildTextureContent(TDibGraphic& picture, std::vector<uint8_t> al
     TextureContent content;
     content.layout = layout;
     content.data.resize(size_t(texelDataBytes(layout)));
-    encodeTextureData(picture, layout, prepared.alpha, prepared.unreducedBgra, content.data.data());
+    encodeTextureData(picture, layout, prepared.alpha, prepared.unreducedBgra, content.data.data(), request.dxt);
     return content;
 }

@@ -68,8 +68,9 @@ TImageFormat pictureFormatOfLayout(TexelFormat format);
 // pictureFormatOfLayout. `alpha` is used where the layout holds alpha;
 // `unreducedBgra` (when it has the picture's size) gives a P8 texture's
 // further levels. Raises EDictionaryError when the picture does not match.
+// DXT levels are encoded at `quality`.
 void encodeTextureData(const TDibGraphic& picture, const TexelLayout& layout, const std::vector<uint8_t>& alpha,
-                       const std::vector<uint8_t>& unreducedBgra, uint8_t* out);
+                       const std::vector<uint8_t>& unreducedBgra, uint8_t* out, DxtQuality quality = DxtQuality::Fast);
 
 // What a texture is built as.
 struct TextureBuildRequest {
@@ -79,10 +80,11 @@ struct TextureBuildRequest {
     // The layout; nothing: as add-texture chooses it (chosenLayoutOfAddedTexture
     // over the picture's alpha at the texture's size, for `platform`).
     std::optional<TexelFormat> format;
-    LevelsChoice levels;     // Default: the full chain where previousLevels > 1, else one
-    int previousLevels = 1;  // the level count of the texture being replaced (1 for a new one)
-    uint32_t platform = 9;   // the header the texture is written with (8 or 9)
-    bool exact = false;      // as PicturePreparation::exact
+    LevelsChoice levels;                // Default: the full chain where previousLevels > 1, else one
+    int previousLevels = 1;             // the level count of the texture being replaced (1 for a new one)
+    uint32_t platform = 9;              // the header the texture is written with (8 or 9)
+    bool exact = false;                 // as PicturePreparation::exact
+    DxtQuality dxt = DxtQuality::Fast;  // how DXT levels are encoded
 };
 
 // The content of a texture built from `picture` and its alpha plane (width x

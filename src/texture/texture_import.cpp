@@ -222,7 +222,7 @@ void checkImportTarget(const std::string& archiveFileName, const TextureRef& tex
 
 std::vector<uint8_t> buildSectionedImportBlock(const TDibGraphic& picture, const TextureRef& texture,
                                                const std::vector<uint8_t>& alpha,
-                                               const std::vector<uint8_t>& unreducedBgra)
+                                               const std::vector<uint8_t>& unreducedBgra, DxtQuality quality)
 {
     const TexelLayout& layout = texture.layout;
     if (!texture.sectioned || picture.Width() != layout.width || picture.Height() != layout.height
@@ -230,7 +230,7 @@ std::vector<uint8_t> buildSectionedImportBlock(const TDibGraphic& picture, const
         || (!alpha.empty() && alpha.size() != size_t(layout.width) * layout.height))
         throw EImportError("The picture was not prepared for this texture");
     std::vector<uint8_t> block(size_t(importBlockSize(texture)));
-    encodeTextureData(picture, layout, alpha, unreducedBgra, block.data());
+    encodeTextureData(picture, layout, alpha, unreducedBgra, block.data(), quality);
     return block;
 }
 
@@ -340,6 +340,7 @@ PreparedImport prepareImport(const std::string& archiveFileName, const TextureRe
     prepared.unreducedBgra = std::move(converted.unreducedBgra);
     prepared.picture = loaded;
     prepared.releasePicture = driver.releasePicture;
+    prepared.dxt = options.dxt;
     prepared.ready = true;
     return prepared;
 }
@@ -356,10 +357,10 @@ std::vector<uint8_t> buildPreparedBlock(const PreparedImport& prepared,
 {
     if (!prepared.ready || !prepared.picture)
         throw EImportError("The picture was not prepared for this texture");
-    std::vector<uint8_t> block =
-        prepared.texture.sectioned
-            ? buildSectionedImportBlock(*prepared.picture, prepared.texture, prepared.alpha, prepared.unreducedBgra)
-            : buildImportBlock(*prepared.picture, prepared.texture, beforeSave);
+    std::vector<uint8_t> block = prepared.texture.sectioned
+                                     ? buildSectionedImportBlock(*prepared.picture, prepared.texture, prepared.alpha,
+                                                                 prepared.unreducedBgra, prepared.dxt)
+                                     : buildImportBlock(*prepared.picture, prepared.texture, beforeSave);
     if (prepared.releasePicture)
         prepared.releasePicture();
     return block;

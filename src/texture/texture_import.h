@@ -86,7 +86,8 @@ std::vector<uint8_t> buildImportBlock(TDibGraphic& picture, const TextureRef& te
 // holds alpha and `unreducedBgra` for a paletted texture's further levels.
 std::vector<uint8_t> buildSectionedImportBlock(const TDibGraphic& picture, const TextureRef& texture,
                                                const std::vector<uint8_t>& alpha,
-                                               const std::vector<uint8_t>& unreducedBgra);
+                                               const std::vector<uint8_t>& unreducedBgra,
+                                               DxtQuality quality = DxtQuality::Fast);
 
 // Writes `block` over the texture's bytes in the archive `editor` holds:
 // checks the texture against the file again under the editor's lock, then
@@ -138,6 +139,7 @@ struct PreparedImport {
     // one with mip levels, its colours before the reduction (B, G, R, A).
     std::vector<uint8_t> alpha;
     std::vector<uint8_t> unreducedBgra;
+    DxtQuality dxt = DxtQuality::Fast;  // as ImportOptions::dxt
 };
 
 struct ImportOptions {
@@ -148,6 +150,9 @@ struct ImportOptions {
     // The archive's data file as the caller holds it open (under its own
     // lock): the texture is checked against it instead of opening the file.
     TStream* archive = nullptr;
+    // How DXT levels are encoded: Fast (the default), or Best (slower,
+    // libsquish's iterative cluster fit).
+    DxtQuality dxt = DxtQuality::Fast;
 };
 
 // Everything up to the picture to preview: the 16-bit refusal (ready false),

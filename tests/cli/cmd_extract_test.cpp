@@ -224,3 +224,16 @@ TEST_F(ExtractCommands, FailuresAndUsageErrors)
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.rfind("Usage: quarnix-tool extract-all [options] ARCHIVE OUTDIR\n", 0), 0u) << r.out;
 }
+
+TEST(ExtractGuard, AnArchiveOpenedThroughItsDataFileKeepsItsDirectoryToo)
+{
+    archive_fixture::ScratchDir dir{"qx_extract_guard"};
+    writeArchive(dir.file("m.dir"), dir.file("m.img"), {{"m.dir", std::vector<uint8_t>(10, 7)}});
+    const std::vector<uint8_t> before = archive_fixture::readBytes(dir.file("m.dir"));
+    // The entry named like the archive's own directory file, extracted into
+    // the archive's folder through the data file.
+    const ToolRun r = runQuarnixTool({"extract-all", dir.file("m.img"), dir.path()});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("it is a file of the archive being read"), std::string::npos) << r.err;
+    EXPECT_EQ(archive_fixture::readBytes(dir.file("m.dir")), before);
+}

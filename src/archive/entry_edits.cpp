@@ -3,6 +3,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/environment.h"
+#include "platform/file_write.h"
 #include "platform/streams.h"
 #include "platform/text.h"
 
@@ -630,20 +631,11 @@ namespace {
 // Makes a new file holding `bytes` at `path`, never over an existing one.
 void createFileOnce(const std::string& path, const std::vector<uint8_t>& bytes)
 {
-    const std::string temporary = path + ".quarnix-new";
-    {
-        TFileStream out(temporary, FileMode::Create);
-        out.WriteBuffer(bytes.data(), int64_t(bytes.size()));
-        out.Flush();
+    try {
+        writeNewFile(path, bytes);
+    } catch (const EFCreateError& e) {
+        throw EEntryEditError(e.message(), e.detail());
     }
-    // A hard link fails when the name exists: the new file never replaces one.
-    if (::link(temporary.c_str(), path.c_str()) != 0) {
-        const int errnum = errno;
-        ::unlink(temporary.c_str());
-        throw EEntryEditError(errnum == EEXIST ? path + " exists already" : "Cannot create file " + path,
-                              systemErrorDetail("cannot create", path, errnum));
-    }
-    ::unlink(temporary.c_str());
 }
 
 bool fileExists(const std::string& path)

@@ -9,14 +9,13 @@
 #include "formats/archive_directory.h"
 #include "formats/dictionary_edit.h"
 #include "formats/texel_layout.h"
-#include "imaging/dib_graphic.h"
+#include "texture/dictionary_changes.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QSize>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,22 +45,6 @@ struct TextureChoices {
 };
 bool readTextureChoices(const QCommandLineParser& parser, bool hasPictureSize, bool hasLevels, TextureChoices& choices,
                         std::string& problem);
-
-// A picture file loaded for a texture: the picture, and its alpha plane
-// (width x height bytes; empty: opaque) when `keepAlpha`.
-struct LoadedPicture {
-    std::unique_ptr<TDibGraphic> picture;
-    std::vector<uint8_t> alpha;
-};
-LoadedPicture loadPictureForTexture(const std::string& file, bool keepAlpha);
-// True where the picture's alpha decides what a texture of `format` holds:
-// a layout with alpha, and DXT1 (its 1-bit alpha variant).
-bool layoutUsesAlpha(TexelFormat format);
-
-// The name a picture file gives a texture: its base name without the
-// extension ("in/grass.png" -> "grass", "a.b.tga" -> "a.b", ".glow.png" ->
-// ".glow"), checked as textureNameFromUtf8 checks it.
-std::string textureNameOfPicture(const std::string& file);
 
 // The dictionary entry `which` names (its Pos or exact name, as import and
 // export take it); refused when there is none or it is not a texture

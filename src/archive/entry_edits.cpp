@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -608,7 +609,13 @@ std::string rebuildArchive(ArchiveEditor& editor, const EditProgress& progress)
             if (progress && !progress(done, total))
                 throw EEntryEditError("The rebuild was cancelled; the archive was left as it was");
         }
-        out.Flush();
+        // The disk writes the new file while it is compared (starting the
+        // writes may block, hence a thread of its own); the commit syncs it
+        // after this returns, and that sync then waits for less. The thread
+        // is joined on every way out.
+        std::jthread writeback;
+        if (auto* f = dynamic_cast<TFileStream*>(&out))
+            writeback = std::jthread([fd = f->Handle()] { ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); });
         // Read back against the old archive before anything is switched.
         if (out.Size() != r.dataLength || !holdsBytes(out, 0, head))
             readBackFailed();

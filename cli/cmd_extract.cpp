@@ -20,28 +20,6 @@
 
 namespace {
 
-// Where an entry's bytes are in a data file of `fileSize` bytes: `Size`
-// bytes from `FPos`, as far as the file goes.
-struct EntrySpan {
-    int64_t offset = 0;
-    int64_t count = 0;     // bytes that exist
-    bool pastEnd = false;  // the entry has bytes but the file ends before its first
-    bool cut = false;      // the file ends before the entry's last byte
-};
-
-EntrySpan spanOf(const DirectoryEntry& e, int64_t fileSize)
-{
-    EntrySpan s;
-    s.offset = e.offset;
-    if (e.size > 0 && e.offset >= fileSize) {
-        s.pastEnd = true;
-        return s;
-    }
-    s.count = std::clamp<int64_t>(fileSize - e.offset, 0, e.size);
-    s.cut = s.count < e.size;
-    return s;
-}
-
 void seekToEntry(TFileStream& data, const EntrySpan& span)
 {
     data.SetPosition(span.offset);
@@ -58,7 +36,7 @@ int runExtract(const QCommandLineParser&, const std::vector<std::string>& args)
     if (!entry)
         throw Exception("No entry '" + escapeControlCharacters(args[1]) + "' in " + escapeControlCharacters(args[0]));
     TFileStream data(archive.dataFile, FileMode::OpenReadShareDenyWrite);
-    const EntrySpan span = spanOf(*entry, data.Size());
+    const EntrySpan span = entrySpanIn(*entry, data.Size());
     if (span.pastEnd)
         throw Exception("Entry '" + displayName(entry->name) + "' starts past the end of "
                         + escapeControlCharacters(archive.dataFile));
@@ -94,7 +72,7 @@ int runExtractAll(const QCommandLineParser&, const std::vector<std::string>& arg
     const ArchiveOwnFiles guard(args[0], archive);
     int64_t pastEnd = 0;
     for (const DirectoryEntry& e : archive.entries) {
-        const EntrySpan span = spanOf(e, fileSize);
+        const EntrySpan span = entrySpanIn(e, fileSize);
         if (span.pastEnd) {
             ++pastEnd;
             continue;

@@ -502,3 +502,30 @@ const uint8_t* RowAsBgr(const TDibGraphic& bitmap, int y, std::vector<uint8_t>& 
     }
     return scratch.data();
 }
+
+void DecodeRowColours(TImageFormat format, const uint8_t* row, const uint32_t* lut, int x0, int x1, uint32_t* out,
+                      uint32_t high)
+{
+    switch (format) {
+    case ifRgb24:
+        for (int x = x0; x < x1; ++x) {
+            const uint8_t* p = row + int64_t(x) * 3;
+            *out++ = high | MakeColor(p[2], p[1], p[0]);
+        }
+        break;
+    case ifMonochrome:
+        for (int x = x0; x < x1; ++x)
+            *out++ = lut[(row[x >> 3] >> (7 - (x & 7))) & 1];
+        break;
+    case ifGrayscale16:
+    case ifColor16:
+        for (int x = x0; x < x1; ++x)
+            *out++ = lut[(x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4];
+        break;
+    case ifGrayscale256:
+    case ifColor256:
+        for (int x = x0; x < x1; ++x)
+            *out++ = lut[row[x]];
+        break;
+    }
+}

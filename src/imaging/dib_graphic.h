@@ -162,3 +162,9 @@ private:
 // Picture row y as blue, green, red bytes: the row itself for ifRgb24,
 // otherwise `scratch` (at least 3 × width bytes) filled through GetPixelColor.
 const uint8_t* RowAsBgr(const TDibGraphic& bitmap, int y, std::vector<uint8_t>& scratch);
+
+// Pixels [x0, x1) of row `row` of a picture of `format` as 32-bit colours:
+// palette indices through `lut` (256 entries), ifRgb24 pixels as
+// 0xRRGGBB with `high` (e.g. an opaque alpha) in the top byte.
+void DecodeRowColours(TImageFormat format, const uint8_t* row, const uint32_t* lut, int x0, int x1, uint32_t* out,
+                      uint32_t high);

@@ -23,28 +23,7 @@ struct PaletteLut {
 // Decodes source pixels [x0, x1) of one row into 0xFFRRGGBB values.
 void decodeRow(TImageFormat format, const uint8_t* row, const uint32_t* lut, int x0, int x1, uint32_t* out)
 {
-    switch (format) {
-    case ifRgb24:
-        for (int x = x0; x < x1; ++x) {
-            const uint8_t* p = row + int64_t(x) * 3;
-            *out++ = 0xFF000000u | MakeColor(p[2], p[1], p[0]);
-        }
-        break;
-    case ifMonochrome:
-        for (int x = x0; x < x1; ++x)
-            *out++ = lut[(row[x >> 3] >> (7 - (x & 7))) & 1];
-        break;
-    case ifGrayscale16:
-    case ifColor16:
-        for (int x = x0; x < x1; ++x)
-            *out++ = lut[(x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4];
-        break;
-    case ifGrayscale256:
-    case ifColor256:
-        for (int x = x0; x < x1; ++x)
-            *out++ = lut[row[x]];
-        break;
-    }
+    DecodeRowColours(format, row, lut, x0, x1, out, 0xFF000000u);
 }
 
 // Area coverage of destination cells over source cells along one axis: the

@@ -30,29 +30,7 @@ struct ColourLut {
 // Source pixels [x0, x1) of one row as 0x00RRGGBB.
 void decodeRow(const TDibGraphic& source, const ColourLut& lut, int y, int x0, int x1, uint32_t* out)
 {
-    const uint8_t* row = source.RowPointer(y);
-    switch (source.ImageFormat()) {
-    case ifRgb24:
-        for (int x = x0; x < x1; ++x) {
-            const uint8_t* p = row + int64_t(x) * 3;
-            *out++ = MakeColor(p[2], p[1], p[0]);
-        }
-        break;
-    case ifMonochrome:
-        for (int x = x0; x < x1; ++x)
-            *out++ = lut.colours[(row[x >> 3] >> (7 - (x & 7))) & 1];
-        break;
-    case ifGrayscale16:
-    case ifColor16:
-        for (int x = x0; x < x1; ++x)
-            *out++ = lut.colours[(x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4];
-        break;
-    case ifGrayscale256:
-    case ifColor256:
-        for (int x = x0; x < x1; ++x)
-            *out++ = lut.colours[row[x]];
-        break;
-    }
+    DecodeRowColours(source.ImageFormat(), source.RowPointer(y), lut.colours, x0, x1, out, 0);
 }
 
 // The nearest source index for display index i: the source pixel whose

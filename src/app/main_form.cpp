@@ -260,7 +260,8 @@ void TForm1::buildToolBar()
     BtnAlpha = ToolBar1->addButton(AlphaIcon(), QStringLiteral("Alpha"),
                                    QStringLiteral("Show the texture's alpha over a checkerboard"));
     BtnAlpha->setCheckable(true);
-    BtnAlpha->setChecked(true);
+    // Off at start: a first look shows the opaque colours.
+    BtnAlpha->setChecked(false);
     LabelLevel = new QLabel(QStringLiteral(" Level "));
     ToolBar1->addControl(LabelLevel);
     SpinLevel = new QSpinBox;
@@ -1007,6 +1008,8 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
 {
     TImageScrollBox& view = *FormImage->ImageScrollBox;
     const TextureRef texture = currentTextureRef(*QueryTXD);
+    // The preview shows alpha as the main window does when it opens.
+    FormImage->BtnAlpha->setChecked(BtnAlpha->isChecked());
     std::optional<std::string> chosen;
     // The picture is read and prepared off the user interface's thread, into
     // a picture of its own; the preview's view takes it when it is ready.

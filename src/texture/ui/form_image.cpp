@@ -64,7 +64,7 @@ TFormImage::TFormImage(QWidget* parent) : QDialog(parent)
     BtnAlpha->setCheckable(true);
     BtnAlpha->setToolTip(QStringLiteral("Alpha: show the picture's alpha over a checkerboard"));
     connect(BtnAlpha, &QToolButton::toggled, this, [this](bool show) { ImageScrollBox->SetShowAlpha(show); });
-    BtnAlpha->setChecked(true);
+    BtnAlpha->setChecked(false);
     LabelTarget = new QLabel(this);
     LabelTarget->setObjectName(QStringLiteral("LabelTarget"));
     LabelTarget->setTextFormat(Qt::PlainText);

@@ -17,6 +17,7 @@
 #include "platform/graphic.h"
 #include "platform/streams.h"
 #include "platform/text.h"
+#include "texture/sectioned_import.h"
 #include "texture/texture_import.h"
 #include "texture/texture_levels.h"
 #include "texture/texture_tga.h"
@@ -1010,6 +1011,10 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
     const TextureRef texture = currentTextureRef(*QueryTXD);
     // The preview shows alpha as the main window does when it opens.
     FormImage->BtnAlpha->setChecked(BtnAlpha->isChecked());
+    if (texture.sectioned) {
+        ImportSectionedTexture(texture, pictureFile);
+        return;
+    }
     std::optional<std::string> chosen;
     // The picture is read and prepared off the user interface's thread, into
     // a picture of its own; the preview's view takes it when it is ready.
@@ -1048,6 +1053,7 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
     if (!prepared.ready)
         return;
     preview(prepared);
+    FormImage->ShowChoices(false);
     FormImage->SizeForTexture(prepared.texture.width, prepared.texture.height);
     FormImage->SetTarget(QString::fromStdString(pictureTargetText(texture)));
 
@@ -1097,7 +1103,7 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
     updateArchiveItems();
 }
 
-std::string TForm1::pictureTargetText(const TextureRef& texture) const
+std::string TForm1::pictureTargetText(const TextureRef& texture, const TexelLayout* writes) const
 {
     // The texture first (the line is cut at its end when the dialog is
     // narrow), its dictionary (the entry, or the file of a standalone
@@ -1107,17 +1113,124 @@ std::string TForm1::pictureTargetText(const TextureRef& texture) const
     QString where = archive;
     if (!StandaloneTxd && !RxM->IsEmpty())
         where = fromCp1250(currentEntry(*RxM).name) + QStringLiteral(" of ") + archive;
-    QString layout = texture.sectioned                 ? QString::fromUtf8(texelFormatTypeName(texture.layout.format))
+    const TexelLayout& written = writes ? *writes : texture.layout;
+    QString layout = texture.sectioned                 ? QString::fromUtf8(texelFormatTypeName(written.format))
                      : importWritesTrueColour(texture) ? QStringLiteral("32bit")
                                                        : QStringLiteral("8bit paletted");
-    if (texture.sectioned && texture.layout.levels > 1)
-        layout += QStringLiteral(", %1 levels").arg(texture.layout.levels);
+    if (texture.sectioned && written.levels > 1)
+        layout += QStringLiteral(", %1 levels").arg(written.levels);
     return QStringLiteral("%1 in %2: %3x%4 %5")
         .arg(name, where)
-        .arg(texture.width)
-        .arg(texture.height)
+        .arg(texture.sectioned ? written.width : texture.width)
+        .arg(texture.sectioned ? written.height : texture.height)
         .arg(layout)
         .toStdString();
+}
+
+void TForm1::ImportSectionedTexture(const TextureRef& texture, const std::optional<std::string>& pictureFile)
+{
+    // Refused before any dialog, as every import is.
+    checkImportTarget(ArchiveFileName, texture);
+    const DirectoryEntry entry = currentEntry(*RxM);
+    const int64_t texturePos = QueryTXD->FieldByName(TextureField::kPos).AsInteger();
+    // Whether the dictionary can be rewritten, and the texture's header
+    // platform; without it only the in-place import is offered.
+    const RewritableTexture where =
+        findRewritableTexture(ArchiveFileName, StandaloneTxd, entry, texturePos, texture.name);
+    const std::optional<std::string> file = pictureFile ? pictureFile : dialogs().openPicture(OpenPictureDialog);
+    if (!file)
+        return;
+    const std::string work = "Preparing " + QFileInfo(QString::fromStdString(*file)).fileName().toStdString() + " for "
+                             + fromCp1250(texture.name).toStdString() + "...";
+    const auto prepare = [&](const SectionedImportChoice& choice) {
+        PreparedSectionedImport next;
+        runLongWork(work,
+                    [&] { next = prepareSectionedImport(ArchiveFileName, texture, where.platform, *file, choice); });
+        return next;
+    };
+
+    SectionedImportChoice choice = ownChoiceOf(texture);
+    choice.exact = FormImage->CheckExact->isChecked();
+    choice.dxt = FormImage->Choice().dxt;  // as the last import left it
+    PreparedSectionedImport prepared;
+    try {
+        prepared = prepare(choice);
+    } catch (const ECancelled&) {
+        return;  // nothing was written
+    }
+    const int64_t bytesNow = texelDataBytes(texture.layout);
+    // Shows what the choice writes: level 0 of its bytes, their size, and
+    // the line naming the target.
+    const auto show = [&](PreparedSectionedImport& ready) {
+        const TexelLayout& layout = ready.content.layout;
+        FormImage->ImageScrollBox->TakePicture(std::move(ready.shown));
+        FormImage->SetResult(QSize(layout.width, layout.height), int64_t(ready.content.data.size()), bytesNow);
+        FormImage->SetTarget(QString::fromStdString(pictureTargetText(texture, &layout)));
+    };
+    FormImage->ShowChoices(true, QSize(texture.width, texture.height), prepared.pictureSize, where.platform,
+                           where.rewritable ? QString() : QString::fromStdString(where.whyNot));
+    FormImage->SetChoice(choice);
+    show(prepared);
+    FormImage->SizeForTexture(texture.width, texture.height);
+
+    // Another choice is prepared while the preview is up; one cancelled or
+    // refused puts the controls back to what the preview shows.
+    FormImage->OnChoiceChanged = [&] {
+        guard([&] {
+            const SectionedImportChoice next = FormImage->Choice();
+            try {
+                PreparedSectionedImport ready = prepare(next);
+                show(ready);
+                prepared = std::move(ready);
+                choice = next;
+            } catch (const ECancelled&) {
+                FormImage->SetChoice(choice);
+            } catch (...) {
+                FormImage->SetChoice(choice);
+                throw;
+            }
+        });
+    };
+    struct ClearHook {
+        TFormImage& form;
+        ~ClearHook() { form.OnChoiceChanged = nullptr; }
+    } clearHook{*FormImage};
+
+    if (!dialogs().showImportPreview(*FormImage))
+        return;
+    if (prepared.inPlace) {
+        // Today's import: the block written over the texture's bytes.
+        const Recovery earlier = writeImportBlockToFile(ArchivePath, texture, prepared.content.data);
+        if (earlier.restored)
+            dialogs().messageBox(kApplicationTitle, earlier.message(ArchivePath));
+        QueryTXDAfterScroll(nullptr);
+        updateArchiveItems();
+        return;
+    }
+    // Made again: the dictionary rewritten as one transaction.
+    if (!where.rewritable)
+        throw EDictionaryError(where.whyNot);
+    std::unique_ptr<ArchiveEditor> editor = openEditor();
+    const DirectoryEntry current = entriesOfRows(editor->contents().entries, {RxM->CurrentIndex()}, &editor).front();
+    const TexelLayout layout = prepared.content.layout;
+    DirectoryEntry after;
+    runWork(
+        "Writing " + displayName(texture.name) + " into " + displayName(current.name) + "...",
+        [&](WorkProgress&) {
+            after = writeRebuiltTexture(*editor, current, where.index, texture.name, where.platform,
+                                        std::move(prepared.content));
+        },
+        false);
+    const bool unkept = editor->undoUnkept();
+    editor.reset();
+    ReloadArchive(current.name);
+    std::string told = "1 texture imported into " + displayName(current.name) + ": " + displayName(texture.name) + ", "
+                       + std::to_string(layout.width) + " x " + std::to_string(layout.height) + " "
+                       + texelFormatName(layout.format) + ", " + std::to_string(layout.levels)
+                       + (layout.levels == 1 ? " level" : " levels");
+    if (after.offset != current.offset)
+        told += "; the entry moved to offset " + std::to_string(after.offset);
+    tell(told + (unkept ? "; no undo record could be kept" : ""));
 }
 
 void TForm1::runLongWork(const std::string& text, const std::function<void()>& work)

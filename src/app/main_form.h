@@ -336,7 +336,13 @@ private:
     void afterZoomChange();
     void setLevelSelector(int levels);
     void updateZoomStatus();
-    std::string pictureTargetText(const TextureRef& texture) const;
+    // What an import over `texture` writes, for the preview: the texture,
+    // its dictionary and archive, and `writes` (a sectioned texture's new
+    // layout; the texture's own when null).
+    std::string pictureTargetText(const TextureRef& texture, const TexelLayout* writes = nullptr) const;
+    // Import Texture over a texture of a sectioned dictionary, with the
+    // preview's choices of size, layout, levels and DXT quality.
+    void ImportSectionedTexture(const TextureRef& texture, const std::optional<std::string>& pictureFile);
     void buildArchiveMenu();
     // Notes what the archive just read holds (flavour, gaps) for the status
     // line and the edits' items.

@@ -197,6 +197,7 @@ TEST_F(ImportTest, PreviewDialogSizesFollowTheTexture)
         EXPECT_EQ(seen.viewWidth, c.viewW);
         EXPECT_EQ(seen.viewHeight, c.viewH);
         EXPECT_EQ(seen.vertScrollBar, c.vertBar);
+        EXPECT_FALSE(seen.choices);  // a dictionary without sections: the design's dialog
         EXPECT_EQ(seen.pictureWidth, currentTextureRef(*form->QueryTXD).width);
     }
     TFormImage& f = *form->FormImage;

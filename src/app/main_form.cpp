@@ -215,6 +215,9 @@ TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent) : QWidget(
     FormImage = new TFormImage(this);
     FormImage->hide();
     FormImage->ImageScrollBox->setGuard([this](const std::function<void()>& h) { guard(h); });
+    // Pictures made into textures: every format that can be read.
+    ODAddTexture.filter = BuildPictureFilter(TGraphic::classInfo);
+    ODNewDictionary.filter = ODAddTexture.filter;
     setAcceptDrops(true);
 }
 
@@ -339,6 +342,22 @@ void TForm1::buildArchiveMenu()
     ActRemove = add(QStringLiteral("Remove from archive"), QStringLiteral("Shift+Del"), &TForm1::BtnRemoveClick);
     MenuArchive->addSeparator();
     ActRebuild = add(QStringLiteral("Rebuild"), QString(), &TForm1::BtnRebuildClick);
+
+    // The textures of the current entry's dictionary.
+    ODAddTexture.fileMustExist = true;
+    ODNewDictionary.fileMustExist = true;
+    ODNewDictionary.title = "Pictures for a new dictionary";
+    SDNewDictionary.title = "New dictionary";
+    SDNewDictionary.filter = "Texture dictionary|*.txd";
+    SDNewDictionary.extraFilters = "Texture dictionary, older header (no DXT5)|*.txd";
+    SDNewDictionary.defaultExt = ".txd";
+    SDNewDictionary.overwritePrompt = false;  // an existing file is never replaced
+    MenuArchive->addSeparator();
+    ActAddTexture = add(QStringLiteral("Add texture\u2026"), QString(), &TForm1::BtnAddTextureClick);
+    ActRenameTexture = add(QStringLiteral("Rename texture"), QStringLiteral("F2"), &TForm1::BtnRenameTextureClick);
+    ActRemoveTexture =
+        add(QStringLiteral("Remove texture"), QStringLiteral("Shift+Del"), &TForm1::BtnRemoveTextureClick);
+    ActNewDictionary = add(QStringLiteral("New dictionary\u2026"), QString(), &TForm1::BtnNewDictionaryClick);
 }
 
 void TForm1::buildLayout()
@@ -444,6 +463,8 @@ void TForm1::buildLayout()
     }
     Grid->setTitleClickHandler([this](int column) { GridTitleBtnClick(column); });
     GridTXD->setTitleClickHandler([this](int column) { GridTXDTitleBtnClick(column); });
+    GridTXD->setRemoveRequested([this] { BtnRemoveTextureClick(); });
+    GridTXD->setEditRequested([this] { BtnRenameTextureClick(); });
 }
 
 QSize TForm1::firstSize(const QRect& available)
@@ -554,9 +575,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
             guard([&] { FormKeyDown(code, shift); });
             // The window's own commands take their keys: a grid does not
             // move a page on Alt+Page Down as well. A name being edited in
-            // the entry grid keeps its keys (Ctrl+Z undoes typing there).
+            // a grid keeps its keys (Ctrl+Z undoes typing there).
             bool command = false;
-            if (!(Grid->cellEditor() && widget == static_cast<QWidget*>(Grid->cellEditor())))
+            const auto editing = [widget](RecordGrid* grid) {
+                return grid->cellEditor() && widget == static_cast<QWidget*>(grid->cellEditor());
+            };
+            if (!editing(Grid) && !editing(GridTXD))
                 guard([&] { command = CommandKey(code, shift); });
             if (command)
                 return true;
@@ -733,6 +757,7 @@ void TForm1::OpenArchive(const std::string& path)
     openedInfo_.reset();
     entrySortField_.clear();
     Grid->closeCellEditor();
+    GridTXD->closeCellEditor();
     StatusBar1->clearMessage();
     RxM->Empty();
     QueryTXD->Empty();
@@ -790,11 +815,13 @@ void TForm1::noteArchive(const ArchiveContents& archive)
     updateEntryStatus();
 }
 
-void TForm1::ReloadArchive(const std::optional<std::string>& entryName)
+void TForm1::ReloadArchive(const std::optional<std::string>& entryName,
+                           const std::optional<std::pair<std::string, int64_t>>& textureWanted)
 {
     if (openedFile_.empty())
         return;
     Grid->closeCellEditor();
+    GridTXD->closeCellEditor();
     // What stays current: the entry by its name (and Pos, for names the
     // archive holds twice), else the row at the same place; the texture by
     // its name likewise.
@@ -808,8 +835,8 @@ void TForm1::ReloadArchive(const std::optional<std::string>& entryName)
         keepName = current.name;
         keepPos = current.pos;
     }
-    std::optional<std::pair<std::string, int64_t>> texture;
-    if (!QueryTXD->IsEmpty() && QueryTXD->CurrentIndex() >= 0)
+    std::optional<std::pair<std::string, int64_t>> texture = textureWanted;
+    if (!texture && !QueryTXD->IsEmpty() && QueryTXD->CurrentIndex() >= 0)
         texture = std::make_pair(QueryTXD->FieldByName(TextureField::kName).AsString(),
                                  QueryTXD->FieldByName(TextureField::kPos).AsInteger());
     const std::string textureSort = textureSortField_;
@@ -873,9 +900,11 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
         return;
     FillingTextures = true;
     textureSortField_.clear();
+    GridTXD->closeCellEditor();
     QueryTXD->Empty();
     setTextureItemsEnabled(false);
     setLevelSelector(0);
+    updateTextureItems();
     if (!entryIsTextureDictionary(currentEntry(*RxM).name)) {
         clearImageView();
         updateStatus();
@@ -895,7 +924,8 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
     }
     fillTextureTable(*QueryTXD, listing, entry.pos);
     if (textureToKeep_) {
-        // Read again after a change: the texture that was current stays so.
+        // Read again after a change: the texture that was current stays so;
+        // one that went is followed by the texture that took its place.
         const int name = QueryTXD->FieldIndex(TextureField::kName);
         const int pos = QueryTXD->FieldIndex(TextureField::kPos);
         int target = -1;
@@ -905,11 +935,15 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
             if (target < 0 || QueryTXD->RowInteger(r, pos) == textureToKeep_->second)
                 target = r;
         }
+        for (int r = 0; r < QueryTXD->RowCount() && target < 0; ++r)
+            if (QueryTXD->RowInteger(r, pos) == textureToKeep_->second)
+                target = r;
         if (target >= 0)
             QueryTXD->MoveBy(target - QueryTXD->CurrentIndex());
     }
     FillingTextures = false;
     setBusyCursor(false);
+    updateTextureItems();
     if (!QueryTXD->IsEmpty()) {
         setTextureItemsEnabled(true);
         ShowPic();
@@ -1406,6 +1440,14 @@ bool TForm1::dropAddsFiles(const QPoint& at, const std::vector<std::string>& fil
     return Grid->rect().contains(Grid->mapFrom(this, at));
 }
 
+bool TForm1::dropAddsTextures(const QPoint& at, const std::vector<std::string>& files) const
+{
+    // Pictures only: an archive or dictionary dropped there opens as anywhere else.
+    if (files.empty() || !texturesEditable() || std::any_of(files.begin(), files.end(), namesArchive))
+        return false;
+    return GridTXD->rect().contains(GridTXD->mapFrom(this, at));
+}
+
 void TForm1::dragEnterEvent(QDragEnterEvent* event)
 {
     if (!draggedFiles(event->mimeData()).empty())
@@ -1416,7 +1458,8 @@ void TForm1::dragMoveEvent(QDragMoveEvent* event)
 {
     // Several files go only into the entry grid.
     const std::vector<std::string> files = draggedFiles(event->mimeData());
-    if (files.size() == 1 || dropAddsFiles(event->position().toPoint(), files))
+    const QPoint at = event->position().toPoint();
+    if (files.size() == 1 || dropAddsFiles(at, files) || dropAddsTextures(at, files))
         event->acceptProposedAction();
     else
         event->ignore();
@@ -1430,14 +1473,17 @@ void TForm1::dropEvent(QDropEvent* event)
     event->acceptProposedAction();
     const QPoint at = event->position().toPoint();
     const bool add = dropAddsFiles(at, files);
+    const bool addTextures = dropAddsTextures(at, files);
     const QPoint onViewAt = ImageScrollBox1->mapFrom(this, at);
     const bool onView = ImageScrollBox1->rect().contains(onViewAt);
     // Handled once the drop has ended, so no modal dialog runs inside the
     // drag and drop machinery.
-    QTimer::singleShot(0, this, [this, files, add, onView] {
+    QTimer::singleShot(0, this, [this, files, add, addTextures, onView] {
         guard([&] {
             if (add)
                 AddFiles(files);
+            else if (addTextures)
+                AddTextures(files);
             else if (files.size() != 1)
                 return;
             else if (namesArchive(files[0]))

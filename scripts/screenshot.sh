@@ -32,6 +32,9 @@ xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
   sleep 1
   eval "$(xdotool getwindowgeometry --shell "$win")"
   # Entry rows are 16 pixels apart; the lists start below the toolbar.
+  # "Alpha" (off at start) turned on: the toolbar button at x = 390.
+  xdotool mousemove $((X + 390)) $((Y + 13)) click 1
+  sleep 0.3
   xdotool mousemove $((X + 100)) $((Y + QX_SHOT_ENTRY_Y)) click 1
   sleep 0.5
   if [ "$QX_SHOT_TEXTURE_Y" != 0 ]; then

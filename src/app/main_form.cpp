@@ -17,6 +17,7 @@
 #include "platform/graphic.h"
 #include "platform/streams.h"
 #include "platform/text.h"
+#include "texture/sectioned_import.h"
 #include "texture/texture_import.h"
 #include "texture/texture_levels.h"
 #include "texture/texture_tga.h"
@@ -214,6 +215,9 @@ TForm1::TForm1(std::unique_ptr<UserDialogs> dialogs, QWidget* parent) : QWidget(
     FormImage = new TFormImage(this);
     FormImage->hide();
     FormImage->ImageScrollBox->setGuard([this](const std::function<void()>& h) { guard(h); });
+    // Pictures made into textures: every format that can be read.
+    ODAddTexture.filter = BuildPictureFilter(TGraphic::classInfo);
+    ODNewDictionary.filter = ODAddTexture.filter;
     setAcceptDrops(true);
 }
 
@@ -260,7 +264,8 @@ void TForm1::buildToolBar()
     BtnAlpha = ToolBar1->addButton(AlphaIcon(), QStringLiteral("Alpha"),
                                    QStringLiteral("Show the texture's alpha over a checkerboard"));
     BtnAlpha->setCheckable(true);
-    BtnAlpha->setChecked(true);
+    // Off at start: a first look shows the opaque colours.
+    BtnAlpha->setChecked(false);
     LabelLevel = new QLabel(QStringLiteral(" Level "));
     ToolBar1->addControl(LabelLevel);
     SpinLevel = new QSpinBox;
@@ -337,6 +342,22 @@ void TForm1::buildArchiveMenu()
     ActRemove = add(QStringLiteral("Remove from archive"), QStringLiteral("Shift+Del"), &TForm1::BtnRemoveClick);
     MenuArchive->addSeparator();
     ActRebuild = add(QStringLiteral("Rebuild"), QString(), &TForm1::BtnRebuildClick);
+
+    // The textures of the current entry's dictionary.
+    ODAddTexture.fileMustExist = true;
+    ODNewDictionary.fileMustExist = true;
+    ODNewDictionary.title = "Pictures for a new dictionary";
+    SDNewDictionary.title = "New dictionary";
+    SDNewDictionary.filter = "Texture dictionary|*.txd";
+    SDNewDictionary.extraFilters = "Texture dictionary, older header (no DXT5)|*.txd";
+    SDNewDictionary.defaultExt = ".txd";
+    SDNewDictionary.overwritePrompt = false;  // an existing file is never replaced
+    MenuArchive->addSeparator();
+    ActAddTexture = add(QStringLiteral("Add texture\u2026"), QString(), &TForm1::BtnAddTextureClick);
+    ActRenameTexture = add(QStringLiteral("Rename texture"), QStringLiteral("F2"), &TForm1::BtnRenameTextureClick);
+    ActRemoveTexture =
+        add(QStringLiteral("Remove texture"), QStringLiteral("Shift+Del"), &TForm1::BtnRemoveTextureClick);
+    ActNewDictionary = add(QStringLiteral("New dictionary\u2026"), QString(), &TForm1::BtnNewDictionaryClick);
 }
 
 void TForm1::buildLayout()
@@ -442,6 +463,8 @@ void TForm1::buildLayout()
     }
     Grid->setTitleClickHandler([this](int column) { GridTitleBtnClick(column); });
     GridTXD->setTitleClickHandler([this](int column) { GridTXDTitleBtnClick(column); });
+    GridTXD->setRemoveRequested([this] { BtnRemoveTextureClick(); });
+    GridTXD->setEditRequested([this] { BtnRenameTextureClick(); });
 }
 
 QSize TForm1::firstSize(const QRect& available)
@@ -552,9 +575,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
             guard([&] { FormKeyDown(code, shift); });
             // The window's own commands take their keys: a grid does not
             // move a page on Alt+Page Down as well. A name being edited in
-            // the entry grid keeps its keys (Ctrl+Z undoes typing there).
+            // a grid keeps its keys (Ctrl+Z undoes typing there).
             bool command = false;
-            if (!(Grid->cellEditor() && widget == static_cast<QWidget*>(Grid->cellEditor())))
+            const auto editing = [widget](RecordGrid* grid) {
+                return grid->cellEditor() && widget == static_cast<QWidget*>(grid->cellEditor());
+            };
+            if (!editing(Grid) && !editing(GridTXD))
                 guard([&] { command = CommandKey(code, shift); });
             if (command)
                 return true;
@@ -731,6 +757,7 @@ void TForm1::OpenArchive(const std::string& path)
     openedInfo_.reset();
     entrySortField_.clear();
     Grid->closeCellEditor();
+    GridTXD->closeCellEditor();
     StatusBar1->clearMessage();
     RxM->Empty();
     QueryTXD->Empty();
@@ -788,11 +815,13 @@ void TForm1::noteArchive(const ArchiveContents& archive)
     updateEntryStatus();
 }
 
-void TForm1::ReloadArchive(const std::optional<std::string>& entryName)
+void TForm1::ReloadArchive(const std::optional<std::string>& entryName,
+                           const std::optional<std::pair<std::string, int64_t>>& textureWanted)
 {
     if (openedFile_.empty())
         return;
     Grid->closeCellEditor();
+    GridTXD->closeCellEditor();
     // What stays current: the entry by its name (and Pos, for names the
     // archive holds twice), else the row at the same place; the texture by
     // its name likewise.
@@ -806,8 +835,8 @@ void TForm1::ReloadArchive(const std::optional<std::string>& entryName)
         keepName = current.name;
         keepPos = current.pos;
     }
-    std::optional<std::pair<std::string, int64_t>> texture;
-    if (!QueryTXD->IsEmpty() && QueryTXD->CurrentIndex() >= 0)
+    std::optional<std::pair<std::string, int64_t>> texture = textureWanted;
+    if (!texture && !QueryTXD->IsEmpty() && QueryTXD->CurrentIndex() >= 0)
         texture = std::make_pair(QueryTXD->FieldByName(TextureField::kName).AsString(),
                                  QueryTXD->FieldByName(TextureField::kPos).AsInteger());
     const std::string textureSort = textureSortField_;
@@ -871,9 +900,11 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
         return;
     FillingTextures = true;
     textureSortField_.clear();
+    GridTXD->closeCellEditor();
     QueryTXD->Empty();
     setTextureItemsEnabled(false);
     setLevelSelector(0);
+    updateTextureItems();
     if (!entryIsTextureDictionary(currentEntry(*RxM).name)) {
         clearImageView();
         updateStatus();
@@ -893,7 +924,8 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
     }
     fillTextureTable(*QueryTXD, listing, entry.pos);
     if (textureToKeep_) {
-        // Read again after a change: the texture that was current stays so.
+        // Read again after a change: the texture that was current stays so;
+        // one that went is followed by the texture that took its place.
         const int name = QueryTXD->FieldIndex(TextureField::kName);
         const int pos = QueryTXD->FieldIndex(TextureField::kPos);
         int target = -1;
@@ -903,11 +935,15 @@ void TForm1::RxMAfterScroll(RecordTable& /*table*/)
             if (target < 0 || QueryTXD->RowInteger(r, pos) == textureToKeep_->second)
                 target = r;
         }
+        for (int r = 0; r < QueryTXD->RowCount() && target < 0; ++r)
+            if (QueryTXD->RowInteger(r, pos) == textureToKeep_->second)
+                target = r;
         if (target >= 0)
             QueryTXD->MoveBy(target - QueryTXD->CurrentIndex());
     }
     FillingTextures = false;
     setBusyCursor(false);
+    updateTextureItems();
     if (!QueryTXD->IsEmpty()) {
         setTextureItemsEnabled(true);
         ShowPic();
@@ -1007,6 +1043,12 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
 {
     TImageScrollBox& view = *FormImage->ImageScrollBox;
     const TextureRef texture = currentTextureRef(*QueryTXD);
+    // The preview shows alpha as the main window does when it opens.
+    FormImage->BtnAlpha->setChecked(BtnAlpha->isChecked());
+    if (texture.sectioned) {
+        ImportSectionedTexture(texture, pictureFile);
+        return;
+    }
     std::optional<std::string> chosen;
     // The picture is read and prepared off the user interface's thread, into
     // a picture of its own; the preview's view takes it when it is ready.
@@ -1045,6 +1087,7 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
     if (!prepared.ready)
         return;
     preview(prepared);
+    FormImage->ShowChoices(false);
     FormImage->SizeForTexture(prepared.texture.width, prepared.texture.height);
     FormImage->SetTarget(QString::fromStdString(pictureTargetText(texture)));
 
@@ -1094,7 +1137,7 @@ void TForm1::ImportTexture(const std::optional<std::string>& pictureFile)
     updateArchiveItems();
 }
 
-std::string TForm1::pictureTargetText(const TextureRef& texture) const
+std::string TForm1::pictureTargetText(const TextureRef& texture, const TexelLayout* writes) const
 {
     // The texture first (the line is cut at its end when the dialog is
     // narrow), its dictionary (the entry, or the file of a standalone
@@ -1104,17 +1147,124 @@ std::string TForm1::pictureTargetText(const TextureRef& texture) const
     QString where = archive;
     if (!StandaloneTxd && !RxM->IsEmpty())
         where = fromCp1250(currentEntry(*RxM).name) + QStringLiteral(" of ") + archive;
-    QString layout = texture.sectioned                 ? QString::fromUtf8(texelFormatTypeName(texture.layout.format))
+    const TexelLayout& written = writes ? *writes : texture.layout;
+    QString layout = texture.sectioned                 ? QString::fromUtf8(texelFormatTypeName(written.format))
                      : importWritesTrueColour(texture) ? QStringLiteral("32bit")
                                                        : QStringLiteral("8bit paletted");
-    if (texture.sectioned && texture.layout.levels > 1)
-        layout += QStringLiteral(", %1 levels").arg(texture.layout.levels);
+    if (texture.sectioned && written.levels > 1)
+        layout += QStringLiteral(", %1 levels").arg(written.levels);
     return QStringLiteral("%1 in %2: %3x%4 %5")
         .arg(name, where)
-        .arg(texture.width)
-        .arg(texture.height)
+        .arg(texture.sectioned ? written.width : texture.width)
+        .arg(texture.sectioned ? written.height : texture.height)
         .arg(layout)
         .toStdString();
+}
+
+void TForm1::ImportSectionedTexture(const TextureRef& texture, const std::optional<std::string>& pictureFile)
+{
+    // Refused before any dialog, as every import is.
+    checkImportTarget(ArchiveFileName, texture);
+    const DirectoryEntry entry = currentEntry(*RxM);
+    const int64_t texturePos = QueryTXD->FieldByName(TextureField::kPos).AsInteger();
+    // Whether the dictionary can be rewritten, and the texture's header
+    // platform; without it only the in-place import is offered.
+    const RewritableTexture where =
+        findRewritableTexture(ArchiveFileName, StandaloneTxd, entry, texturePos, texture.name);
+    const std::optional<std::string> file = pictureFile ? pictureFile : dialogs().openPicture(OpenPictureDialog);
+    if (!file)
+        return;
+    const std::string work = "Preparing " + QFileInfo(QString::fromStdString(*file)).fileName().toStdString() + " for "
+                             + fromCp1250(texture.name).toStdString() + "...";
+    const auto prepare = [&](const SectionedImportChoice& choice) {
+        PreparedSectionedImport next;
+        runLongWork(work,
+                    [&] { next = prepareSectionedImport(ArchiveFileName, texture, where.platform, *file, choice); });
+        return next;
+    };
+
+    SectionedImportChoice choice = ownChoiceOf(texture);
+    choice.exact = FormImage->CheckExact->isChecked();
+    choice.dxt = FormImage->Choice().dxt;  // as the last import left it
+    PreparedSectionedImport prepared;
+    try {
+        prepared = prepare(choice);
+    } catch (const ECancelled&) {
+        return;  // nothing was written
+    }
+    const int64_t bytesNow = texelDataBytes(texture.layout);
+    // Shows what the choice writes: level 0 of its bytes, their size, and
+    // the line naming the target.
+    const auto show = [&](PreparedSectionedImport& ready) {
+        const TexelLayout& layout = ready.content.layout;
+        FormImage->ImageScrollBox->TakePicture(std::move(ready.shown));
+        FormImage->SetResult(QSize(layout.width, layout.height), int64_t(ready.content.data.size()), bytesNow);
+        FormImage->SetTarget(QString::fromStdString(pictureTargetText(texture, &layout)));
+    };
+    FormImage->ShowChoices(true, QSize(texture.width, texture.height), prepared.pictureSize, where.platform,
+                           where.rewritable ? QString() : QString::fromStdString(where.whyNot));
+    FormImage->SetChoice(choice);
+    show(prepared);
+    FormImage->SizeForTexture(texture.width, texture.height);
+
+    // Another choice is prepared while the preview is up; one cancelled or
+    // refused puts the controls back to what the preview shows.
+    FormImage->OnChoiceChanged = [&] {
+        guard([&] {
+            const SectionedImportChoice next = FormImage->Choice();
+            try {
+                PreparedSectionedImport ready = prepare(next);
+                show(ready);
+                prepared = std::move(ready);
+                choice = next;
+            } catch (const ECancelled&) {
+                FormImage->SetChoice(choice);
+            } catch (...) {
+                FormImage->SetChoice(choice);
+                throw;
+            }
+        });
+    };
+    struct ClearHook {
+        TFormImage& form;
+        ~ClearHook() { form.OnChoiceChanged = nullptr; }
+    } clearHook{*FormImage};
+
+    if (!dialogs().showImportPreview(*FormImage))
+        return;
+    if (prepared.inPlace) {
+        // Today's import: the block written over the texture's bytes.
+        const Recovery earlier = writeImportBlockToFile(ArchivePath, texture, prepared.content.data);
+        if (earlier.restored)
+            dialogs().messageBox(kApplicationTitle, earlier.message(ArchivePath));
+        QueryTXDAfterScroll(nullptr);
+        updateArchiveItems();
+        return;
+    }
+    // Made again: the dictionary rewritten as one transaction.
+    if (!where.rewritable)
+        throw EDictionaryError(where.whyNot);
+    std::unique_ptr<ArchiveEditor> editor = openEditor();
+    const DirectoryEntry current = entriesOfRows(editor->contents().entries, {RxM->CurrentIndex()}, &editor).front();
+    const TexelLayout layout = prepared.content.layout;
+    DirectoryEntry after;
+    runWork(
+        "Writing " + displayName(texture.name) + " into " + displayName(current.name) + "...",
+        [&](WorkProgress&) {
+            after = writeRebuiltTexture(*editor, current, where.index, texture.name, where.platform,
+                                        std::move(prepared.content));
+        },
+        false);
+    const bool unkept = editor->undoUnkept();
+    editor.reset();
+    ReloadArchive(current.name);
+    std::string told = "1 texture imported into " + displayName(current.name) + ": " + displayName(texture.name) + ", "
+                       + std::to_string(layout.width) + " x " + std::to_string(layout.height) + " "
+                       + texelFormatName(layout.format) + ", " + std::to_string(layout.levels)
+                       + (layout.levels == 1 ? " level" : " levels");
+    if (after.offset != current.offset)
+        told += "; the entry moved to offset " + std::to_string(after.offset);
+    tell(told + (unkept ? "; no undo record could be kept" : ""));
 }
 
 void TForm1::runLongWork(const std::string& text, const std::function<void()>& work)
@@ -1290,6 +1440,14 @@ bool TForm1::dropAddsFiles(const QPoint& at, const std::vector<std::string>& fil
     return Grid->rect().contains(Grid->mapFrom(this, at));
 }
 
+bool TForm1::dropAddsTextures(const QPoint& at, const std::vector<std::string>& files) const
+{
+    // Pictures only: an archive or dictionary dropped there opens as anywhere else.
+    if (files.empty() || !texturesEditable() || std::any_of(files.begin(), files.end(), namesArchive))
+        return false;
+    return GridTXD->rect().contains(GridTXD->mapFrom(this, at));
+}
+
 void TForm1::dragEnterEvent(QDragEnterEvent* event)
 {
     if (!draggedFiles(event->mimeData()).empty())
@@ -1300,7 +1458,8 @@ void TForm1::dragMoveEvent(QDragMoveEvent* event)
 {
     // Several files go only into the entry grid.
     const std::vector<std::string> files = draggedFiles(event->mimeData());
-    if (files.size() == 1 || dropAddsFiles(event->position().toPoint(), files))
+    const QPoint at = event->position().toPoint();
+    if (files.size() == 1 || dropAddsFiles(at, files) || dropAddsTextures(at, files))
         event->acceptProposedAction();
     else
         event->ignore();
@@ -1314,14 +1473,17 @@ void TForm1::dropEvent(QDropEvent* event)
     event->acceptProposedAction();
     const QPoint at = event->position().toPoint();
     const bool add = dropAddsFiles(at, files);
+    const bool addTextures = dropAddsTextures(at, files);
     const QPoint onViewAt = ImageScrollBox1->mapFrom(this, at);
     const bool onView = ImageScrollBox1->rect().contains(onViewAt);
     // Handled once the drop has ended, so no modal dialog runs inside the
     // drag and drop machinery.
-    QTimer::singleShot(0, this, [this, files, add, onView] {
+    QTimer::singleShot(0, this, [this, files, add, addTextures, onView] {
         guard([&] {
             if (add)
                 AddFiles(files);
+            else if (addTextures)
+                AddTextures(files);
             else if (files.size() != 1)
                 return;
             else if (namesArchive(files[0]))

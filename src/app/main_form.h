@@ -12,10 +12,13 @@
 // the "Archive" menu of entry edits (new archive, add, replace, extract,
 // rename, remove, rebuild), "Undo" and "Redo" of the newest change to the
 // open archive (Ctrl+Z, Ctrl+Shift+Z), several entries marked at once, and a
-// status line under the entry list. At its design size (715 x 468) the
-// window keeps the design's layout to the pixel: the status bar and the
-// entry list's status line show only in a taller window, and the height a
-// window has beyond the design goes to the image view.
+// status line under the entry list; the dictionary edits in the same menu
+// (add, remove and rename a texture of a sectioned dictionary, a new
+// dictionary of pictures), pictures dropped on the texture list added. At
+// its design size (715 x 468) the window keeps the design's layout to the
+// pixel: the status bar and the entry list's status line show only in a
+// taller window, and the height a window has beyond the design goes to the
+// image view.
 #include "app/record_grid.h"
 #include "archive/entry_edits.h"
 #include "imaging/ui/image_scroll_box.h"
@@ -37,6 +40,7 @@
 #include <vector>
 
 class ArchiveEditor;
+struct HeldDictionary;
 class QAction;
 class QLabel;
 class QMenu;
@@ -153,12 +157,20 @@ public:
     QAction* ActRename = nullptr;      // "Rename" (F2)
     QAction* ActRemove = nullptr;      // "Remove from archive" (Shift+Delete)
     QAction* ActRebuild = nullptr;     // "Rebuild"
-    QLabel* EntryStatus = nullptr;     // under the entry grid: flavour, entries, gaps
-    FileDialogSetup SDNewArchive;      // New archive
-    FileDialogSetup ODAdd;             // Add (several files)
-    FileDialogSetup ODReplace;         // Replace
-    FileDialogSetup FDExtract;         // Extract (a folder)
-    TFormImage* FormImage = nullptr;   // the import preview dialog, created hidden
+    // ---- the textures of a dictionary changed ----
+    QAction* ActAddTexture = nullptr;     // "Add texture..."
+    QAction* ActRenameTexture = nullptr;  // "Rename texture" (F2 in the texture grid)
+    QAction* ActRemoveTexture = nullptr;  // "Remove texture" (Shift+Delete in the texture grid)
+    QAction* ActNewDictionary = nullptr;  // "New dictionary..."
+    FileDialogSetup ODAddTexture;         // Add texture (several pictures)
+    FileDialogSetup ODNewDictionary;      // the pictures of a new dictionary
+    FileDialogSetup SDNewDictionary;      // where it is made
+    QLabel* EntryStatus = nullptr;        // under the entry grid: flavour, entries, gaps
+    FileDialogSetup SDNewArchive;         // New archive
+    FileDialogSetup ODAdd;                // Add (several files)
+    FileDialogSetup ODReplace;            // Replace
+    FileDialogSetup FDExtract;            // Extract (a folder)
+    TFormImage* FormImage = nullptr;      // the import preview dialog, created hidden
     // How long work (preparing a picture for an import) runs before its
     // progress box with Cancel shows, in milliseconds; with 0 or less the box
     // always shows.
@@ -279,9 +291,11 @@ public:
     // Reads the open archive again: the entries (sorted as they were), then
     // the current entry's textures and the view. The entry named `entryName`
     // (Windows-1250; the one current before when nullopt) stays current where
-    // it still exists, else the row at the same place; the current texture
-    // likewise. The rows marked are unmarked.
-    void ReloadArchive(const std::optional<std::string>& entryName = std::nullopt);
+    // it still exists, else the row at the same place; the texture named
+    // `texture`'s name (the one current before when nullopt) likewise, else
+    // the texture at its Pos, else the last. The rows marked are unmarked.
+    void ReloadArchive(const std::optional<std::string>& entryName = std::nullopt,
+                       const std::optional<std::pair<std::string, int64_t>>& texture = std::nullopt);
     // The edits' items enabled for what is open, Undo and Redo named after
     // the changes they would take back (read from the archive's undo records).
     void updateArchiveItems();
@@ -289,6 +303,36 @@ public:
     void updateEntryStatus();
     // True when the open file's entries can be edited (a .dir or a VER2 .img).
     bool entriesEditable() const;
+
+    // ---- dictionary edits ----
+    // Each works on the current entry's dictionary (a sectioned one: a
+    // dictionary without sections is refused, the error box saying why,
+    // before anything is asked), as one transaction of the archive core with
+    // an undo record, as quarnix-tool's add-texture, remove-texture and
+    // rename-texture do; the lists are read again afterwards.
+    // "Add texture...": pictures chosen in the dialog, added as AddTextures adds them.
+    void BtnAddTextureClick();
+    // Each picture becomes a texture named by its base name, at its own size
+    // with its full mip chain, its layout chosen from its alpha (DXT1, DXT5,
+    // or 8888 for sides not divisible by 4); the last one becomes current.
+    // The pictures are encoded with a progress box whose Cancel adds nothing.
+    void AddTextures(const std::vector<std::string>& pictures);
+    // "Remove texture" (Shift+Delete in the texture grid): the current
+    // texture goes, after the user agrees; the one after it becomes current.
+    void BtnRemoveTextureClick();
+    // "Rename texture" (F2 in the texture grid): the current texture's name
+    // is edited in the grid; Enter renames it (RenameTexture).
+    void BtnRenameTextureClick();
+    void RenameTexture(const std::string& newNameUtf8);
+    // "New dictionary...": pictures chosen, then the new .txd's name (its
+    // type chooses the header: the newer, or the older one); the dictionary
+    // is made as quarnix-tool new-txd makes it (a progress box whose Cancel
+    // makes nothing) and opened.
+    void BtnNewDictionaryClick();
+    // True when the current entry is a texture dictionary of the open file.
+    bool texturesEditable() const;
+    // The dictionary edits' items enabled for the current entry and texture.
+    void updateTextureItems();
 
     // Empties the image view: it shows nothing afterwards.
     virtual void clearImageView();
@@ -318,7 +362,8 @@ protected:
     // current texture.
     // Files dropped on the entry grid of an archive whose entries can be
     // edited are added to it (AddFiles), except one lone .dir or .img, which
-    // opens as anywhere else.
+    // opens as anywhere else. Pictures dropped on the texture grid of a
+    // dictionary are added to it as textures (AddTextures).
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -336,7 +381,25 @@ private:
     void afterZoomChange();
     void setLevelSelector(int levels);
     void updateZoomStatus();
-    std::string pictureTargetText(const TextureRef& texture) const;
+    // What an import over `texture` writes, for the preview: the texture,
+    // its dictionary and archive, and `writes` (a sectioned texture's new
+    // layout; the texture's own when null).
+    std::string pictureTargetText(const TextureRef& texture, const TexelLayout* writes = nullptr) const;
+    // Import Texture over a texture of a sectioned dictionary, with the
+    // preview's choices of size, layout, levels and DXT quality.
+    void ImportSectionedTexture(const TextureRef& texture, const std::optional<std::string>& pictureFile);
+    // The current entry's dictionary read as it is now (under the shared
+    // lock) and refused, saying why, when it cannot be rewritten.
+    void checkDictionaryRewritable();
+    // Opens the archive for a dictionary edit (`editor`), checks the current
+    // entry's row against it and reads its dictionary (refused, saying why,
+    // for one that cannot be rewritten).
+    HeldDictionary holdCurrentDictionary(std::unique_ptr<ArchiveEditor>& editor);
+    // The current texture's index in `held`; when the dictionary no longer
+    // holds it at its Pos, `editor` is let go, the archive read again and
+    // EDictionaryError says that nothing was changed.
+    int currentTextureIndex(const HeldDictionary& held, std::unique_ptr<ArchiveEditor>& editor);
+    bool dropAddsTextures(const QPoint& at, const std::vector<std::string>& files) const;
     void buildArchiveMenu();
     // Notes what the archive just read holds (flavour, gaps) for the status
     // line and the edits' items.

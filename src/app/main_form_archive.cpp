@@ -115,6 +115,7 @@ void TForm1::updateArchiveItems()
     ActUndo->setToolTip(problem.isEmpty() ? undoText + QStringLiteral(" (Ctrl+Z)") : problem);
     ActRedo->setToolTip(problem.isEmpty() ? redoText + QStringLiteral(" (Ctrl+Shift+Z)") : problem);
     BtnArchive->setEnabled(true);
+    updateTextureItems();
 }
 
 void TForm1::updateEntryStatus()

@@ -19,10 +19,14 @@ bool sameEntry(const DirectoryEntry& a, const DirectoryEntry& b)
 
 std::vector<uint8_t> readEntryBytes(ArchiveEditor& editor, const DirectoryEntry& entry)
 {
-    TStream& data = editor.data();
+    return readEntryBytes(editor.data(), entry, editor.contents().standalone);
+}
+
+std::vector<uint8_t> readEntryBytes(TStream& data, const DirectoryEntry& entry, bool standalone)
+{
     const int64_t fileSize = data.Size();
     const int64_t from = std::min(entry.offset, fileSize);
-    const int64_t to = editor.contents().standalone ? fileSize : entryEnd(entry, fileSize);
+    const int64_t to = standalone ? fileSize : entryEnd(entry, fileSize);
     std::vector<uint8_t> bytes(size_t(std::max<int64_t>(0, to - from)));
     if (!bytes.empty()) {
         data.Seek(from, SeekOrigin::Begin);

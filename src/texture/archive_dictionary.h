@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+class TStream;
+
 struct HeldDictionary {
     DirectoryEntry entry;  // as the archive listed it when the dictionary was read
     DictionaryTree tree;
@@ -31,6 +33,8 @@ struct HeldDictionary {
 // The entry's bytes as they lie in the data file, from its offset to its end
 // (a standalone .txd: the whole file), as far as the file goes.
 std::vector<uint8_t> readEntryBytes(ArchiveEditor& editor, const DirectoryEntry& entry);
+// The same from the data file `data` as its reader holds it open.
+std::vector<uint8_t> readEntryBytes(TStream& data, const DirectoryEntry& entry, bool standalone);
 
 // The dictionary held in `bytes`, the entry's bytes (as read, or changed by
 // the caller). EDictionaryError, saying why, for what parseDictionaryTree

@@ -3,10 +3,17 @@
 
 #include "support/gui_test_app.h"
 
+#include "formats/archive_writer.h"
+#include "formats/sectioned_dictionary_writer.h"
 #include "imaging/picture_registry.h"
+#include "platform/byte_order.h"
+#include "support/archive_builder.h"
+#include "support/texel_cases.h"
+#include "support/tga_builder.h"
 #include "texture/ui/form_image.h"
 
 #include <QCheckBox>
+#include <QLabel>
 
 #include <chrono>
 #include <cstdlib>
@@ -111,6 +118,8 @@ bool ScriptedDialogs::showImportPreview(ModalForm& shown)
     seen.horzScrollBar = form.ImageScrollBox->HorzScrollBarVisible();
     seen.target = form.Target().toStdString();
     seen.exact = form.CheckExact->isChecked();
+    seen.choices = form.ChoicesShown() && form.PanelChoices->isVisible();
+    seen.bytes = form.LabelBytes->text().toStdString();
     previews.push_back(seen);
     form.hide();
     if (previewAnswers.empty())
@@ -164,6 +173,46 @@ std::optional<std::string> ScriptedDialogs::chooseFolder(const FileDialogSetup& 
     auto answer = folderAnswers.front();
     folderAnswers.pop_front();
     return answer;
+}
+
+std::vector<uint8_t> cityDictionary()
+{
+    SectionedDictionary d;
+    d.textures.push_back(texel_cases::mipTexture("grass", TexelFormat::Bgra8888, 8, 8, 4));
+    d.textures.push_back(texel_cases::mipTexture("sky", TexelFormat::Dxt1, 8, 8, 1));
+    d.textures.push_back(texel_cases::mipTexture("road", TexelFormat::Rgb565, 4, 4, 1));
+    d.libraryVersion = 0x1803FFFF;
+    return buildSectionedDictionary(d);
+}
+
+void writeCityArchive(const std::string& dirFile, const std::string& imgFile)
+{
+    std::vector<uint8_t> a(100), b(100);
+    for (size_t i = 0; i < a.size(); ++i) {
+        a[i] = uint8_t(i * 7 + 1);
+        b[i] = uint8_t(i * 5 + 3);
+    }
+    writeArchive(dirFile, imgFile, {{"a.dff", a}, {"city.txd", cityDictionary()}, {"b.col", b}});
+}
+
+std::vector<Section> sectionsOf(const std::vector<uint8_t>& dictionary)
+{
+    std::vector<Section> out;
+    if (dictionary.size() < 12)
+        return out;
+    const size_t end = std::min(dictionary.size(), size_t(12) + readLe32(dictionary.data() + 4));
+    for (size_t at = 12; at + 12 <= end;) {
+        const size_t next = at + 12 + readLe32(dictionary.data() + at + 4);
+        out.push_back({readLe32(dictionary.data() + at), at, next});
+        at = next;
+    }
+    return out;
+}
+
+void writeTga32(const std::string& path, int width, int height, const std::vector<uint8_t>& bgra)
+{
+    archive_fixture::writeBytes(path,
+                                tga_fixture::makeTga(2, 32, width, height, bgra, tga_fixture::kTopFirst | 8).bytes());
 }
 
 namespace {

@@ -62,8 +62,10 @@ public:
         int viewWidth = 0, viewHeight = 0;
         int pictureWidth = 0, pictureHeight = 0;
         bool vertScrollBar = false, horzScrollBar = false;
-        std::string target;  // the line naming what the import overwrites
-        bool exact = false;  // "Keep pixels exactly" was ticked
+        std::string target;    // the line naming what the import overwrites
+        bool exact = false;    // "Keep pixels exactly" was ticked
+        bool choices = false;  // the panel of a sectioned texture's choices was shown
+        std::string bytes;     // what the panel said the texture's data takes
     };
     std::vector<PreviewSeen> previews;
     // Runs while the preview is "open", before it is looked at (as a user
@@ -95,6 +97,26 @@ public:
     std::vector<std::string> openFiles(const FileDialogSetup& dialog) override;
     std::optional<std::string> chooseFolder(const FileDialogSetup& dialog) override;
 };
+
+// An archive directory "m.dir" with its "m.img" of three entries: "a.dff"
+// (100 bytes), "city.txd" (a sectioned dictionary, cityDictionary()) and
+// "b.col" (100 bytes), each in sectors of its own.
+void writeCityArchive(const std::string& dirFile, const std::string& imgFile);
+// The city.txd of it: "grass" (8888, 8 x 8, 4 levels), "sky" (DXT1, 8 x 8,
+// one level), "road" (565, 4 x 4, one level), platform 9.
+std::vector<uint8_t> cityDictionary();
+
+// The sections directly inside a sectioned dictionary (its struct, its
+// textures, its closing extension), found from the section headers alone.
+struct Section {
+    uint32_t type = 0;
+    size_t offset = 0;  // of its 12-byte header, from the dictionary's start
+    size_t end = 0;     // after its body
+};
+std::vector<Section> sectionsOf(const std::vector<uint8_t>& dictionary);
+
+// A 32-bit TGA file of width x height pixels (B, G, R, A, first row at the top).
+void writeTga32(const std::string& path, int width, int height, const std::vector<uint8_t>& bgra);
 
 // TForm1 with a scripted dialogs object and counters for the hooks.
 class TestForm : public TForm1 {

@@ -197,6 +197,7 @@ TEST_F(ImportTest, PreviewDialogSizesFollowTheTexture)
         EXPECT_EQ(seen.viewWidth, c.viewW);
         EXPECT_EQ(seen.viewHeight, c.viewH);
         EXPECT_EQ(seen.vertScrollBar, c.vertBar);
+        EXPECT_FALSE(seen.choices);  // a dictionary without sections: the design's dialog
         EXPECT_EQ(seen.pictureWidth, currentTextureRef(*form->QueryTXD).width);
     }
     TFormImage& f = *form->FormImage;
@@ -397,7 +398,7 @@ TEST(FormImage, TheNewControlsShareTheBandWithTheButtons)
     EXPECT_FALSE(f.CheckExact->isChecked());
     EXPECT_EQ(f.BtnAlpha->text().toStdString(), "Alpha");
     EXPECT_TRUE(f.BtnAlpha->isCheckable());
-    EXPECT_TRUE(f.BtnAlpha->isChecked());
+    EXPECT_FALSE(f.BtnAlpha->isChecked());  // off, as the main window's starts
 }
 
 TEST_F(ImportTest, ThePreviewShowsTheAlphaALayoutWithAlphaKeeps)
@@ -416,22 +417,33 @@ TEST_F(ImportTest, ThePreviewShowsTheAlphaALayoutWithAlphaKeeps)
             tga.insert(tga.end(), {0, 0, 255, uint8_t(x < 64 ? 0 : 255)});
     const std::string picture = dir.file("half.tga");
     archive_fixture::writeBytes(picture, tga);
+    // The preview's toggle starts as the main window's is: off at first,
+    // then on once the user has turned it on there.
     std::vector<uint32_t> shown;
+    std::vector<bool> startedOn;
     form->script().whilePreviewOpen = [&](ModalForm& open) {
         TFormImage& preview = dynamic_cast<TFormImage&>(open);
         const auto at = [&](int x, int y) {
             return preview.ImageScrollBox->DisplayControl()->grab().toImage().pixel(x, y) & 0xFFFFFFu;
         };
-        EXPECT_TRUE(preview.BtnAlpha->isChecked());
+        startedOn.push_back(preview.BtnAlpha->isChecked());
+        if (!preview.BtnAlpha->isChecked()) {
+            shown.push_back(at(10, 10));  // off: the colour under the alpha
+            preview.BtnAlpha->click();
+        }
         shown.push_back(at(10, 10));  // transparent: the board's light square
         shown.push_back(at(10, 2));   // and its dark one
         shown.push_back(at(100, 10));
-        preview.BtnAlpha->click();
-        shown.push_back(at(10, 10));
-        preview.BtnAlpha->click();
     };
     importWith(picture, false);
     ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
-    EXPECT_EQ(shown, (std::vector<uint32_t>{0xCCCCCC, 0x999999, 0xFF0000, 0xFF0000}));
+    EXPECT_EQ(shown, (std::vector<uint32_t>{0xFF0000, 0xCCCCCC, 0x999999, 0xFF0000}));
+    form->BtnAlpha->click();
+    ASSERT_TRUE(form->BtnAlpha->isChecked());
+    shown.clear();
+    importWith(picture, false);
+    ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
+    EXPECT_EQ(shown, (std::vector<uint32_t>{0xCCCCCC, 0x999999, 0xFF0000}));
+    EXPECT_EQ(startedOn, (std::vector<bool>{false, true}));
     form->script().whilePreviewOpen = nullptr;
 }

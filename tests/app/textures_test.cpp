@@ -422,19 +422,21 @@ TEST_F(TexturesTest, AlphaShowsTheCheckerboardUnderTransparentTexelsAndOffTheOpa
     open(txd);
     form->RxM->FireAfterScroll();
     ASSERT_EQ(textureText("Name"), "mips");
-    ASSERT_TRUE(form->BtnAlpha->isChecked());  // on at start
     const auto shownAt = [&](int x, int y) {
         return form->ImageScrollBox1->DisplayControl()->grab().toImage().pixel(x, y) & 0xFFFFFFu;
     };
     const auto p = mipPixel(0, 0, 1);
     const uint32_t colour = MakeColor(p[2], p[1], p[0]);
-    EXPECT_EQ(shownAt(0, 1), 0xCCCCCCu);  // transparent: the light square
-    EXPECT_EQ(shownAt(1, 1), MakeColor(mipPixel(0, 1, 1)[2], mipPixel(0, 1, 1)[1], mipPixel(0, 1, 1)[0]));
-    form->BtnAlpha->click();
+    // Off at start: the opaque colours, as a texture without alpha shows.
+    ASSERT_FALSE(form->BtnAlpha->isChecked());
     EXPECT_FALSE(form->ImageScrollBox1->ShowAlpha());
     EXPECT_EQ(shownAt(0, 1), colour);
     form->BtnAlpha->click();
-    EXPECT_EQ(shownAt(0, 1), 0xCCCCCCu);
+    EXPECT_TRUE(form->ImageScrollBox1->ShowAlpha());
+    EXPECT_EQ(shownAt(0, 1), 0xCCCCCCu);  // transparent: the light square
+    EXPECT_EQ(shownAt(1, 1), MakeColor(mipPixel(0, 1, 1)[2], mipPixel(0, 1, 1)[1], mipPixel(0, 1, 1)[0]));
+    form->BtnAlpha->click();
+    EXPECT_EQ(shownAt(0, 1), colour);
 }
 
 TEST_F(TexturesTest, ZoomKeysStepTheViewAndFitHeightFollowsTheMode)

@@ -22,6 +22,11 @@ const QCommandLineOption kLevelsOption("levels",
                                        "The number of mip levels, from 1 to the full chain down to 1 x 1, or 'all' "
                                        "for the full chain.",
                                        "N|all");
+const QCommandLineOption kDxtOption("dxt",
+                                    "How DXT1, DXT3 and DXT5 levels are encoded: fast (the default: stb_dxt's fit "
+                                    "with its colour endpoints refined, as good as cluster fit on average) or best "
+                                    "(libsquish's iterative cluster fit, many times slower).",
+                                    "fast|best");
 
 namespace {
 
@@ -74,6 +79,30 @@ std::string layoutNamesText()
     return names;
 }
 
+std::optional<DxtQuality> parseDxtQuality(const std::string& text)
+{
+    if (text == "fast")
+        return DxtQuality::Fast;
+    if (text == "best")
+        return DxtQuality::Best;
+    return std::nullopt;
+}
+
+bool readDxtChoice(const QCommandLineParser& parser, DxtQuality& quality, std::string& problem)
+{
+    quality = DxtQuality::Fast;
+    if (!parser.isSet(kDxtOption))
+        return true;
+    const std::string value = utf8(parser.value(kDxtOption));
+    const std::optional<DxtQuality> chosen = parseDxtQuality(value);
+    if (!chosen) {
+        problem = "unknown DXT quality '" + escapeControlCharacters(value) + "' (expected fast or best)";
+        return false;
+    }
+    quality = *chosen;
+    return true;
+}
+
 bool readTextureChoices(const QCommandLineParser& parser, bool hasPictureSize, bool hasLevels, TextureChoices& choices,
                         std::string& problem)
 {
@@ -106,7 +135,7 @@ bool readTextureChoices(const QCommandLineParser& parser, bool hasPictureSize, b
             return false;
         }
     }
-    return true;
+    return readDxtChoice(parser, choices.dxt, problem);
 }
 
 LoadedPicture loadPictureForTexture(const std::string& file, bool keepAlpha)
@@ -116,11 +145,6 @@ LoadedPicture loadPictureForTexture(const std::string& file, bool keepAlpha)
     loaded.alpha = std::move(loaded.picture->AlphaPlane);
     loaded.picture->AlphaPlane.clear();
     return loaded;
-}
-
-bool layoutUsesAlpha(TexelFormat format)
-{
-    return format == TexelFormat::Dxt1 || layoutRow(format).alpha;
 }
 
 std::string textureNameOfPicture(const std::string& file)

@@ -61,6 +61,7 @@ void addAddTextureOptions(QCommandLineParser& parser)
     parser.addOption(kLayoutOption);
     parser.addOption(kTextureSizeOption);
     parser.addOption(kLevelsOption);
+    parser.addOption(kDxtOption);
 }
 
 int runAddTexture(const QCommandLineParser& parser, const std::vector<std::string>& args)
@@ -83,6 +84,7 @@ int runAddTexture(const QCommandLineParser& parser, const std::vector<std::strin
     request.format = choices.format;
     request.levels = choices.levels.value_or(LevelsChoice{LevelsChoice::All, 0});
     request.platform = platformOfNewTextures(held.tree);
+    request.dxt = choices.dxt;
     TextureContent content = contentOfPicture(args[2], request);
     const TexelLayout layout = content.layout;
     addTexture(held.tree, name, mask, std::move(content));
@@ -155,6 +157,7 @@ void addNewTxdOptions(QCommandLineParser& parser)
     parser.addOption(kLayoutOption);
     parser.addOption(kPlatformOption);
     parser.addOption(kTextureSizeOption);
+    parser.addOption(kDxtOption);
 }
 
 int runNewTxd(const QCommandLineParser& parser, const std::vector<std::string>& args)
@@ -199,6 +202,7 @@ int runNewTxd(const QCommandLineParser& parser, const std::vector<std::string>& 
         request.format = choices.format;
         request.levels = LevelsChoice{LevelsChoice::All, 0};
         request.platform = platform;
+        request.dxt = choices.dxt;
         addTexture(tree, names[i], "", contentOfPicture(pictures[i], request));
     }
     writeNewFile(out, writeDictionaryTree(tree));

@@ -15,12 +15,11 @@
 #include "platform/file_write.h"
 #include "platform/text.h"
 #include "texture/archive_dictionary.h"
+#include "texture/dictionary_changes.h"
 #include "texture/texture_build.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <set>
-#include <system_error>
 
 namespace {
 
@@ -29,22 +28,6 @@ struct Edit {
     explicit Edit(const std::string& path) : editor(path) { reportRecovery(editor.recovery(), path); }
     ArchiveEditor editor;
 };
-
-ChangeLabel labelOf(const std::string& description)
-{
-    ChangeLabel label;
-    label.kind = ChangeKind::ArchiveEdit;
-    label.description = description;
-    return label;
-}
-
-// The content of a texture made from the picture file: loaded with its
-// alpha, then built as `request` asks.
-TextureContent contentOfPicture(const std::string& file, const TextureBuildRequest& request)
-{
-    LoadedPicture loaded = loadPictureForTexture(file, true);
-    return buildTextureContent(*loaded.picture, std::move(loaded.alpha), request);
-}
 
 // ---- add-texture ----
 
@@ -85,11 +68,11 @@ int runAddTexture(const QCommandLineParser& parser, const std::vector<std::strin
     request.levels = choices.levels.value_or(LevelsChoice{LevelsChoice::All, 0});
     request.platform = platformOfNewTextures(held.tree);
     request.dxt = choices.dxt;
-    TextureContent content = contentOfPicture(args[2], request);
+    TextureContent content = textureContentOfPicture(args[2], request);
     const TexelLayout layout = content.layout;
-    addTexture(held.tree, name, mask, std::move(content));
-    const DirectoryEntry after = writeHeldDictionary(
-        e.editor, held, labelOf("add-texture of " + displayName(name) + " to " + displayName(entry.name)));
+    std::vector<NewTexture> added;
+    added.push_back({name, mask, std::move(content)});
+    const DirectoryEntry after = writeAddedTextures(e.editor, held, std::move(added));
     return editDone("1 texture added to " + quotedName(entry.name) + ": " + quotedName(name) + ", "
                     + contentText(layout) + movedText(entry, after));
 }
@@ -107,12 +90,9 @@ int runRemoveTexture(const QCommandLineParser& parser, const std::vector<std::st
     std::set<int> indices;
     for (const std::string& w : which)
         indices.insert(textureIndexOf(held.tree, entry, w));
-    std::string names;
-    for (const int i : indices)
-        names += (names.empty() ? "" : ", ") + displayName(held.tree.texture(i).name());
-    removeTextures(held.tree, std::vector<int>(indices.begin(), indices.end()));
-    const DirectoryEntry after =
-        writeHeldDictionary(e.editor, held, labelOf("remove-texture of " + names + " from " + displayName(entry.name)));
+    const std::vector<int> removed(indices.begin(), indices.end());
+    const std::string names = textureNamesText(held.tree, removed);
+    const DirectoryEntry after = writeRemovedTextures(e.editor, held, removed);
     return editDone(counted(int64_t(indices.size()), "texture", "textures") + " removed from " + quotedName(entry.name)
                     + ": " + names + movedText(entry, after));
 }
@@ -137,10 +117,7 @@ int runRenameTexture(const QCommandLineParser& parser, const std::vector<std::st
     HeldDictionary held = readHeldDictionary(e.editor, entry);
     const int index = textureIndexOf(held.tree, entry, args[2]);
     const std::string old = held.tree.texture(index).name();
-    renameTexture(held.tree, index, name, mask);
-    const DirectoryEntry after = writeHeldDictionary(e.editor, held,
-                                                     labelOf("rename-texture of " + displayName(old) + " to "
-                                                             + displayName(name) + " in " + displayName(entry.name)));
+    const DirectoryEntry after = writeRenamedTexture(e.editor, held, index, name, mask);
     return editDone("1 texture renamed in " + quotedName(entry.name) + ": " + quotedName(old) + " to "
                     + quotedName(name) + (mask ? ", mask name " + quotedName(*mask) : "") + movedText(entry, after));
 }
@@ -178,33 +155,13 @@ int runNewTxd(const QCommandLineParser& parser, const std::vector<std::string>& 
     std::vector<std::string> pictures = {args[1]};
     for (const std::string& p : positionalFrom(parser, 2))
         pictures.push_back(p);
-    // Refused before any picture is read; writeNewFile refuses again the
-    // moment the file would take its place.
-    std::error_code ec;
-    const std::filesystem::file_status status = std::filesystem::symlink_status(out, ec);
-    if (!ec && status.type() != std::filesystem::file_type::not_found)
-        throw Exception("Not making a new dictionary over " + escapeControlCharacters(out) + ": it exists already");
-    // Every name first: a name refused or taken twice costs no encoding.
-    std::vector<std::string> names;
-    for (const std::string& p : pictures) {
-        const std::string name = textureNameOfPicture(p);
-        for (const std::string& other : names)
-            if (sameTextIgnoreCase(fromCp1250(other), fromCp1250(name)))
-                throw EDictionaryError("Two pictures give the texture name " + quotedName(name)
-                                       + "; texture names are told apart ignoring letter case");
-        names.push_back(name);
-    }
-
-    DictionaryTree tree = newDictionaryTree(platform);
-    for (size_t i = 0; i < pictures.size(); ++i) {
-        TextureBuildRequest request;
-        request.size = choices.size;
-        request.format = choices.format;
-        request.levels = LevelsChoice{LevelsChoice::All, 0};
-        request.platform = platform;
-        request.dxt = choices.dxt;
-        addTexture(tree, names[i], "", contentOfPicture(pictures[i], request));
-    }
+    checkNewDictionaryPath(out);
+    TextureBuildRequest request;
+    request.size = choices.size;
+    request.format = choices.format;
+    request.levels = LevelsChoice{LevelsChoice::All, 0};
+    request.dxt = choices.dxt;
+    const DictionaryTree tree = dictionaryOfPictures(pictures, request, platform);
     writeNewFile(out, writeDictionaryTree(tree));
     return editDone("new dictionary " + escapeControlCharacters(out)
                     + " made: " + counted(int64_t(pictures.size()), "texture", "textures"));

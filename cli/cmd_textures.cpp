@@ -18,6 +18,7 @@
 #include "platform/text.h"
 #include "texture/archive_dictionary.h"
 #include "texture/texture_batch.h"
+#include "texture/dictionary_changes.h"
 #include "texture/texture_build.h"
 #include "texture/texture_files.h"
 #include "texture/texture_import.h"
@@ -150,11 +151,7 @@ int runRebuildingImport(const QCommandLineParser& parser, const TextureChoices& 
     TextureContent content = buildTextureContent(*loaded.picture, std::move(loaded.alpha), request);
     loaded.picture.reset();
     const TexelLayout layout = content.layout;
-    replaceTextureContent(held.tree, index, std::move(content));
-    ChangeLabel label;
-    label.kind = ChangeKind::ArchiveEdit;
-    label.description = "import of " + displayName(name);
-    const DirectoryEntry after = writeHeldDictionary(editor, held, label);
+    const DirectoryEntry after = writeImportedTexture(editor, held, index, std::move(content));
     return editDone("1 texture imported into " + quotedName(entry.name) + ": " + quotedName(name) + ", "
                     + contentText(layout) + movedText(entry, after));
 }

@@ -3,7 +3,6 @@
 
 #include "cli/commands.h"
 #include "formats/texture_dictionary.h"
-#include "imaging/picture_registry.h"
 #include "platform/exceptions.h"
 #include "platform/text.h"
 
@@ -136,24 +135,6 @@ bool readTextureChoices(const QCommandLineParser& parser, bool hasPictureSize, b
         }
     }
     return readDxtChoice(parser, choices.dxt, problem);
-}
-
-LoadedPicture loadPictureForTexture(const std::string& file, bool keepAlpha)
-{
-    LoadedPicture loaded;
-    loaded.picture = LoadPictureFromFile(file, 1, keepAlpha);
-    loaded.alpha = std::move(loaded.picture->AlphaPlane);
-    loaded.picture->AlphaPlane.clear();
-    return loaded;
-}
-
-std::string textureNameOfPicture(const std::string& file)
-{
-    std::string base = file.substr(file.find_last_of('/') + 1);
-    const size_t dot = base.find_last_of('.');
-    if (dot != std::string::npos && dot > 0)
-        base.resize(dot);
-    return textureNameFromUtf8(base);
 }
 
 DirectoryEntry dictionaryEntryOf(ArchiveEditor& editor, const std::string& which)

@@ -10,14 +10,13 @@
 #include "formats/dictionary_edit.h"
 #include "formats/dxt_encoder.h"
 #include "formats/texel_layout.h"
-#include "imaging/dib_graphic.h"
+#include "texture/dictionary_changes.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QSize>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,19 +53,6 @@ bool readTextureChoices(const QCommandLineParser& parser, bool hasPictureSize, b
 // The value of --dxt (Fast when it is not given), as readTextureChoices
 // reads it.
 bool readDxtChoice(const QCommandLineParser& parser, DxtQuality& quality, std::string& problem);
-
-// A picture file loaded for a texture: the picture, and its alpha plane
-// (width x height bytes; empty: opaque) when `keepAlpha`.
-struct LoadedPicture {
-    std::unique_ptr<TDibGraphic> picture;
-    std::vector<uint8_t> alpha;
-};
-LoadedPicture loadPictureForTexture(const std::string& file, bool keepAlpha);
-
-// The name a picture file gives a texture: its base name without the
-// extension ("in/grass.png" -> "grass", "a.b.tga" -> "a.b", ".glow.png" ->
-// ".glow"), checked as textureNameFromUtf8 checks it.
-std::string textureNameOfPicture(const std::string& file);
 
 // The dictionary entry `which` names (its Pos or exact name, as import and
 // export take it); refused when there is none or it is not a texture

@@ -3,6 +3,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/environment.h"
+#include "platform/file_write.h"
 #include "platform/streams.h"
 #include "platform/text.h"
 
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -160,7 +162,12 @@ struct Plan {
 
     // Record i's bytes become `data`: in its own sectors where they fit and
     // no other entry lies there, else after the data file's end.
-    void replace(size_t i, std::shared_ptr<const ChangeData> data, bool inPlaceAllowed = true)
+    // Record i's bytes become `data`: in its own sectors where they fit and
+    // no other entry lies there (or, for the entry that ends the data file,
+    // growing it where nothing lies after it), else after the data file's
+    // end. With `known` (the same bytes, in memory), only the span that
+    // differs from what the entry holds is written.
+    void replace(size_t i, std::shared_ptr<const ChangeData> data, const std::vector<uint8_t>* known = nullptr)
     {
         const int64_t size = data->size();
         const int64_t sectors = sectorsFor(size);
@@ -168,22 +175,45 @@ struct Plan {
         const int64_t offset = after.offsetSectors(i);
         const int64_t own = after.sizeSectors(i);
         const int64_t from = offset * kArchiveSectorSize, to = (offset + sectors) * kArchiveSectorSize;
-        bool inPlace = inPlaceAllowed && sectors <= own && to <= roundUpToSector(dataLength)
+        const int64_t dataEnd = roundUpToSector(dataLength);
+        const bool endsTheData = own > 0 && (offset + own) * kArchiveSectorSize >= dataEnd && from < dataEnd;
+        bool inPlace = (sectors <= own ? to <= dataEnd : endsTheData && end == dataEnd)
                        && (after.flavour != ArchiveFlavour::Image
                            || from >= Directory::ver2DirectoryEnd(std::max(directoryCount, after.records.size())));
         for (size_t k = 0; inPlace && k < after.records.size(); ++k)
-            if (k != i && after.sizeSectors(k) > 0 && after.offsetSectors(k) < offset + sectors
+            if (k != i && after.sizeSectors(k) > 0 && after.offsetSectors(k) < offset + std::max(sectors, own)
                 && after.offsetSectors(k) + after.sizeSectors(k) > offset)
                 inPlace = false;
-        if (inPlace) {
-            if (size > 0)
-                changes.writes.push_back({0, from, std::move(data)});
-            // The rest of the new last sector is zeroed, inside the file.
-            const int64_t padEnd = std::min(to, std::max(dataLength, from + size));
-            if (padEnd > from + size)
-                changes.write(0, from + size, std::vector<uint8_t>(size_t(padEnd - from - size), 0));
-        } else {
+        if (!inPlace) {
             after.setOffset(i, append(std::move(data)));
+            after.setSize(i, sectors);
+            return;
+        }
+        int64_t first = 0, last = size;  // the span written
+        if (known && size > 0) {
+            const int64_t present = std::clamp<int64_t>(dataLength - from, 0, size);
+            std::vector<uint8_t> now(static_cast<size_t>(present));
+            TStream& file = editor.data();
+            file.Seek(from, SeekOrigin::Begin);
+            file.ReadBuffer(now.data(), present);
+            while (first < present && now[size_t(first)] == (*known)[size_t(first)])
+                ++first;
+            if (last <= present)
+                while (last > first && now[size_t(last - 1)] == (*known)[size_t(last - 1)])
+                    --last;
+            if (last > first)
+                changes.write(0, from + first, std::vector<uint8_t>(known->begin() + first, known->begin() + last));
+        } else if (size > 0) {
+            changes.writes.push_back({0, from, std::move(data)});
+        }
+        // The rest of the new last sector is zeroed, inside the file.
+        const int64_t padEnd = std::min(to, std::max(dataLength, from + size));
+        if (padEnd > from + size)
+            changes.write(0, from + size, std::vector<uint8_t>(size_t(padEnd - from - size), 0));
+        if (to > dataEnd) {
+            // The entry that ends the data file grows in place.
+            end = to;
+            appended = true;
         }
         after.setSize(i, sectors);
     }
@@ -377,15 +407,30 @@ void replaceEntryBytes(ArchiveEditor& editor, const DirectoryEntry& entry, const
                        const ChangeLabel& label)
 {
     if (editor.contents().flavour == ArchiveFlavour::Dictionary) {
-        // The whole file is the entry.
+        // The whole file is the entry: the span that differs is written,
+        // and the file takes the new length.
+        TStream& file = editor.data();
+        const int64_t present = std::min<int64_t>(file.Size(), int64_t(bytes.size()));
+        std::vector<uint8_t> now(static_cast<size_t>(present));
+        file.Seek(0, SeekOrigin::Begin);
+        file.ReadBuffer(now.data(), present);
+        size_t first = 0, last = bytes.size();
+        while (first < size_t(present) && now[first] == bytes[first])
+            ++first;
+        if (last <= size_t(present))
+            while (last > first && now[last - 1] == bytes[last - 1])
+                --last;
         ChangeSet changes;
-        changes.write(0, 0, bytes);
+        if (last > first)
+            changes.write(
+                0, int64_t(first),
+                std::vector<uint8_t>(bytes.begin() + std::ptrdiff_t(first), bytes.begin() + std::ptrdiff_t(last)));
         changes.setLength(0, int64_t(bytes.size()));
         editor.commit(changes, label);
         return;
     }
     Plan plan(editor);
-    plan.replace(size_t(entry.pos - 1), changeBytes(bytes));
+    plan.replace(size_t(entry.pos - 1), changeBytes(bytes), &bytes);
     plan.commit(label);
 }
 
@@ -564,7 +609,13 @@ std::string rebuildArchive(ArchiveEditor& editor, const EditProgress& progress)
             if (progress && !progress(done, total))
                 throw EEntryEditError("The rebuild was cancelled; the archive was left as it was");
         }
-        out.Flush();
+        // The disk writes the new file while it is compared (starting the
+        // writes may block, hence a thread of its own); the commit syncs it
+        // after this returns, and that sync then waits for less. The thread
+        // is joined on every way out.
+        std::jthread writeback;
+        if (auto* f = dynamic_cast<TFileStream*>(&out))
+            writeback = std::jthread([fd = f->Handle()] { ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); });
         // Read back against the old archive before anything is switched.
         if (out.Size() != r.dataLength || !holdsBytes(out, 0, head))
             readBackFailed();
@@ -587,20 +638,11 @@ namespace {
 // Makes a new file holding `bytes` at `path`, never over an existing one.
 void createFileOnce(const std::string& path, const std::vector<uint8_t>& bytes)
 {
-    const std::string temporary = path + ".quarnix-new";
-    {
-        TFileStream out(temporary, FileMode::Create);
-        out.WriteBuffer(bytes.data(), int64_t(bytes.size()));
-        out.Flush();
+    try {
+        writeNewFile(path, bytes);
+    } catch (const EFCreateError& e) {
+        throw EEntryEditError(e.message(), e.detail());
     }
-    // A hard link fails when the name exists: the new file never replaces one.
-    if (::link(temporary.c_str(), path.c_str()) != 0) {
-        const int errnum = errno;
-        ::unlink(temporary.c_str());
-        throw EEntryEditError(errnum == EEXIST ? path + " exists already" : "Cannot create file " + path,
-                              systemErrorDetail("cannot create", path, errnum));
-    }
-    ::unlink(temporary.c_str());
 }
 
 bool fileExists(const std::string& path)

@@ -472,7 +472,6 @@ bool changesInPlace(const std::vector<EditFile>& files, const Journal& j)
     return true;
 }
 
-
 std::string lastComponent(const std::string& path)
 {
     const size_t slash = path.rfind('/');

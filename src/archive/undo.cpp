@@ -56,6 +56,37 @@ bool decodeRecord(const std::vector<uint8_t>& bytes, UndoEntry& entry, std::vect
     return true;
 }
 
+// The head of the record at entry.location (when, description, group) and
+// its length, when its length is the one its head gives.
+bool readRecordHead(ArchiveFs& fs, UndoEntry& entry)
+{
+    try {
+        std::unique_ptr<TStream> in = fs.open(entry.location, ArchiveFileAccess::Read);
+        const int64_t length = in->Size();
+        std::vector<uint8_t> head(size_t(std::min<int64_t>(length, 16 + 2 * (2 + 65535) + 8)));
+        if (in->ReadFully(head.data(), int64_t(head.size())) != int64_t(head.size()) || head.size() < 16 + 4 + 8
+            || std::memcmp(head.data(), kMagic, 8) != 0)
+            return false;
+        entry.time = int64_t(getLe(&head[8], 8));
+        size_t at = 16;
+        for (std::string* text : {&entry.description, &entry.group}) {
+            if (at + 2 > head.size())
+                return false;
+            const size_t n = size_t(getLe(&head[at], 2));
+            if (at + 2 + n > head.size())
+                return false;
+            text->assign(reinterpret_cast<const char*>(&head[at + 2]), n);
+            at += 2 + n;
+        }
+        if (at + 8 > head.size() || int64_t(at + 8 + getLe(&head[at], 8) + 4) != length)
+            return false;
+        entry.bytes = length;
+        return true;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
 std::string timeText(int64_t seconds)
 {
     const std::time_t t = std::time_t(seconds);
@@ -100,13 +131,9 @@ std::vector<UndoEntry> UndoStore::entries(const char* prefix, bool newestGroup)
     for (const std::string& n : names) {
         UndoEntry e;
         e.location = folder_ + "/" + n;
-        std::optional<std::vector<uint8_t>> bytes;
-        try {
-            bytes = fs_.readWhole(e.location);
-        } catch (const Exception&) {
-            continue;
-        }
-        if (!bytes || !decodeRecord(*bytes, e, nullptr))
+        // Only the head is read: a record may hold a large journal, and the
+        // whole of it is checked when it is used.
+        if (!readRecordHead(fs_, e))
             continue;
         if (newestGroup && !out.empty() && (out.front().group.empty() || e.group != out.front().group))
             break;

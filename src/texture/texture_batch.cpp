@@ -13,6 +13,7 @@
 #include "platform/text.h"
 #include "platform/work_threads.h"
 #include "texture/archive_dictionary.h"
+#include "texture/dictionary_changes.h"
 #include "texture/texture_build.h"
 #include "texture/texture_files.h"
 #include "texture/texture_import.h"

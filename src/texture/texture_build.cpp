@@ -93,11 +93,6 @@ PreparedPicture preparePictureForTexture(TDibGraphic& picture, std::vector<uint8
     return prepared;
 }
 
-bool layoutUsesAlpha(TexelFormat format)
-{
-    return format == TexelFormat::Dxt1 || layoutRow(format).alpha;
-}
-
 TImageFormat pictureFormatOfLayout(TexelFormat format)
 {
     return texelFormatIsPaletted(format) ? ifColor256 : ifRgb24;

@@ -58,10 +58,6 @@ struct PreparedPicture {
 PreparedPicture preparePictureForTexture(TDibGraphic& picture, std::vector<uint8_t> alpha,
                                          const PicturePreparation& how);
 
-// True where the picture's alpha decides what a texture of `format` holds:
-// a layout with alpha, and DXT1 (its 1-bit alpha variant).
-bool layoutUsesAlpha(TexelFormat format);
-
 // The picture format a layout's level 0 is reduced to: ifColor256 for P8,
 // ifRgb24 for the others.
 TImageFormat pictureFormatOfLayout(TexelFormat format);

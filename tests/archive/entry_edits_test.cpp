@@ -459,3 +459,42 @@ TEST(EntryEdits, ALinkInPlaceOfAnArchiveFileIsNeverWrittenThrough)
     }
     EXPECT_EQ(readBytes(real), before);
 }
+
+TEST(EntryEdits, ReplacedBytesThatFitAreWrittenOnlyWhereTheyDiffer)
+{
+    MemoryFs mem;
+    std::vector<uint8_t> entry = noiseBytes(5000, 4);
+    mem.put("/r/w.img", buildVer2Archive({{"a.txd", entry}, {"b.dff", noiseBytes(100, 5)}}));
+    std::vector<size_t> written;
+    mem.onWrite = [&](const std::string& path, int64_t, std::vector<uint8_t>& bytes) {
+        if (path == "/r/w.img")
+            written.push_back(bytes.size());
+    };
+    entry[1000] ^= 1;
+    entry[1009] ^= 1;
+    {
+        ArchiveEditor e("/r/w.img", mem);
+        replaceEntryBytes(e, e.contents().entries[0], entry, {});
+    }
+    // Ten bytes, 1000 to 1009, and the zeros after the 5000 up to the sector's end.
+    EXPECT_EQ(written, (std::vector<size_t>{10, 3 * 2048 - 5000}));
+    const std::vector<uint8_t> img = *mem.get("/r/w.img");
+    EXPECT_EQ(slice(img, 1, 5000), entry);
+}
+
+TEST(EntryEdits, TheEntryThatEndsTheDataGrowsInPlace)
+{
+    DirArchive t;
+    const std::vector<uint8_t> fresh = noiseBytes(5000, 77);
+    {
+        ArchiveEditor e(t.path);
+        replaceEntry(e, *findEntryForEdit(e.contents().entries, "c.col"), t.file("n", fresh));
+    }
+    // c.col (1 sector at 3, the last) takes 3 sectors where it stands.
+    EXPECT_EQ(recordsOf(readBytes(t.path)), (std::vector<Rec>{{0, 1, "a.dff"}, {1, 2, "b.txd"}, {3, 3, "c.col"}}));
+    const std::vector<uint8_t> img = readBytes(t.img);
+    ASSERT_EQ(img.size(), 6u * 2048);
+    EXPECT_EQ(slice(img, 3, 5000), fresh);
+    for (size_t i = 3 * 2048 + 5000; i < img.size(); ++i)
+        ASSERT_EQ(img[i], 0) << i;
+}

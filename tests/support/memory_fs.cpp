@@ -124,7 +124,9 @@ std::unique_ptr<TStream> MemoryFs::open(const std::string& path, ArchiveFileAcce
         names_[path] = node;
         return std::make_unique<MemoryFile>(*this, path, node);
     }
-    if (dead_)
+    if (access == ArchiveFileAccess::Read)
+        step("read " + path, false);
+    else if (dead_)
         throw PowerCut();
     const auto it = names_.find(path);
     if (it == names_.end())

@@ -34,7 +34,7 @@ public:
     };
 
     // The operations so far, in order: "create P", "write P", "truncate P",
-    // "sync P", "read P" (readWhole), "remove P", "rename P Q",
+    // "sync P", "read P" (readWhole, or an open for reading), "remove P", "rename P Q",
     // "syncFolder F", "mkdir F", "chmod P".
     std::vector<std::string> log;
     // Called before each operation with its log text: return true to make it

@@ -257,6 +257,95 @@ TEST_F(ImportAll, ABlockCompressedPictureOfExactFlatBlocksComesBackExactly)
     EXPECT_EQ(std::vector<uint8_t>(back.begin() + 18, back.end()), edited);
 }
 
+// The bytes of an 8 x 8 DXT1 texture's 4 levels as an import writes them
+// from opaque `bgra`: each level its size field and its blocks, each level
+// the mean of the one above, block-compressed in `quality`.
+std::vector<uint8_t> dxt1Chain(std::vector<uint8_t> bgra, DxtQuality quality)
+{
+    std::vector<uint8_t> bytes;
+    int side = 8;
+    for (int k = 0; k < 4; ++k) {
+        if (k > 0) {
+            bgra = nextMipLevel(bgra.data(), side, side);
+            side /= 2;
+        }
+        TexelLayout layout;
+        layout.format = TexelFormat::Dxt1;
+        layout.width = layout.height = side;
+        std::vector<uint8_t> level(size_t(texelLevelBytes(TexelFormat::Dxt1, side, side)));
+        encodeTexelLevel(layout, bgra.data(), side, side, level.data(), quality);
+        const uint32_t n = uint32_t(level.size());
+        bytes.insert(bytes.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)});
+        bytes.insert(bytes.end(), level.begin(), level.end());
+    }
+    return bytes;
+}
+
+TEST_F(ImportAll, DxtBestWritesTheIterativeClusterFitsBlocksInEveryLevel)
+{
+    // Noisy opaque pixels, over which the two qualities choose other blocks.
+    std::vector<uint8_t> edited;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            edited.insert(edited.end(), {uint8_t((x * 37 + y * 91) ^ (x * y * 13)), uint8_t(x * 29 + y * y * 7),
+                                         uint8_t((y * 53) ^ (x * x * 11)), 255});
+    const std::vector<uint8_t> best = dxt1Chain(edited, DxtQuality::Best);
+    ASSERT_NE(best, dxt1Chain(edited, DxtQuality::Fast));  // else the runs could not tell them apart
+    const auto [from, to] = span(TexelFormat::Dxt1);
+    ASSERT_EQ(to - from, best.size());
+
+    ASSERT_EQ(runQuarnixTool({"export-all", txd(), out(), "--png"}).exitCode, 0);
+    fs::remove(picture(TexelFormat::Dxt1, ".png"));
+    const std::string edit = picture(TexelFormat::Dxt1, ".tga");
+    writeAll(edit, tga32(8, 8, edited));
+    const std::vector<std::vector<std::string>> runs = {
+        {"import", txd(), "1", nameOf(TexelFormat::Dxt1), edit, "--exact", "--dxt", "best"},
+        {"import-all", txd(), out(), "--exact", "--dxt", "best"},
+    };
+    for (const std::vector<std::string>& args : runs) {
+        SCOPED_TRACE(args[0]);
+        writeAll(txd(), original);
+        const ToolRun r = runQuarnixTool(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::vector<uint8_t> now = readAll(txd());
+        expectOnlyChanged(TexelFormat::Dxt1, now);
+        EXPECT_EQ(std::vector<uint8_t>(now.begin() + std::ptrdiff_t(from), now.begin() + std::ptrdiff_t(to)), best);
+    }
+}
+
+TEST_F(ImportAll, VerboseNamesEachSkippedTextureAndEachPictureOrFolderThatMatchesNothing)
+{
+    ASSERT_EQ(runQuarnixTool({"export-all", txd(), out(), "--png"}).exitCode, 0);
+    // One texture without its picture, one whose picture is no picture.
+    fs::remove(picture(TexelFormat::Rgb565, ".png"));
+    writeAll(picture(TexelFormat::Dxt5, ".png"), {0x89, 'P', 'N', 'G', 1, 2, 3});
+    // Pictures no texture takes, in the dictionary's folder and beside it; a
+    // folder no dictionary takes; a file that is no picture is not counted.
+    writeAll(out() + "/real.txd/foo.png", readAll(picture(TexelFormat::Dxt1, ".png")));
+    writeAll(out() + "/top.tga", tga32(8, 8, halves({1, 2, 3, 255}, {4, 5, 6, 255})));
+    fs::create_directory(out() + "/old.txd");
+    writeAll(out() + "/real.txd/notes.txt", {'h', 'i'});
+
+    const ToolRun quiet = runQuarnixTool({"import-all", txd(), out(), "--exact"});
+    EXPECT_EQ(quiet.exitCode, 1);
+    // "0 textures imported, 9 unchanged, 2 skipped (<why>: 1; no picture: 1); ..."
+    const std::string head = "0 textures imported, 9 unchanged, 2 skipped (";
+    ASSERT_EQ(quiet.err.find(head), 0u) << quiet.err;
+    const size_t whyEnd = quiet.err.find(": 1; no picture: 1)");
+    ASSERT_NE(whyEnd, std::string::npos) << quiet.err;
+    const std::string why = quiet.err.substr(head.size(), whyEnd - head.size());
+    EXPECT_EQ(quiet.err.substr(whyEnd),
+              ": 1; no picture: 1); 2 pictures match no texture; 1 folder matches no dictionary\n");
+
+    const ToolRun verbose = runQuarnixTool({"import-all", txd(), out(), "--exact", "--verbose"});
+    EXPECT_EQ(verbose.exitCode, 1);
+    EXPECT_EQ(verbose.err, "skipped real.txd/" + nameOf(TexelFormat::Rgb565) + ": no picture\n" + "skipped real.txd/"
+                               + nameOf(TexelFormat::Dxt5) + ".png: " + why + "\n"
+                               + "no texture for real.txd/foo.png\nno texture for top.tga\nno dictionary for old.txd\n"
+                               + quiet.err);
+    EXPECT_EQ(readAll(txd()), original);
+}
+
 // Three textures named "a"; the first is 32-bit with texel data shorter than
 // its 4 x 4 pixels promise, so no picture can be made of it. Every texture
 // takes its name whether or not it gets a file: texture 2 is always "a_2"

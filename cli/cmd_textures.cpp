@@ -17,8 +17,8 @@
 #include "platform/streams.h"
 #include "platform/text.h"
 #include "texture/archive_dictionary.h"
-#include "texture/texture_batch.h"
 #include "texture/dictionary_changes.h"
+#include "texture/texture_batch.h"
 #include "texture/texture_build.h"
 #include "texture/texture_files.h"
 #include "texture/texture_import.h"
@@ -330,7 +330,12 @@ const ToolCommand kImportCommand{
     "never changes. The bytes replaced are first kept in a journal beside the data file (or in "
     "$XDG_STATE_HOME/quarnix/), so an import cut off at any moment is undone by the next command or Open; "
     "the new bytes are flushed and read back, and the old ones written back if anything fails. "
-    "16-bit textures, and textures whose stored size does not match their dimensions, are refused. "
+    "What is imported over what: over a texture of a sectioned dictionary every layout listed (16-bit, 24-bit, "
+    "grey, 8-bit paletted, DXT1/3/5, with mip levels or without), level 0 from the picture and the mip levels "
+    "rebuilt from it; over a texture of a dictionary without sections, its 32-bit and 8-bit paletted textures "
+    "only: the 16-bit textures of such a dictionary are refused. Textures whose stored size does not match "
+    "their dimensions, and sectioned textures smaller than 2 x 2, are refused too. DXT levels are encoded as "
+    "--dxt says. "
     "With --size, --picture-size, --format or --levels, over a texture of a sectioned dictionary, the texture is "
     "made again instead: at that size (the picture resampled to it; with --picture-size the picture's own, not "
     "resampled; by default the texture's own), in that layout (by default its own; DXT1 takes its 1-bit alpha "
@@ -362,9 +367,13 @@ const ToolCommand kImportAllCommand{
     "chain where it had levels; the textures of a dictionary that change size are written with the rest of its "
     "batch as one rewrite of the dictionary (its entry moves after the data where it no longer fits). A DXT "
     "texture whose picture's sides are not divisible by 4 is skipped and its picture named in the summary; a "
-    "texture of a dictionary without sections keeps its size and is skipped too. Progress goes to stderr when it is a "
-    "terminal; a summary line "
-    "(imported, unchanged, skipped with the reason) ends the run, which exits 1 when any import failed.",
+    "texture of a dictionary without sections keeps its size and is skipped too. The pictures are read, prepared "
+    "and encoded several at once on every core; the bytes written do not depend on how many. Progress goes to "
+    "stderr when it is a terminal (count and percentage); Ctrl+C ends the run saying how far it got: the batches "
+    "committed stay and nothing of the rest is written (a batch being committed is finished first; one cut off "
+    "by a kill is undone by its journal). A summary line (imported, unchanged, skipped with "
+    "the reason, and how many pictures match no texture and folders no dictionary) ends the run, which exits 1 "
+    "when any import failed; --verbose names each of those first, one line each.",
     {{"ARCHIVE", "The .dir file (data in the .img beside it) or a .txd file."},
      {"DIR", "The folder export-all wrote (the same layout)."}},
     addImportAllOptions,

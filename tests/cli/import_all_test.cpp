@@ -2,6 +2,7 @@
 // quarnix-tool import-all and import over the layouts of a sectioned
 // dictionary: the round trip with export-all, edited pictures written into
 // every level, alpha kept, and refusals that write nothing.
+#include "formats/archive_directory.h"
 #include "formats/archive_sample.h"
 #include "formats/sectioned_dictionary_writer.h"
 #include "formats/texel_layout.h"
@@ -16,14 +17,19 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <sstream>
+#include <sys/wait.h>
+#include <thread>
 
 namespace fs = std::filesystem;
+using archive_fixture::noiseBytes;
 using archive_fixture::ScratchDir;
 
 namespace {
@@ -405,6 +411,82 @@ TEST_P(SameNames, EveryTextureTakesItsNumberAndItsEditLandsOnItAlone)
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SameNames, testing::Values("tga", "png"));
+
+TEST(ImportAllSignal, CtrlCSaysHowFarItGotAndKeepsTheCommittedDictionariesAlone)
+{
+    // 12 dictionaries of 4 DXT1 textures of 128 x 128 with 8 levels, and noisy
+    // pictures for all of them, encoded with --dxt best to take a while.
+    constexpr int kDictionaries = 12, kEach = 4, kSide = 128;
+    ScratchDir dir{"qx_import_all_signal"};
+    std::vector<ArchiveItem> items;
+    for (int k = 0; k < kDictionaries; ++k) {
+        SectionedDictionary d;
+        for (int i = 0; i < kEach; ++i)
+            d.textures.push_back(texel_cases::mipTexture("t" + std::to_string(i), TexelFormat::Dxt1, kSide, kSide, 8));
+        items.push_back({"d" + std::to_string(k) + ".txd", buildSectionedDictionary(d)});
+    }
+    writeArchive(dir.file("a.dir"), dir.file("a.img"), items);
+    const std::vector<uint8_t> original = readAll(dir.file("a.img"));
+    const std::vector<DirectoryEntry> entries = readArchive(dir.file("a.dir")).entries;
+    for (int k = 0; k < kDictionaries; ++k) {
+        const std::string folder = dir.file("in/d" + std::to_string(k) + ".txd");
+        fs::create_directories(folder);
+        for (int i = 0; i < kEach; ++i) {
+            const std::vector<uint8_t> noise = noiseBytes(size_t(kSide) * kSide * 4, uint32_t(k * kEach + i));
+            QImage image(noise.data(), kSide, kSide, QImage::Format_RGB32);
+            ASSERT_TRUE(image.copy().save(QString::fromStdString(folder + "/t" + std::to_string(i) + ".png"), "PNG"));
+        }
+    }
+    // The bytes of dictionary k as they are in `img`.
+    const auto bytesOf = [&entries](const std::vector<uint8_t>& img, size_t k) {
+        const DirectoryEntry& e = entries[k];
+        return std::vector<uint8_t>(img.begin() + std::ptrdiff_t(e.offset),
+                                    img.begin() + std::ptrdiff_t(entryEnd(e, int64_t(img.size()))));
+    };
+
+    const std::string err = dir.file("err.txt");
+    RunningTool tool({"import-all", dir.file("a.dir"), dir.file("in"), "--dxt", "best"}, err);
+    // Once the first dictionary is written, Ctrl+C.
+    while (!tool.finished()) {
+        const std::vector<uint8_t> now = readAll(dir.file("a.img"));
+        if (now.size() == original.size() && bytesOf(now, 0) != bytesOf(original, 0))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    tool.signal(SIGINT);
+    const int status = tool.wait();
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the signal came";
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+
+    // "N of 48 pictures gone through; interrupted; K textures imported and
+    // kept, the rest left as they were"
+    const std::vector<uint8_t> said = readAll(err);
+    const std::string text(said.begin(), said.end());
+    const size_t of = text.find(" of 48 pictures gone through; interrupted; ");
+    ASSERT_NE(of, std::string::npos) << text;
+    const size_t imported = text.find(" textures imported and kept, the rest left as they were\n", of);
+    ASSERT_NE(imported, std::string::npos) << text;
+    const int goneThrough = std::stoi(text.substr(0, of));
+    const size_t countAt = of + std::string(" of 48 pictures gone through; interrupted; ").size();
+    const int kept = std::stoi(text.substr(countAt, imported - countAt));
+    EXPECT_GE(kept, kEach) << text;
+    EXPECT_EQ(kept % kEach, 0) << text;
+    EXPECT_LE(kept, goneThrough) << text;
+
+    // The dictionaries committed hold their new bytes; every other byte is as it was.
+    const std::vector<uint8_t> img = readAll(dir.file("a.img"));
+    ASSERT_EQ(img.size(), original.size());
+    for (size_t k = 0; k < size_t(kDictionaries); ++k)
+        EXPECT_EQ(bytesOf(img, k) != bytesOf(original, k), k < size_t(kept / kEach)) << k;
+    std::vector<uint8_t> outside = img, outsideBefore = original;
+    for (size_t k = 0; k < size_t(kDictionaries); ++k) {
+        const DirectoryEntry& e = entries[k];
+        std::fill(outside.begin() + std::ptrdiff_t(e.offset), outside.begin() + std::ptrdiff_t(e.offset + e.size), 0);
+        std::fill(outsideBefore.begin() + std::ptrdiff_t(e.offset),
+                  outsideBefore.begin() + std::ptrdiff_t(e.offset + e.size), 0);
+    }
+    EXPECT_TRUE(outside == outsideBefore);
+}
 
 TEST(ImportAllNames, TexturesWhoseNamesStartWithADotAreImported)
 {

@@ -549,8 +549,8 @@ ImportAllSummary importAllTextures(ArchiveEditor& editor, const std::string& inD
         for (size_t j = 0; j < k; ++j)
             if (entries[j].offset < end && start < entryEnd(entries[j], fileSize))
                 after[k] = int64_t(j);
-        if (d.listing.rows.empty())
-            continue;
+        // A dictionary without textures has no picture: any in its folder
+        // matches nothing.
         const std::string folder = inDir + "/" + d.folder;
         std::vector<std::string> pictureFiles;
         const std::map<std::string, std::string> pictures = picturesByStem(folder, &pictureFiles);

@@ -42,7 +42,8 @@ void writeNoisePicture(const std::string& path, int width, int height, uint32_t 
 }
 
 // An archive of three sectioned dictionaries d0.txd, d1.txd, d2.txd of six
-// 32 x 32 textures t0 .. t5 with 6 levels each, and a folder of edited
+// 32 x 32 textures t0 .. t5 with 6 levels each and one without textures,
+// empty.txd, and a folder of edited
 // pictures for them as export-all names them: every texture has one but
 // d2.txd's t5, and d1.txd's t0 and t1 are 64 x 64.
 class TextureBatch : public testing::Test {
@@ -56,6 +57,7 @@ protected:
                 d.textures.push_back(texel_cases::mipTexture("t" + std::to_string(i), kLayouts[i], kSide, kSide, 6));
             items.push_back({"d" + std::to_string(k) + ".txd", buildSectionedDictionary(d)});
         }
+        items.push_back({"empty.txd", buildSectionedDictionary(SectionedDictionary{})});
         writeArchive(dir.file("a.dir"), dir.file("a.img"), items);
         originalDir = readBytes(dir.file("a.dir"));
         originalImg = readBytes(dir.file("a.img"));
@@ -169,6 +171,39 @@ TEST_F(TextureBatch, ACancelledImportKeepsTheBatchesCommittedAndNothingOfTheOneA
     EXPECT_TRUE(std::equal(img.begin() + from, img.begin() + to, wholeImg.begin() + from));
     EXPECT_TRUE(std::equal(img.begin(), img.begin() + from, originalImg.begin()));
     EXPECT_TRUE(std::equal(img.begin() + to, img.end(), originalImg.begin() + to));
+}
+
+TEST_F(TextureBatch, PicturesAndFoldersThatMatchNothingAreNamedAndWriteNothing)
+{
+    fs::create_directories(pictures() + "/empty.txd");
+    fs::create_directories(pictures() + "/gone.txd");
+    fs::copy_file(pictures() + "/d0.txd/t0.png", pictures() + "/empty.txd/t0.png");
+    fs::copy_file(pictures() + "/d0.txd/t0.png", pictures() + "/d2.txd/t6.png");
+    fs::copy_file(pictures() + "/d0.txd/t0.png", pictures() + "/top.png");
+    // Not a picture: not counted.
+    writeBytes(pictures() + "/d2.txd/readme.txt", {'h', 'i'});
+    // Only the unmatched files: the textures keep their bytes.
+    for (int k = 0; k < kDictionaries; ++k)
+        for (int i = 0; i < kTexturesEach; ++i)
+            fs::remove(pictures() + "/d" + std::to_string(k) + ".txd/t" + std::to_string(i) + ".png");
+    const std::string path = copyOfArchive("unmatched");
+    ImportAllSummary summary;
+    {
+        ArchiveEditor editor(path);
+        summary = importAllTextures(editor, pictures());
+    }
+    std::vector<std::string> pictureNames, folderNames;
+    for (const ImportAllNote& n : summary.unmatchedPictures)
+        pictureNames.push_back(n.what);
+    for (const ImportAllNote& n : summary.unmatchedFolders)
+        folderNames.push_back(n.what);
+    EXPECT_EQ(pictureNames, (std::vector<std::string>{"d2.txd/t6.png", "empty.txd/t0.png", "top.png"}));
+    EXPECT_EQ(folderNames, (std::vector<std::string>{"gone.txd"}));
+    EXPECT_EQ(summary.imported, 0);
+    EXPECT_EQ(importAllSummaryText(summary), "0 textures imported, 0 unchanged, 18 skipped (no picture: 18); 3 "
+                                             "pictures match no texture; 1 folder matches no dictionary");
+    EXPECT_EQ(readBytes(path), originalDir);
+    EXPECT_EQ(readBytes(dir.file("unmatched/a.img")), originalImg);
 }
 
 TEST_F(TextureBatch, ACancelledExportKeepsTheFilesWrittenSoFar)

@@ -3,7 +3,10 @@
 // every mip level (100 sectioned dictionaries of 20) against export-all of
 // the same archive. The pictures are export-all's own PNGs with every pixel
 // changed, so every texture is resampled-free (--exact), rebuilt level by
-// level and block-compressed again.
+// level and block-compressed again. Then the HD case: the same pictures
+// grown 4 times in each side (1024 x 1024), imported with --picture-size, so
+// every texture is made again at the new size with its full chain and every
+// dictionary rewritten.
 #include "formats/archive_sample.h"
 #include "formats/archive_writer.h"
 #include "formats/sectioned_dictionary_writer.h"
@@ -30,6 +33,8 @@ struct Fixture {
     std::string archive;
     std::string pictures;
     std::string pristine;
+    std::string pristineDir;
+    std::string hdPictures;  // 1024 x 1024, every file a link to one picture
 
     Fixture()
     {
@@ -75,6 +80,8 @@ struct Fixture {
         writeArchive(archive, dir.file("big.img"), items);
         pristine = dir.file("pristine.img");
         std::filesystem::copy_file(dir.file("big.img"), pristine);
+        pristineDir = dir.file("pristine.dir");
+        std::filesystem::copy_file(archive, pristineDir);
 
         // The edited pictures: export-all's PNGs, every pixel inverted.
         pictures = dir.file("pictures");
@@ -87,6 +94,20 @@ struct Fixture {
             QImage image(QString::fromStdString(entry.path().string()));
             image.invertPixels();
             image.save(QString::fromStdString(entry.path().string()), "PNG");
+        }
+
+        // Every texture holds the same levels, so every edited picture is
+        // the same: the HD folder links each name to one grown picture.
+        hdPictures = dir.file("pictures_hd");
+        const std::string grown = dir.file("grown.png");
+        QImage(QString::fromStdString(pictures + "/dict0.txd/texture0.png"))
+            .scaled(4 * kSide, 4 * kSide, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .save(QString::fromStdString(grown), "PNG");
+        for (int i = 0; i < kDictionaries; ++i) {
+            const std::string folder = hdPictures + "/dict" + std::to_string(i) + ".txd";
+            std::filesystem::create_directories(folder);
+            for (int t = 0; t < kTexturesEach; ++t)
+                std::filesystem::create_hard_link(grown, folder + "/texture" + std::to_string(t) + ".png");
         }
     }
 };
@@ -136,6 +157,28 @@ void ImportAll2000EditedDxt1Textures(benchmark::State& state)
         double(kDictionaries * kTexturesEach) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(ImportAll2000EditedDxt1Textures)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void ImportAll2000Dxt1TexturesGrown4x(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::copy_file(f.pristine, f.dir.file("big.img"),
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(f.pristineDir, f.archive, std::filesystem::copy_options::overwrite_existing);
+        state.ResumeTiming();
+        if (std::system(
+                (quarnixToolPath() + " import-all " + f.archive + " " + f.hdPictures + " --picture-size 2>/dev/null")
+                    .c_str())
+            != 0) {
+            state.SkipWithError("import-all --picture-size failed");
+            return;
+        }
+    }
+    state.counters["textures_per_s"] = benchmark::Counter(
+        double(kDictionaries * kTexturesEach) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(ImportAll2000Dxt1TexturesGrown4x)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace
 

@@ -44,6 +44,7 @@ void addAddTextureOptions(QCommandLineParser& parser)
     parser.addOption(kLayoutOption);
     parser.addOption(kTextureSizeOption);
     parser.addOption(kLevelsOption);
+    parser.addOption(kDxtOption);
 }
 
 int runAddTexture(const QCommandLineParser& parser, const std::vector<std::string>& args)
@@ -66,6 +67,7 @@ int runAddTexture(const QCommandLineParser& parser, const std::vector<std::strin
     request.format = choices.format;
     request.levels = choices.levels.value_or(LevelsChoice{LevelsChoice::All, 0});
     request.platform = platformOfNewTextures(held.tree);
+    request.dxt = choices.dxt;
     TextureContent content = textureContentOfPicture(args[2], request);
     const TexelLayout layout = content.layout;
     std::vector<NewTexture> added;
@@ -132,6 +134,7 @@ void addNewTxdOptions(QCommandLineParser& parser)
     parser.addOption(kLayoutOption);
     parser.addOption(kPlatformOption);
     parser.addOption(kTextureSizeOption);
+    parser.addOption(kDxtOption);
 }
 
 int runNewTxd(const QCommandLineParser& parser, const std::vector<std::string>& args)
@@ -157,6 +160,7 @@ int runNewTxd(const QCommandLineParser& parser, const std::vector<std::string>& 
     request.size = choices.size;
     request.format = choices.format;
     request.levels = LevelsChoice{LevelsChoice::All, 0};
+    request.dxt = choices.dxt;
     const DictionaryTree tree = dictionaryOfPictures(pictures, request, platform);
     writeNewFile(out, writeDictionaryTree(tree));
     return editDone("new dictionary " + escapeControlCharacters(out)

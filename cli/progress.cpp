@@ -21,14 +21,26 @@ ProgressLine::~ProgressLine()
 
 void ProgressLine::show(int64_t done, const std::string& name)
 {
-    setSignalFarewell((terminal_ ? "\r\033[K" : "") + std::to_string(done) + " of " + std::to_string(total_) + " "
-                      + what_ + "; " + afterwards_ + "\n");
+    done_ = done;
+    tellSignal();
     if (!terminal_)
         return;
     const int64_t percent = total_ > 0 ? done * 100 / total_ : 100;
     std::fprintf(stderr, "\r\033[K[%" PRId64 "/%" PRId64 " %" PRId64 "%%] %s", done, total_, percent, name.c_str());
     std::fflush(stderr);
     shown_ = true;
+}
+
+void ProgressLine::setAfterwards(std::string afterwards)
+{
+    afterwards_ = std::move(afterwards);
+    tellSignal();
+}
+
+void ProgressLine::tellSignal()
+{
+    setSignalFarewell((terminal_ ? "\r\033[K" : "") + std::to_string(done_) + " of " + std::to_string(total_) + " "
+                      + what_ + "; " + afterwards_ + "\n");
 }
 
 void ProgressLine::clear()

@@ -17,13 +17,19 @@ public:
 
     // `done` of the total so far, working on `name`.
     void show(int64_t done, const std::string& name = "");
+    // What the signal's line says after the count from now on.
+    void setAfterwards(std::string afterwards);
     // Clears the line (before other output, and at the end).
     void clear();
     bool onTerminal() const { return terminal_; }
 
 private:
+    // What a signal makes the program say, from the count and afterwards_.
+    void tellSignal();
+
     int64_t total_;
     std::string what_, afterwards_;
     bool terminal_;
     bool shown_ = false;
+    int64_t done_ = 0;
 };

@@ -21,6 +21,11 @@ const QCommandLineOption kLevelsOption("levels",
                                        "The number of mip levels, from 1 to the full chain down to 1 x 1, or 'all' "
                                        "for the full chain.",
                                        "N|all");
+const QCommandLineOption kDxtOption("dxt",
+                                    "How DXT1, DXT3 and DXT5 levels are encoded: fast (the default: stb_dxt's fit "
+                                    "with its colour endpoints refined, as good as cluster fit on average) or best "
+                                    "(libsquish's iterative cluster fit, many times slower).",
+                                    "fast|best");
 
 namespace {
 
@@ -73,6 +78,30 @@ std::string layoutNamesText()
     return names;
 }
 
+std::optional<DxtQuality> parseDxtQuality(const std::string& text)
+{
+    if (text == "fast")
+        return DxtQuality::Fast;
+    if (text == "best")
+        return DxtQuality::Best;
+    return std::nullopt;
+}
+
+bool readDxtChoice(const QCommandLineParser& parser, DxtQuality& quality, std::string& problem)
+{
+    quality = DxtQuality::Fast;
+    if (!parser.isSet(kDxtOption))
+        return true;
+    const std::string value = utf8(parser.value(kDxtOption));
+    const std::optional<DxtQuality> chosen = parseDxtQuality(value);
+    if (!chosen) {
+        problem = "unknown DXT quality '" + escapeControlCharacters(value) + "' (expected fast or best)";
+        return false;
+    }
+    quality = *chosen;
+    return true;
+}
+
 bool readTextureChoices(const QCommandLineParser& parser, bool hasPictureSize, bool hasLevels, TextureChoices& choices,
                         std::string& problem)
 {
@@ -105,7 +134,7 @@ bool readTextureChoices(const QCommandLineParser& parser, bool hasPictureSize, b
             return false;
         }
     }
-    return true;
+    return readDxtChoice(parser, choices.dxt, problem);
 }
 
 DirectoryEntry dictionaryEntryOf(ArchiveEditor& editor, const std::string& which)

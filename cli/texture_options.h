@@ -8,6 +8,7 @@
 #include "archive/archive.h"
 #include "formats/archive_directory.h"
 #include "formats/dictionary_edit.h"
+#include "formats/dxt_encoder.h"
 #include "formats/texel_layout.h"
 #include "texture/dictionary_changes.h"
 
@@ -24,6 +25,7 @@ extern const QCommandLineOption kTextureSizeOption;  // --size WxH
 extern const QCommandLineOption kPictureSizeOption;  // --picture-size
 extern const QCommandLineOption kLayoutOption;       // --format LAYOUT
 extern const QCommandLineOption kLevelsOption;       // --levels N|all
+extern const QCommandLineOption kDxtOption;          // --dxt fast|best
 
 // "WxH" (or "WXH") of two decimal numbers of 1 to 5 digits; nothing for
 // other text. Whether the size is one a texture may have is checked later
@@ -34,6 +36,8 @@ std::optional<QSize> parseTextureSize(const std::string& text);
 std::optional<TexelFormat> parseLayoutName(const std::string& text);
 // "P8, 8888, 888, 1555, 555, 565, 4444, LUM8, DXT1, DXT3, DXT5".
 std::string layoutNamesText();
+// "fast" or "best"; nothing for other text.
+std::optional<DxtQuality> parseDxtQuality(const std::string& text);
 
 // The values of the options a command has, read from its parser; a
 // malformed value is a usage error: false, with what is wrong in `problem`.
@@ -42,9 +46,13 @@ struct TextureChoices {
     bool pictureSize = false;
     std::optional<TexelFormat> format;
     std::optional<LevelsChoice> levels;
+    DxtQuality dxt = DxtQuality::Fast;
 };
 bool readTextureChoices(const QCommandLineParser& parser, bool hasPictureSize, bool hasLevels, TextureChoices& choices,
                         std::string& problem);
+// The value of --dxt (Fast when it is not given), as readTextureChoices
+// reads it.
+bool readDxtChoice(const QCommandLineParser& parser, DxtQuality& quality, std::string& problem);
 
 // The dictionary entry `which` names (its Pos or exact name, as import and
 // export take it); refused when there is none or it is not a texture

@@ -12,6 +12,8 @@
 // decodes them.
 #include "formats/dxt_encoder.h"
 
+#include "platform/work_threads.h"
+
 #include <squish.h>
 
 #if defined(__SSE2__)
@@ -1048,7 +1050,9 @@ void encodeDxtLevel(DxtFormat format, DxtQuality quality, const uint8_t* bgra, i
     const int blockRows = std::max(1, (height + 3) / 4);
     const int64_t blocks = int64_t(blockRows) * std::max(1, (width + 3) / 4);
     int parts = threads;
-    if (parts <= 0) {
+    if (parts <= 0 && singleThreadRequested()) {
+        parts = 1;  // one of several pieces of work running side by side
+    } else if (parts <= 0) {
         // A thread costs about as much as encoding this many blocks.
         const int64_t blocksPerThread = quality == DxtQuality::Best ? 4 : 128;
         const int cores = int(std::max(1u, std::thread::hardware_concurrency()));

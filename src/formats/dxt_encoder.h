@@ -49,7 +49,8 @@ void encodeDxtBlock(DxtFormat format, DxtQuality quality, const uint8_t* rgba, u
 // Encodes width x height pixels of B, G, R, A (first row at the top) into
 // max(1, ceil(width / 4)) x max(1, ceil(height / 4)) blocks, block rows top
 // first. The blocks are shared out over `threads` threads (0: one a core,
-// fewer for a small level); every block is encoded on its own, so the bytes
+// fewer for a small level, one under a SingleThreadScope of
+// platform/work_threads.h); every block is encoded on its own, so the bytes
 // do not depend on the number of threads.
 void encodeDxtLevel(DxtFormat format, DxtQuality quality, const uint8_t* bgra, int width, int height, uint8_t* out,
                     int threads = 0);

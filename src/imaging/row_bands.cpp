@@ -2,6 +2,7 @@
 #include "imaging/row_bands.h"
 
 #include "platform/cancellation.h"
+#include "platform/work_threads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -49,7 +50,8 @@ void ForEachRowBand(int32_t rowCount, int32_t minRowsPerBand, const std::functio
         }
     };
     const int32_t most = std::max<int32_t>(1, rowCount / std::max<int32_t>(minRowsPerBand, 1));
-    const int bands = std::min<int32_t>(RowBandWorkers(), most);
+    // One of several pieces of work running side by side keeps to its thread.
+    const int bands = singleThreadRequested() ? 1 : std::min<int32_t>(RowBandWorkers(), most);
     if (bands <= 1) {
         runRows(0, rowCount);
         return;

@@ -14,6 +14,8 @@
 // exception (in row order) is rethrown. Under a CancelScope
 // (platform/cancellation.h) each band's rows are handed to `band` in pieces,
 // and ECancelled is raised between them once the flag is set.
+// Under a SingleThreadScope (platform/work_threads.h) every band runs on the
+// calling thread.
 void ForEachRowBand(int32_t rowCount, int32_t minRowsPerBand,
                     const std::function<void(int32_t first, int32_t last)>& band);
 

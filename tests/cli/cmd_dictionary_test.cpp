@@ -503,6 +503,10 @@ TEST_F(DictionaryEdits, EveryLimitIsRefusedSayingWhyWithTheArchiveUnchanged)
         {{"import", a, "d.txd", "one", p8, "--levels", "0"}, 2, "bad level count '0'"},
         {{"add-texture", a, "d.txd", p8, "--levels", "many"}, 2, "bad level count"},
         {{"new-txd", dir.file("n.txd"), p8, "--platform", "7"}, 2, "bad platform '7'"},
+        {{"import", a, "d.txd", "one", p8, "--dxt", "slow"}, 2, "unknown DXT quality 'slow' (expected fast or best)"},
+        {{"import-all", a, dir.file("none"), "--dxt", "Best"}, 2, "unknown DXT quality 'Best'"},
+        {{"add-texture", a, "d.txd", p8, "--dxt", ""}, 2, "unknown DXT quality ''"},
+        {{"new-txd", dir.file("n.txd"), p8, "--dxt", "fastest"}, 2, "unknown DXT quality 'fastest'"},
         {{"rename-texture", a, "d.txd", "two"}, 2, "missing arguments"},
     };
     for (const Case& c : cases) {

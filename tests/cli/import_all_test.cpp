@@ -2,6 +2,7 @@
 // quarnix-tool import-all and import over the layouts of a sectioned
 // dictionary: the round trip with export-all, edited pictures written into
 // every level, alpha kept, and refusals that write nothing.
+#include "formats/archive_directory.h"
 #include "formats/archive_sample.h"
 #include "formats/sectioned_dictionary_writer.h"
 #include "formats/texel_layout.h"
@@ -16,14 +17,19 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <sstream>
+#include <sys/wait.h>
+#include <thread>
 
 namespace fs = std::filesystem;
+using archive_fixture::noiseBytes;
 using archive_fixture::ScratchDir;
 
 namespace {
@@ -257,6 +263,95 @@ TEST_F(ImportAll, ABlockCompressedPictureOfExactFlatBlocksComesBackExactly)
     EXPECT_EQ(std::vector<uint8_t>(back.begin() + 18, back.end()), edited);
 }
 
+// The bytes of an 8 x 8 DXT1 texture's 4 levels as an import writes them
+// from opaque `bgra`: each level its size field and its blocks, each level
+// the mean of the one above, block-compressed in `quality`.
+std::vector<uint8_t> dxt1Chain(std::vector<uint8_t> bgra, DxtQuality quality)
+{
+    std::vector<uint8_t> bytes;
+    int side = 8;
+    for (int k = 0; k < 4; ++k) {
+        if (k > 0) {
+            bgra = nextMipLevel(bgra.data(), side, side);
+            side /= 2;
+        }
+        TexelLayout layout;
+        layout.format = TexelFormat::Dxt1;
+        layout.width = layout.height = side;
+        std::vector<uint8_t> level(size_t(texelLevelBytes(TexelFormat::Dxt1, side, side)));
+        encodeTexelLevel(layout, bgra.data(), side, side, level.data(), quality);
+        const uint32_t n = uint32_t(level.size());
+        bytes.insert(bytes.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)});
+        bytes.insert(bytes.end(), level.begin(), level.end());
+    }
+    return bytes;
+}
+
+TEST_F(ImportAll, DxtBestWritesTheIterativeClusterFitsBlocksInEveryLevel)
+{
+    // Noisy opaque pixels, over which the two qualities choose other blocks.
+    std::vector<uint8_t> edited;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            edited.insert(edited.end(), {uint8_t((x * 37 + y * 91) ^ (x * y * 13)), uint8_t(x * 29 + y * y * 7),
+                                         uint8_t((y * 53) ^ (x * x * 11)), 255});
+    const std::vector<uint8_t> best = dxt1Chain(edited, DxtQuality::Best);
+    ASSERT_NE(best, dxt1Chain(edited, DxtQuality::Fast));  // else the runs could not tell them apart
+    const auto [from, to] = span(TexelFormat::Dxt1);
+    ASSERT_EQ(to - from, best.size());
+
+    ASSERT_EQ(runQuarnixTool({"export-all", txd(), out(), "--png"}).exitCode, 0);
+    fs::remove(picture(TexelFormat::Dxt1, ".png"));
+    const std::string edit = picture(TexelFormat::Dxt1, ".tga");
+    writeAll(edit, tga32(8, 8, edited));
+    const std::vector<std::vector<std::string>> runs = {
+        {"import", txd(), "1", nameOf(TexelFormat::Dxt1), edit, "--exact", "--dxt", "best"},
+        {"import-all", txd(), out(), "--exact", "--dxt", "best"},
+    };
+    for (const std::vector<std::string>& args : runs) {
+        SCOPED_TRACE(args[0]);
+        writeAll(txd(), original);
+        const ToolRun r = runQuarnixTool(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::vector<uint8_t> now = readAll(txd());
+        expectOnlyChanged(TexelFormat::Dxt1, now);
+        EXPECT_EQ(std::vector<uint8_t>(now.begin() + std::ptrdiff_t(from), now.begin() + std::ptrdiff_t(to)), best);
+    }
+}
+
+TEST_F(ImportAll, VerboseNamesEachSkippedTextureAndEachPictureOrFolderThatMatchesNothing)
+{
+    ASSERT_EQ(runQuarnixTool({"export-all", txd(), out(), "--png"}).exitCode, 0);
+    // One texture without its picture, one whose picture is no picture.
+    fs::remove(picture(TexelFormat::Rgb565, ".png"));
+    writeAll(picture(TexelFormat::Dxt5, ".png"), {0x89, 'P', 'N', 'G', 1, 2, 3});
+    // Pictures no texture takes, in the dictionary's folder and beside it; a
+    // folder no dictionary takes; a file that is no picture is not counted.
+    writeAll(out() + "/real.txd/foo.png", readAll(picture(TexelFormat::Dxt1, ".png")));
+    writeAll(out() + "/top.tga", tga32(8, 8, halves({1, 2, 3, 255}, {4, 5, 6, 255})));
+    fs::create_directory(out() + "/old.txd");
+    writeAll(out() + "/real.txd/notes.txt", {'h', 'i'});
+
+    const ToolRun quiet = runQuarnixTool({"import-all", txd(), out(), "--exact"});
+    EXPECT_EQ(quiet.exitCode, 1);
+    // "0 textures imported, 9 unchanged, 2 skipped (<why>: 1; no picture: 1); ..."
+    const std::string head = "0 textures imported, 9 unchanged, 2 skipped (";
+    ASSERT_EQ(quiet.err.find(head), 0u) << quiet.err;
+    const size_t whyEnd = quiet.err.find(": 1; no picture: 1)");
+    ASSERT_NE(whyEnd, std::string::npos) << quiet.err;
+    const std::string why = quiet.err.substr(head.size(), whyEnd - head.size());
+    EXPECT_EQ(quiet.err.substr(whyEnd),
+              ": 1; no picture: 1); 2 pictures match no texture; 1 folder matches no dictionary\n");
+
+    const ToolRun verbose = runQuarnixTool({"import-all", txd(), out(), "--exact", "--verbose"});
+    EXPECT_EQ(verbose.exitCode, 1);
+    EXPECT_EQ(verbose.err, "skipped real.txd/" + nameOf(TexelFormat::Rgb565) + ": no picture\n" + "skipped real.txd/"
+                               + nameOf(TexelFormat::Dxt5) + ".png: " + why + "\n"
+                               + "no texture for real.txd/foo.png\nno texture for top.tga\nno dictionary for old.txd\n"
+                               + quiet.err);
+    EXPECT_EQ(readAll(txd()), original);
+}
+
 // Three textures named "a"; the first is 32-bit with texel data shorter than
 // its 4 x 4 pixels promise, so no picture can be made of it. Every texture
 // takes its name whether or not it gets a file: texture 2 is always "a_2"
@@ -316,6 +411,82 @@ TEST_P(SameNames, EveryTextureTakesItsNumberAndItsEditLandsOnItAlone)
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SameNames, testing::Values("tga", "png"));
+
+TEST(ImportAllSignal, CtrlCSaysHowFarItGotAndKeepsTheCommittedDictionariesAlone)
+{
+    // 12 dictionaries of 4 DXT1 textures of 128 x 128 with 8 levels, and noisy
+    // pictures for all of them, encoded with --dxt best to take a while.
+    constexpr int kDictionaries = 12, kEach = 4, kSide = 128;
+    ScratchDir dir{"qx_import_all_signal"};
+    std::vector<ArchiveItem> items;
+    for (int k = 0; k < kDictionaries; ++k) {
+        SectionedDictionary d;
+        for (int i = 0; i < kEach; ++i)
+            d.textures.push_back(texel_cases::mipTexture("t" + std::to_string(i), TexelFormat::Dxt1, kSide, kSide, 8));
+        items.push_back({"d" + std::to_string(k) + ".txd", buildSectionedDictionary(d)});
+    }
+    writeArchive(dir.file("a.dir"), dir.file("a.img"), items);
+    const std::vector<uint8_t> original = readAll(dir.file("a.img"));
+    const std::vector<DirectoryEntry> entries = readArchive(dir.file("a.dir")).entries;
+    for (int k = 0; k < kDictionaries; ++k) {
+        const std::string folder = dir.file("in/d" + std::to_string(k) + ".txd");
+        fs::create_directories(folder);
+        for (int i = 0; i < kEach; ++i) {
+            const std::vector<uint8_t> noise = noiseBytes(size_t(kSide) * kSide * 4, uint32_t(k * kEach + i));
+            QImage image(noise.data(), kSide, kSide, QImage::Format_RGB32);
+            ASSERT_TRUE(image.copy().save(QString::fromStdString(folder + "/t" + std::to_string(i) + ".png"), "PNG"));
+        }
+    }
+    // The bytes of dictionary k as they are in `img`.
+    const auto bytesOf = [&entries](const std::vector<uint8_t>& img, size_t k) {
+        const DirectoryEntry& e = entries[k];
+        return std::vector<uint8_t>(img.begin() + std::ptrdiff_t(e.offset),
+                                    img.begin() + std::ptrdiff_t(entryEnd(e, int64_t(img.size()))));
+    };
+
+    const std::string err = dir.file("err.txt");
+    RunningTool tool({"import-all", dir.file("a.dir"), dir.file("in"), "--dxt", "best"}, err);
+    // Once the first dictionary is written, Ctrl+C.
+    while (!tool.finished()) {
+        const std::vector<uint8_t> now = readAll(dir.file("a.img"));
+        if (now.size() == original.size() && bytesOf(now, 0) != bytesOf(original, 0))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    tool.signal(SIGINT);
+    const int status = tool.wait();
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the signal came";
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+
+    // "N of 48 pictures gone through; interrupted; K textures imported and
+    // kept, the rest left as they were"
+    const std::vector<uint8_t> said = readAll(err);
+    const std::string text(said.begin(), said.end());
+    const size_t of = text.find(" of 48 pictures gone through; interrupted; ");
+    ASSERT_NE(of, std::string::npos) << text;
+    const size_t imported = text.find(" textures imported and kept, the rest left as they were\n", of);
+    ASSERT_NE(imported, std::string::npos) << text;
+    const int goneThrough = std::stoi(text.substr(0, of));
+    const size_t countAt = of + std::string(" of 48 pictures gone through; interrupted; ").size();
+    const int kept = std::stoi(text.substr(countAt, imported - countAt));
+    EXPECT_GE(kept, kEach) << text;
+    EXPECT_EQ(kept % kEach, 0) << text;
+    EXPECT_LE(kept, goneThrough) << text;
+
+    // The dictionaries committed hold their new bytes; every other byte is as it was.
+    const std::vector<uint8_t> img = readAll(dir.file("a.img"));
+    ASSERT_EQ(img.size(), original.size());
+    for (size_t k = 0; k < size_t(kDictionaries); ++k)
+        EXPECT_EQ(bytesOf(img, k) != bytesOf(original, k), k < size_t(kept / kEach)) << k;
+    std::vector<uint8_t> outside = img, outsideBefore = original;
+    for (size_t k = 0; k < size_t(kDictionaries); ++k) {
+        const DirectoryEntry& e = entries[k];
+        std::fill(outside.begin() + std::ptrdiff_t(e.offset), outside.begin() + std::ptrdiff_t(e.offset + e.size), 0);
+        std::fill(outsideBefore.begin() + std::ptrdiff_t(e.offset),
+                  outsideBefore.begin() + std::ptrdiff_t(e.offset + e.size), 0);
+    }
+    EXPECT_TRUE(outside == outsideBefore);
+}
 
 TEST(ImportAllNames, TexturesWhoseNamesStartWithADotAreImported)
 {

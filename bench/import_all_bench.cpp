@@ -38,6 +38,8 @@ struct Fixture {
 
     Fixture()
     {
+        // The undo records the imports keep go with the scratch folder.
+        ::setenv("XDG_STATE_HOME", dir.file("state").c_str(), 1);
         // One texture's levels: the plasma picture block-compressed by the
         // import's own encoder, level by level.
         const std::vector<Rgba> picture = archive_sample::plasma(kSide, kSide);

@@ -371,9 +371,12 @@ private:
     bool stop_ = false;
 };
 
-// Textures handed out ahead of the one being committed, at most, and the
-// bytes their pictures may take meanwhile (a texture larger than that is
-// still handed out alone).
+// Textures handed out ahead of the one being taken, at most, for each
+// worker: enough to keep the workers busy while a batch is committed (its
+// flushes to the disk take as long as preparing dozens of small textures).
+constexpr size_t kTexturesAheadPerWorker = 32;
+// The bytes the textures handed out ahead may take meanwhile, at most (a
+// texture larger than that is still handed out alone).
 constexpr int64_t kPreparedBytesAhead = int64_t(512) << 20;
 
 // A rough bound of the memory one texture's preparation holds: its picture
@@ -702,7 +705,7 @@ ImportAllSummary importAllTextures(ArchiveEditor& editor, const std::string& inD
         jobBytes[n] = std::vector<uint8_t>();
         return r;
     });
-    const size_t mostAhead = threads > 1 ? size_t(threads) * 2 : 1;
+    const size_t mostAhead = threads > 1 ? size_t(threads) * kTexturesAheadPerWorker : 1;
     size_t handed = 0;
     int64_t bytesAhead = 0;
     int64_t finished = -1;  // the last dictionary whose batches are committed

@@ -12,6 +12,9 @@
 #include "platform/environment.h"
 #include "platform/text.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 struct Registry {
@@ -254,6 +257,29 @@ std::unique_ptr<TDibGraphic> LoadPictureFromFile(const std::string& fileName, in
     if (picture->AlphaPlane.size() != size_t(picture->Width()) * size_t(picture->Height()))
         picture->AlphaPlane.clear();
     return picture;
+}
+
+bool ReadWithoutAlphaIsSame(const std::string& fileName, const TDibGraphic& withAlpha)
+{
+    if (!dynamic_cast<const TPngGraphic*>(&withAlpha) || withAlpha.ImageFormat() != ifRgb24)
+        return false;
+    const std::vector<uint8_t>& alpha = withAlpha.AlphaPlane;
+    if (!std::all_of(alpha.begin(), alpha.end(), [](uint8_t a) { return a == 255; }))
+        return false;
+    // The signature, then the IHDR chunk: length, type, width, height, bit
+    // depth, colour type.
+    uint8_t head[26];
+    try {
+        TFileStream file(fileName, FileMode::OpenReadShareDenyNone);
+        if (file.ReadFully(head, sizeof head) != int64_t(sizeof head))
+            return false;
+    } catch (const Exception&) {
+        return false;
+    }
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const uint8_t bitDepth = head[24], colourType = head[25];
+    return std::memcmp(head, kSignature, 8) == 0 && std::memcmp(head + 12, "IHDR", 4) == 0 && bitDepth == 8
+           && (colourType == 2 || colourType == 6);
 }
 
 void SavePictureToStream(const TDibGraphic& bitmap, TStream& s, const std::string& formatName,

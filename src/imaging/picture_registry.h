@@ -75,6 +75,13 @@ std::unique_ptr<TDibGraphic> LoadPictureFromStream(TStream& s, const std::string
 // Opens the file for reading shared with everyone ("Cannot open file %s"),
 // loads it by its name and closes it, also on failure.
 std::unique_ptr<TDibGraphic> LoadPictureFromFile(const std::string& fileName, int imageIndex, bool keepAlpha = false);
+// True when reading `fileName` without its alpha would give `withAlpha`
+// (what reading it with its alpha gave) without its alpha plane, so that a
+// second reading can be spared: a PNG file of 8-bit RGB or RGBA read into
+// 24-bit colour whose alpha is opaque everywhere (the reader then blends
+// nothing onto a background and corrects the colour alike both ways). Any
+// other file: false, and it is read again.
+bool ReadWithoutAlphaIsSame(const std::string& fileName, const TDibGraphic& withAlpha);
 // Loads through the picture container's list only (PictureFileFormats, newest
 // entry first) into a plain TDibGraphic; the open dialog's preview reads this way.
 // EInvalidGraphic "Unknown picture file extension (.%s)" when no entry matches.

@@ -228,8 +228,12 @@ PreparedTexture prepareTexture(const PlannedTexture& p, const std::vector<uint8_
                 r.outcome = PreparedTexture::NotInBlocks;
                 return r;
             }
-            if (!layoutUsesAlpha(format))
-                picture = LoadPictureFromFile(p.picture, 1, false);  // the colour as ever without alpha
+            if (!layoutUsesAlpha(format)) {  // the colour as ever without alpha
+                if (ReadWithoutAlphaIsSame(p.picture, *picture))
+                    picture->AlphaPlane.clear();
+                else
+                    picture = LoadPictureFromFile(p.picture, 1, false);
+            }
             std::vector<uint8_t> alpha = std::move(picture->AlphaPlane);
             picture->AlphaPlane.clear();
             TextureBuildRequest request;
@@ -248,9 +252,14 @@ PreparedTexture prepareTexture(const PlannedTexture& p, const std::vector<uint8_
         driver.choosePicture = [&p] { return std::optional<std::string>(p.picture); };
         driver.loadPicture = [&picture, &p](const std::string&, bool keepAlpha) -> TDibGraphic& {
             // The picture as read for the comparison, or without its alpha
-            // where the texture keeps none (the colour then as ever).
-            if (!keepAlpha)
-                picture = LoadPictureFromFile(p.picture, 1, false);
+            // where the texture keeps none (the colour then as ever): read
+            // again, unless that reading is known to give the same colours.
+            if (!keepAlpha) {
+                if (ReadWithoutAlphaIsSame(p.picture, *picture))
+                    picture->AlphaPlane.clear();
+                else
+                    picture = LoadPictureFromFile(p.picture, 1, false);
+            }
             return *picture;
         };
         driver.releasePicture = [&picture] { picture.reset(); };

@@ -3,6 +3,8 @@
 // name, loading and saving by name, the dialog filter, the busy cursor.
 #include "imaging/picture_registry.h"
 
+#include "imaging/png_writer.h"
+
 #include "imaging/readers/bmp_graphic.h"
 #include "imaging/readers/icon_graphic.h"
 #include "imaging/readers/jpeg_graphic.h"
@@ -301,6 +303,61 @@ TEST_F(PictureRegistryTest, LoadFromFile)
     gif.write(smallTga());
     EXPECT_THROW(LoadPictureFromFile(gif.path(), 1), EInvalidGraphic);
     EXPECT_NO_THROW(TFileStream(gif.path(), FileMode::OpenReadWriteExclusive));
+}
+
+// A second reading of a picture without its alpha is spared only where it
+// would give the same picture: an opaque 8-bit PNG, with or without the
+// sRGB chunk (without it the reader corrects the gamma both ways). Reading
+// it again without alpha must then give exactly the colours and format read
+// with alpha; a translucent pixel or another kind of file is read again.
+TEST_F(PictureRegistryTest, ReadingWithoutAlphaIsSparedOnlyWhereItGivesTheSamePicture)
+{
+    struct Case {
+        const char* name;
+        bool alpha;
+        int srgb;
+        uint8_t oneAlpha;  // alpha of pixel (1, 1); the others 255
+        bool spared;
+    } const cases[] = {
+        {"rgba_srgb.png", true, 0, 255, true},  {"rgba_gamma.png", true, -1, 255, true},
+        {"rgb_srgb.png", false, 0, 255, true},  {"rgb_gamma.png", false, -1, 255, true},
+        {"rgba_half.png", true, 0, 128, false}, {"rgba_clear.png", true, -1, 0, false},
+    };
+    const int w = 7, h = 5;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PngRows rows;
+        rows.width = w;
+        rows.height = h;
+        rows.alpha = c.alpha;
+        rows.srgbIntent = c.srgb;
+        rows.row = [&](int y, uint8_t* out) {
+            for (int x = 0; x < w; ++x) {
+                const int i = y * w + x;
+                *out++ = uint8_t(i * 37);
+                *out++ = uint8_t(255 - i * 11);
+                *out++ = uint8_t(i * 101 + 3);
+                if (c.alpha)
+                    *out++ = x == 1 && y == 1 ? c.oneAlpha : 255;
+            }
+        };
+        TempFile file(c.name);
+        file.write(encodePng(rows));
+        std::unique_ptr<TDibGraphic> with = LoadPictureFromFile(file.path(), 1, true);
+        EXPECT_EQ(ReadWithoutAlphaIsSame(file.path(), *with), c.spared);
+        if (!c.spared)
+            continue;
+        std::unique_ptr<TDibGraphic> without = LoadPictureFromFile(file.path(), 1, false);
+        ASSERT_EQ(without->ImageFormat(), with->ImageFormat());
+        EXPECT_TRUE(without->AlphaPlane.empty());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                EXPECT_EQ(without->GetPixelColor(x, y), with->GetPixelColor(x, y)) << x << "," << y;
+            }
+    }
+    TempFile tga("opaque.tga");
+    tga.write(smallTga());
+    EXPECT_FALSE(ReadWithoutAlphaIsSame(tga.path(), *LoadPictureFromFile(tga.path(), 1, true)));
 }
 
 const char* const kFilterAtStart =

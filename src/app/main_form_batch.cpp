@@ -14,7 +14,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStatusBar>
 
 #include <sys/stat.h>
 

@@ -343,6 +343,13 @@ void TForm1::buildArchiveMenu()
     MenuArchive->addSeparator();
     ActRebuild = add(QStringLiteral("Rebuild"), QString(), &TForm1::BtnRebuildClick);
 
+    // Every texture of the open file at once, to and from a folder of pictures.
+    FDExportAll.title = "Export all textures to";
+    FDImportFolder.title = "Import pictures from";
+    MenuArchive->addSeparator();
+    ActExportAll = add(QStringLiteral("Export all\u2026"), QString(), &TForm1::BtnExportAllClick);
+    ActImportFolder = add(QStringLiteral("Import folder\u2026"), QString(), &TForm1::BtnImportFolderClick);
+
     // The textures of the current entry's dictionary.
     ODAddTexture.fileMustExist = true;
     ODNewDictionary.fileMustExist = true;
@@ -1280,6 +1287,22 @@ void TForm1::WorkProgress::set(int64_t done, int64_t total)
     permille_.store(total > 0 ? int(std::clamp<int64_t>(done * 1000 / total, 0, 1000)) : -1);
 }
 
+void TForm1::WorkProgress::set(int64_t done, int64_t total, const std::string& current)
+{
+    set(done, total);
+    std::string line = std::to_string(done) + " of " + std::to_string(total);
+    if (!current.empty())
+        line += ": " + current;
+    const std::lock_guard<std::mutex> lock(lineMutex_);
+    line_ = std::move(line);
+}
+
+std::string TForm1::WorkProgress::line() const
+{
+    const std::lock_guard<std::mutex> lock(lineMutex_);
+    return line_;
+}
+
 TForm1::WorkEnd TForm1::runWork(const std::string& text, const std::function<void(WorkProgress&)>& work,
                                 bool cancellable)
 {
@@ -1299,6 +1322,7 @@ TForm1::WorkEnd TForm1::runWork(const std::string& text, const std::function<voi
         }
         bool cancellable() const override { return canStop; }
         int permille() const override { return progress.permille(); }
+        std::string progressLine() const override { return progress.line(); }
     } task;
     task.canStop = cancellable;
     setBusyCursor(true);

@@ -14,7 +14,8 @@
 // open archive (Ctrl+Z, Ctrl+Shift+Z), several entries marked at once, and a
 // status line under the entry list; the dictionary edits in the same menu
 // (add, remove and rename a texture of a sectioned dictionary, a new
-// dictionary of pictures), pictures dropped on the texture list added. At
+// dictionary of pictures), pictures dropped on the texture list added;
+// "Export all..." and "Import folder..." of every texture at once. At
 // its design size (715 x 468) the window keeps the design's layout to the
 // pixel: the status bar and the entry list's status line show only in a
 // taller window, and the height a window has beyond the design goes to the
@@ -35,6 +36,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -157,6 +159,11 @@ public:
     QAction* ActRename = nullptr;      // "Rename" (F2)
     QAction* ActRemove = nullptr;      // "Remove from archive" (Shift+Delete)
     QAction* ActRebuild = nullptr;     // "Rebuild"
+    // ---- every texture at once ----
+    QAction* ActExportAll = nullptr;     // "Export all..."
+    QAction* ActImportFolder = nullptr;  // "Import folder..."
+    FileDialogSetup FDExportAll;         // the folder Export all writes into
+    FileDialogSetup FDImportFolder;      // the folder Import folder reads
     // ---- the textures of a dictionary changed ----
     QAction* ActAddTexture = nullptr;     // "Add texture..."
     QAction* ActRenameTexture = nullptr;  // "Rename texture" (F2 in the texture grid)
@@ -238,10 +245,16 @@ public:
     class WorkProgress {
     public:
         void set(int64_t done, int64_t total);
+        // As set, and the box's line under its text says "done of total:
+        // current" (UTF-8; "done of total" where `current` is empty).
+        void set(int64_t done, int64_t total, const std::string& current);
         int permille() const { return permille_.load(); }
+        std::string line() const;
 
     private:
         std::atomic<int> permille_{-1};
+        mutable std::mutex lineMutex_;
+        std::string line_;
     };
     enum class WorkEnd {
         Done,       // the work ended without an error, and nobody cancelled it
@@ -304,6 +317,27 @@ public:
     // True when the open file's entries can be edited (a .dir or a VER2 .img).
     bool entriesEditable() const;
 
+    // ---- every texture at once ----
+    // "Export all...": a folder and TGA or PNG chosen, then every texture of
+    // every dictionary of the open file written there (ExportAllTextures).
+    void BtnExportAllClick();
+    // Writes the textures as quarnix-tool export-all does, with a progress
+    // box whose Cancel keeps the files written so far; files the folder
+    // holds already are replaced after the user agrees. The summary shows in
+    // a message box (an error stopping the run: in the error box).
+    void ExportAllTextures(const std::string& folder, bool png);
+    // "Import folder...": a folder and the choices of the import chosen,
+    // then ImportFolder.
+    void BtnImportFolderClick();
+    // Imports the folder's pictures over their textures as quarnix-tool
+    // import-all does, through one editor of the archive for the whole run,
+    // with a progress box whose Cancel keeps the batches committed; one Undo
+    // takes the whole run back. The lists are read again, and the summary
+    // shows in a message box with the textures skipped and the pictures
+    // that match nothing in its details (an error stopping the run: in the
+    // error box).
+    void ImportFolder(const std::string& folder, const ImportFolderChoices& choices);
+
     // ---- dictionary edits ----
     // Each works on the current entry's dictionary (a sectioned one: a
     // dictionary without sections is refused, the error box saying why,
@@ -354,6 +388,10 @@ protected:
     // Runs on the work's own thread before runWork's work (nothing here; a
     // test holds the work back to press Cancel first).
     virtual void workThreadStarting() {}
+    // Runs on the work's own thread each time Export all or Import folder
+    // has come `done` steps far (nothing here; a test presses Cancel in the
+    // middle of a run).
+    virtual void batchProgressed(int64_t done) { (void)done; }
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -431,6 +469,10 @@ private:
     // (ReloadArchive keeps the texture that was current): its name and Pos.
     std::optional<std::pair<std::string, int64_t>> textureToKeep_;
     std::string lastExtractFolder_;
+    // The folder of the last Export all or Import folder: where both start.
+    std::string lastBatchFolder_;
+    ExportAllChoices exportAllChoices_;
+    ImportFolderChoices importFolderChoices_;
     int shownLevel_ = 0;
     int frameHeight_ = 0;  // what the window manager's frame adds to the height
     // The texture grid's chosen height and the image view's least height

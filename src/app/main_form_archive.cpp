@@ -89,6 +89,8 @@ void TForm1::updateArchiveItems()
     ActRemove->setEnabled(editable && rows);
     ActRebuild->setEnabled(editable);
     ActExtract->setEnabled(open && rows);
+    ActExportAll->setEnabled(open);
+    ActImportFolder->setEnabled(open);
 
     // Undo and Redo are named after what they would take back; only the
     // newest records are read.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/qt_user_dialogs.h"
 
+#include "app/batch_dialogs.h"
 #include "app/error_box.h"
 
 #include "imaging/ui/file_filter.h"
@@ -151,6 +152,24 @@ std::optional<std::string> QtUserDialogs::chooseFolder(const FileDialogSetup& se
     return dialog.selectedFiles().first().toStdString();
 }
 
+std::optional<ExportAllChoices> QtUserDialogs::exportAllChoices(const std::string& text,
+                                                                const ExportAllChoices& initial)
+{
+    ExportAllBox box(qs(text), initial, parent_);
+    if (box.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return box.choices();
+}
+
+std::optional<ImportFolderChoices> QtUserDialogs::importFolderChoices(const std::string& text,
+                                                                      const ImportFolderChoices& initial)
+{
+    ImportFolderBox box(qs(text), initial, parent_);
+    if (box.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return box.choices();
+}
+
 bool QtUserDialogs::confirm(const std::string& caption, const std::string& text)
 {
     // No parent: the box stands centred on the screen.
@@ -171,6 +190,20 @@ void QtUserDialogs::errorBox(const std::string& caption, const std::string& text
 void QtUserDialogs::messageBox(const std::string& caption, const std::string& text)
 {
     QMessageBox box(QMessageBox::NoIcon, qs(caption), qs(text), QMessageBox::Ok);
+    fitCaption(box);
+    box.exec();
+}
+
+void QtUserDialogs::messageBoxWithDetails(const std::string& caption, const std::string& text,
+                                          const std::vector<std::string>& details)
+{
+    QMessageBox box(QMessageBox::NoIcon, qs(caption), qs(text), QMessageBox::Ok);
+    if (!details.empty()) {
+        QStringList lines;
+        for (const std::string& line : details)
+            lines << qs(line);
+        box.setDetailedText(lines.join(u'\n'));
+    }
     fitCaption(box);
     box.exec();
 }
@@ -214,6 +247,12 @@ public:
         setModal(true);
         label_ = new QLabel(text, this);
         label_->setTextFormat(Qt::PlainText);
+        // Where the work is: "12 of 200: city.txd", elided to the box's width.
+        line_ = new QLabel(this);
+        line_->setObjectName(QStringLiteral("ProgressLine"));
+        line_->setTextFormat(Qt::PlainText);
+        line_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        line_->hide();
         bar_ = new QProgressBar(this);
         showHowFar();
         cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
@@ -221,6 +260,7 @@ public:
         connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });
         auto* layout = new QVBoxLayout(this);
         layout->addWidget(label_);
+        layout->addWidget(line_);
         layout->addWidget(bar_);
         layout->addWidget(cancel_, 0, Qt::AlignRight);
         setMinimumWidth(360);
@@ -253,6 +293,12 @@ private:
     // The share done where the work says, else a busy bar.
     void showHowFar()
     {
+        const QString line = qs(task_.progressLine());
+        if (!line.isEmpty()) {
+            line_->setText(line_->fontMetrics().elidedText(line, Qt::ElideMiddle, std::max(line_->width(), 300)));
+            line_->setToolTip(line);
+            line_->show();
+        }
         const int permille = task_.permille();
         if (permille < 0) {
             bar_->setRange(0, 0);
@@ -267,6 +313,7 @@ private:
 
     LongTask& task_;
     QLabel* label_ = nullptr;
+    QLabel* line_ = nullptr;
     QProgressBar* bar_ = nullptr;
     QPushButton* cancel_ = nullptr;
 };

@@ -7,8 +7,9 @@
 
 class QWidget;
 
-// The box QtUserDialogs::showProgress shows: `text`, a bar (how far the
-// work has come, or busy where it does not say) and, for work that can be
+// The box QtUserDialogs::showProgress shows: `text`, the task's progress
+// line under it where it has one, a bar (how far the work has come, or busy
+// where it does not say) and, for work that can be
 // stopped, "Cancel". Cancel (the button, Esc or the close box) asks the task
 // to stop and the box stays, saying so, until the task has ended; then it
 // closes. Work that cannot be stopped keeps its box up until it has ended.
@@ -40,6 +41,12 @@ public:
     void showProgress(const std::string& text, LongTask& task) override;
     std::vector<std::string> openFiles(const FileDialogSetup& dialog) override;
     std::optional<std::string> chooseFolder(const FileDialogSetup& dialog) override;
+    std::optional<ExportAllChoices> exportAllChoices(const std::string& text, const ExportAllChoices& initial) override;
+    std::optional<ImportFolderChoices> importFolderChoices(const std::string& text,
+                                                           const ImportFolderChoices& initial) override;
+    // The details in the box's "Show Details..." part, a scrolled text.
+    void messageBoxWithDetails(const std::string& caption, const std::string& text,
+                               const std::vector<std::string>& details) override;
 
 private:
     QWidget* parent_;

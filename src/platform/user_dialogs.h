@@ -59,6 +59,21 @@ public:
     virtual bool cancellable() const { return true; }
     // How far the work has come, in thousandths; -1 when it does not say.
     virtual int permille() const { return -1; }
+    // A line under the box's text saying where the work is ("12 of 200:
+    // city.txd"); empty when it says nothing more.
+    virtual std::string progressLine() const { return {}; }
+};
+
+// The choices of "Export all...": the format of the picture files.
+struct ExportAllChoices {
+    bool png = false;  // PNG files (alpha kept) in place of TGA
+};
+
+// The choices of "Import folder...".
+struct ImportFolderChoices {
+    bool exact = false;        // "Keep pixels exactly"
+    bool pictureSize = false;  // a picture of another size makes its texture again at its own size
+    bool bestDxt = false;      // DXT blocks by the slower, closer encoder
 };
 
 // A dialog that its owner has built and filled (the import preview), shown
@@ -134,10 +149,44 @@ public:
         return std::nullopt;
     }
 
+    // The choices of "Export all..." (`text` says what is exported where),
+    // starting as `initial`: what was chosen, nothing after Cancel. By
+    // default `initial`, as it is.
+    virtual std::optional<ExportAllChoices> exportAllChoices(const std::string& text, const ExportAllChoices& initial)
+    {
+        (void)text;
+        return initial;
+    }
+
+    // The choices of "Import folder..." (`text` says what is imported from
+    // where), starting as `initial`: what was chosen, nothing after Cancel.
+    // By default `initial`, as it is.
+    virtual std::optional<ImportFolderChoices> importFolderChoices(const std::string& text,
+                                                                   const ImportFolderChoices& initial)
+    {
+        (void)text;
+        return initial;
+    }
+
+    // The plain message box with `details` (lines) in a part the user can
+    // open and scroll; with no details, messageBox. By default messageBox,
+    // the details after the text.
+    virtual void messageBoxWithDetails(const std::string& caption, const std::string& text,
+                                       const std::vector<std::string>& details)
+    {
+        std::string all = text;
+        if (!details.empty())
+            all += "\n";
+        for (const std::string& line : details)
+            all += "\n" + line;
+        messageBox(caption, all);
+    }
+
     // A modal progress box with `text`, a bar and, for work that can be
     // stopped, a Cancel button, up until `task` has ended. The bar shows how
     // far the work has come where it says (task.permille()), else that it is
-    // busy. Cancel calls task.cancel() and the box stays until the task has
+    // busy; a line under the text shows task.progressLine() where it says.
+    // Cancel calls task.cancel() and the box stays until the task has
     // stopped. By default it waits for the task without showing anything.
     virtual void showProgress(const std::string& text, LongTask& task)
     {

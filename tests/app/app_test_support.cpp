@@ -175,6 +175,34 @@ std::optional<std::string> ScriptedDialogs::chooseFolder(const FileDialogSetup& 
     return answer;
 }
 
+std::optional<ExportAllChoices> ScriptedDialogs::exportAllChoices(const std::string& text,
+                                                                  const ExportAllChoices& initial)
+{
+    exportAllRequests.emplace_back(text, initial);
+    if (exportAllAnswers.empty())
+        return std::nullopt;
+    const ExportAllChoices answer = exportAllAnswers.front();
+    exportAllAnswers.pop_front();
+    return answer;
+}
+
+std::optional<ImportFolderChoices> ScriptedDialogs::importFolderChoices(const std::string& text,
+                                                                        const ImportFolderChoices& initial)
+{
+    importFolderRequests.emplace_back(text, initial);
+    if (importFolderAnswers.empty())
+        return std::nullopt;
+    const ImportFolderChoices answer = importFolderAnswers.front();
+    importFolderAnswers.pop_front();
+    return answer;
+}
+
+void ScriptedDialogs::messageBoxWithDetails(const std::string& caption, const std::string& text,
+                                            const std::vector<std::string>& details)
+{
+    detailedMessages.push_back({caption, text, details});
+}
+
 std::vector<uint8_t> cityDictionary()
 {
     SectionedDictionary d;

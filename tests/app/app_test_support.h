@@ -96,6 +96,25 @@ public:
     std::vector<FileDialogSetup> folderRequests;
     std::vector<std::string> openFiles(const FileDialogSetup& dialog) override;
     std::optional<std::string> chooseFolder(const FileDialogSetup& dialog) override;
+
+    // The choices of Export all and Import folder (empty queues: Cancel),
+    // with the text and initial choices each box was shown with.
+    std::deque<ExportAllChoices> exportAllAnswers;
+    std::deque<ImportFolderChoices> importFolderAnswers;
+    std::vector<std::pair<std::string, ExportAllChoices>> exportAllRequests;
+    std::vector<std::pair<std::string, ImportFolderChoices>> importFolderRequests;
+    std::optional<ExportAllChoices> exportAllChoices(const std::string& text, const ExportAllChoices& initial) override;
+    std::optional<ImportFolderChoices> importFolderChoices(const std::string& text,
+                                                           const ImportFolderChoices& initial) override;
+    // Message boxes with details: recorded here, not in `messages`.
+    struct DetailedBox {
+        std::string caption;
+        std::string text;
+        std::vector<std::string> details;
+    };
+    std::vector<DetailedBox> detailedMessages;
+    void messageBoxWithDetails(const std::string& caption, const std::string& text,
+                               const std::vector<std::string>& details) override;
 };
 
 // An archive directory "m.dir" with its "m.img" of three entries: "a.dff"
@@ -128,6 +147,8 @@ public:
     std::vector<int> previewedKeys;
     // Runs on the thread of long work before the work starts.
     std::function<void()> onWorkThread;
+    // Runs on the thread of Export all and Import folder after each step.
+    std::function<void(int64_t done)> onBatchProgress;
 
     void clearImageView() override;
     void FormKeyDown(int key, Qt::KeyboardModifiers shift) override;
@@ -137,6 +158,11 @@ protected:
     {
         if (onWorkThread)
             onWorkThread();
+    }
+    void batchProgressed(int64_t done) override
+    {
+        if (onBatchProgress)
+            onBatchProgress(done);
     }
 
 private:

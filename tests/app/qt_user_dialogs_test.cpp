@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/qt_user_dialogs.h"
 
+#include "app/batch_dialogs.h"
+
 #include "search/ui/find_input_box.h"
 #include "search/ui/replace_form.h"
 #include "tests/app/app_test_support.h"
@@ -15,6 +17,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -241,6 +244,83 @@ TEST_F(QtUserDialogsTest, WorkThatCannotStopHasNoCancelAndShowsHowFarItIs)
     EXPECT_TRUE(ran);
     EXPECT_EQ(task.cancels.load(), 0);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(QtUserDialogsTest, TheProgressBoxShowsWhereTheWorkIs)
+{
+    struct Task : LongTask {
+        std::atomic<bool> done{false};
+        bool finished() const override { return done; }
+        void cancel() override {}
+        int permille() const override { return 60; }
+        std::string progressLine() const override { return "12 of 200: city.txd"; }
+    } task;
+    whenOpen<QDialog>(
+        &owner,
+        [&task](QDialog& box) {
+            auto* line = box.findChild<QLabel*>(QStringLiteral("ProgressLine"));
+            ASSERT_NE(line, nullptr);
+            EXPECT_TRUE(line->isVisible());
+            EXPECT_EQ(line->text().toStdString(), "12 of 200: city.txd");
+            task.done = true;
+        },
+        ran);
+    dialogs.showProgress("Exporting the textures of m.dir...", task);
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(QtUserDialogsTest, TheBatchBoxesStartAsGivenAndAnswerWhatWasChosen)
+{
+    ExportAllBox exportBox(QStringLiteral("Every texture of m.dir ..."), {}, &owner);
+    EXPECT_EQ(exportBox.LabelText->text().toStdString(), "Every texture of m.dir ...");
+    EXPECT_TRUE(exportBox.RadioTga->isChecked());
+    EXPECT_FALSE(exportBox.choices().png);
+    exportBox.RadioPng->click();
+    EXPECT_TRUE(exportBox.choices().png);
+    EXPECT_TRUE(ExportAllBox(QString(), ExportAllChoices{true}, &owner).RadioPng->isChecked());
+
+    // Each choice of the import box, alone, from the opposite start.
+    for (int which = 0; which < 3; ++which) {
+        SCOPED_TRACE(which);
+        const ImportFolderChoices start{which != 0, which != 1, which != 2};
+        ImportFolderBox box(QStringLiteral("Import"), start, &owner);
+        EXPECT_EQ(box.CheckExact->isChecked(), start.exact);
+        EXPECT_EQ(box.CheckPictureSize->isChecked(), start.pictureSize);
+        EXPECT_EQ(box.ComboDxt->currentText().toStdString(), start.bestDxt ? "Best" : "Fast");
+        if (which == 0)
+            box.CheckExact->click();
+        else if (which == 1)
+            box.CheckPictureSize->click();
+        else
+            box.ComboDxt->setCurrentIndex(box.ComboDxt->findText(QStringLiteral("Best")));
+        const ImportFolderChoices chosen = box.choices();
+        EXPECT_TRUE(chosen.exact);
+        EXPECT_TRUE(chosen.pictureSize);
+        EXPECT_TRUE(chosen.bestDxt);
+    }
+
+    // Cancel answers nothing.
+    whenOpen<ImportFolderBox>(
+        &owner, [](ImportFolderBox& box) { box.reject(); }, ran);
+    EXPECT_FALSE(dialogs.importFolderChoices("Import", {}));
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(QtUserDialogsTest, TheDetailsOfAMessageAreInItsDetailsPart)
+{
+    std::string details = "unset";
+    whenOpen<QMessageBox>(
+        &owner,
+        [&details](QMessageBox& box) {
+            EXPECT_EQ(box.text().toStdString(), "1 texture imported");
+            details = box.detailedText().toStdString();
+            box.done(0);
+        },
+        ran);
+    dialogs.messageBoxWithDetails("Brel Quarnix :)", "1 texture imported",
+                                  {"skipped city.txd/road: no picture", "no texture for city.txd/foo.png"});
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(details, "skipped city.txd/road: no picture\nno texture for city.txd/foo.png");
 }
 
 TEST_F(QtUserDialogsTest, ASaveDialogsFilterChoosesTheExtensionOfABareName)

@@ -65,9 +65,6 @@ ArchiveContents openArchiveForCommand(const std::string& path);
 // That line, when recovery put something back.
 void reportRecovery(const Recovery& recovery, const std::string& archivePath);
 
-// "1 texture", "2 textures", "0 textures".
-std::string counted(int64_t count, const char* singular, const char* plural);
-
 // Prints errorBoxText(message) to stderr and returns 1.
 int reportError(const std::string& message);
 // Prints "quarnix-tool COMMAND: problem", the command's usage line and a hint

@@ -155,11 +155,6 @@ void reportRecovery(const Recovery& recovery, const std::string& archivePath)
         std::fprintf(stderr, "%s\n", recovery.message(escapeControlCharacters(archivePath)).c_str());
 }
 
-std::string counted(int64_t count, const char* singular, const char* plural)
-{
-    return std::to_string(count) + " " + (count == 1 ? singular : plural);
-}
-
 int reportError(const std::string& message)
 {
     std::fprintf(stderr, "%s\n", errorBoxText(message).c_str());

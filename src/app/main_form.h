@@ -78,9 +78,6 @@ public:
     std::function<void()> onDragStart;
 
 protected:
-    // Runs on the work's own thread before runWork's work (nothing here; a
-    // test holds the work back to press Cancel first).
-    virtual void workThreadStarting() {}
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

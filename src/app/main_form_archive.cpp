@@ -27,11 +27,6 @@
 
 namespace {
 
-std::string counted(int64_t n, const char* one, const char* many)
-{
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 // Names for a question, one a line, at most `most` of them.
 std::string nameList(const std::vector<std::string>& names, size_t most = 10)
 {

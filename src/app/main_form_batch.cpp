@@ -9,6 +9,7 @@
 #include "app/error_box.h"
 #include "archive/archive.h"
 #include "platform/streams.h"
+#include "platform/text.h"
 #include "texture/texture_batch.h"
 #include "texture/texture_files.h"
 
@@ -22,11 +23,6 @@ namespace {
 std::string baseName(const std::string& path)
 {
     return QFileInfo(QString::fromStdString(path)).fileName().toStdString();
-}
-
-std::string counted(int64_t n, const char* one, const char* many)
-{
-    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 // The files of `folder` an export of `archive` would write over, relative

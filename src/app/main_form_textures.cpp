@@ -26,11 +26,6 @@
 
 namespace {
 
-std::string counted(int64_t n, const char* one, const char* many)
-{
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 std::string baseName(const std::string& path)
 {
     return QFileInfo(QString::fromStdString(path)).fileName().toStdString();

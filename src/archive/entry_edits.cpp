@@ -34,11 +34,6 @@ int64_t roundUpToSector(int64_t bytes)
     return sectorsFor(bytes) * kArchiveSectorSize;
 }
 
-std::string counted(int64_t n, const char* one, const char* many)
-{
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 std::string recordName(const Record& r)
 {
     const auto* chars = reinterpret_cast<const char*>(r.data() + kDirectoryNameOffset);

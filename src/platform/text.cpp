@@ -141,3 +141,8 @@ std::string localeLower(const std::string& utf8)
 {
     return QLocale::system().toLower(QString::fromUtf8(utf8)).toUtf8().toStdString();
 }
+
+std::string counted(int64_t count, const char* singular, const char* plural)
+{
+    return std::to_string(count) + " " + (count == 1 ? singular : plural);
+}

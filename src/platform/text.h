@@ -4,6 +4,7 @@
 // Comparisons and casing follow the user's locale on the decoded text.
 #include <QCollatorSortKey>
 #include <QString>
+#include <cstdint>
 #include <string>
 
 // Windows-1250 bytes <-> Unicode. Bytes the code page leaves undefined map to
@@ -45,6 +46,9 @@ inline std::string asciiLower(std::string text)
         c = asciiLower(c);
     return text;
 }
+
+// "1 texture", "2 textures": a count and the word that goes with it.
+std::string counted(int64_t count, const char* singular, const char* plural);
 
 // Locale upper- and lower-casing (UTF-8 in and out).
 std::string localeUpper(const std::string& utf8);

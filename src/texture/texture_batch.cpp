@@ -39,10 +39,6 @@
 namespace {
 
 // "1 texture", "2 textures", "0 textures".
-std::string counted(int64_t count, const char* singular, const char* plural)
-{
-    return std::to_string(count) + " " + (count == 1 ? singular : plural);
-}
 
 int64_t sumOf(const std::map<std::string, int64_t>& counts)
 {
@@ -611,7 +607,7 @@ ImportAllSummary importAllTextures(ArchiveEditor& editor, const std::string& inD
     // Each batch is one transaction, all its textures or none; the batches
     // of the run are undone together.
     ChangeLabel label;
-    label.description = "import-all of " + std::to_string(plan.size()) + " pictures from " + inDir;
+    label.description = "import-all of " + counted(int64_t(plan.size()), "picture", "pictures") + " from " + inDir;
     label.group = "import-all " + std::to_string(::time(nullptr)) + " " + std::to_string(::getpid());
     // The blocks written in place, waiting for their batch, and the textures
     // of the dictionary at hand that take a new size.

@@ -4,6 +4,7 @@
 // does (resample to WxH, reduce to true colour or 256 colours) and writes it
 // as TGA.
 #include "cli/commands.h"
+#include "cli/texture_options.h"
 #include "imaging/import_pipeline.h"
 #include "imaging/picture_registry.h"
 #include "platform/exceptions.h"
@@ -14,32 +15,13 @@
 
 namespace {
 
-// A decimal number of 1 to 5 digits, 1..65535.
-std::optional<int> parseSide(const std::string& text)
-{
-    if (text.empty() || text.size() > 5)
-        return std::nullopt;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value < 1 || value > 65535)
-        return std::nullopt;
-    return value;
-}
-
+// WxH with each side 1..65535.
 std::optional<QSize> parseSize(const std::string& text)
 {
-    const size_t x = text.find_first_of("xX");
-    if (x == std::string::npos)
+    const std::optional<QSize> size = parseTextureSize(text);
+    if (!size || size->width() < 1 || size->height() < 1 || size->width() > 65535 || size->height() > 65535)
         return std::nullopt;
-    const std::optional<int> w = parseSide(text.substr(0, x));
-    const std::optional<int> h = parseSide(text.substr(x + 1));
-    if (!w || !h)
-        return std::nullopt;
-    return QSize(*w, *h);
+    return size;
 }
 
 const QCommandLineOption kSizeOption("size", "Resample to WxH pixels (each 1..65535).", "WxH");

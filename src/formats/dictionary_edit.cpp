@@ -166,13 +166,13 @@ std::vector<uint8_t> emptyDictionaryBytes(uint32_t stamp, uint16_t device)
 
 }  // namespace
 
-void checkTextureSize(TexelFormat format, int width, int height)
+void checkTextureSize(TexelFormat format, int width, int height, const char* otherSize)
 {
     const bool blocks = texelFormatIsCompressed(format);
     if (blocks && (width % 4 != 0 || height % 4 != 0))
         throw EDictionaryError(std::string(texelFormatName(format))
                                + " stores 4 x 4 blocks: its width and height must be divisible by 4, and "
-                               + sizeText(width, height) + " is not; give another size with --size");
+                               + sizeText(width, height) + " is not; " + otherSize);
     const int least = blocks ? 4 : 1;
     if (width < least || height < least || width > kMaxTextureSide || height > kMaxTextureSide)
         throw EDictionaryError(std::string("The width and height of a texture")

@@ -46,9 +46,10 @@ constexpr uint32_t kDefaultFiltering = 0x1106;
 // ---- Limits (each raises EDictionaryError saying why) ----
 
 // Width and height of a texture of `format` (Unknown: of any layout): 1 to
-// 4096, and for the DXT layouts divisible by 4 (the message names --size,
-// the option that chooses another).
-void checkTextureSize(TexelFormat format, int width, int height);
+// 4096, and for the DXT layouts divisible by 4 (that message ends with
+// `otherSize`: how the user gives another size).
+void checkTextureSize(TexelFormat format, int width, int height,
+                      const char* otherSize = "give another size with --size");
 // A layout the texture header of `platform` (8 or 9) can hold.
 void checkHeaderHolds(uint32_t platform, TexelFormat format);
 // Names: 1 to 31 bytes (a mask name may be empty), no control characters

@@ -146,11 +146,7 @@ PreparedSectionedImport prepareSectionedImport(const std::string& archiveFileNam
         LoadedPicture loaded = loadPictureForTexture(pictureFile, layoutUsesAlpha(choice.format));
         prepared.pictureSize = QSize(loaded.picture->Width(), loaded.picture->Height());
         const QSize size = request.size.value_or(prepared.pictureSize);
-        if (texelFormatIsCompressed(choice.format) && (size.width() % 4 != 0 || size.height() % 4 != 0))
-            throw EDictionaryError(std::string(texelFormatName(choice.format))
-                                   + " stores 4 x 4 blocks: its width and height must be divisible by 4, and "
-                                   + std::to_string(size.width()) + " x " + std::to_string(size.height())
-                                   + " is not; choose another size");
+        checkTextureSize(choice.format, size.width(), size.height(), "choose another size");
         throwIfCancelled();
         prepared.content = buildTextureContent(*loaded.picture, std::move(loaded.alpha), request);
     }

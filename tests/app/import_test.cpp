@@ -297,7 +297,7 @@ TEST_F(ImportTest, KeepPixelsExactlyImportsThePicturesOwnColoursAndIsNotTheDefau
     form->guard([&] { form->RxM->FireAfterScroll(); });
     const TextureRef t = currentTextureRef(*form->QueryTXD);
 
-    // The specification's import: an optimised palette, not the picture's colours.
+    // The usual import: an optimised palette, not the picture's colours.
     importWith(picture, true);
     ASSERT_TRUE(form->script().errors.empty()) << form->script().errors[0].text;
     std::vector<uint8_t> bytes = readBytes(txd);

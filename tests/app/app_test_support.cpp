@@ -13,7 +13,10 @@
 #include "texture/ui/form_image.h"
 
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
+#include <QUrl>
 
 #include <chrono>
 #include <cstdlib>
@@ -266,6 +269,20 @@ void TestForm::FormKeyDown(int key, Qt::KeyboardModifiers shift)
 {
     previewedKeys.push_back(key);
     TForm1::FormKeyDown(key, shift);
+}
+
+void dropFiles(QWidget& window, const std::vector<std::string>& files, QPoint at)
+{
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const std::string& f : files)
+        urls << QUrl::fromLocalFile(QString::fromStdString(f));
+    mime.setUrls(urls);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    QApplication::processEvents();
 }
 
 }  // namespace apptest

@@ -169,4 +169,8 @@ private:
     ScriptedDialogs* script_;
 };
 
+// The entries of a drag of local files that enters the window at `at` and
+// is dropped there.
+void dropFiles(QWidget& window, const std::vector<std::string>& files, QPoint at);
+
 }  // namespace apptest

@@ -35,9 +35,12 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using apptest::dropFiles;
 using apptest::ScriptedDialogs;
 using apptest::TestForm;
 using archive_fixture::readBytes;
+using archive_fixture::Rec;
+using archive_fixture::recordsOf;
 using archive_fixture::ScratchDir;
 using archive_fixture::writeBytes;
 
@@ -66,45 +69,6 @@ std::vector<uint8_t> joined(std::initializer_list<std::vector<uint8_t>> parts)
     for (const auto& p : parts)
         out.insert(out.end(), p.begin(), p.end());
     return out;
-}
-
-// A record as the test expects it: offset and size in sectors, name.
-struct Rec {
-    uint32_t offset;
-    uint32_t size;
-    std::string name;
-    friend bool operator==(const Rec&, const Rec&) = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Rec& r)
-{
-    return out << "{" << r.offset << ", " << r.size << ", " << r.name << "}";
-}
-
-std::vector<Rec> recordsOf(const std::vector<uint8_t>& dir)
-{
-    std::vector<Rec> out;
-    for (size_t at = 0; at + 32 <= dir.size(); at += 32) {
-        const char* name = reinterpret_cast<const char*>(dir.data() + at + 8);
-        out.push_back({readLe32(dir.data() + at), readLe32(dir.data() + at + 4), std::string(name, strnlen(name, 24))});
-    }
-    return out;
-}
-
-// The entries of a drag of local files that enters the window at `at` and
-// is dropped there.
-void dropFiles(QWidget& window, const std::vector<std::string>& files, QPoint at)
-{
-    QMimeData mime;
-    QList<QUrl> urls;
-    for (const std::string& f : files)
-        urls << QUrl::fromLocalFile(QString::fromStdString(f));
-    mime.setUrls(urls);
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &enter);
-    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &drop);
-    QApplication::processEvents();
 }
 
 // An archive directory "m.dir" of three entries: a.dff (3000 bytes, sectors

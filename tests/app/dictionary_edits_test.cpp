@@ -80,20 +80,6 @@ std::vector<uint8_t> storedLevel0(const std::vector<uint8_t>& bgra)
     return out;
 }
 
-void dropFiles(QWidget& window, const std::vector<std::string>& files, QPoint at)
-{
-    QMimeData mime;
-    QList<QUrl> urls;
-    for (const std::string& f : files)
-        urls << QUrl::fromLocalFile(QString::fromStdString(f));
-    mime.setUrls(urls);
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &enter);
-    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &drop);
-    QApplication::processEvents();
-}
-
 // m.dir / m.img of writeCityArchive: a.dff in sector 0, city.txd in
 // sector 1, b.col in sector 2; city.txd current.
 class DictionaryEditsTest : public testing::Test {

@@ -19,33 +19,12 @@
 namespace fs = std::filesystem;
 using archive_fixture::noiseBytes;
 using archive_fixture::readBytes;
+using archive_fixture::Rec;
+using archive_fixture::recordsOf;
 using archive_fixture::ScratchDir;
 using archive_fixture::writeBytes;
 
 namespace {
-
-// A record as the test expects it: offset and size in sectors, name.
-struct Rec {
-    uint32_t offset;
-    uint32_t size;
-    std::string name;
-    friend bool operator==(const Rec&, const Rec&) = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Rec& r)
-{
-    return out << "{" << r.offset << ", " << r.size << ", " << r.name << "}";
-}
-
-std::vector<Rec> recordsOf(const std::vector<uint8_t>& dir)
-{
-    std::vector<Rec> out;
-    for (size_t at = 0; at + 32 <= dir.size(); at += 32) {
-        const char* name = reinterpret_cast<const char*>(dir.data() + at + 8);
-        out.push_back({readLe32(dir.data() + at), readLe32(dir.data() + at + 4), std::string(name, strnlen(name, 24))});
-    }
-    return out;
-}
 
 // A VER2 archive's records, with the second size field (expected 0).
 std::vector<Rec> ver2RecordsOf(const std::vector<uint8_t>& img, std::vector<uint16_t>* second = nullptr)

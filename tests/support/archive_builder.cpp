@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "support/archive_builder.h"
 
+#include "platform/byte_order.h"
 #include "platform/streams.h"
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <unistd.h>
@@ -114,6 +116,21 @@ TextureDictionary threeKindsDictionary()
     d.textures.push_back(makeTexture32("truecolor", "truecolorA", 3, 1,
                                        {{0x11, 0x22, 0x33, 0x44}, {0x55, 0x66, 0x77, 0x88}, {0x99, 0xaa, 0xbb, 0xcc}}));
     return d;
+}
+
+std::ostream& operator<<(std::ostream& out, const Rec& r)
+{
+    return out << "{" << r.offset << ", " << r.size << ", " << r.name << "}";
+}
+
+std::vector<Rec> recordsOf(const std::vector<uint8_t>& dir)
+{
+    std::vector<Rec> out;
+    for (size_t at = 0; at + 32 <= dir.size(); at += 32) {
+        const char* name = reinterpret_cast<const char*>(dir.data() + at + 8);
+        out.push_back({readLe32(dir.data() + at), readLe32(dir.data() + at + 4), std::string(name, strnlen(name, 24))});
+    }
+    return out;
 }
 
 }  // namespace archive_fixture

@@ -7,6 +7,7 @@
 #include "formats/texture_dictionary_writer.h"
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,17 @@ std::vector<DirectoryRecord> manyRecords(size_t count);
 // A dictionary with one texture of each recognised kind, in the order 8-bit
 // paletted, 16-bit, 32-bit; small pictures with distinct colours.
 TextureDictionary threeKindsDictionary();
+
+// A directory record as a test expects it: offset and size in sectors, name.
+struct Rec {
+    uint32_t offset;
+    uint32_t size;
+    std::string name;
+    friend bool operator==(const Rec&, const Rec&) = default;
+};
+std::ostream& operator<<(std::ostream& out, const Rec& r);
+
+// The records of a .dir file's bytes.
+std::vector<Rec> recordsOf(const std::vector<uint8_t>& dir);
 
 }  // namespace archive_fixture
